@@ -1,0 +1,273 @@
+// The Newton-type driver: run and step modes, one iteration, accepting and undoing steps.
+#include <cmath>
+
+#include "minimize/UnconstrainedMinimization.h"
+#include "views/StatusView.h"
+
+namespace {
+
+// 10^e by repeated squaring; a negative exponent inverts the result.
+double IntegerPowerOfTen(int e) {
+    const bool negative = e < 0;
+    unsigned int m = negative ? 0u - static_cast<unsigned int>(e) : static_cast<unsigned int>(e);
+    double result = 1.0;
+    double base = 10.0;
+    while (m != 0) {
+        if (m & 1u) result *= base;
+        m >>= 1;
+        if (m != 0) base *= base;
+    }
+    return negative ? 1.0 / result : result;
+}
+
+}  // namespace
+
+void CVRNUnconstrainedMinimization::SaveAsNeg(double* dst, double* src) {
+    for (int i = 0; i < m_nParameters; i++) dst[i] = -src[i];
+}
+
+void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
+                                             int method) {
+    m_bStepMode = false;
+    m_pMethod = problem;
+    AllocateTempArrays();
+    m_nMethod = method;
+    m_nIterationLimit = itnlim;
+    m_dTypicalF = typicalF;
+    if (!DiagnosticPlotsInstalled()) m_bShowDiag = 0;
+
+    if (method == 4) {
+        if (m_nParameters > 0) ConjugateGradient();
+    } else {
+        Minimize();
+        // A run that stops at the iteration limit has not converged: say so instead of
+        // leaving the code of the last stopping test (0, "Optimal Solution").
+        if (m_nTerminationCode.load() == OptimalSolution && m_nIterationCount >= m_nIterationLimit &&
+            !m_bAbort.load())
+            m_nTerminationCode = TooManyIterations;
+    }
+    if (m_pStatusView) m_pStatusView->Print("%s", static_cast<const char*>(GetTerminationCode()));
+    DeAllocateTempsArrays();
+    m_pMethod = nullptr;
+}
+
+void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
+                                              int method) {
+    m_bAbort = false;
+    m_bStepMode = true;
+    m_pMethod = problem;
+    AllocateTempArrays();
+    m_nMethod = method;
+    m_dTypicalF = typicalF;
+    m_nIterationLimit = 1;
+    Minimize();
+    m_nIterationLimit = itnlim;
+}
+
+void CVRNUnconstrainedMinimization::Minimize() {
+    const int n = m_nParameters;
+    m_bAbort = false;
+    m_dMuSave = 0.0;
+    m_dPrevRadiusSave = 0.0;
+    m_dPhiSave = 0.0;
+    m_dPhiPrime0Save = 0.0;
+    m_dTrustRadiusSave = 0.0;
+    m_nStepResult = -1;
+
+    CheckOptions();
+    // Without parameters there is nothing to evaluate: the option check has reported
+    // the illegal dimension and the run ends with its code.
+    if (n <= 0) return;
+
+    const double tenPower = IntegerPowerOfTen(-m_nDigits);
+    m_dNoise = tenPower > m_dEpsilon ? tenPower : m_dEpsilon;
+    const double rootNoise = std::sqrt(m_dNoise);
+    m_dAnalyticTol = rootNoise < 0.01 ? 0.01 : rootNoise;
+
+    if (MessagesOn()) {
+        m_pStatusView->Print("OPTDRV          Typical x");
+        PrintVector(m_pTypSiz, n);
+        m_pStatusView->Print("OPTDRV      Scaling vector for x");
+        PrintVector(m_pScaleX, n);
+        m_pStatusView->Print("OPTDRV      Typical f = %lf", m_dTypicalF);
+        m_pStatusView->Print("OPTDRV      Number of good digits in Error = %d", m_nDigits);
+        m_pStatusView->Print("OPTDRV      Gradient flag = %d", m_bGradientFlag ? 1 : 0);
+        m_pStatusView->Print("OPTDRV      Hessian flag  = %d", m_bHessianFlag ? 1 : 0);
+        m_pStatusView->Print("OPTDRV      Expensive function calculation flag = %d", m_bExpensiveFxFlag ? 1 : 0);
+        m_pStatusView->Print("OPTDRV      Method to use = %d", m_nMethod);
+        m_pStatusView->Print("OPTDRV      Iteration limit = %d", m_nIterationLimit);
+        m_pStatusView->Print("OPTDRV      Machine epsilon = %le", m_dEpsilon);
+        m_pStatusView->Print("OPTDRV      Maximum step size = %lf", m_dStepMax);
+        m_pStatusView->Print("OPTDRV      Step tolerance = %lf", m_dStepTol);
+        m_pStatusView->Print("OPTDRV      Gradient tolerance = %le", m_dGradTol);
+        m_pStatusView->Print("OPTDRV      Trust region radius = %lf", m_dTrustRadius);
+        m_pStatusView->Print("OPTDRV      Relative noise in Error = %lf", m_dNoise);
+        m_pStatusView->Print("OPTDRV      Analytical fd tolerance = %lf", m_dAnalyticTol);
+    }
+
+    m_dF = m_pMethod->Fx(m_pX);
+    if (m_pStatusView) m_pStatusView->Print("Initial Error  %15lf\n", m_dF);
+
+    if (!m_bGradientFlag) {
+        ForwardFiniteDifferenceGradient(m_pX, m_dF, m_pGrad);
+    } else {
+        m_pMethod->Gradient(m_pX, m_pGrad);
+        if (m_bCheckGradient) CheckGradient();
+    }
+
+    Terminate(m_pX, m_dF, m_pGrad, m_pWrk1);
+    if (m_nTerminationCode.load() != OptimalSolution) {
+        UndoStep();
+        return;
+    }
+
+    if (m_bExpensiveFxFlag) {
+        InitializeHessianSecantUpdates(m_Hessian, m_pScaleX);
+    } else if (!m_bHessianFlag) {
+        if (m_bGradientFlag)
+            FiniteDifferenceHessian(m_pX, m_pGrad, m_Hessian, m_pScaleX, m_pWrk1);
+        else
+            SecondOrderFiniteDifferenceHessian(m_pX, m_dF, m_Hessian, m_pScaleX, m_pWrk1, m_pWrk2);
+    } else {
+        m_pMethod->Hessian(m_pX, m_Hessian);
+        if (m_bCheckHessian) CheckHessian();
+    }
+
+    if (MessagesOn()) result(m_pX, m_dF, m_pGrad, m_Hessian, m_pStep, 0);
+    if (m_bShowDiag) InitilizeDiagnosticArrays();
+
+    while (m_nTerminationCode.load() == OptimalSolution && m_nIterationCount < m_nIterationLimit) {
+        if (m_bAbort.load()) {
+            m_nTerminationCode = AbortedByUser;
+            break;
+        }
+        TakeOneStep();
+        m_bFirstIteration = false;
+        if (m_bShowDiag) SetDiagnosticArrays();
+    }
+
+    if (MessagesOn()) result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
+}
+
+void CVRNUnconstrainedMinimization::TakeOneStep() {
+    const int n = m_nParameters;
+    m_bAbort = false;
+    m_nIterationCount++;
+    if (m_pStatusView) m_pStatusView->Print("Iteration Number :  %d\n", m_nIterationCount);
+
+    const bool expensive = static_cast<bool>(m_bExpensiveFxFlag);
+    const bool analyticGradient = static_cast<bool>(m_bGradientFlag);
+
+    // With secant updates, methods 1 and 2 keep the factor itself up to date.
+    if (!(expensive && m_nMethod != 3)) DecomposeHessianLLPD(m_Hessian, m_pUDiag);
+
+    SaveAsNeg(m_pWrk1, m_pGrad);
+    LLTransposeSolve(m_Hessian, m_pStep, m_pWrk1);
+
+    if (!analyticGradient && m_nMethod != 1) {
+        m_dTrustRadiusSave = m_dTrustRadius;
+        if (m_nMethod != 2) {
+            m_dMuSave = m_dMu;
+            m_dPrevRadiusSave = m_dPrevRadius;
+            m_dPhiSave = m_dPhi;
+            m_dPhiPrime0Save = m_dPhiPrime0;
+        }
+    }
+
+    if (m_nMethod == 1)
+        LineSearch();
+    else if (m_nMethod == 2)
+        DoubleDogleg();
+    else
+        MoreHebden();
+
+    // A failed step with a forward-difference gradient may be due to its truncation
+    // error: switch to central differences for good and retry the global step.
+    if (m_nStepResult == 1 && !analyticGradient) {
+        m_bCentralDifferences = 1;
+        if (m_pStatusView)
+            m_pStatusView->Print("OPTDRV      Shift from forward to central differences in iteration %d",
+                                 m_nIterationCount);
+        CentralFiniteDifferenceGradient(m_pX, m_pScaleX, m_pGrad);
+        if (m_nMethod == 1) {
+            SaveAsNeg(m_pWrk1, m_pGrad);
+            LLTransposeSolve(m_Hessian, m_pStep, m_pWrk1);
+            LineSearch();
+        } else if (m_nMethod == 2) {
+            m_dTrustRadius = m_dTrustRadiusSave;
+            SaveAsNeg(m_pWrk1, m_pGrad);
+            LLTransposeSolve(m_Hessian, m_pStep, m_pWrk1);
+            DoubleDogleg();
+        } else {
+            m_dMu = m_dMuSave;
+            m_dPrevRadius = m_dPrevRadiusSave;
+            m_dPhi = m_dPhiSave;
+            m_dPhiPrime0 = m_dPhiPrime0Save;
+            // The lower triangle holds a Cholesky factor by now; factor the model
+            // Hessian kept in the upper triangle and the diagonal vector instead.
+            RebuildHessianFromUpper(m_Hessian, m_pUDiag);
+            DecomposeHessianLLPD(m_Hessian, m_pUDiag);
+            SaveAsNeg(m_pWrk1, m_pGrad);
+            LLTransposeSolve(m_Hessian, m_pStep, m_pWrk1);
+            MoreHebden();
+        }
+    }
+
+    for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
+    m_pMethod->CommitStep(m_pXMin, n);
+    for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
+
+    m_dFPlus = m_pMethod->Fx(m_pXMin);
+
+    if (analyticGradient)
+        m_pMethod->Gradient(m_pXMin, m_pGradMin);
+    else if (m_bCentralDifferences)
+        CentralFiniteDifferenceGradient(m_pXMin, m_pScaleX, m_pGradMin);
+    else
+        ForwardFiniteDifferenceGradient(m_pXMin, m_dFPlus, m_pGradMin);
+
+    Terminate(m_pXMin, m_dFPlus, m_pGradMin, m_pX);
+
+    if (m_nTerminationCode.load() == OptimalSolution) {
+        if (expensive) {
+            // Secant updates keep the Hessian whenever the objective is expensive.
+            if (m_nMethod == 3)
+                SecantUnfactored(m_pX, m_pGrad, m_Hessian, m_pUDiag, m_pXMin, m_pGradMin, m_bNoUpdate, m_pWrk1,
+                                 m_pWrk2, m_pWrk3);
+            else
+                SecantFactored(m_pX, m_pGrad, m_Hessian, m_pXMin, m_pGradMin, m_bNoUpdate, m_pWrk0, m_pWrk1,
+                               m_pWrk2, m_pWrk3);
+        } else if (m_bHessianFlag) {
+            m_pMethod->Hessian(m_pXMin, m_Hessian);
+        } else if (analyticGradient) {
+            FiniteDifferenceHessian(m_pXMin, m_pGradMin, m_Hessian, m_pScaleX, m_pWrk1);
+        } else {
+            SecondOrderFiniteDifferenceHessian(m_pXMin, m_dFPlus, m_Hessian, m_pScaleX, m_pWrk1, m_pWrk2);
+        }
+        if (m_pStatusView && (m_nMsg / 16) % 2 == 1) result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
+        SaveStep();
+    }
+    if (m_nTerminationCode.load() == NoLowerPoint) UndoStep();
+
+    // An abort requested during this iteration ends the run or the step session here.
+    if (m_bAbort.load()) {
+        int expected = OptimalSolution;
+        m_nTerminationCode.compare_exchange_strong(expected, AbortedByUser);
+    }
+}
+
+void CVRNUnconstrainedMinimization::SaveStep() {
+    const int n = m_nParameters;
+    m_dF = m_dFPlus;
+    for (int i = 0; i < n; i++) m_pX[i] = m_pXMin[i];
+    for (int i = 0; i < n; i++) m_pGrad[i] = m_pGradMin[i];
+    UpdateDiagGrid();
+}
+
+void CVRNUnconstrainedMinimization::UndoStep() {
+    const int n = m_nParameters;
+    m_dFPlus = m_dF;
+    for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
+    for (int i = 0; i < n; i++) m_pGradMin[i] = m_pGrad[i];
+    UpdateDiagGrid();
+}

@@ -1,0 +1,337 @@
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "host/data/DataHeaders.h"
+#include "host/data/Parameters.h"
+#include "host/framework/String.h"
+#include "host/matrix/Matrix.h"
+#include "minimize/MinimizationMethodBase.h"
+
+class CVRNStatusView;
+class CiDataInterchange;
+
+// Diagnostics display collaborators (plots, grids, document); the engine only keeps
+// borrowed pointers to them, so forward declarations suffice here.
+class CDocument;
+class CView;
+class CWPlot;
+class CKelGridView;
+class CVRNMatrixView;
+class CCompItem;
+
+template <class Tag>
+struct CVRNEngineProbe;
+
+// Result of the last stopping test of the engine.
+enum TerminationCode : int {
+    OptimalSolution = 0,
+    GradientSmall = 1,
+    StepSizeSmall = 2,
+    NoLowerPoint = 3,
+    TooManyIterations = 4,
+    TooManyLargeSteps = 5,
+    OptionCheck = 6,
+    AbortedByUser = 7
+};
+
+// Unconstrained minimizer of a problem derived from CVRNMinimizationMethodBase.
+//
+// Methods: 1 line search, 2 double dogleg, 3 More-Hebden hook step (default),
+// 4 Polak-Ribiere conjugate gradient. Missing derivatives are replaced by finite
+// differences; with the expensive flag the Hessian is kept by BFGS secant updates.
+//
+// Model Hessian storage (m_Hessian): before factorization its lower triangle holds
+// the symmetric Hessian; afterwards the lower triangle holds the Cholesky factor L,
+// the strict upper triangle the off-diagonal Hessian and m_UDiag the (perturbed)
+// diagonal.
+//
+// Threads: a run takes place on the caller's thread. Abort() may be called from any
+// thread while a run or a step is in progress.
+class CVRNUnconstrainedMinimization {
+public:
+    CVRNUnconstrainedMinimization();
+    ~CVRNUnconstrainedMinimization();
+    CVRNUnconstrainedMinimization(const CVRNUnconstrainedMinimization&) = delete;
+    CVRNUnconstrainedMinimization& operator=(const CVRNUnconstrainedMinimization&) = delete;
+
+    // ---- Options and state ----
+    void Default();
+    void SetImplementationOptions(bool gradient, bool hessian, bool expensive);
+    int GetIterationCount() const { return m_nIterationCount; }
+    void SetIterationCount(int k) { m_nIterationCount = k; }
+    double GetFx() const { return m_dF; }
+    CMatrix& GetHessian() { return m_Hessian; }
+    TerminationCode GetCodeforTerminationCode() const {
+        return static_cast<TerminationCode>(m_nTerminationCode.load());
+    }
+    CString& GetTerminationCode();
+    void SetStepCalc() { m_bStepCalc = true; }
+    void Abort();
+    bool bNextStep() const;
+    CIntPar& GetbResidualPlotInTrackingMode() { return m_bTrack; }
+    void DisableGradientHessianCheck();
+    void EnableGradientHessianCheck(bool gradient, bool hessian);
+    bool GetbCheckGradient() const { return static_cast<bool>(m_bCheckGradient); }
+    bool GetbCheckHessian() const { return static_cast<bool>(m_bCheckHessian); }
+    void AllocateTempArrays();
+    void DeAllocateTempsArrays() {}
+    CiDataInterchange* GetInterchange();
+
+    // Where messages go; null (the default) means no output at all.
+    void SetStatusView(CVRNStatusView* view) { m_pStatusView = view; }
+    CVRNStatusView* GetStatusView() const { return m_pStatusView; }
+
+    // Numeric options. Default() overwrites all of them, so set them after Default().
+    // Gradient tolerance gradtl (default eps^(1/3) = 4.82e-6): the relative gradient test.
+    void SetGradientTolerance(double v) { m_dGradTol = v; }
+    double GetGradientTolerance() const { return m_dGradTol; }
+    // Step tolerance steptl (default sqrt(eps) = 1.06e-8): the relative step test.
+    void SetStepTolerance(double v) { m_dStepTol = v; }
+    double GetStepTolerance() const { return m_dStepTol; }
+    // Maximum scaled step stepmx (default 0: computed from the start point, at least 1000).
+    void SetMaximumStep(double v) { m_dStepMax = v; }
+    double GetMaximumStep() const { return m_dStepMax; }
+    // Initial trust radius (default -1: the scaled Cauchy step length is used).
+    void SetTrustRadius(double v) { m_dTrustRadius = v; }
+    double GetTrustRadius() const { return m_dTrustRadius; }
+    // Good digits in the objective value (default -1: derived from the machine epsilon).
+    void SetNumberOfDigits(int v) { m_nDigits = v; }
+    int GetNumberOfDigits() const { return m_nDigits; }
+    // Message control bits (default 0): 8 no listing/stopping messages, 16 iterate line
+    // after every iteration, 2/4 accept the analytic gradient/Hessian unchecked.
+    void SetMessageBits(int v) { m_nMsg = v; }
+    int GetMessageBits() const { return m_nMsg; }
+    // Function tolerance of the conjugate-gradient method (default 1e-10).
+    void SetCGTolerance(double v) { m_dCGTol = v; }
+    double GetCGTolerance() const { return m_dCGTol; }
+    // Typical sizes of x. Every run resets them to |x0| unless set here: the values
+    // given are applied after the start point is loaded (an empty vector clears them).
+    void SetTypicalX(const std::vector<double>& typsiz) { m_UserTypSiz = typsiz; }
+    const std::vector<double>& GetTypicalX() const { return m_UserTypSiz; }
+    int GetMethod() const { return m_nMethod; }
+    int GetIterationLimit() const { return m_nIterationLimit; }
+    int GetNumberOfParameters() const { return m_nParameters; }
+    // Current point, candidate point and gradients (n values each).
+    const double* GetX() const { return m_pX; }
+    const double* GetXMin() const { return m_pXMin; }
+    const double* GetGradient() const { return m_pGrad; }
+    double GetFPlus() const { return m_dFPlus; }
+    int GetStepResult() const { return m_nStepResult; }
+
+    // ---- Running ----
+    void Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
+    void FirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
+    void TakeOneStep();
+    void SaveStep();
+    void UndoStep();
+
+    // ---- Diagnostics display ----
+    void OnShowDiagnosticChanged();
+
+private:
+    // White-box access for unit tests: each test defines its own specialization.
+    template <class Tag>
+    friend struct CVRNEngineProbe;
+    friend class VRNMinimizerTool;
+
+    // Driver and options
+    void Minimize();
+    void CheckOptions();
+    void SaveAsNeg(double* dst, double* src);
+    void SetSize(int n);
+    void RefreshArrayPointers();
+    bool MessagesOn() const;
+
+    // Stopping tests and report
+    void Terminate(double* const xplus, double fplus, double* const gplus, double* const xprev);
+    void result(double* const x, double f, double* const g, CMatrix& a, double* const p, int full);
+    void PrintVector(double* v, int count);
+    void MultilplyByScaler(double s, double* const in, double* const out);
+
+    // Factorization and solves
+    void DecomposeHessianLLPD(CMatrix& a, double* const d);
+    void CholeskyDecomposition(CMatrix& a, double dmax, double tol, double* const added);
+    void ForwardSolve(CMatrix& l, double* const x, double* const b);
+    void BackSolve(CMatrix& l, double* const x, double* const b);
+    void LLTransposeSolve(CMatrix& l, double* const x, double* const b);
+    void MVMultLowerTriangMatrix(CMatrix& l, double* const x, double* const y);
+    void MVMultUpperTriangMatrix(CMatrix& l, double* const x, double* const y);
+    void MVMultSymmetricMatrix(CMatrix& a, double* const x, double* const y);
+    // Rebuilds the model Hessian in the lower triangle from the strict upper triangle
+    // and the diagonal vector d.
+    void RebuildHessianFromUpper(CMatrix& a, double* const d);
+
+    // Global strategies
+    void LineSearch();
+    void DoubleDogleg();
+    void DoubleDoglegStep(double& eta);
+    void MoreHebden();
+    void MoreHebdenStep();
+    void TrustRegionUpdate(double* const x, double f, double* const g, CMatrix& a, double* const s,
+                           double* const xplussave, double& fplussave, double* const xplus, double& fplus,
+                           double* const d);
+    // Scaled Cauchy length alpha*sqrt(alpha)/beta shared by methods 2 and 3.
+    void CauchyTerms(double& alpha, double& beta);
+
+    // Secant updates
+    void InitializeHessianSecantUpdates(CMatrix& a, double* const sx);
+    void SecantFactored(double* const x, double* const g, CMatrix& a, double* const xplus, double* const gplus,
+                        bool noupdate, double* const s, double* const y, double* const u, double* const w);
+    void SecantUnfactored(double* const x, double* const g, CMatrix& a, double* const d, double* const xplus,
+                          double* const gplus, bool noupdate, double* const s, double* const y, double* const t);
+    void QRUpdate(CMatrix& a, double* const u, double* const v);
+    void QRAuxFxn1(CMatrix& a, int i);
+    void QRAuxFxn2(CMatrix& a, int i, double alpha, double beta);
+
+    // Finite differences
+    void ForwardFiniteDifferenceGradient(double* const x, double fx, double* const g);
+    void CentralFiniteDifferenceGradient(double* const x, double* const sx, double* const g);
+    void FiniteDifferenceHessian(double* const x, double* const g, CMatrix& a, double* const sx,
+                                 double* const work);
+    void SecondOrderFiniteDifferenceHessian(double* const x, double fx, CMatrix& a, double* const sx,
+                                            double* const step, double* const fnbr);
+
+    // Derivative checks
+    void CheckGradient();
+    void CheckHessian();
+    void WriteToFile(double* const v, int n, CString path);
+    void WriteToFile(CMatrix& m, CString path);
+
+    // Conjugate gradient
+    void ConjugateGradient();
+    void ConjugateGradientStep_LineMinimizae();
+    void BracketMinimum(double& t1, double& t2, double& t3, double& f1, double& f2, double& f3);
+    double FOneDimension(double t);
+    double DerFOneDimesion(double t);
+    double BrentStep(double& t1, double& t2, double& t3, double tol, double& xmin, int itmax);
+    double SIGN(double a, double b);
+
+    // Diagnostics (histories, plots, grids); hooks called by the driver.
+    void InitilizeDiagnosticArrays();
+    void SetDiagnosticArrays();
+    void SetPlotMinMaxValues();
+    double GetMaxInArray(int first, int last, double* values);
+    double GetMinInArray(int first, int last, double* values);
+    void SetColorArray();
+    void InstallDiagnosticGrid();
+    void UpdateDiagGrid();
+    bool DiagnosticPlotsInstalled() const;
+    void InstallGradientPlot();
+    void InstallParametersPlot();
+    void UpdateResidualPlot();
+    void UpdateGradientPlot();
+    void UpdateParametersPlot();
+
+    // ---- Counts, flags and links ----
+    int m_nParameters = 0;
+    int m_nAllocated = -1;
+    int m_nIterationCount = 0;
+    bool m_bStepCalc = true;
+    std::atomic<bool> m_bAbort{false};
+    // True from FirstStep until the next public Minimize: an abort then ends step mode.
+    std::atomic<bool> m_bStepMode{false};
+    CVRNMinimizationMethodBase* m_pMethod = nullptr;
+    CVRNStatusView* m_pStatusView = nullptr;
+    std::atomic<int> m_nTerminationCode{OptionCheck};
+    CString m_TerminationText;
+    bool m_bFirstIteration = true;
+    int m_bCentralDifferences = 0;
+    int m_nStepResult = 0;
+    bool m_bMaxStepTaken = false;
+    int m_nMaxStepCount = 0;
+    bool m_bNoUpdate = false;
+
+    // ---- Options ----
+    double m_dEpsilon = 1.12e-16;
+    int m_nMsg = 0;
+    double m_dTrustRadius = -1.0;
+    double m_dTypicalF = 1.0;
+    double m_dStepMax = 0.0;
+    double m_dStepTol = 1.0583005244258363e-08;
+    double m_dGradTol = 4.820284528350463e-06;
+    double m_dCGTol = 0.0;
+    int m_nDigits = -1;
+    int m_nMethod = 3;
+    int m_nIterationLimit = 10000;
+    CIntPar m_bGradientFlag;
+    CIntPar m_bHessianFlag;
+    CIntPar m_bExpensiveFxFlag;
+    std::vector<double> m_UserTypSiz;
+
+    // ---- Derived values ----
+    double m_dNoise = 0.0;
+    double m_dAnalyticTol = 0.0;
+
+    // ---- Iteration values ----
+    double m_dF = 0.0;
+    double m_dFPlus = -32600.0;
+    double m_dTrustRadiusSave = 0.0;
+    double m_dMu = 0.0;
+    double m_dPrevRadius = 0.0;
+    double m_dPhi = 0.0;
+    double m_dPhiPrime0 = 0.0;
+    double m_dMuSave = 0.0;
+    double m_dPrevRadiusSave = 0.0;
+    double m_dPhiSave = 0.0;
+    double m_dPhiPrime0Save = 0.0;
+
+    // Double dogleg and More-Hebden state
+    double m_dNewtonLength = 0.0;
+    bool m_bNewtonTaken = false;
+    bool m_bFirstDogleg = true;
+    double m_dCauchyLength = 0.0;
+    double m_dDoglegEta = 0.0;
+    double* m_pCauchyStep = nullptr;
+    double* m_pWork = nullptr;
+    double* m_pTrialStep = nullptr;
+    bool m_bFirstHook = true;
+
+    // ---- Working arrays ----
+    CDblHdr m_X0, m_X, m_UDiag, m_TypSiz, m_Grad, m_Step, m_ScaleX;
+    CDblHdr m_Wrk0, m_Wrk1, m_Wrk2, m_Wrk3, m_XMin, m_GradMin;
+    double* m_pX0 = nullptr;
+    double* m_pX = nullptr;
+    double* m_pUDiag = nullptr;
+    double* m_pTypSiz = nullptr;
+    double* m_pGrad = nullptr;
+    double* m_pStep = nullptr;
+    double* m_pScaleX = nullptr;
+    double* m_pWrk0 = nullptr;
+    double* m_pWrk1 = nullptr;
+    double* m_pWrk2 = nullptr;
+    double* m_pWrk3 = nullptr;
+    double* m_pXMin = nullptr;
+    double* m_pGradMin = nullptr;
+    CMatrix m_Hessian;
+
+    // Conjugate-gradient line arrays: trial point and gradient there.
+    CDblHdr m_XT, m_GT;
+    double* m_pXT = nullptr;
+    double* m_pGT = nullptr;
+
+    // ---- Check and display switches ----
+    CIntPar m_bShowDiag;
+    CIntPar m_bShowHessian;
+    CIntPar m_bCheckHessian;
+    CIntPar m_bCheckGradient;
+
+    // ---- Diagnostics: histories, plot ranges, colours, display links ----
+    CDblHdr m_ErrorHistory;
+    CDblHdr m_IterationArray;
+    std::vector<CDblHdr> m_GradientHistory;
+    std::vector<CDblHdr> m_ParameterHistory;
+    CIntPar m_bTrack;
+    double m_dGradPlotMin = 0.0;
+    double m_dGradPlotMax = 0.0;
+    double m_dParamPlotMin = 0.0;
+    double m_dParamPlotMax = 0.0;
+    std::vector<unsigned long> m_Colors;
+    CDocument* m_pDocument = nullptr;
+    CView* m_pResidualPlotView = nullptr;
+    CView* m_pGradientPlotView = nullptr;
+    CView* m_pParametersPlotView = nullptr;
+    CKelGridView* m_pDiagGrid = nullptr;
+    CVRNMatrixView* m_pHessianView = nullptr;
+};
