@@ -96,6 +96,7 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
     const std::vector<std::string> wantRows = ReadRows(base + ".rows");
     const Expected want = ReadExpected(base + ".json");
     ASSERT_FALSE(wantRows.empty());
+    ASSERT_TRUE(want.code >= 0 && want.k >= 0 && want.nfev >= 0 && want.runs >= 1 && !want.f.empty() && !want.x.empty());
 
     auto reference = golden::MakeTestProblem(sc.problem);
     ASSERT_TRUE(reference);
