@@ -42,7 +42,7 @@ int CVRNLinearAlgebra::isamax(int n, double* const x, int incx) {
 }
 
 int CVRNLinearAlgebra::colisamax(int n, CMatrix& a, int inc, int start, int col) {
-    if (n < 1 || n == 1)
+    if (n <= 1)
         return 0;
     int best = 0;
     double dmax = std::fabs(a[start][col]);
@@ -331,11 +331,15 @@ void CVRNLinearAlgebra::colswap(int n, CMatrix& m, int col1, int col2) {
         m[i][col2] = t;
     }
     for (int i = first; i < n; i += 3) {
-        for (int r = i; r < i + 3; ++r) {
-            const double t = m[r][col1];
-            m[r][col1] = m[r][col2];
-            m[r][col2] = t;
-        }
+        double t = m[i][col1];
+        m[i][col1] = m[i][col2];
+        m[i][col2] = t;
+        t = m[i + 1][col1];
+        m[i + 1][col1] = m[i + 1][col2];
+        m[i + 1][col2] = t;
+        t = m[i + 2][col1];
+        m[i + 2][col1] = m[i + 2][col2];
+        m[i + 2][col2] = t;
     }
 }
 
