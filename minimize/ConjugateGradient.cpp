@@ -40,6 +40,7 @@ void CVRNUnconstrainedMinimization::ConjugateGradient() {
     const double eps = m_dEpsilon;
 
     m_nTerminationCode = OptimalSolution;
+    m_bAbort = false;
 
     m_dF = m_pMethod->Fx(x);
     m_pMethod->Gradient(x, xi);
@@ -52,6 +53,11 @@ void CVRNUnconstrainedMinimization::ConjugateGradient() {
 
     m_nIterationCount = 0;
     while (m_nIterationCount < m_nIterationLimit) {
+        // Honour an abort request between line minimizations, as the other methods do.
+        if (m_bAbort.load()) {
+            m_nTerminationCode = AbortedByUser;
+            return;
+        }
         ConjugateGradientStep_LineMinimizae();
         // A vanishing direction (code 1) or a non-finite line result (code 3) ends the
         // run with x where it was.

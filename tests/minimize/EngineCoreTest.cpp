@@ -554,3 +554,29 @@ TEST(EngineFiniteDifferences, StepsBiasAndUntouchedPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EngineDriver, AbortEndsAConjugateGradientRun) {
+    CVRNUnconstrainedMinimization e;
+    int calls = 0;
+    LambdaProblem p(
+        {-1.2, 1.0},
+        [&](const double* x) {
+            if (++calls == 30) e.Abort();
+            const double t1 = x[1] - x[0] * x[0], t2 = 1.0 - x[0];
+            return 100.0 * t1 * t1 + t2 * t2;
+        },
+        [](const double* x, double* g) {
+            const double t1 = x[1] - x[0] * x[0];
+            g[0] = -400.0 * x[0] * t1 - 2.0 * (1.0 - x[0]);
+            g[1] = 200.0 * t1;
+        });
+    e.Default();
+    e.Abort();  // a request before the run is cleared at its start
+    e.Minimize(&p, 1.0, 10000, 4);
+    EXPECT_EQ(e.GetCodeforTerminationCode(), AbortedByUser);
+    EXPECT_LT(e.GetIterationCount(), 10);
+}
+
+}  // namespace
