@@ -6,6 +6,14 @@
 // positive, red negative, window colour zero). Key Z toggles the zeros, Enter
 // toggles the colour map. The view reads the matrix at every paint and never
 // changes or owns it.
+//
+// A picture of the whole matrix: give the view a client area as large as the
+// scrollable area, paint, and save the paint record:
+//
+//     const CSize total = view.GetTotalSize();
+//     view.SetClientSize(total.cx, total.cy);
+//     view.UpdateWindow();
+//     view.GetLastPaint().WriteSVG("hessian.svg");
 
 #include "host/framework/DC.h"
 #include "host/framework/ScrollView.h"

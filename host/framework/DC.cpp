@@ -258,6 +258,31 @@ BOOL CDC::TextOut(int x, int y, const char* lpszString, int nCount) {
     return TRUE;
 }
 
+int CDC::DrawText(const char* lpszString, LPCRECT lpRect, UINT nFormat) {
+    if (!lpszString || !lpRect)
+        return 0;
+    const CRect rc(*lpRect);
+    const int h = m_pFont->GetCellHeight();
+    UINT align = TA_TOP;
+    int x = static_cast<int>(rc.left);
+    if (nFormat & DT_CENTER) {
+        align |= TA_CENTER;
+        x = static_cast<int>(rc.left + rc.right) / 2;
+    } else if (nFormat & DT_RIGHT) {
+        align |= TA_RIGHT;
+        x = static_cast<int>(rc.right);
+    }
+    int y = static_cast<int>(rc.top);
+    if (nFormat & DT_VCENTER)
+        y = static_cast<int>(rc.top + rc.bottom) / 2 - h / 2;
+    else if (nFormat & DT_BOTTOM)
+        y = static_cast<int>(rc.bottom) - h;
+    const UINT oldAlign = SetTextAlign(align);
+    TextOut(x, y, lpszString, static_cast<int>(std::strlen(lpszString)));
+    SetTextAlign(oldAlign);
+    return h;
+}
+
 CPoint CDC::MoveTo(int x, int y) {
     const CPoint old = m_CurrentPos;
     m_CurrentPos = CPoint(x, y);

@@ -37,6 +37,14 @@ class CWnd;
 
 constexpr int LF_FACESIZE = 32;
 
+// DrawText formats (single line only).
+constexpr UINT DT_LEFT = 0x0000;
+constexpr UINT DT_CENTER = 0x0001;
+constexpr UINT DT_RIGHT = 0x0002;
+constexpr UINT DT_VCENTER = 0x0004;
+constexpr UINT DT_BOTTOM = 0x0008;
+constexpr UINT DT_SINGLELINE = 0x0020;
+
 struct LOGFONT {
     LONG lfHeight;  // negative: em height in pixels; positive: cell height in pixels
     LONG lfWidth;
@@ -170,6 +178,9 @@ public:
     void FillRect(LPCRECT lpRect, CBrush* pBrush);
     BOOL TextOut(int x, int y, const char* lpszString, int nCount);
     BOOL TextOut(int x, int y, const CString& str) { return TextOut(x, y, str, str.GetLength()); }
+    // One line of text placed in the rectangle by the DT_* format (recorded as a
+    // text with the matching alignment); returns the text height.
+    int DrawText(const char* lpszString, LPCRECT lpRect, UINT nFormat);
     CPoint MoveTo(int x, int y);
     BOOL LineTo(int x, int y);
     BOOL Polyline(const POINT* lpPoints, int nCount);

@@ -255,6 +255,13 @@ TEST(FrameworkDC, TextBoxFollowsTheAlignment) {
     EXPECT_EQ(dc.GetOps().back().rect, CRect(5, 39, 11, 53));
     dc.TextOut(0, 0, "abcdef", 3);
     EXPECT_EQ(dc.GetOps().back().text, "abc");
+
+    const CRect box(0, 0, 100, 40);
+    EXPECT_EQ(dc.DrawText("Title", &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE), 14);
+    EXPECT_EQ(dc.GetOps().back().rect, CRect(35, 13, 65, 27));
+    EXPECT_EQ(dc.GetTextAlign(), TA_LEFT | TA_BASELINE);  // given back
+    dc.DrawText("R", &box, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE);
+    EXPECT_EQ(dc.GetOps().back().rect, CRect(94, 26, 100, 40));
 }
 
 TEST(FrameworkDC, LinesShapesAndPens) {
