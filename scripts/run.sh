@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs missing build packages, builds the Release configuration into
+# build/ and runs the main job: a minimization of the Rosenbrock problem.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j2
+
+if [[ -x build/apps/vrnmath ]]; then
+    build/apps/vrnmath minimize --problem rosenbrock --method 1
+else
+    echo "Built (the vrnmath program is not part of this build yet):"
+    find build -maxdepth 3 -type f \( -name 'libvrnmath*' -o -name 'test_*' -o -name 'bench_*' \) \
+        -perm -u+r | sort
+fi

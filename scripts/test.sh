@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs missing build packages, builds into build/ and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j2
+ctest --test-dir build --output-on-failure
