@@ -117,6 +117,7 @@ public:
     const double* GetX() const { return m_pX; }
     const double* GetXMin() const { return m_pXMin; }
     const double* GetGradient() const { return m_pGrad; }
+    const double* GetGradMin() const { return m_pGradMin; }
     double GetFPlus() const { return m_dFPlus; }
     int GetStepResult() const { return m_nStepResult; }
 

@@ -1,0 +1,32 @@
+#pragma once
+
+// Strict conversions of command-line values. Every malformed value is a usage error
+// that names the option and the offending text.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vrnmath {
+
+// A mistake in the command line; the program prints its text on one line and exits 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A finite decimal number, the whole text (surrounding blanks allowed).
+double ParseNumber(const std::string& text, const std::string& option);
+// A whole number in the range of int.
+int ParseInteger(const std::string& text, const std::string& option);
+// Comma-separated finite numbers: "1,-2.5,3e4".
+std::vector<double> ParseNumberList(const std::string& text, const std::string& option);
+
+// A start point given either as plain values ("1,2") or as named values ("x=1,y=2").
+struct StartPoint {
+    std::vector<std::string> names; // empty for plain values
+    std::vector<double> values;
+};
+StartPoint ParseStartPoint(const std::string& text, const std::string& option);
+
+} // namespace vrnmath

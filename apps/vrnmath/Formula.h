@@ -1,0 +1,31 @@
+#pragma once
+
+// An objective typed on the command line, evaluated with muParser.
+
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vrnmath {
+
+class Formula {
+public:
+    // Compiles expression over the named variables (in this order) and evaluates it
+    // once at start. A syntax error or a name that is neither a variable nor one of
+    // muParser's functions and constants throws UsageError.
+    Formula(const std::string& expression, const std::vector<std::string>& names,
+            const std::vector<double>& start);
+    ~Formula();
+    Formula(const Formula&) = delete;
+    Formula& operator=(const Formula&) = delete;
+
+    // The value at x (x.size() == number of variables).
+    double operator()(std::span<const double> x);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
+
+} // namespace vrnmath

@@ -1,0 +1,43 @@
+#pragma once
+
+// The "minimize" subcommand of vrnmath.
+
+#include <iosfwd>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace vrnmath {
+
+// The values as typed; RunMinimize converts and checks them.
+struct MinimizeArguments {
+    std::string problem;
+    std::string formula;
+    bool formulaGiven = false; // --f appeared (its text may still be empty)
+    std::string x0;
+    std::string method = "3";
+    std::string gradient; // empty: analytic for a built-in problem, fd for a formula
+    std::string hessian;  // likewise
+    bool expensive = false;
+    bool checkGradient = false;
+    bool checkHessian = false;
+    std::string itnlim;
+    std::string typsiz;
+    std::string gradtol, steptol, maxstep, trustRadius, ndigit, cgtol, msg, typf;
+    bool tool = false;
+    bool step = false;
+    bool json = false;
+    bool quiet = false;
+};
+
+// Registers the subcommand and its options on app; the values land in args.
+CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& args);
+
+// Runs the minimization. Returns the exit status: 0 when the run converged (codes 1
+// and 2), 1 otherwise. Throws UsageError for a mistake in the arguments before
+// anything is evaluated.
+int RunMinimize(const MinimizeArguments& args, std::ostream& out);
+
+} // namespace vrnmath

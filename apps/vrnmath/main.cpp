@@ -1,0 +1,78 @@
+// vrnmath: the command line of VRNMathTools.
+//
+// Exit status: 0 success (a minimization converged: termination code 1 or 2), 1 the
+// minimization ended with any other code, 2 a usage error (unknown option, problem or
+// variable, malformed number, formula that does not parse), reported on one line.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+
+#include "apps/vrnmath/Arguments.h"
+#include "apps/vrnmath/MinimizeCommand.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"vrnmath: command line of the VRNMathTools numerical toolkit."};
+    app.set_version_flag("--version", "0.1.0");
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 converged (termination code 1 or 2), 1 any other termination code, 2 usage error.");
+
+    vrnmath::MinimizeArguments minimizeArgs;
+    CLI::App* minimize = vrnmath::AddMinimizeCommand(app, minimizeArgs);
+
+    // A misspelt command would otherwise only be reported as a missing one.
+    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != minimize->get_name()) {
+        std::cerr << "vrnmath: unknown command '" << OneLine(argv[1]) << "' (see vrnmath --help)\n";
+        return kUsageError;
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        // The program's own help lists every subcommand with all its options.
+        if (app.get_subcommands().empty())
+            std::cout << app.help("", CLI::AppFormatMode::All);
+        else
+            std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForAllHelp&) {
+        std::cout << app.help("", CLI::AppFormatMode::All);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << '\n';
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "vrnmath: " << OneLine(e.what()) << " (see vrnmath --help)\n";
+        return kUsageError;
+    }
+
+    try {
+        if (minimize->parsed())
+            return vrnmath::RunMinimize(minimizeArgs, std::cout);
+    } catch (const vrnmath::UsageError& e) {
+        std::cout.flush();
+        std::cerr << "vrnmath minimize: " << OneLine(e.what()) << '\n';
+        return kUsageError;
+    } catch (const std::exception& e) {
+        std::cout.flush();
+        std::cerr << "vrnmath: " << OneLine(e.what()) << '\n';
+        return 1;
+    }
+    return kUsageError;
+}

@@ -1,0 +1,253 @@
+// Runs the built vrnmath program and checks its output and exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+struct Outcome {
+    int status = -1; // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string Quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Outcome RunProgram(const std::vector<std::string>& args) {
+#ifndef VRNMATH_EXE
+    (void)args;
+    return {};
+#else
+    const std::string base = ::testing::TempDir() + "vrnmath_cli_" + std::to_string(getpid());
+    std::string cmd = Quoted(VRNMATH_EXE);
+    for (const std::string& a : args)
+        cmd += " " + Quoted(a);
+    cmd += " >" + Quoted(base + ".out") + " 2>" + Quoted(base + ".err") + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    Outcome o;
+    o.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+    o.out = Slurp(base + ".out");
+    o.err = Slurp(base + ".err");
+    std::remove((base + ".out").c_str());
+    std::remove((base + ".err").c_str());
+    return o;
+#endif
+}
+
+int Lines(const std::string& s) {
+    int n = 0;
+    for (char c : s)
+        n += c == '\n' ? 1 : 0;
+    return n;
+}
+
+bool Contains(const std::string& s, const std::string& what) {
+    return s.find(what) != std::string::npos;
+}
+
+class VrnmathProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef VRNMATH_EXE
+        GTEST_SKIP() << "the vrnmath program is not built";
+#endif
+    }
+
+    // A usage error: exit 2, one line on stderr that says what is wrong, nothing on stdout.
+    void ExpectUsageError(const std::vector<std::string>& args, const std::string& says) {
+        const Outcome o = RunProgram(args);
+        EXPECT_EQ(o.status, 2) << o.err;
+        EXPECT_EQ(Lines(o.err), 1) << o.err;
+        EXPECT_TRUE(Contains(o.err, says)) << o.err;
+        EXPECT_TRUE(o.out.empty()) << o.out;
+    }
+};
+
+} // namespace
+
+TEST_F(VrnmathProgram, FormulaConvergesToItsMinimum) {
+    const Outcome o = RunProgram({"minimize", "--f", "(x-3)^2+(y+1)^4", "--x0", "x=0,y=0", "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const nlohmann::json j = nlohmann::json::parse(o.out);
+    EXPECT_TRUE(j["code"] == 1 || j["code"] == 2);
+    ASSERT_EQ(j["x"].size(), 2u);
+    EXPECT_NEAR(j["x"][0].get<double>(), 3.0, 1e-4);
+    // The quartic term is flat: with the default gradient tolerance 4.8e-6 the relative
+    // gradient test passes once 4|y+1|^3 is that small, i.e. |y+1| of about 0.01.
+    EXPECT_NEAR(j["x"][1].get<double>(), -1.0, 0.02);
+    EXPECT_LT(j["f"].get<double>(), 1e-7);
+    EXPECT_EQ(j["variables"], (nlohmann::json{"x", "y"}));
+}
+
+TEST_F(VrnmathProgram, TighterGradientToleranceGetsCloser) {
+    const Outcome o =
+        RunProgram({"minimize", "--f", "(x-3)^2+(y+1)^4", "--x0", "x=0,y=0", "--gradtol", "1e-12", "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const nlohmann::json j = nlohmann::json::parse(o.out);
+    EXPECT_NEAR(j["x"][0].get<double>(), 3.0, 1e-6);
+    EXPECT_NEAR(j["x"][1].get<double>(), -1.0, 1e-3);
+}
+
+TEST_F(VrnmathProgram, JsonHoldsTheResultAndNothingElse) {
+    const Outcome o = RunProgram({"minimize", "--problem", "rosenbrock", "--method", "1", "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Lines(o.out), 1);
+    const nlohmann::json j = nlohmann::json::parse(o.out);
+    for (const char* key : {"x", "f", "code", "message", "iterations", "evaluations"})
+        EXPECT_TRUE(j.contains(key)) << key;
+    EXPECT_EQ(j["message"], "WARNING --- probably converged, Gradient small");
+    EXPECT_EQ(j["code"], 1);
+    // The reference run of this problem and method.
+    EXPECT_EQ(j["x"][0].get<double>(), 0.9999999992854575);
+    EXPECT_EQ(j["evaluations"]["f"], 57);
+    EXPECT_EQ(j["evaluations"]["gradient"], 25);
+    EXPECT_EQ(j["evaluations"]["hessian"], 24);
+}
+
+TEST_F(VrnmathProgram, PrintsTheStatusLogThenASummary) {
+    const Outcome o = RunProgram({"minimize", "--problem", "rosenbrock", "--method", "1"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(Contains(o.out, "\nInitial Error  "));
+    EXPECT_TRUE(Contains(o.out, "\nIteration Number :  1\n"));
+    EXPECT_TRUE(Contains(o.out, "\nLine Search Lambda="));
+    const size_t log = o.out.find("WARNING --- probably converged, Gradient small\n");
+    const size_t summary =
+        o.out.find("Termination:  WARNING --- probably converged, Gradient small (code 1)");
+    ASSERT_NE(log, std::string::npos);
+    ASSERT_NE(summary, std::string::npos);
+    EXPECT_LT(log, summary);
+    EXPECT_TRUE(Contains(o.out, "Iterations:   24\n"));
+    EXPECT_TRUE(Contains(o.out, "Evaluations:  f 57, gradient 25, hessian 24\n"));
+}
+
+TEST_F(VrnmathProgram, QuietLeavesOnlyTheSummary) {
+    const Outcome o = RunProgram({"minimize", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(Contains(o.out, "OPTDRV"));
+    EXPECT_TRUE(Contains(o.out, "Termination:  "));
+    EXPECT_EQ(Lines(o.out), 5);
+}
+
+TEST_F(VrnmathProgram, ToolRunsRestartAndSayHowMany) {
+    const Outcome o = RunProgram({"minimize", "--tool", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(Contains(o.out, "Runs:         2\n"));
+    EXPECT_TRUE(Contains(o.out, "Evaluations:  f 50, gradient 24, hessian 22\n"));
+}
+
+TEST_F(VrnmathProgram, StepModePrintsEveryAcceptedPoint) {
+    const Outcome o = RunProgram({"minimize", "--problem", "beale", "--method", "1", "--step", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(Contains(o.out, "Step 1: f = "));
+    EXPECT_TRUE(Contains(o.out, "Step 7: f = 2.756354553102582e-15, x = ("));
+    EXPECT_FALSE(Contains(o.out, "Step 8:"));
+}
+
+TEST_F(VrnmathProgram, MethodFourOnAFormulaUsesDifferenceGradients) {
+    const Outcome o = RunProgram(
+        {"minimize", "--f", "100*(y-x^2)^2+(1-x)^2", "--x0", "x=-1.2,y=1", "--method", "4", "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const nlohmann::json j = nlohmann::json::parse(o.out);
+    EXPECT_NEAR(j["x"][0].get<double>(), 1.0, 1e-3);
+    EXPECT_NEAR(j["x"][1].get<double>(), 1.0, 1e-3);
+    EXPECT_EQ(j["evaluations"]["gradient"], 0);
+}
+
+TEST_F(VrnmathProgram, GradientCheckOfCorrectDerivativesPrintsNoWarning) {
+    const Outcome o = RunProgram({"minimize", "--problem", "wood", "--check-gradient", "--check-hessian"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(Contains(o.out, "There appears to be an error"));
+}
+
+TEST_F(VrnmathProgram, RunThatDoesNotConvergeExitsOne) {
+    const Outcome o = RunProgram({"minimize", "--itnlim", "2", "--quiet"});
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_TRUE(Contains(o.out, "WARNING --- too many iterations (code 4)"));
+}
+
+TEST_F(VrnmathProgram, HelpDocumentsEveryOptionWithItsDefault) {
+    const char* options[] = {"--problem",       "--f",       "--x0",           "--method",
+                             "--gradient",      "--hessian", "--expensive",    "--check-gradient",
+                             "--check-hessian", "--itnlim",  "--typsiz",       "--gradtol",
+                             "--steptol",       "--maxstep", "--trust-radius", "--ndigit",
+                             "--cgtol",         "--msg",     "--typf",         "--tool",
+                             "--step",          "--json",    "--quiet"};
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, std::vector<std::string>{"minimize", "--help"}}) {
+        const Outcome o = RunProgram(args);
+        ASSERT_EQ(o.status, 0);
+        for (const char* opt : options) {
+            const size_t at = o.out.find(std::string("  ") + opt + " ");
+            ASSERT_NE(at, std::string::npos) << opt;
+            const size_t end = o.out.find('\n', at);
+            EXPECT_TRUE(Contains(o.out.substr(at, end - at), "Default:")) << opt;
+        }
+    }
+}
+
+TEST_F(VrnmathProgram, MalformedFormulasAreUsageErrors) {
+    ExpectUsageError({"minimize", "--f", "(x-3)^2+", "--x0", "x=0"}, "cannot parse formula");
+    ExpectUsageError({"minimize", "--f", "sin(x", "--x0", "x=0"}, "cannot parse formula");
+    ExpectUsageError({"minimize", "--f", "2x", "--x0", "x=0"}, "cannot parse formula");
+    ExpectUsageError({"minimize", "--f", "", "--x0", "x=0"}, "empty");
+    ExpectUsageError({"minimize", "--f", "(x-3)^2+(z+1)^4", "--x0", "x=0,y=0"}, "unknown variable 'z'");
+}
+
+TEST_F(VrnmathProgram, BadStartPointsAreUsageErrors) {
+    ExpectUsageError({"minimize", "--f", "x^2", "--x0", "x=abc"}, "malformed number 'abc'");
+    ExpectUsageError({"minimize", "--f", "x^2", "--x0", "x=1,x=2"}, "given twice");
+    ExpectUsageError({"minimize", "--f", "x^2", "--x0", "1"}, "named");
+    ExpectUsageError({"minimize", "--f", "x^2"}, "--x0");
+    ExpectUsageError({"minimize", "--x0", "one,two"}, "malformed number 'one'");
+    ExpectUsageError({"minimize", "--x0", "nan,1"}, "malformed number 'nan'");
+    ExpectUsageError({"minimize", "--x0", "1,2,3"}, "has 2 parameters");
+    ExpectUsageError({"minimize", "--x0", "x=1,y=2"}, "plain values");
+}
+
+TEST_F(VrnmathProgram, UnknownOptionsAndValuesAreUsageErrors) {
+    ExpectUsageError({"minimize", "--bogus"}, "--bogus");
+    ExpectUsageError({"frobnicate"}, "frobnicate");
+    ExpectUsageError({}, "subcommand");
+    ExpectUsageError({"minimize", "--problem", "nope"}, "unknown problem 'nope'");
+    ExpectUsageError({"minimize", "--method", "7"}, "--method");
+    ExpectUsageError({"minimize", "--method", "three"}, "malformed whole number 'three'");
+    ExpectUsageError({"minimize", "--itnlim", "1e3"}, "malformed whole number '1e3'");
+    ExpectUsageError({"minimize", "--gradtol", "small"}, "malformed number 'small'");
+    ExpectUsageError({"minimize", "--typsiz", "1"}, "--typsiz");
+    ExpectUsageError({"minimize", "--gradient", "exact"}, "unknown value 'exact'");
+    ExpectUsageError({"minimize", "--f", "x^2", "--x0", "x=1", "--hessian", "analytic"}, "not available");
+    ExpectUsageError({"minimize", "--tool", "--step"}, "either --tool or --step");
+    ExpectUsageError({"minimize", "--step", "--method", "4"}, "methods 1 to 3");
+    ExpectUsageError({"minimize", "--tool", "--itnlim", "5"}, "--itnlim");
+    ExpectUsageError({"minimize", "--gradient", "fd", "--check-gradient"}, "--check-gradient");
+    ExpectUsageError({"minimize", "--method", "4", "--check-gradient"}, "--check-gradient");
+    ExpectUsageError({"minimize", "--expensive", "--check-hessian"}, "--check-hessian");
+    ExpectUsageError({"minimize", "--problem", "wood", "--f", "x^2", "--x0", "x=1"},
+                     "either --problem or --f");
+}
