@@ -137,7 +137,10 @@ void CVRNUnconstrainedMinimization::AllocateTempArrays() {
     // Typical sizes the caller set explicitly replace the start-point magnitudes.
     if (static_cast<int>(m_UserTypSiz.size()) == count)
         for (int i = 0; i < count; i++) m_pTypSiz[i] = m_UserTypSiz[i];
-    m_Hessian.SetSize(count, count);
+    // Like the arrays, the matrix is sized only when n changes: sizing zero-fills all
+    // n*n entries, which for a large n costs more than a short conjugate-gradient run.
+    // Every run writes the entries it reads (first Hessian, factorization) before use.
+    if (m_Hessian.GetRows() != count || m_Hessian.GetCols() != count) m_Hessian.SetSize(count, count);
     InstallDiagnosticGrid();
 }
 

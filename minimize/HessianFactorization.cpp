@@ -106,14 +106,43 @@ void CVRNUnconstrainedMinimization::CholeskyDecomposition(CMatrix& a, double dma
             const double grow = w - t;
             *added = *added > grow ? *added : grow;
         }
-        for (int i = j + 1; i < n; i++) {
-            double s = 0.0;
-            for (int k = 0; k < j; k++) s += a[i][k] * a[j][k];
-            if (a[j][j] == 0.0)
-                a[i][j] = 0.0;
+        // Column j below the diagonal. Each a[i][j] needs its own running sum over
+        // k = 0 .. j-1; four rows are summed side by side so that the four chains of
+        // additions overlap instead of waiting for one another. Every sum still starts
+        // from 0.0 and adds its terms in increasing k, so the results do not change.
+        const double* const lj = a[j];
+        const double ljj = a[j][j];
+        auto store = [ljj](double& aij, double s) {
+            if (ljj == 0.0)
+                aij = 0.0;
             else
-                a[i][j] = (a[i][j] - s) / a[j][j];
-            if (std::fabs(a[i][j]) >= 1e300) a[i][j] = 0.0;
+                aij = (aij - s) / ljj;
+            if (std::fabs(aij) >= 1e300) aij = 0.0;
+        };
+        int i = j + 1;
+        for (; i + 3 < n; i += 4) {
+            const double* const r0 = a[i];
+            const double* const r1 = a[i + 1];
+            const double* const r2 = a[i + 2];
+            const double* const r3 = a[i + 3];
+            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+            for (int k = 0; k < j; k++) {
+                const double ljk = lj[k];
+                s0 += r0[k] * ljk;
+                s1 += r1[k] * ljk;
+                s2 += r2[k] * ljk;
+                s3 += r3[k] * ljk;
+            }
+            store(a[i][j], s0);
+            store(a[i + 1][j], s1);
+            store(a[i + 2][j], s2);
+            store(a[i + 3][j], s3);
+        }
+        for (; i < n; i++) {
+            const double* const ri = a[i];
+            double s = 0.0;
+            for (int k = 0; k < j; k++) s += ri[k] * lj[k];
+            store(a[i][j], s);
         }
     }
 }
