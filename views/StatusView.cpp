@@ -35,13 +35,11 @@ void CVRNStatusView::AddLine(CString& text) {
         const int n = list.GetItemCount();
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         const char* pieceEnd = lf ? lf : end;
-        std::string piece(p, pieceEnd);
-        if (piece.empty()) {
-            if (!lf)
-                return;  // an empty last piece: the text was empty
-            piece = " ";  // an empty line keeps its place as a blank row
-        }
-        list.InsertItem(n, piece.c_str());
+        const std::string piece(p, pieceEnd);
+        if (piece.empty() && !lf)
+            return;  // an empty last piece: the text was empty
+        // An empty line keeps its place as a blank row.
+        list.InsertItem(n, piece.empty() ? " " : piece.c_str());
         // Keep the newest row in view, unless the user is looking at a selection.
         if (list.GetSelectedCount() == 0)
             list.EnsureVisible(n, TRUE);
