@@ -20,6 +20,14 @@ CString ComponentDescriptor(const char* format, int i) {
     return descriptor;
 }
 
+// Growth step of the objective and iteration histories: the iteration limit, but
+// never more than the default limit, so that a very large limit does not reserve
+// memory for iterations that are never taken.
+int HistoryGrowth(int iterationLimit) {
+    const int cap = 10000;
+    return iterationLimit < cap ? iterationLimit : cap;
+}
+
 }  // namespace
 
 void CVRNUnconstrainedMinimization::SetColorArray() {
@@ -34,8 +42,8 @@ void CVRNUnconstrainedMinimization::SetColorArray() {
 void CVRNUnconstrainedMinimization::InitilizeDiagnosticArrays() {
     if (m_nIterationCount > 0) return;
     const int n = m_nParameters;
-    m_ErrorHistory.SetSize(0, m_nIterationLimit);
-    m_IterationArray.SetSize(0, m_nIterationLimit);
+    m_ErrorHistory.SetSize(0, HistoryGrowth(m_nIterationLimit));
+    m_IterationArray.SetSize(0, HistoryGrowth(m_nIterationLimit));
     m_ErrorHistory.Add(m_dF);
     m_IterationArray.Add(static_cast<double>(m_nIterationCount));
     m_GradientHistory.resize(static_cast<size_t>(n));
@@ -63,20 +71,42 @@ void CVRNUnconstrainedMinimization::InitilizeDiagnosticArrays() {
 
 void CVRNUnconstrainedMinimization::SetDiagnosticArrays() {
     const int n = m_nParameters;
-    m_ErrorHistory.Add(m_dF);
-    m_IterationArray.Add(static_cast<double>(m_nIterationCount));
-    // Diagnostics switched on in the middle of a run: start the component histories.
-    if (static_cast<int>(m_GradientHistory.size()) != n || static_cast<int>(m_ParameterHistory.size()) != n) {
+    // The histories continue only when they were started (at iteration 0 of this or an
+    // earlier run) and are of one length. Diagnostics switched on in the middle of a
+    // run find them empty, of another n or of unequal lengths: they then start here,
+    // with this iteration as their first entry.
+    const int length = m_IterationArray.GetSize();
+    bool started = length > 0 && m_ErrorHistory.GetSize() == length &&
+                   static_cast<int>(m_GradientHistory.size()) == n && static_cast<int>(m_ParameterHistory.size()) == n;
+    for (int i = 0; started && i < n; i++)
+        started = m_GradientHistory[static_cast<size_t>(i)].GetSize() == length &&
+                  m_ParameterHistory[static_cast<size_t>(i)].GetSize() == length;
+    if (!started) {
+        m_ErrorHistory.SetSize(0, HistoryGrowth(m_nIterationLimit));
+        m_IterationArray.SetSize(0, HistoryGrowth(m_nIterationLimit));
         m_GradientHistory.resize(static_cast<size_t>(n));
         m_ParameterHistory.resize(static_cast<size_t>(n));
         for (int i = 0; i < n; i++) {
-            m_GradientHistory[static_cast<size_t>(i)].Init(ComponentDescriptor("Gradient%d|", i));
-            m_ParameterHistory[static_cast<size_t>(i)].Init(ComponentDescriptor("Param%d|", i));
+            CDblHdr& gh = m_GradientHistory[static_cast<size_t>(i)];
+            CDblHdr& ph = m_ParameterHistory[static_cast<size_t>(i)];
+            gh.Init(ComponentDescriptor("Gradient%d|", i));
+            ph.Init(ComponentDescriptor("Param%d|", i));
+            gh.SetSize(0, -1);
+            ph.SetSize(0, -1);
         }
+        m_dGradPlotMin = m_dGradPlotMax = m_dParamPlotMin = m_dParamPlotMax = 0.0;
     }
+
+    m_ErrorHistory.Add(m_dF);
+    m_IterationArray.Add(static_cast<double>(m_nIterationCount));
     for (int i = 0; i < n; i++) {
         m_GradientHistory[static_cast<size_t>(i)].Add(m_pGrad[i]);
         m_ParameterHistory[static_cast<size_t>(i)].Add(m_pX[i]);
+    }
+    if (!started) {
+        // The component plots get their series for the present n.
+        InstallGradientPlot();
+        InstallParametersPlot();
     }
     SetPlotMinMaxValues();
     UpdateResidualPlot();
@@ -85,43 +115,44 @@ void CVRNUnconstrainedMinimization::SetDiagnosticArrays() {
 }
 
 void CVRNUnconstrainedMinimization::SetPlotMinMaxValues() {
-    const int n = m_nParameters;
+    int n = m_nParameters;
+    if (static_cast<int>(m_GradientHistory.size()) < n) n = static_cast<int>(m_GradientHistory.size());
+    if (static_cast<int>(m_ParameterHistory.size()) < n) n = static_cast<int>(m_ParameterHistory.size());
     const int k = m_nIterationCount;
     if (m_bTrack && k >= 21) {
         if (n <= 0) return;
-        // Window of the 20 entries before the newest; a history that started late
-        // (diagnostics switched on during the run) is read only where it has entries.
-        auto window = [&](CDblHdr& h, int& first, int& last) {
-            const int size = h.GetSize();
-            last = k - 1 < size - 1 ? k - 1 : size - 1;
-            first = k - 20;
-            if (first < 0) first = 0;
-            return first <= last;
-        };
-        bool any = false;
+        // The window holds the 20 entries before the newest one: entries k-20 to k-1
+        // when recording began at iteration 0. Histories that began later hold fewer
+        // entries, and the window is cut to the ones they hold.
+        int size = m_GradientHistory[0].GetSize();
         for (int i = 0; i < n; i++) {
-            int first = 0, last = 0;
-            CDblHdr& gh = m_GradientHistory[static_cast<size_t>(i)];
-            CDblHdr& ph = m_ParameterHistory[static_cast<size_t>(i)];
-            if (!window(gh, first, last) || !window(ph, first, last)) continue;
-            const double gmin = GetMinInArray(first, last, gh);
-            const double gmax = GetMaxInArray(first, last, gh);
-            const double pmin = GetMinInArray(first, last, ph);
-            const double pmax = GetMaxInArray(first, last, ph);
-            if (!any) {
-                m_dGradPlotMin = gmin;
-                m_dGradPlotMax = gmax;
-                m_dParamPlotMin = pmin;
-                m_dParamPlotMax = pmax;
-                any = true;
-                continue;
-            }
-            if (gmin < m_dGradPlotMin) m_dGradPlotMin = gmin;
-            if (gmax > m_dGradPlotMax) m_dGradPlotMax = gmax;
-            if (pmin < m_dParamPlotMin) m_dParamPlotMin = pmin;
-            if (pmax > m_dParamPlotMax) m_dParamPlotMax = pmax;
+            const int gs = m_GradientHistory[static_cast<size_t>(i)].GetSize();
+            const int ps = m_ParameterHistory[static_cast<size_t>(i)].GetSize();
+            if (gs < size) size = gs;
+            if (ps < size) size = ps;
         }
-        return;
+        const int last = size - 2;
+        const int first = size - 21 > 0 ? size - 21 : 0;
+        if (first <= last) {
+            m_dGradPlotMin = GetMinInArray(first, last, m_GradientHistory[0]);
+            m_dGradPlotMax = GetMaxInArray(first, last, m_GradientHistory[0]);
+            m_dParamPlotMin = GetMinInArray(first, last, m_ParameterHistory[0]);
+            m_dParamPlotMax = GetMaxInArray(first, last, m_ParameterHistory[0]);
+            for (int i = 1; i < n; i++) {
+                CDblHdr& gh = m_GradientHistory[static_cast<size_t>(i)];
+                CDblHdr& ph = m_ParameterHistory[static_cast<size_t>(i)];
+                const double gmin = GetMinInArray(first, last, gh);
+                const double gmax = GetMaxInArray(first, last, gh);
+                const double pmin = GetMinInArray(first, last, ph);
+                const double pmax = GetMaxInArray(first, last, ph);
+                if (gmin < m_dGradPlotMin) m_dGradPlotMin = gmin;
+                if (gmax > m_dGradPlotMax) m_dGradPlotMax = gmax;
+                if (pmin < m_dParamPlotMin) m_dParamPlotMin = pmin;
+                if (pmax > m_dParamPlotMax) m_dParamPlotMax = pmax;
+            }
+            return;
+        }
+        // Nothing recorded before the newest entry: widen by the current values below.
     }
     for (int i = 0; i < n; i++) {
         const double g = m_pGrad[i];
@@ -147,4 +178,7 @@ double CVRNUnconstrainedMinimization::GetMinInArray(int first, int last, double*
     return result;
 }
 
+// A change of the show-diagnostics option needs nothing at once: the public Minimize
+// checks the plots at its start, and histories of a run in progress start (or go on)
+// at the next recorded iteration.
 void CVRNUnconstrainedMinimization::OnShowDiagnosticChanged() {}

@@ -18,6 +18,9 @@ class CDocument;
 class CView;
 class CWPlot;
 class CKelGridView;
+class CKelPlotDllView;
+class CKelGrid;
+class CKelDataSource;
 class CVRNMatrixView;
 class CCompItem;
 
@@ -130,6 +133,23 @@ public:
 
     // ---- Diagnostics display ----
     void OnShowDiagnosticChanged();
+    // Plots of the objective, gradient and parameter histories, in the plot frame
+    // views of the document with these identifiers. All three must be installed for
+    // the public Minimize to record diagnostics.
+    void InstallResidualPlot(CDocument* doc, const char* id);
+    void InstallGradientPlot(CDocument* doc, const char* id);
+    void InstallParametersPlot(CDocument* doc, const char* id);
+    void InstallResidualPlot();
+    void InstallGradientPlot();
+    void InstallParametersPlot();
+    // The working arrays as columns of a grid view, and the model Hessian in matrix
+    // views (both matrix views show the same matrix; only the Hessian view is repainted).
+    void InstallDiagnosticGrid(CDocument* doc, const char* id);
+    void InstallJacobianGrid(CDocument* doc, const char* id);
+    void InstallHessianGrid(CDocument* doc, const char* id);
+    void InstallDiagnosticGrid();
+    void InstallJacobianGrid();
+    void InstallHessianGrid();
 
 private:
     // White-box access for unit tests: each test defines its own specialization.
@@ -216,11 +236,13 @@ private:
     double GetMaxInArray(int first, int last, double* values);
     double GetMinInArray(int first, int last, double* values);
     void SetColorArray();
-    void InstallDiagnosticGrid();
     void UpdateDiagGrid();
     bool DiagnosticPlotsInstalled() const;
-    void InstallGradientPlot();
-    void InstallParametersPlot();
+    void SetupResidualPlot(CKelPlotDllView* view, CWPlot& plot);
+    void SetupGradientPlot(CKelPlotDllView* view, CWPlot& plot);
+    void SetUpParametersPlot(CKelPlotDllView* view, CWPlot& plot);
+    void SetupComponentPlot(CKelPlotDllView* view, CWPlot& plot, bool gradient);
+    void SetupDiagGrid(CKelGrid& grid, CKelDataSource* source);
     void UpdateResidualPlot();
     void UpdateGradientPlot();
     void UpdateParametersPlot();
@@ -330,9 +352,15 @@ private:
     double m_dParamPlotMax = 0.0;
     std::vector<unsigned long> m_Colors;
     CDocument* m_pDocument = nullptr;
-    CView* m_pResidualPlotView = nullptr;
-    CView* m_pGradientPlotView = nullptr;
-    CView* m_pParametersPlotView = nullptr;
-    CKelGridView* m_pDiagGrid = nullptr;
+    CString m_ResidualPlotID;
+    CString m_GradientPlotID;
+    CString m_ParametersPlotID;
+    CKelPlotDllView* m_pResidualPlotView = nullptr;
+    CKelPlotDllView* m_pGradientPlotView = nullptr;
+    CKelPlotDllView* m_pParametersPlotView = nullptr;
+    CString m_DiagGridID;
+    CString m_JacobianGridID;
+    CString m_HessianGridID;
+    CKelGrid* m_pDiagGrid = nullptr;
     CVRNMatrixView* m_pHessianView = nullptr;
 };
