@@ -293,6 +293,8 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
 
     CallableProblem problem(f, gradient, hessian, x0, options);
     problem.Attach(&engine, view.get());
+    if (options.onEngine)
+        options.onEngine(engine, false);
 
     const bool hasGradient = static_cast<bool>(gradient);
     const bool hasHessian = static_cast<bool>(hessian);
@@ -331,6 +333,8 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
         }
     }
     problem.PollLog();
+    if (options.onEngine)
+        options.onEngine(engine, true);
 
     result.code = engine.GetCodeforTerminationCode();
     result.message = WithoutFinalLineFeed(engine.GetTerminationCode());

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+class CVRNUnconstrainedMinimization;
+
 namespace vrn {
 
 // Objective value at x (x.size() == n).
@@ -79,6 +81,10 @@ struct MinimizeOptions {
     LogSink onLogRow;
     // Sees every accepted step; may stop the run.
     IterationCallback onIteration;
+    // Called with the engine once before the run (finished false) and once after it
+    // (finished true), while the engine still exists: a host attaches its diagnostic
+    // plots and views here, and reads them before the engine goes away.
+    std::function<void(CVRNUnconstrainedMinimization& engine, bool finished)> onEngine;
 };
 
 struct Evaluations {

@@ -10,6 +10,7 @@
 
 #include "apps/vrnmath/Arguments.h"
 #include "apps/vrnmath/Formula.h"
+#include "apps/vrnmath/Plots.h"
 #include "problems/ReferenceProblems.h"
 #include "tool/Minimize.h"
 
@@ -152,8 +153,10 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                   "Print only the result, as one JSON object (x, f, code, message, iterations, runs, "
                   "evaluations). Default: off.");
     cmd->add_flag("--quiet", a.quiet, "Do not print the status log. Default: off.");
-    // Diagnostic plots: the option "--plots DIR" (write the per-iteration plots into
-    // DIR) is reserved for them and is registered here.
+    cmd->add_option("--plots", a.plots,
+                    "Write the diagnostic pictures of the run into DIR (created if needed): residual.svg, "
+                    "gradient.svg, parameters.svg, hessian.svg, hessian-map.svg and grid.csv. Default: none.")
+        ->type_name("DIR");
     return cmd;
 }
 
@@ -277,9 +280,16 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             return true;
         };
 
-    const vrn::MinimizeResult r = vrn::Minimize(f, gradient, hessian, x0, options);
+    // Diagnostic pictures (--plots DIR): attached before the run, written once it is over.
+    std::unique_ptr<DiagnosticPlots> plots;
+    if (!a.plots.empty()) {
+        plots = std::make_unique<DiagnosticPlots>(a.plots, label + ", method " + std::to_string(options.method));
+        std::string error;
+        if (!plots->PrepareDirectory(error)) throw UsageError(error);
+        options.onEngine = [&plots](CVRNUnconstrainedMinimization& e, bool finished) { plots->OnEngine(e, finished); };
+    }
 
-    // Diagnostic plots (--plots DIR) are written here, once the run is over.
+    const vrn::MinimizeResult r = vrn::Minimize(f, gradient, hessian, x0, options);
 
     if (a.json) {
         nlohmann::ordered_json j;
@@ -305,7 +315,9 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         out << "x:            " << Point(r.x, names) << '\n';
         out << "Evaluations:  f " << r.evaluations.f << ", gradient " << r.evaluations.gradient
             << ", hessian " << r.evaluations.hessian << '\n';
+        if (plots) out << plots->Note();
     }
+    if (plots && !plots->Failed().empty()) return 1;
     return r.Converged() ? 0 : 1;
 }
 

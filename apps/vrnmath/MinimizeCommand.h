@@ -30,6 +30,7 @@ struct MinimizeArguments {
     bool step = false;
     bool json = false;
     bool quiet = false;
+    std::string plots;  // --plots DIR: write the diagnostic pictures there
 };
 
 // Registers the subcommand and its options on app; the values land in args.
