@@ -168,8 +168,10 @@ std::string DiagnosticPlots::Note() const {
     std::string note;
     if (!m_Written.empty()) {
         note += "Diagnostics:  written to " + m_Dir + ":";
-        for (const std::string& p : m_Written)
-            note += " " + std::filesystem::path(p).filename().string();
+        for (const std::string& p : m_Written) {
+            note += ' ';
+            note += std::filesystem::path(p).filename().string();
+        }
         note += "\n              The .svg pictures open in a web browser or an image viewer (for example\n"
                 "              xdg-open " +
                 Path("residual.svg") +
