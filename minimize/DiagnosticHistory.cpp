@@ -56,10 +56,7 @@ void CVRNUnconstrainedMinimization::InitilizeDiagnosticArrays() {
         ph.Init(ComponentDescriptor("Param%d|", i));
         const double g = m_pGrad[i];
         const double x = m_pX[i];
-        m_dGradPlotMin = m_dGradPlotMin < g ? m_dGradPlotMin : g;
-        m_dGradPlotMax = m_dGradPlotMax > g ? m_dGradPlotMax : g;
-        m_dParamPlotMin = m_dParamPlotMin < x ? m_dParamPlotMin : x;
-        m_dParamPlotMax = m_dParamPlotMax > x ? m_dParamPlotMax : x;
+        WidenPlotRanges(g, x);
         gh.SetSize(0, -1);
         ph.SetSize(0, -1);
         gh.Add(g);
@@ -154,14 +151,14 @@ void CVRNUnconstrainedMinimization::SetPlotMinMaxValues() {
         }
         // Nothing recorded before the newest entry: widen by the current values below.
     }
-    for (int i = 0; i < n; i++) {
-        const double g = m_pGrad[i];
-        const double x = m_pX[i];
-        m_dGradPlotMin = m_dGradPlotMin < g ? m_dGradPlotMin : g;
-        m_dGradPlotMax = m_dGradPlotMax > g ? m_dGradPlotMax : g;
-        m_dParamPlotMin = m_dParamPlotMin < x ? m_dParamPlotMin : x;
-        m_dParamPlotMax = m_dParamPlotMax > x ? m_dParamPlotMax : x;
-    }
+    for (int i = 0; i < n; i++) WidenPlotRanges(m_pGrad[i], m_pX[i]);
+}
+
+void CVRNUnconstrainedMinimization::WidenPlotRanges(double g, double x) {
+    m_dGradPlotMin = m_dGradPlotMin < g ? m_dGradPlotMin : g;
+    m_dGradPlotMax = m_dGradPlotMax > g ? m_dGradPlotMax : g;
+    m_dParamPlotMin = m_dParamPlotMin < x ? m_dParamPlotMin : x;
+    m_dParamPlotMax = m_dParamPlotMax > x ? m_dParamPlotMax : x;
 }
 
 double CVRNUnconstrainedMinimization::GetMaxInArray(int first, int last, double* values) {

@@ -233,6 +233,8 @@ private:
     void InitilizeDiagnosticArrays();
     void SetDiagnosticArrays();
     void SetPlotMinMaxValues();
+    // Widens the gradient and parameter plot ranges to include g and x.
+    void WidenPlotRanges(double g, double x);
     double GetMaxInArray(int first, int last, double* values);
     double GetMinInArray(int first, int last, double* values);
     void SetColorArray();
