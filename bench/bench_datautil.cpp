@@ -27,7 +27,11 @@ std::vector<double> Queries(double lo, double hi, int count)
     return q;
 }
 
-void BM_InterpolateValue(benchmark::State& state)
+// One interpolation per iteration on the table y = sin(x), x = 0, 0.1, ..., of
+// state.range(0) points; eval is the evaluation timed. With sorted set the queries
+// come in ascending order.
+template <class Eval>
+void RunInterpolate(benchmark::State& state, bool sorted, Eval eval)
 {
     const int n = static_cast<int>(state.range(0));
     std::vector<double> x(static_cast<size_t>(n)), y(static_cast<size_t>(n));
@@ -37,33 +41,26 @@ void BM_InterpolateValue(benchmark::State& state)
     }
     CVRNiInterpolate ip(x.data(), y.data(), n);
     std::vector<double> q = Queries(0.0, x[n - 1], 4096);
+    if (sorted)
+        std::sort(q.begin(), q.end());
     size_t k = 0;
     for (auto _ : state) {
         double t = q[k];
-        benchmark::DoNotOptimize(ip.f(t));
+        benchmark::DoNotOptimize(eval(ip, t));
         k = (k + 1) & 4095;
     }
     state.SetItemsProcessed(state.iterations());
+}
+
+void BM_InterpolateValue(benchmark::State& state)
+{
+    RunInterpolate(state, false, [](CVRNiInterpolate& ip, double& t) { return ip.f(t); });
 }
 BENCHMARK(BM_InterpolateValue)->Arg(10)->Arg(1000)->Arg(100000);
 
 void BM_InterpolateSlope(benchmark::State& state)
 {
-    const int n = static_cast<int>(state.range(0));
-    std::vector<double> x(static_cast<size_t>(n)), y(static_cast<size_t>(n));
-    for (int i = 0; i < n; i++) {
-        x[i] = i * 0.1;
-        y[i] = std::sin(x[i]);
-    }
-    CVRNiInterpolate ip(x.data(), y.data(), n);
-    std::vector<double> q = Queries(0.0, x[n - 1], 4096);
-    size_t k = 0;
-    for (auto _ : state) {
-        double t = q[k];
-        benchmark::DoNotOptimize(ip.dfdx(t));
-        k = (k + 1) & 4095;
-    }
-    state.SetItemsProcessed(state.iterations());
+    RunInterpolate(state, false, [](CVRNiInterpolate& ip, double& t) { return ip.dfdx(t); });
 }
 BENCHMARK(BM_InterpolateSlope)->Arg(10)->Arg(1000)->Arg(100000);
 
@@ -71,22 +68,7 @@ BENCHMARK(BM_InterpolateSlope)->Arg(10)->Arg(1000)->Arg(100000);
 // the time shows the cost of the interval search itself.
 void BM_InterpolateSweep(benchmark::State& state)
 {
-    const int n = static_cast<int>(state.range(0));
-    std::vector<double> x(static_cast<size_t>(n)), y(static_cast<size_t>(n));
-    for (int i = 0; i < n; i++) {
-        x[i] = i * 0.1;
-        y[i] = std::sin(x[i]);
-    }
-    CVRNiInterpolate ip(x.data(), y.data(), n);
-    std::vector<double> q = Queries(0.0, x[n - 1], 4096);
-    std::sort(q.begin(), q.end());
-    size_t k = 0;
-    for (auto _ : state) {
-        double t = q[k];
-        benchmark::DoNotOptimize(ip.f(t));
-        k = (k + 1) & 4095;
-    }
-    state.SetItemsProcessed(state.iterations());
+    RunInterpolate(state, true, [](CVRNiInterpolate& ip, double& t) { return ip.f(t); });
 }
 BENCHMARK(BM_InterpolateSweep)->Arg(10)->Arg(1000)->Arg(100000);
 

@@ -10,29 +10,33 @@ CVRNiDerivative& CVRNiDerivative::operator=(const CVRNiDerivative& other) = defa
 
 CVRNiDerivative::~CVRNiDerivative() = default;
 
-double CVRNiDerivative::PPD(double* x, double* y, int n, int i, double w)
+namespace {
+
+// Straight-line design matrix: row j is (abscissa(x[j]), 1).
+template <class Abscissa>
+void FillDesign(CMatrix& design, const double* x, int n, Abscissa abscissa)
 {
-    m_Design.SetSize(n, 2);
+    design.SetSize(n, 2);
     if (n > 0) {
-        double* pA = m_Design[0];
+        double* pA = design[0];
         for (int j = 0; j < n; j++) {
-            *pA++ = x[j];
+            *pA++ = abscissa(x[j]);
             *pA++ = 1.0;
         }
     }
+}
+
+}  // namespace
+
+double CVRNiDerivative::PPD(double* x, double* y, int n, int i, double w)
+{
+    FillDesign(m_Design, x, n, [](double v) { return v; });
     return Fit(y, n, i, w);
 }
 
 double CVRNiDerivative::SemilogSlope(double* x, double* y, int n, int i, double w)
 {
-    m_Design.SetSize(n, 2);
-    if (n > 0) {
-        double* pA = m_Design[0];
-        for (int j = 0; j < n; j++) {
-            *pA++ = std::log(x[j]);
-            *pA++ = 1.0;
-        }
-    }
+    FillDesign(m_Design, x, n, [](double v) { return std::log(v); });
     return Fit(y, n, i, w);
 }
 

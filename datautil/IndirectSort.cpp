@@ -52,18 +52,34 @@ void CDblHdrIndirectSort::Sort(CDblHdr& a)
     ApplySortTo(a);
 }
 
+namespace {
+
+// Reorders the first count entries of a by order: forward puts old[order[i]] at i,
+// backward puts old[i] back at order[i]. Nothing happens for an empty order or an
+// array shorter than it.
+template <class THdr>
+void Permute(THdr& a, const int* order, int count, bool backward)
+{
+    if (count == 0 || a.GetSize() < count)
+        return;
+    THdr old;
+    old = a;
+    if (backward) {
+        for (int i = 0; i < count; i++)
+            a[order[i]] = old[i];
+    } else {
+        for (int i = 0; i < count; i++)
+            a[i] = old[order[i]];
+    }
+}
+
+}  // namespace
+
 template <class THdr>
 void CDblHdrIndirectSort::Apply(THdr& a)
 {
     Lock();
-    if (m_nCount == 0 || a.GetSize() < m_nCount) {
-        Unlock();
-        return;
-    }
-    THdr old;
-    old = a;
-    for (int i = 0; i < m_nCount; i++)
-        a[i] = old[m_pOrder[i]];
+    Permute(a, m_pOrder, m_nCount, false);
     Unlock();
 }
 
@@ -71,14 +87,7 @@ template <class THdr>
 void CDblHdrIndirectSort::Undo(THdr& a)
 {
     Lock();
-    if (m_nCount == 0 || a.GetSize() < m_nCount) {
-        Unlock();
-        return;
-    }
-    THdr old;
-    old = a;
-    for (int i = 0; i < m_nCount; i++)
-        a[m_pOrder[i]] = old[i];
+    Permute(a, m_pOrder, m_nCount, true);
     Unlock();
 }
 

@@ -129,6 +129,19 @@ int CVRNiInterpolate::iInx(double& x)
     return mid - 1;
 }
 
+namespace {
+
+// diff[k] = x - px[k] for the four abscissae of a window.
+void WindowDifferences(double x, const double* px, double* diff)
+{
+    diff[0] = x - px[0];
+    diff[1] = x - px[1];
+    diff[2] = x - px[2];
+    diff[3] = x - px[3];
+}
+
+}  // namespace
+
 int CVRNiInterpolate::Window(double& x)
 {
     if (m_nPoints < 4)
@@ -146,13 +159,13 @@ double CVRNiInterpolate::f(double& x)
     const int s = Window(x);
     if (s < 0)
         return NullValue;
-    const double* px = m_pX + s;
     const double* py = m_pY + s;
     const double* pD = m_Denominators[s];
-    const double d0 = m_Diff[0] = x - px[0];
-    const double d1 = m_Diff[1] = x - px[1];
-    const double d2 = m_Diff[2] = x - px[2];
-    const double d3 = m_Diff[3] = x - px[3];
+    WindowDifferences(x, m_pX + s, m_Diff);
+    const double d0 = m_Diff[0];
+    const double d1 = m_Diff[1];
+    const double d2 = m_Diff[2];
+    const double d3 = m_Diff[3];
     m_Weight[0] = d1 * d2 * d3 / pD[0];
     m_Weight[1] = -(d0 * d2 * d3) / pD[1];
     m_Weight[2] = d0 * d1 * d3 / pD[2];
@@ -165,13 +178,13 @@ double CVRNiInterpolate::dfdx(double& x)
     const int s = Window(x);
     if (s < 0)
         return NullValue;
-    const double* px = m_pX + s;
     const double* py = m_pY + s;
     const double* pD = m_Denominators[s];
-    const double d0 = m_Diff[0] = x - px[0];
-    const double d1 = m_Diff[1] = x - px[1];
-    const double d2 = m_Diff[2] = x - px[2];
-    const double d3 = m_Diff[3] = x - px[3];
+    WindowDifferences(x, m_pX + s, m_Diff);
+    const double d0 = m_Diff[0];
+    const double d1 = m_Diff[1];
+    const double d2 = m_Diff[2];
+    const double d3 = m_Diff[3];
     m_Weight[0] = (d2 * d3 + d1 * d3 + d1 * d2) / pD[0];
     m_Weight[1] = -(d2 * d3 + d0 * d3 + d0 * d2) / pD[1];
     m_Weight[2] = (d1 * d3 + d0 * d3 + d0 * d1) / pD[2];

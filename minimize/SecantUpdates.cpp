@@ -21,23 +21,34 @@ void CVRNUnconstrainedMinimization::InitializeHessianSecantUpdates(CMatrix& a, d
     }
 }
 
-void CVRNUnconstrainedMinimization::SecantFactored(double* const x, double* const g, CMatrix& a,
-                                                   double* const xplus, double* const gplus, bool noupdate,
-                                                   double* const s, double* const y, double* const u,
-                                                   double* const w) {
+// s = x+ - x and y = g+ - g; sigma = s^T y. False when the step fails the curvature
+// test (written so that a NaN s^T y fails it too) or s or y is zero: no update then.
+bool CVRNUnconstrainedMinimization::SecantDifferences(double* const x, double* const g, double* const xplus,
+                                                      double* const gplus, double* const s, double* const y,
+                                                      double& sigma) {
     const int n = m_nParameters;
 
     for (int i = 0; i < n; ++i) {
         s[i] = xplus[i] - x[i];
         y[i] = gplus[i] - g[i];
     }
-    const double sigma = CVRNLinearAlgebra::dot(n, s, 1, y, 1);
+    sigma = CVRNLinearAlgebra::dot(n, s, 1, y, 1);
     const double snorm = CVRNLinearAlgebra::nrm2(n, s, 1);
     const double ynorm = CVRNLinearAlgebra::nrm2(n, y, 1);
 
-    // Curvature test; written so that a NaN s^T y fails it too.
-    if (!(sigma >= std::sqrt(m_dEpsilon) * snorm * ynorm)) return;
-    if (snorm == 0.0 || ynorm == 0.0) return;
+    if (!(sigma >= std::sqrt(m_dEpsilon) * snorm * ynorm)) return false;
+    if (snorm == 0.0 || ynorm == 0.0) return false;
+    return true;
+}
+
+void CVRNUnconstrainedMinimization::SecantFactored(double* const x, double* const g, CMatrix& a,
+                                                   double* const xplus, double* const gplus, bool noupdate,
+                                                   double* const s, double* const y, double* const u,
+                                                   double* const w) {
+    const int n = m_nParameters;
+
+    double sigma = 0.0;
+    if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma)) return;
 
     MVMultUpperTriangMatrix(a, s, u);  // u = L^T s
     double alpha = std::sqrt(sigma / CVRNLinearAlgebra::dot(n, u, 1, u, 1));
@@ -96,16 +107,8 @@ void CVRNUnconstrainedMinimization::SecantUnfactored(double* const x, double* co
         for (int j = i + 1; j < n; ++j) a[j][i] = a[i][j];
     }
 
-    for (int i = 0; i < n; ++i) {
-        s[i] = xplus[i] - x[i];
-        y[i] = gplus[i] - g[i];
-    }
-    const double sigma = CVRNLinearAlgebra::dot(n, s, 1, y, 1);
-    const double snorm = CVRNLinearAlgebra::nrm2(n, s, 1);
-    const double ynorm = CVRNLinearAlgebra::nrm2(n, y, 1);
-
-    if (!(sigma >= std::sqrt(m_dEpsilon) * snorm * ynorm)) return;
-    if (snorm == 0.0 || ynorm == 0.0) return;
+    double sigma = 0.0;
+    if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma)) return;
 
     MVMultSymmetricMatrix(a, s, t);  // t = H s
     double delta = CVRNLinearAlgebra::dot(n, s, 1, t, 1);

@@ -198,6 +198,8 @@ private:
 
     // Secant updates
     void InitializeHessianSecantUpdates(CMatrix& a, double* const sx);
+    bool SecantDifferences(double* const x, double* const g, double* const xplus, double* const gplus,
+                           double* const s, double* const y, double& sigma);
     void SecantFactored(double* const x, double* const g, CMatrix& a, double* const xplus, double* const gplus,
                         bool noupdate, double* const s, double* const y, double* const u, double* const w);
     void SecantUnfactored(double* const x, double* const g, CMatrix& a, double* const d, double* const xplus,
