@@ -46,9 +46,15 @@ Outcome RunProgram(const std::vector<std::string>& args) {
 #else
     const std::string base = ::testing::TempDir() + "vrnmath_cli_" + std::to_string(getpid());
     std::string cmd = Quoted(VRNMATH_EXE);
-    for (const std::string& a : args)
-        cmd += " " + Quoted(a);
-    cmd += " >" + Quoted(base + ".out") + " 2>" + Quoted(base + ".err") + " </dev/null";
+    for (const std::string& a : args) {
+        cmd += ' ';
+        cmd += Quoted(a);
+    }
+    cmd += " >";
+    cmd += Quoted(base + ".out");
+    cmd += " 2>";
+    cmd += Quoted(base + ".err");
+    cmd += " </dev/null";
     const int raw = std::system(cmd.c_str());
     Outcome o;
     o.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
