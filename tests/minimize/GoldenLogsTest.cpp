@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,13 +46,33 @@ std::vector<std::string> ReadRows(const std::string& path) {
     return rows;
 }
 
+// The text after "key": in a one-line JSON object, or npos.
+size_t ValueStart(const std::string& text, const char* key) {
+    const std::string quoted = std::string("\"") + key + "\": ";
+    const size_t at = text.find(quoted);
+    return at == std::string::npos ? at : at + quoted.size();
+}
+
+// The quoted strings of text[from, to), in order.
+std::vector<std::string> QuotedStrings(const std::string& text, size_t from, size_t to) {
+    std::vector<std::string> items;
+    while (from < to) {
+        const size_t open = text.find('"', from);
+        if (open == std::string::npos || open >= to) break;
+        const size_t close = text.find('"', open + 1);
+        if (close == std::string::npos || close > to) break;
+        items.push_back(text.substr(open + 1, close - open - 1));
+        from = close + 1;
+    }
+    return items;
+}
+
 Expected ReadExpected(const std::string& path) {
     const std::string text = ReadFile(path);
     Expected e;
     auto integer = [&](const char* key) {
-        std::smatch m;
-        const std::regex re(std::string("\"") + key + "\": (-?[0-9]+)");
-        return std::regex_search(text, m, re) ? std::atol(m[1].str().c_str()) : -1L;
+        const size_t at = ValueStart(text, key);
+        return at == std::string::npos ? -1L : std::atol(text.c_str() + at);
     };
     e.code = static_cast<int>(integer("code"));
     e.k = static_cast<int>(integer("k"));
@@ -61,14 +80,13 @@ Expected ReadExpected(const std::string& path) {
     e.ngev = integer("ngev");
     e.nhev = integer("nhev");
     e.runs = static_cast<int>(integer("runs"));
-    std::smatch m;
-    if (std::regex_search(text, m, std::regex("\"f\": \"([^\"]*)\""))) e.f = m[1].str();
-    if (std::regex_search(text, m, std::regex("\"x\": \\[([^\\]]*)\\]"))) {
-        const std::string list = m[1].str();
-        const std::regex item("\"([^\"]*)\"");
-        for (auto it = std::sregex_iterator(list.begin(), list.end(), item); it != std::sregex_iterator(); ++it)
-            e.x.push_back((*it)[1].str());
+    const size_t f = ValueStart(text, "f");
+    if (f != std::string::npos) {
+        const auto items = QuotedStrings(text, f, text.find(',', f));
+        if (!items.empty()) e.f = items[0];
     }
+    const size_t x = ValueStart(text, "x");
+    if (x != std::string::npos) e.x = QuotedStrings(text, x, text.find(']', x));
     return e;
 }
 
