@@ -154,7 +154,29 @@ int CVRNiInterpolate::Window(double& x)
     return s;
 }
 
-double CVRNiInterpolate::f(double& x)
+namespace {
+
+// Lagrange numerators of the value: products of the other three differences, signed.
+void ValueNumerators(const double* d, double* w)
+{
+    w[0] = d[1] * d[2] * d[3];
+    w[1] = -(d[0] * d[2] * d[3]);
+    w[2] = d[0] * d[1] * d[3];
+    w[3] = -(d[0] * d[1] * d[2]);
+}
+
+// Numerators of the slope: derivatives of those products.
+void SlopeNumerators(const double* d, double* w)
+{
+    w[0] = d[2] * d[3] + d[1] * d[3] + d[1] * d[2];
+    w[1] = -(d[2] * d[3] + d[0] * d[3] + d[0] * d[2]);
+    w[2] = d[1] * d[3] + d[0] * d[3] + d[0] * d[1];
+    w[3] = -(d[1] * d[2] + d[0] * d[2] + d[0] * d[1]);
+}
+
+}  // namespace
+
+double CVRNiInterpolate::Evaluate(double& x, void (*numerators)(const double* d, double* w))
 {
     const int s = Window(x);
     if (s < 0)
@@ -162,35 +184,15 @@ double CVRNiInterpolate::f(double& x)
     const double* py = m_pY + s;
     const double* pD = m_Denominators[s];
     WindowDifferences(x, m_pX + s, m_Diff);
-    const double d0 = m_Diff[0];
-    const double d1 = m_Diff[1];
-    const double d2 = m_Diff[2];
-    const double d3 = m_Diff[3];
-    m_Weight[0] = d1 * d2 * d3 / pD[0];
-    m_Weight[1] = -(d0 * d2 * d3) / pD[1];
-    m_Weight[2] = d0 * d1 * d3 / pD[2];
-    m_Weight[3] = -(d0 * d1 * d2) / pD[3];
+    numerators(m_Diff, m_Weight);
+    for (int k = 0; k < 4; ++k)
+        m_Weight[k] = m_Weight[k] / pD[k];
     return m_Weight[0] * py[0] + m_Weight[1] * py[1] + m_Weight[2] * py[2] + m_Weight[3] * py[3];
 }
 
-double CVRNiInterpolate::dfdx(double& x)
-{
-    const int s = Window(x);
-    if (s < 0)
-        return NullValue;
-    const double* py = m_pY + s;
-    const double* pD = m_Denominators[s];
-    WindowDifferences(x, m_pX + s, m_Diff);
-    const double d0 = m_Diff[0];
-    const double d1 = m_Diff[1];
-    const double d2 = m_Diff[2];
-    const double d3 = m_Diff[3];
-    m_Weight[0] = (d2 * d3 + d1 * d3 + d1 * d2) / pD[0];
-    m_Weight[1] = -(d2 * d3 + d0 * d3 + d0 * d2) / pD[1];
-    m_Weight[2] = (d1 * d3 + d0 * d3 + d0 * d1) / pD[2];
-    m_Weight[3] = -(d1 * d2 + d0 * d2 + d0 * d1) / pD[3];
-    return m_Weight[0] * py[0] + m_Weight[1] * py[1] + m_Weight[2] * py[2] + m_Weight[3] * py[3];
-}
+double CVRNiInterpolate::f(double& x) { return Evaluate(x, ValueNumerators); }
+
+double CVRNiInterpolate::dfdx(double& x) { return Evaluate(x, SlopeNumerators); }
 
 // ---------------------------------------------------------------- CVRNiNonNULLValueInterpolate
 

@@ -53,6 +53,9 @@ protected:
     void UpdateInterpolationMatrix();
     // Window start for x, or -1 when there are fewer than 4 points.
     int Window(double& x);
+    // Lagrange sum over the window of x with the given numerators; the null value
+    // when there is no window.
+    double Evaluate(double& x, void (*numerators)(const double* d, double* w));
 
     bool m_bValid;
     double* m_pX;
