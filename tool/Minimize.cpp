@@ -233,23 +233,7 @@ VRNMinimizerOptions ToolOptions(const MinimizeOptions& o) {
     return t;
 }
 
-void ApplyEngineOptions(CVRNUnconstrainedMinimization& e, const MinimizeOptions& o) {
-    if (o.gradientTolerance)
-        e.SetGradientTolerance(*o.gradientTolerance);
-    if (o.stepTolerance)
-        e.SetStepTolerance(*o.stepTolerance);
-    if (o.maximumStep)
-        e.SetMaximumStep(*o.maximumStep);
-    if (o.trustRadius)
-        e.SetTrustRadius(*o.trustRadius);
-    if (o.numberOfDigits)
-        e.SetNumberOfDigits(*o.numberOfDigits);
-    if (o.messageBits)
-        e.SetMessageBits(*o.messageBits);
-    if (o.cgTolerance)
-        e.SetCGTolerance(*o.cgTolerance);
-    e.SetTypicalX(o.typicalX);
-}
+void ApplyEngineOptions(CVRNUnconstrainedMinimization& e, const MinimizeOptions& o) { ToolOptions(o).ApplyTo(e); }
 
 } // namespace
 

@@ -27,19 +27,23 @@ void VRNMinimizerTool::OnShowDiagnosticChanged(CCompItem* item) {
     m_Minimizer.OnShowDiagnosticChanged();
 }
 
+void VRNMinimizerOptions::ApplyTo(CVRNUnconstrainedMinimization& engine) const {
+    const VRNMinimizerOptions& o = *this;
+    if (o.gradientTolerance != VRNMinimizerOptions::kUnset) engine.SetGradientTolerance(o.gradientTolerance);
+    if (o.stepTolerance != VRNMinimizerOptions::kUnset) engine.SetStepTolerance(o.stepTolerance);
+    if (o.maximumStep != VRNMinimizerOptions::kUnset) engine.SetMaximumStep(o.maximumStep);
+    if (o.trustRadius != VRNMinimizerOptions::kUnset) engine.SetTrustRadius(o.trustRadius);
+    if (o.numberOfDigits != VRNMinimizerOptions::kUnsetInt) engine.SetNumberOfDigits(o.numberOfDigits);
+    if (o.messageBits != VRNMinimizerOptions::kUnsetInt) engine.SetMessageBits(o.messageBits);
+    if (o.cgTolerance != VRNMinimizerOptions::kUnset) engine.SetCGTolerance(o.cgTolerance);
+    engine.SetTypicalX(o.typicalX);
+}
+
 void VRNMinimizerTool::PrepareEngine() {
     m_Minimizer.Default();
     m_Minimizer.SetImplementationOptions(static_cast<bool>(m_bUserGradient), static_cast<bool>(m_bUserHessian),
                                          static_cast<bool>(m_bExpensive));
-    const VRNMinimizerOptions& o = m_Options;
-    if (o.gradientTolerance != VRNMinimizerOptions::kUnset) m_Minimizer.SetGradientTolerance(o.gradientTolerance);
-    if (o.stepTolerance != VRNMinimizerOptions::kUnset) m_Minimizer.SetStepTolerance(o.stepTolerance);
-    if (o.maximumStep != VRNMinimizerOptions::kUnset) m_Minimizer.SetMaximumStep(o.maximumStep);
-    if (o.trustRadius != VRNMinimizerOptions::kUnset) m_Minimizer.SetTrustRadius(o.trustRadius);
-    if (o.numberOfDigits != VRNMinimizerOptions::kUnsetInt) m_Minimizer.SetNumberOfDigits(o.numberOfDigits);
-    if (o.messageBits != VRNMinimizerOptions::kUnsetInt) m_Minimizer.SetMessageBits(o.messageBits);
-    if (o.cgTolerance != VRNMinimizerOptions::kUnset) m_Minimizer.SetCGTolerance(o.cgTolerance);
-    m_Minimizer.SetTypicalX(o.typicalX);
+    m_Options.ApplyTo(m_Minimizer);
 }
 
 void VRNMinimizerTool::Minimize(int method) {

@@ -19,6 +19,9 @@ struct VRNMinimizerOptions {
     double cgTolerance = kUnset;        // conjugate-gradient function tolerance
     std::vector<double> typicalX;       // typical sizes of x (empty: |x0|)
 
+    // Sets the fields that are set on the engine (after its Default()).
+    void ApplyTo(CVRNUnconstrainedMinimization& engine) const;
+
     static constexpr double kUnset = -1.0e300;
     static constexpr int kUnsetInt = -2147483647;
 };
