@@ -62,6 +62,16 @@ double SumOfSquares(const double* x, int n) {
     return s;
 }
 
+// Sum of squares of the start's dimension, with its exact gradient 2x.
+LambdaProblem SumOfSquaresProblem(std::vector<double> start) {
+    const int n = static_cast<int>(start.size());
+    return LambdaProblem(
+        std::move(start), [n](const double* x) { return SumOfSquares(x, n); },
+        [n](const double* x, double* g) {
+            for (int i = 0; i < n; ++i) g[i] = 2.0 * x[i];
+        });
+}
+
 }  // namespace
 
 template <>
@@ -218,11 +228,7 @@ TEST_F(BracketTest, BrentOutOfIterationsReturnsItsBestPoint) {
 // ---------------------------------------------------------------- line minimization
 
 TEST(ConjugateGradientLine, FirstLineMinimizationOfSumOfSquaresReachesTheOrigin) {
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
-                          [](const double* x, double* g) {
-                              g[0] = 2.0 * x[0];
-                              g[1] = 2.0 * x[1];
-                          });
+    LambdaProblem problem = SumOfSquaresProblem({1.0, 2.0});
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -276,11 +282,7 @@ TEST(ConjugateGradientLine, LineArraysFollowTheProblemSize) {
 // ---------------------------------------------------------------- the method
 
 TEST(ConjugateGradientRun, IterationLimitZeroEvaluatesTheStartAndStopsWithCodeFour) {
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
-                          [](const double* x, double* g) {
-                              g[0] = 2.0 * x[0];
-                              g[1] = 2.0 * x[1];
-                          });
+    LambdaProblem problem = SumOfSquaresProblem({1.0, 2.0});
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -331,11 +333,7 @@ TEST(ConjugateGradientRun, FunctionChangeTestSetsCodeTwo) {
 TEST(ConjugateGradientRun, GradientTestSetsCodeOne) {
     // Without the offset the values fall toward 0, so the relative change test keeps
     // failing and the gradient test ends the run.
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
-                          [](const double* x, double* g) {
-                              g[0] = 2.0 * x[0];
-                              g[1] = 2.0 * x[1];
-                          });
+    LambdaProblem problem = SumOfSquaresProblem({1.0, 2.0});
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -364,11 +362,7 @@ TEST(ConjugateGradientRun, PreviousCodeDoesNotSurviveANewRun) {
 }
 
 TEST(ConjugateGradientRun, ZeroGradientAtTheStartMakesNoMove) {
-    LambdaProblem problem({0.0, 0.0}, [](const double* x) { return SumOfSquares(x, 2); },
-                          [](const double* x, double* g) {
-                              g[0] = 2.0 * x[0];
-                              g[1] = 2.0 * x[1];
-                          });
+    LambdaProblem problem = SumOfSquaresProblem({0.0, 0.0});
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
