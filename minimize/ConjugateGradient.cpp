@@ -44,6 +44,8 @@ void CVRNUnconstrainedMinimization::ConjugateGradient() {
 
     m_dF = m_pMethod->Fx(x);
     m_pMethod->Gradient(x, xi);
+    m_Record.g.assign(xi, xi + n);
+    NotifyRunStart();
 
     for (int i = 0; i < n; ++i) {
         gamma[i] = -xi[i];
@@ -73,6 +75,8 @@ void CVRNUnconstrainedMinimization::ConjugateGradient() {
 
         m_dF = m_dFPlus;
         m_pMethod->Gradient(x, xi);
+        m_Record.g.assign(xi, xi + n);
+        NotifyAcceptedStep(x, m_dF, xi);
 
         double gg = 0.0;
         double dgg = 0.0;
@@ -148,6 +152,7 @@ void CVRNUnconstrainedMinimization::ConjugateGradientStep_LineMinimizae() {
     }
 
     m_dFPlus = fmin;
+    m_dLastLambda = xmin;
     for (int i = 0; i < n; ++i) {
         xi[i] = xi[i] * xmin;
         x[i] = x[i] + xi[i];

@@ -10,7 +10,6 @@
 #include "host/data/DataHeaders.h"
 #include "host/matrix/Matrix.h"
 #include "minimize/UnconstrainedMinimization.h"
-#include "views/StatusView.h"
 
 namespace {
 
@@ -21,6 +20,28 @@ namespace {
 bool Mismatch(double a, double r, double allowed) {
     if (std::fabs(a - r) > allowed) return true;
     return !std::isfinite(a) && std::isfinite(r);
+}
+
+void BeginCheck(CVRNDerivativeCheckRecord& record, double tolerance) {
+    record.ran = true;
+    record.passed = true;
+    record.tolerance = tolerance;
+    record.entries.clear();
+}
+
+// Records one compared component; the relative error is measured against the same
+// scale as the check's allowance (allowed difference = scale * tolerance).
+void AddCheckEntry(CVRNDerivativeCheckRecord& record, int row, int column, double analytic, double estimate,
+                   double scale, bool flagged) {
+    CVRNDerivativeCheckEntry e;
+    e.row = row;
+    e.column = column;
+    e.analytic = analytic;
+    e.estimate = estimate;
+    e.relativeError = std::fabs(analytic - estimate) / scale;
+    e.flagged = flagged;
+    record.entries.push_back(e);
+    if (flagged) record.passed = false;
 }
 
 }  // namespace
@@ -39,12 +60,16 @@ void CVRNUnconstrainedMinimization::CheckGradient() {
     const double absf = std::fabs(m_dF);
     const double fscale = absf > m_dTypicalF ? absf : m_dTypicalF;
     bool mismatch = false;
+    CVRNDerivativeCheckRecord& record = m_Record.gradientCheck;
+    BeginCheck(record, tau);
     for (int i = 0; i < n; ++i) {
         const double absx = std::fabs(x[i]);
         const double s = fscale / (absx > m_pTypSiz[i] ? absx : m_pTypSiz[i]);
         const double absg = std::fabs(g[i]);
         const double bound = absg > s ? absg : s;
-        if (Mismatch(g[i], d[i], bound * tau)) mismatch = true;
+        const bool flagged = Mismatch(g[i], d[i], bound * tau);
+        if (flagged) mismatch = true;
+        AddCheckEntry(record, i, -1, g[i], d[i], bound, flagged);
     }
 
     if (mismatch && m_pStatusView) {
@@ -81,6 +106,8 @@ void CVRNUnconstrainedMinimization::CheckHessian() {
     // reference may hold one-sided values or whatever the matrix held before, so only
     // the diagonal and the strict lower triangle are compared.
     bool mismatch = false;
+    CVRNDerivativeCheckRecord& record = m_Record.hessianCheck;
+    BeginCheck(record, tau);
     for (int i = 0; i < n; ++i) {
         const double absg = std::fabs(g[i]);
         const double gscale = absg > 1.0 ? absg : 1.0;
@@ -89,12 +116,16 @@ void CVRNUnconstrainedMinimization::CheckHessian() {
 
         const double absr = std::fabs(reference[i][i]);
         const double dbound = absr > hscale ? absr : hscale;
-        if (Mismatch(a[i][i], reference[i][i], dbound * tau)) mismatch = true;
+        const bool diagonalFlagged = Mismatch(a[i][i], reference[i][i], dbound * tau);
+        if (diagonalFlagged) mismatch = true;
+        AddCheckEntry(record, i, i, a[i][i], reference[i][i], dbound, diagonalFlagged);
 
         for (int q = i + 1; q < n; ++q) {
             const double absa = std::fabs(a[q][i]);
             const double bound = absa > hscale ? absa : hscale;
-            if (Mismatch(a[q][i], reference[q][i], bound * tau)) mismatch = true;
+            const bool flagged = Mismatch(a[q][i], reference[q][i], bound * tau);
+            if (flagged) mismatch = true;
+            AddCheckEntry(record, q, i, a[q][i], reference[q][i], bound, flagged);
         }
     }
 

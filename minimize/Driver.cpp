@@ -2,7 +2,6 @@
 #include <cmath>
 
 #include "minimize/UnconstrainedMinimization.h"
-#include "views/StatusView.h"
 
 namespace {
 
@@ -29,7 +28,7 @@ void CVRNUnconstrainedMinimization::SaveAsNeg(double* dst, double* src) {
 void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
                                              int method) {
     m_bStepMode = false;
-    m_pMethod = problem;
+    BeginRecord(problem);
     AllocateTempArrays();
     m_nMethod = method;
     m_nIterationLimit = itnlim;
@@ -47,6 +46,7 @@ void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem
             m_nTerminationCode = TooManyIterations;
     }
     if (m_pStatusView) m_pStatusView->Print("%s", static_cast<const char*>(GetTerminationCode()));
+    FinishRecord(true);
     DeAllocateTempsArrays();
     m_pMethod = nullptr;
 }
@@ -55,13 +55,16 @@ void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* proble
                                               int method) {
     m_bAbort = false;
     m_bStepMode = true;
-    m_pMethod = problem;
+    BeginRecord(problem);
     AllocateTempArrays();
     m_nMethod = method;
     m_dTypicalF = typicalF;
     m_nIterationLimit = 1;
+    m_bInFirstStep = true;
     Minimize();
+    m_bInFirstStep = false;
     m_nIterationLimit = itnlim;
+    FinishRecord(m_nTerminationCode.load() != OptimalSolution);
 }
 
 void CVRNUnconstrainedMinimization::Minimize() {
@@ -116,6 +119,7 @@ void CVRNUnconstrainedMinimization::Minimize() {
     }
 
     Terminate(m_pX, m_dF, m_pGrad, m_pWrk1);
+    NotifyRunStart();
     if (m_nTerminationCode.load() != OptimalSolution) {
         UndoStep();
         return;
@@ -218,6 +222,7 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
     for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
 
     m_dFPlus = m_pMethod->Fx(m_pXMin);
+    NotifyTrialPoint();
 
     if (analyticGradient)
         m_pMethod->Gradient(m_pXMin, m_pGradMin);
@@ -246,6 +251,10 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
         }
         if (m_pStatusView && (m_nMsg / 16) % 2 == 1) result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
         SaveStep();
+        NotifyAcceptedStep(m_pX, m_dF, m_pGrad);
+    } else if (m_nTerminationCode.load() != NoLowerPoint) {
+        // The candidate that a stopping test judged (codes 1, 2, 5) is where the run ends.
+        NotifyAcceptedStep(m_pXMin, m_dFPlus, m_pGradMin);
     }
     if (m_nTerminationCode.load() == NoLowerPoint) UndoStep();
 
@@ -254,6 +263,8 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
         int expected = OptimalSolution;
         m_nTerminationCode.compare_exchange_strong(expected, AbortedByUser);
     }
+    // Step mode: the record follows every step the host asks for.
+    if (m_bStepMode.load() && !m_bInFirstStep) FinishRecord(m_nTerminationCode.load() != OptimalSolution);
 }
 
 void CVRNUnconstrainedMinimization::SaveStep() {

@@ -2,7 +2,6 @@
 #include <cmath>
 
 #include "minimize/UnconstrainedMinimization.h"
-#include "views/StatusView.h"
 
 CVRNUnconstrainedMinimization::CVRNUnconstrainedMinimization() {
     m_bShowDiag.Init("0|Diagnostics");
@@ -42,7 +41,7 @@ CVRNUnconstrainedMinimization::CVRNUnconstrainedMinimization() {
     SetColorArray();
 }
 
-CVRNUnconstrainedMinimization::~CVRNUnconstrainedMinimization() = default;
+CVRNUnconstrainedMinimization::~CVRNUnconstrainedMinimization() { SetDiagnosticsDisplay(nullptr); }
 
 void CVRNUnconstrainedMinimization::Default() {
     m_dEpsilon = 1.12e-16;
@@ -125,6 +124,9 @@ void CVRNUnconstrainedMinimization::AllocateTempArrays() {
     if (n != m_nAllocated) {
         m_nAllocated = n;
         SetSize(n);
+        // The run record's point and gradient are filled at the end of every run.
+        m_Record.x.reserve(static_cast<size_t>(n > 0 ? n : 0));
+        m_Record.g.reserve(static_cast<size_t>(n > 0 ? n : 0));
     }
     RefreshArrayPointers();
     const int count = n > 0 ? n : 0;

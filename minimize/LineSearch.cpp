@@ -3,7 +3,6 @@
 
 #include "linalg/LinearAlgebra.h"
 #include "minimize/UnconstrainedMinimization.h"
-#include "views/StatusView.h"
 
 void CVRNUnconstrainedMinimization::LineSearch() {
     const int n = m_nParameters;
@@ -47,6 +46,7 @@ void CVRNUnconstrainedMinimization::LineSearch() {
 
         if (fplus <= f + 1e-4 * lambda * slp) {
             m_nStepResult = 0;
+            m_dLastLambda = lambda;
             if (lambda == 1.0 && sln > 0.99 * m_dStepMax) m_bMaxStepTaken = true;
             UpdateDiagGrid();
             break;

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "minimize/UnconstrainedMinimization.h"
-#include "views/StatusView.h"
 
 CString& CVRNUnconstrainedMinimization::GetTerminationCode() {
     switch (m_nTerminationCode.load()) {

@@ -7,22 +7,17 @@
 #include "host/data/Parameters.h"
 #include "host/framework/String.h"
 #include "host/matrix/Matrix.h"
+#include "minimize/CountingProblem.h"
+#include "minimize/DiagnosticsDisplay.h"
+#include "minimize/IterationObserver.h"
+#include "minimize/MessageSink.h"
 #include "minimize/MinimizationMethodBase.h"
+#include "minimize/RunRecord.h"
 
-class CVRNStatusView;
 class CiDataInterchange;
-
-// Diagnostics display collaborators (plots, grids, document); the engine only keeps
-// borrowed pointers to them, so forward declarations suffice here.
+// The host document whose views show the diagnostics; the engine only passes the
+// pointer on to its diagnostics display.
 class CDocument;
-class CView;
-class CWPlot;
-class CKelGridView;
-class CKelPlotDllView;
-class CKelGrid;
-class CKelDataSource;
-class CVRNMatrixView;
-class CCompItem;
 
 template <class Tag>
 struct CVRNEngineProbe;
@@ -82,9 +77,25 @@ public:
     void DeAllocateTempsArrays() {}
     CiDataInterchange* GetInterchange();
 
-    // Where messages go; null (the default) means no output at all.
-    void SetStatusView(CVRNStatusView* view) { m_pStatusView = view; }
-    CVRNStatusView* GetStatusView() const { return m_pStatusView; }
+    // Where messages go (the status view, or any other sink); null (the default) means
+    // no output at all.
+    void SetStatusView(CVRNMessageSink* view) { m_pStatusView = view; }
+    CVRNMessageSink* GetStatusView() const { return m_pStatusView; }
+
+    // Observers of the iterations (borrowed; added once, called in the order added).
+    void AddObserver(CVRNIterationObserver* observer);
+    void RemoveObserver(CVRNIterationObserver* observer);
+    // The display of the diagnostic histories, plots and grids (borrowed; null: none).
+    // It is also told the iteration events.
+    void SetDiagnosticsDisplay(CVRNDiagnosticsDisplay* display);
+    CVRNDiagnosticsDisplay* GetDiagnosticsDisplay() const { return m_pDiagnostics; }
+
+    // What the last run gave: code, point, counts, derivative checks and, when
+    // SetRecordIterations(true) was called, one record per accepted step. Filled at the
+    // end of Minimize, FirstStep and every step of step mode.
+    const CVRNRunRecord& GetRunRecord() const { return m_Record; }
+    void SetRecordIterations(bool on) { m_bRecordIterations = on; }
+    bool GetRecordIterations() const { return m_bRecordIterations; }
 
     // Numeric options. Default() overwrites all of them, so set them after Default().
     // Gradient tolerance gradtl (default eps^(1/3) = 4.82e-6): the relative gradient test.
@@ -132,6 +143,8 @@ public:
     void UndoStep();
 
     // ---- Diagnostics display ----
+    // The installs below remember the document and identifier and hand the work to the
+    // diagnostics display (SetDiagnosticsDisplay); without one they only remember.
     void OnShowDiagnosticChanged();
     // Plots of the objective, gradient and parameter histories, in the plot frame
     // views of the document with these identifiers. All three must be installed for
@@ -150,6 +163,32 @@ public:
     void InstallDiagnosticGrid();
     void InstallJacobianGrid();
     void InstallHessianGrid();
+
+    // What a diagnostics display reads: the histories, the plot ranges and colour
+    // table, the document and identifiers, and the switches.
+    CDblHdr& GetErrorHistory() { return m_ErrorHistory; }
+    CDblHdr& GetIterationArray() { return m_IterationArray; }
+    std::vector<CDblHdr>& GetGradientHistory() { return m_GradientHistory; }
+    std::vector<CDblHdr>& GetParameterHistory() { return m_ParameterHistory; }
+    void GetGradientPlotRange(double& lo, double& hi) const {
+        lo = m_dGradPlotMin;
+        hi = m_dGradPlotMax;
+    }
+    void GetParametersPlotRange(double& lo, double& hi) const {
+        lo = m_dParamPlotMin;
+        hi = m_dParamPlotMax;
+    }
+    const std::vector<unsigned long>& GetColors() const { return m_Colors; }
+    CDocument* GetDocument() const { return m_pDocument; }
+    const CString& GetDisplayID(CVRNDiagnosticsDisplay::Target which) const;
+    bool bShowDiagnostics() const { return static_cast<bool>(m_bShowDiag); }
+    bool bShowHessian() const { return static_cast<bool>(m_bShowHessian); }
+    bool bTracking() const { return static_cast<bool>(m_bTrack); }
+    bool bArraysAllocated() const { return m_nAllocated != 0; }
+    // The fourteen columns of the diagnostic grid, in their order: x0, x, udiag, typsiz,
+    // g, step, sx, wrk0 to wrk3, the objective history, g+ and x+.
+    static constexpr int kDiagnosticColumns = 14;
+    void GetDiagnosticColumns(CBaseHdr* columns[kDiagnosticColumns]);
 
 private:
     // White-box access for unit tests: each test defines its own specialization.
@@ -242,14 +281,19 @@ private:
     void SetColorArray();
     void UpdateDiagGrid();
     bool DiagnosticPlotsInstalled() const;
-    void SetupResidualPlot(CKelPlotDllView* view, CWPlot& plot);
-    void SetupGradientPlot(CKelPlotDllView* view, CWPlot& plot);
-    void SetUpParametersPlot(CKelPlotDllView* view, CWPlot& plot);
-    void SetupComponentPlot(CKelPlotDllView* view, CWPlot& plot, bool gradient);
-    void SetupDiagGrid(CKelGrid& grid, CKelDataSource* source);
     void UpdateResidualPlot();
     void UpdateGradientPlot();
     void UpdateParametersPlot();
+
+    // Events and the run record.
+    CVRNIterationEvent MakeEvent(const double* x, double f, const double* g) const;
+    void NotifyRunStart();
+    void NotifyTrialPoint();
+    void NotifyAcceptedStep(const double* x, double f, const double* g);
+    // Fills the run record from the engine's state; tells the observers the run ended
+    // when notify is set.
+    void FinishRecord(bool notify);
+    void BeginRecord(CVRNMinimizationMethodBase* problem);
 
     // ---- Counts, flags and links ----
     int m_nParameters = 0;
@@ -260,7 +304,17 @@ private:
     // True from FirstStep until the next public Minimize: an abort then ends step mode.
     std::atomic<bool> m_bStepMode{false};
     CVRNMinimizationMethodBase* m_pMethod = nullptr;
-    CVRNStatusView* m_pStatusView = nullptr;
+    CVRNMessageSink* m_pStatusView = nullptr;
+    // Every run evaluates the problem through this counter.
+    CVRNCountingProblem m_Counter;
+    std::vector<CVRNIterationObserver*> m_Observers;
+    CVRNDiagnosticsDisplay* m_pDiagnostics = nullptr;
+    CVRNRunRecord m_Record;
+    bool m_bRecordIterations = false;
+    // Line-search factor (method 1) or line step (method 4) of the last accepted step.
+    double m_dLastLambda = 0.0;
+    // True while FirstStep runs its set-up and first iteration.
+    bool m_bInFirstStep = false;
     std::atomic<int> m_nTerminationCode{OptionCheck};
     CString m_TerminationText;
     bool m_bFirstIteration = true;
@@ -359,12 +413,7 @@ private:
     CString m_ResidualPlotID;
     CString m_GradientPlotID;
     CString m_ParametersPlotID;
-    CKelPlotDllView* m_pResidualPlotView = nullptr;
-    CKelPlotDllView* m_pGradientPlotView = nullptr;
-    CKelPlotDllView* m_pParametersPlotView = nullptr;
     CString m_DiagGridID;
     CString m_JacobianGridID;
     CString m_HessianGridID;
-    CKelGrid* m_pDiagGrid = nullptr;
-    CVRNMatrixView* m_pHessianView = nullptr;
 };

@@ -1,7 +1,6 @@
 // The minimizer tool: restarts, step mode and the options applied to every run.
 #include "tool/MinimizerTool.h"
 
-#include "views/StatusView.h"
 
 VRNMinimizerTool::VRNMinimizerTool() {
     m_bExpensive.Init("0|fxn Expensive to Calculate|fxn Expensive to Calculate|fxn Expensive to Calculate|fxn "
@@ -17,7 +16,7 @@ VRNMinimizerTool::VRNMinimizerTool() {
 
 VRNMinimizerTool::~VRNMinimizerTool() = default;
 
-void VRNMinimizerTool::InstallTestView(CVRNStatusView* view) {
+void VRNMinimizerTool::InstallTestView(CVRNMessageSink* view) {
     m_pTestView = view;
     m_Minimizer.SetStatusView(view);
 }
@@ -47,7 +46,7 @@ void VRNMinimizerTool::PrepareEngine() {
 }
 
 void VRNMinimizerTool::Minimize(int method) {
-    if (m_pTestView) m_pTestView->DeleteAllItems();
+    if (m_pTestView) m_pTestView->Clear();
     const bool checkGradient = m_Minimizer.GetbCheckGradient();
     const bool checkHessian = m_Minimizer.GetbCheckHessian();
     m_nRuns = 0;
@@ -68,7 +67,7 @@ void VRNMinimizerTool::Minimize(int method) {
 }
 
 void VRNMinimizerTool::FirstStep(int method) {
-    if (m_pTestView) m_pTestView->DeleteAllItems();
+    if (m_pTestView) m_pTestView->Clear();
     PrepareEngine();
     m_Minimizer.SetStepCalc();
     m_Minimizer.SetIterationCount(0);

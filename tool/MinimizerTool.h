@@ -3,7 +3,6 @@
 #include "host/data/Parameters.h"
 #include "minimize/UnconstrainedMinimization.h"
 
-class CVRNStatusView;
 class CiDataInterchange;
 class CCompItem;
 
@@ -37,7 +36,7 @@ public:
     VRNMinimizerTool& operator=(const VRNMinimizerTool&) = delete;
 
     void SetMinimizationMethodObject(CVRNMinimizationMethodBase* problem) { m_pMinimizationMethod = problem; }
-    void InstallTestView(CVRNStatusView* view);
+    void InstallTestView(CVRNMessageSink* view);
 
     CIntPar& GetbFunctionExpensiveToCalculate() { return m_bExpensive; }
     CIntPar& GetbUserDefinedGradient() { return m_bUserGradient; }
@@ -69,7 +68,7 @@ private:
 
     CVRNMinimizationMethodBase* m_pMinimizationMethod = nullptr;
     CVRNUnconstrainedMinimization m_Minimizer;
-    CVRNStatusView* m_pTestView = nullptr;
+    CVRNMessageSink* m_pTestView = nullptr;
     CIntPar m_bExpensive;
     CIntPar m_bUserGradient;
     CIntPar m_bUserHessian;

@@ -16,37 +16,19 @@ CVRNStatusView::CVRNStatusView() {
 
 CVRNStatusView::~CVRNStatusView() = default;
 
-void CVRNStatusView::Print(const char* format, ...) {
-    if (!format)
-        return;
-    CString text;
-    va_list args;
-    va_start(args, format);
-    text.FormatV(format, args);  // measured first, so any length fits
-    va_end(args);
-    AddLine(text);
+void CVRNStatusView::AddMessage(const char* text) {
+    CString line(text);
+    AddLine(line);
 }
 
 void CVRNStatusView::AddLine(CString& text) {
     CListCtrl& list = GetListCtrl();
-    const char* p = text.GetString();
-    const char* const end = p + text.GetLength();
-    for (;;) {
+    ForEachStatusRow(text.GetString(), static_cast<size_t>(text.GetLength()), [&list](std::string_view piece) {
         const int n = list.GetItemCount();
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* pieceEnd = lf ? lf : end;
-        const std::string piece(p, pieceEnd);
-        if (piece.empty() && !lf)
-            return;  // an empty last piece: the text was empty
-        // An empty line keeps its place as a blank row.
-        list.InsertItem(n, piece.empty() ? " " : piece.c_str());
+        list.InsertItem(n, std::string(piece).c_str());
         // Keep the newest row in view, unless the user is looking at a selection.
-        if (list.GetSelectedCount() == 0)
-            list.EnsureVisible(n, TRUE);
-        if (!lf || lf + 1 == end)
-            return;  // nothing follows the line feed: a final line feed adds no row
-        p = lf + 1;
-    }
+        if (list.GetSelectedCount() == 0) list.EnsureVisible(n, TRUE);
+    });
 }
 
 void CVRNStatusView::DeleteAllItems() { GetListCtrl().DeleteAllItems(); }

@@ -9,8 +9,9 @@
 #include "host/framework/ListView.h"
 #include "host/framework/String.h"
 #include "host/viewid/UniqueViewID.h"
+#include "minimize/MessageSink.h"
 
-class CVRNStatusView : public CListView, public CUniqueViewID {
+class CVRNStatusView : public CListView, public CUniqueViewID, public CVRNMessageSink {
     DECLARE_DYNCREATE(CVRNStatusView)
 public:
     // Context-menu commands.
@@ -19,13 +20,10 @@ public:
     CVRNStatusView();
     ~CVRNStatusView() override;
 
-    // Formats the arguments by the printf rules (any length) and adds the
-    // result with AddLine.
-    void Print(const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
+    // Print (from the message sink) formats the arguments by the printf rules (any
+    // length) and adds the result here, with AddLine.
+    void AddMessage(const char* text) override;
+    void Clear() override { DeleteAllItems(); }
     // Appends the text as rows, one per line: cut at every "\n"; an empty line
     // between others becomes a row holding " "; a final line feed adds no row.
     // New rows are scrolled into view unless the user has rows selected.

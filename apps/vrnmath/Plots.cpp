@@ -11,7 +11,9 @@
 #include "host/grid/GridView.h"
 #include "host/plot/PlotViews.h"
 #include "minimize/UnconstrainedMinimization.h"
+#include "views/DiagnosticViews.h"
 #include "views/MatrixView.h"
+#include <memory>
 
 namespace vrnmath {
 
@@ -55,6 +57,8 @@ struct DiagnosticPlots::Views {
     CPlotFrameView parameters;
     CKelGridView grid;
     CVRNMatrixView hessian;
+    // Draws the engine's diagnostics into the views above.
+    std::unique_ptr<CVRNDiagnosticViews> display;
 
     explicit Views(const std::string& title) {
         doc.SetTitle(title.c_str());
@@ -114,6 +118,7 @@ bool DiagnosticPlots::PrepareDirectory(std::string& error) const {
 
 void DiagnosticPlots::Install(CVRNUnconstrainedMinimization& engine) {
     Views& v = *m_pViews;
+    v.display = std::make_unique<CVRNDiagnosticViews>(engine);
     engine.InstallResidualPlot(&v.doc, "Residual");
     engine.InstallGradientPlot(&v.doc, "Gradient");
     engine.InstallParametersPlot(&v.doc, "Parameters");

@@ -6,6 +6,9 @@
 #include "host/plot/PlotViews.h"
 #include "minimize/UnconstrainedMinimization.h"
 #include "tool/Minimize.h"
+#include "views/DiagnosticViews.h"
+
+#include <memory>
 
 namespace {
 
@@ -40,9 +43,11 @@ TEST(MinimizeEngineHook, PlotsInstalledThroughItReceiveTheHistories) {
     doc.AddView(&residual);
     doc.AddView(&gradient);
     doc.AddView(&parameters);
+    std::unique_ptr<CVRNDiagnosticViews> display;
     vrn::MinimizeOptions options;
     options.onEngine = [&](CVRNUnconstrainedMinimization& e, bool finished) {
         if (finished) return;
+        display = std::make_unique<CVRNDiagnosticViews>(e);
         e.InstallResidualPlot(&doc, "R");
         e.InstallGradientPlot(&doc, "G");
         e.InstallParametersPlot(&doc, "P");

@@ -16,6 +16,8 @@ protected:
     DiagnosticDocument host;
     CVRNUnconstrainedMinimization engine;
 
+    DiagnosticGridTest() { host.Attach(engine); }
+
     CHdrGridDataSrc* Columns() { return host.grid.GetDataSource()->GetHdrGridDataSrc(); }
 };
 
@@ -88,6 +90,7 @@ TEST(DiagnosticGridSource, ASourceWithoutHeaderColumnsKeepsTheGridButGetsNoColum
     view.SetUniqueViewID("Plain");
     doc.AddView(&view);
     CVRNUnconstrainedMinimization engine;
+    CVRNDiagnosticViews display(engine);
     engine.InstallDiagnosticGrid(&doc, "Plain");
     EXPECT_EQ(view.GetApplyCount(), 1);
     EXPECT_EQ(DiagProbe::DiagGrid(engine), &view.GetGrid());

@@ -17,6 +17,8 @@ protected:
     DiagnosticDocument host;
     CVRNUnconstrainedMinimization engine;
 
+    DiagnosticPlotsTest() { host.Attach(engine); }
+
     // The range calls of a plot made by the updates after iterations 1, 2, ...: an
     // automatic range is one call, a window two. Returns them per iteration.
     static std::vector<std::vector<RangeCall>> PerIteration(const CWPlot& plot, size_t skip) {

@@ -11,7 +11,10 @@
 #include "host/matrix/Matrix.h"
 #include "host/plot/PlotViews.h"
 #include "minimize/UnconstrainedMinimization.h"
+#include "views/DiagnosticViews.h"
 #include "views/MatrixView.h"
+
+#include <memory>
 
 struct DiagnosticsTag {};
 
@@ -34,11 +37,15 @@ struct CVRNEngineProbe<DiagnosticsTag> {
     static int& Limit(E& e) { return e.m_nIterationLimit; }
     static double* Grad(E& e) { return e.m_pGrad; }
     static double* X(E& e) { return e.m_pX; }
-    static CKelPlotDllView* ResidualView(E& e) { return e.m_pResidualPlotView; }
-    static CKelPlotDllView* GradientView(E& e) { return e.m_pGradientPlotView; }
-    static CKelPlotDllView* ParametersView(E& e) { return e.m_pParametersPlotView; }
-    static CKelGrid* DiagGrid(E& e) { return e.m_pDiagGrid; }
-    static CVRNMatrixView* HessianView(E& e) { return e.m_pHessianView; }
+    // The views the engine's diagnostics display found (null without a display).
+    static CVRNDiagnosticViews* Display(E& e) { return static_cast<CVRNDiagnosticViews*>(e.GetDiagnosticsDisplay()); }
+    static CKelPlotDllView* ResidualView(E& e) { return Display(e) ? Display(e)->GetResidualPlotView() : nullptr; }
+    static CKelPlotDllView* GradientView(E& e) { return Display(e) ? Display(e)->GetGradientPlotView() : nullptr; }
+    static CKelPlotDllView* ParametersView(E& e) {
+        return Display(e) ? Display(e)->GetParametersPlotView() : nullptr;
+    }
+    static CKelGrid* DiagGrid(E& e) { return Display(e) ? Display(e)->GetDiagnosticGrid() : nullptr; }
+    static CVRNMatrixView* HessianView(E& e) { return Display(e) ? Display(e)->GetHessianView() : nullptr; }
     static CDblHdr* GridArray(E& e, int column) {
         CDblHdr* arrays[] = {&e.m_X0,   &e.m_X,    &e.m_UDiag, &e.m_TypSiz, &e.m_Grad,         &e.m_Step,    &e.m_ScaleX,
                              &e.m_Wrk0, &e.m_Wrk1, &e.m_Wrk2,  &e.m_Wrk3,   &e.m_ErrorHistory, &e.m_GradMin, &e.m_XMin};
@@ -147,12 +154,20 @@ struct DiagnosticDocument {
         }
     }
 
+    // The display that draws the engine's diagnostics into this document's views.
+    std::unique_ptr<CVRNDiagnosticViews> display;
+    void Attach(CVRNUnconstrainedMinimization& e) {
+        if (!display || display->GetEngine() != &e) display = std::make_unique<CVRNDiagnosticViews>(e);
+    }
+
     void InstallPlots(CVRNUnconstrainedMinimization& e) {
+        Attach(e);
         e.InstallResidualPlot(&doc, "Residual");
         e.InstallGradientPlot(&doc, "Gradient");
         e.InstallParametersPlot(&doc, "Parameters");
     }
     void InstallAll(CVRNUnconstrainedMinimization& e) {
+        Attach(e);
         InstallPlots(e);
         e.InstallDiagnosticGrid(&doc, "Diagnostics");
         e.InstallHessianGrid(&doc, "Hessian");

@@ -1,0 +1,40 @@
+#pragma once
+
+// A pass-through problem that counts the evaluations the engine asks for. The engine
+// runs every problem through one of these, so that its run record holds exact counts
+// whatever the problem does.
+
+#include "minimize/MinimizationMethodBase.h"
+
+class CVRNCountingProblem : public CVRNMinimizationMethodBase {
+public:
+    void Attach(CVRNMinimizationMethodBase* problem) { m_pTarget = problem; }
+    CVRNMinimizationMethodBase* Target() const { return m_pTarget; }
+    void ResetCounts() { fEvaluations = gradientEvaluations = hessianEvaluations = 0; }
+
+    int ImplementedMethods() override { return m_pTarget->ImplementedMethods(); }
+    int NumberOfParameters() override { return m_pTarget->NumberOfParameters(); }
+    void InitialParameters(double* const x0) override { m_pTarget->InitialParameters(x0); }
+    void SetIterations(int count) override { m_pTarget->SetIterations(count); }
+    double Fx(double* const x) override {
+        ++fEvaluations;
+        return m_pTarget->Fx(x);
+    }
+    void Gradient(double* const x, double* const g) override {
+        ++gradientEvaluations;
+        m_pTarget->Gradient(x, g);
+    }
+    void Hessian(double* const x, CMatrix& h) override {
+        ++hessianEvaluations;
+        m_pTarget->Hessian(x, h);
+    }
+    void UpdateViews() override { m_pTarget->UpdateViews(); }
+    void CommitStep(double* x, int n) override { m_pTarget->CommitStep(x, n); }
+
+    long fEvaluations = 0;
+    long gradientEvaluations = 0;
+    long hessianEvaluations = 0;
+
+private:
+    CVRNMinimizationMethodBase* m_pTarget = nullptr;
+};
