@@ -2,6 +2,7 @@
 // matrix-vector products on triangular and symmetric storage.
 #include <cmath>
 
+#include "minimize/CholeskyKernels.h"
 #include "minimize/UnconstrainedMinimization.h"
 
 void CVRNUnconstrainedMinimization::DecomposeHessianLLPD(CMatrix& a, double* const d) {
@@ -85,89 +86,21 @@ void CVRNUnconstrainedMinimization::DecomposeHessianLLPD(CMatrix& a, double* con
 void CVRNUnconstrainedMinimization::CholeskyDecomposition(CMatrix& a, double dmax, double tol,
                                                           double* const added) {
     const int n = m_nParameters;
-    *added = 0.0;
     const double root = std::sqrt(dmax * tol);
     const double theta = root * root;
-
-    for (int j = 0; j < n; j++) {
-        double sum = 0.0;
-        for (int k = 0; k < j; k++) sum += a[j][k] * a[j][k];
-        const double t = a[j][j] - sum;
-        if (t >= theta) {
-            a[j][j] = std::sqrt(t);
-        } else {
-            double w = 0.0;
-            for (int i = j + 1; i < n; i++) {
-                const double v = std::fabs(a[i][j]);
-                if (v > w) w = v;
-            }
-            if (w <= theta) w = theta;
-            a[j][j] = std::sqrt(w);
-            const double grow = w - t;
-            *added = *added > grow ? *added : grow;
-        }
-        // Column j below the diagonal. Each a[i][j] needs its own running sum over
-        // k = 0 .. j-1; four rows are summed side by side so that the four chains of
-        // additions overlap instead of waiting for one another. Every sum still starts
-        // from 0.0 and adds its terms in increasing k, so the results do not change.
-        const double* const lj = a[j];
-        const double ljj = a[j][j];
-        auto store = [ljj](double& aij, double s) {
-            if (ljj == 0.0)
-                aij = 0.0;
-            else
-                aij = (aij - s) / ljj;
-            if (std::fabs(aij) >= 1e300) aij = 0.0;
-        };
-        int i = j + 1;
-        for (; i + 3 < n; i += 4) {
-            const double* const r0 = a[i];
-            const double* const r1 = a[i + 1];
-            const double* const r2 = a[i + 2];
-            const double* const r3 = a[i + 3];
-            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-            for (int k = 0; k < j; k++) {
-                const double ljk = lj[k];
-                s0 += r0[k] * ljk;
-                s1 += r1[k] * ljk;
-                s2 += r2[k] * ljk;
-                s3 += r3[k] * ljk;
-            }
-            store(a[i][j], s0);
-            store(a[i + 1][j], s1);
-            store(a[i + 2][j], s2);
-            store(a[i + 3][j], s3);
-        }
-        for (; i < n; i++) {
-            const double* const ri = a[i];
-            double s = 0.0;
-            for (int k = 0; k < j; k++) s += ri[k] * lj[k];
-            store(a[i][j], s);
-        }
-    }
+    *added = n > 0 ? vrn::cholesky::Factor(vrn::cholesky::Fastest(), a[0], a.GetCols(), n, theta) : 0.0;
 }
 
 void CVRNUnconstrainedMinimization::ForwardSolve(CMatrix& l, double* const x, double* const b) {
     const int n = m_nParameters;
     if (n <= 0) return;
-    x[0] = l[0][0] == 0.0 ? 0.0 : b[0] / l[0][0];
-    for (int i = 1; i < n; i++) {
-        double sum = 0.0;
-        for (int j = 0; j < i; j++) sum += l[i][j] * x[j];
-        x[i] = l[i][i] == 0.0 ? 0.0 : (b[i] - sum) / l[i][i];
-    }
+    vrn::cholesky::ForwardSolve(vrn::cholesky::Fastest(), l[0], l.GetCols(), n, x, b);
 }
 
 void CVRNUnconstrainedMinimization::BackSolve(CMatrix& l, double* const x, double* const b) {
     const int n = m_nParameters;
     if (n <= 0) return;
-    const int last = n - 1;
-    x[last] = l[last][last] == 0.0 ? 0.0 : b[last] / l[last][last];
-    for (int i = n - 2; i >= 0; i--) {
-        double sum = 0.0;
-        for (int k = i + 1; k < n; k++) sum += l[k][i] * x[k];
-        x[i] = l[i][i] == 0.0 ? 0.0 : (b[i] - sum) / l[i][i];
-    }
+    vrn::cholesky::BackSolve(l[0], l.GetCols(), n, x, b);
 }
 
 void CVRNUnconstrainedMinimization::LLTransposeSolve(CMatrix& l, double* const x, double* const b) {
