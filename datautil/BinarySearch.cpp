@@ -40,7 +40,7 @@ int CVRNiBinarySearch::Bracket(double x) const
     const double* p = m_pData;
     const int n = m_nSize;
     if (n == 0)
-        return -32600;
+        return static_cast<int>(kVRNNullValue);
     if (x < p[0])
         return 0;
     if (x > p[n - 1])

@@ -21,7 +21,7 @@ protected:
     virtual int iInx(double& x);
 
 public:
-    static constexpr double NullValue = -32600.0;
+    static constexpr double NullValue = kVRNNullValue;
 
     CVRNiInterpolate(double* x, double* y, int n);
     CVRNiInterpolate(CDblHdr& x, CDblHdr& y);

@@ -1,4 +1,5 @@
 #include "datautil/NormalDistribution.h"
+#include "host/data/DataHeaders.h"
 
 #include <atomic>
 #include <cmath>
@@ -7,7 +8,7 @@
 
 namespace {
 
-const double NullValue = -32600.0;
+const double NullValue = kVRNNullValue;
 
 // Linear congruential generator whose bits 16 to 30 are the 15-bit result;
 // atomic so that threads drawing at the same time never corrupt the state.

@@ -347,7 +347,7 @@ private:
 
     // ---- Iteration values ----
     double m_dF = 0.0;
-    double m_dFPlus = -32600.0;
+    double m_dFPlus = kVRNNullValue;
     double m_dTrustRadiusSave = 0.0;
     double m_dMu = 0.0;
     double m_dPrevRadius = 0.0;

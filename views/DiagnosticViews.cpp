@@ -22,7 +22,7 @@ using DisplaySetup = PlotSetup<CVRNDiagnosticViews>;
 constexpr KelPlotUI::AxisLoc kIterationAxis = static_cast<KelPlotUI::AxisLoc>(1);
 constexpr KelPlotUI::AxisLoc kValueAxis = static_cast<KelPlotUI::AxisLoc>(3);
 constexpr KelSymbols::Symbol kNoSymbol = static_cast<KelSymbols::Symbol>(0);
-constexpr double kNull = -32600.0;
+constexpr double kNull = kVRNNullValue;
 
 // Entries shown while tracking: the newest entry of `size` and the one 20 before it,
 // or the first entry when fewer are recorded (the histories hold k + 1 entries at

@@ -9,6 +9,11 @@
 class CDblHdr;
 class CIntHdr;
 
+// The null value: marks a missing double in the host's arrays. Interpolators return
+// it when they cannot interpolate, searches of an empty array return it, and plots
+// use it for "no value". Comparisons with it are exact.
+inline constexpr double kVRNNullValue = -32600.0;
+
 // Value arrays behind the headers.
 using DblArray = std::vector<double>;
 using IntArray = std::vector<int>;

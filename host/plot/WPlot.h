@@ -27,7 +27,7 @@ class CWPlot {
 public:
     // The null value: a point holding it in x or y is not drawn; as a title size it
     // asks for the default size.
-    static constexpr double NullValue = -32600.0;
+    static constexpr double NullValue = kVRNNullValue;
 
     // One call of SetMinMax or AutoScale, as kept in the range journal.
     struct RangeCall {

@@ -11,6 +11,7 @@
 
 #include "host/matrix/Matrix.h"
 #include "minimize/UnconstrainedMinimization.h"
+#include "support/LambdaProblem.h"
 #include "problems/ProblemAdapter.h"
 #include "problems/ReferenceProblems.h"
 #include "views/StatusView.h"
@@ -18,43 +19,6 @@
 namespace {
 
 struct CgProbeTag {};
-
-// A problem given by lambdas, counting its calls.
-class LambdaProblem : public CVRNMinimizationMethodBase {
-public:
-    using FxFn = std::function<double(const double*)>;
-    using GradFn = std::function<void(const double*, double*)>;
-
-    LambdaProblem(std::vector<double> start, FxFn f, GradFn g)
-        : m_Start(std::move(start)), m_Fx(std::move(f)), m_Grad(std::move(g)) {}
-
-    int NumberOfParameters() override { return static_cast<int>(m_Start.size()); }
-    void InitialParameters(double* const x0) override {
-        for (size_t i = 0; i < m_Start.size(); ++i) x0[i] = m_Start[i];
-    }
-    double Fx(double* const x) override {
-        ++nfev;
-        return m_Fx(x);
-    }
-    void Gradient(double* const x, double* const g) override {
-        ++ngev;
-        m_Grad(x, g);
-    }
-    void CommitStep(double* x, int n) override {
-        ++ncommit;
-        (void)x;
-        (void)n;
-    }
-
-    int nfev = 0;
-    int ngev = 0;
-    int ncommit = 0;
-
-private:
-    std::vector<double> m_Start;
-    FxFn m_Fx;
-    GradFn m_Grad;
-};
 
 double SumOfSquares(const double* x, int n) {
     double s = 0.0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "minimize/UnconstrainedMinimization.h"
+#include "support/LambdaProblem.h"
 #include "problems/ProblemAdapter.h"
 #include "views/StatusView.h"
 
@@ -65,33 +66,6 @@ struct CVRNEngineProbe<CoreTag> {
 namespace {
 
 using Probe = CVRNEngineProbe<CoreTag>;
-
-// A problem defined by lambdas, counting what the engine asks for.
-class LambdaProblem : public CVRNMinimizationMethodBase {
-public:
-    LambdaProblem(std::vector<double> x0, std::function<double(const double*)> f,
-                  std::function<void(const double*, double*)> g = nullptr)
-        : m_X0(std::move(x0)), m_F(std::move(f)), m_G(std::move(g)) {}
-    int NumberOfParameters() override { return static_cast<int>(m_X0.size()); }
-    void InitialParameters(double* const x0) override {
-        for (size_t i = 0; i < m_X0.size(); i++) x0[i] = m_X0[i];
-    }
-    void SetIterations(int c) override { told.push_back(c); }
-    double Fx(double* const x) override {
-        ++nfev;
-        return m_F(x);
-    }
-    void Gradient(double* const x, double* const g) override {
-        ++ngev;
-        if (m_G) m_G(x, g);
-    }
-    void Hessian(double* const, CMatrix&) override { ++nhev; }
-    std::vector<double> m_X0;
-    std::function<double(const double*)> m_F;
-    std::function<void(const double*, double*)> m_G;
-    int nfev = 0, ngev = 0, nhev = 0;
-    std::vector<int> told;
-};
 
 std::vector<std::string> Rows(CVRNStatusView& view) {
     std::vector<std::string> rows;

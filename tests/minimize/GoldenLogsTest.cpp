@@ -4,9 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "minimize/UnconstrainedMinimization.h"
 #include "problems/ProblemAdapter.h"
@@ -31,13 +32,6 @@ struct Expected {
     std::vector<std::string> x;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::vector<std::string> ReadRows(const std::string& path) {
     std::vector<std::string> rows;
     std::ifstream in(path, std::ios::binary);
@@ -46,47 +40,20 @@ std::vector<std::string> ReadRows(const std::string& path) {
     return rows;
 }
 
-// The text after "key": in a one-line JSON object, or npos.
-size_t ValueStart(const std::string& text, const char* key) {
-    const std::string quoted = std::string("\"") + key + "\": ";
-    const size_t at = text.find(quoted);
-    return at == std::string::npos ? at : at + quoted.size();
-}
-
-// The quoted strings of text[from, to), in order.
-std::vector<std::string> QuotedStrings(const std::string& text, size_t from, size_t to) {
-    std::vector<std::string> items;
-    while (from < to) {
-        const size_t open = text.find('"', from);
-        if (open == std::string::npos || open >= to) break;
-        const size_t close = text.find('"', open + 1);
-        if (close == std::string::npos || close > to) break;
-        items.push_back(text.substr(open + 1, close - open - 1));
-        from = close + 1;
-    }
-    return items;
-}
-
 Expected ReadExpected(const std::string& path) {
-    const std::string text = ReadFile(path);
+    std::ifstream in(path, std::ios::binary);
+    const nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
     Expected e;
-    auto integer = [&](const char* key) {
-        const size_t at = ValueStart(text, key);
-        return at == std::string::npos ? -1L : std::atol(text.c_str() + at);
-    };
-    e.code = static_cast<int>(integer("code"));
-    e.k = static_cast<int>(integer("k"));
-    e.nfev = integer("nfev");
-    e.ngev = integer("ngev");
-    e.nhev = integer("nhev");
-    e.runs = static_cast<int>(integer("runs"));
-    const size_t f = ValueStart(text, "f");
-    if (f != std::string::npos) {
-        const auto items = QuotedStrings(text, f, text.find(',', f));
-        if (!items.empty()) e.f = items[0];
-    }
-    const size_t x = ValueStart(text, "x");
-    if (x != std::string::npos) e.x = QuotedStrings(text, x, text.find(']', x));
+    if (j.is_discarded()) return e;
+    e.code = j.value("code", -1);
+    e.k = j.value("k", -1);
+    e.nfev = j.value("nfev", -1L);
+    e.ngev = j.value("ngev", -1L);
+    e.nhev = j.value("nhev", -1L);
+    e.runs = j.value("runs", -1);
+    e.f = j.value("f", std::string());
+    if (j.contains("x") && j["x"].is_array())
+        for (const auto& v : j["x"]) e.x.push_back(v.get<std::string>());
     return e;
 }
 
@@ -124,7 +91,9 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
     std::vector<double> x;
     double f = 0.0;
     int code = -1, k = -1, runs = 0;
+    CVRNRunRecord record;
     auto collect = [&](CVRNUnconstrainedMinimization& e, int method) {
+        record = e.GetRunRecord();
         const int n = e.GetNumberOfParameters();
         const double* px = method == 4 ? e.GetX() : e.GetXMin();
         x.assign(px, px + n);
@@ -174,6 +143,18 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
     EXPECT_TRUE(SameBits(f, want.f)) << "f";
     ASSERT_EQ(x.size(), want.x.size());
     for (size_t i = 0; i < x.size(); i++) EXPECT_TRUE(SameBits(x[i], want.x[i])) << "x[" << i << "]";
+
+    // The engine's own run record says the same (the tool's record is of its last run).
+    EXPECT_EQ(record.code, want.code);
+    EXPECT_TRUE(SameBits(record.f, want.f)) << "record f";
+    ASSERT_EQ(record.x.size(), want.x.size());
+    for (size_t i = 0; i < x.size(); i++) EXPECT_TRUE(SameBits(record.x[i], want.x[i])) << "record x[" << i << "]";
+    if (sc.mode != Scenario::Tool) {
+        EXPECT_EQ(record.iterations, want.k);
+        EXPECT_EQ(record.fEvaluations, want.nfev);
+        EXPECT_EQ(record.gradientEvaluations, want.ngev);
+        EXPECT_EQ(record.hessianEvaluations, want.nhev);
+    }
 }
 
 const Scenario kScenarios[] = {
