@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(g++ cmake make libgtest-dev googletest libbenchmark-dev libcli11-dev
-          libmuparser-dev nlohmann-json3-dev libgsl-dev
+          libmuparser-dev nlohmann-json3-dev libgsl-dev pkg-config clang-format
           libopenblas-dev)  # libopenblas-dev: speed yardstick of bench_engine only
 
 missing=()

@@ -1,32 +1,24 @@
-// Solves a small least-squares line fit with the library's matrix and kernels.
-#include "host/matrix/Matrix.h"
-#include "linalg/LinearAlgebra.h"
-
+// Minimizes a function of three variables with vrn::Minimize and prints the result.
+// Build it against an installed VRNMathTools:
+//     cmake -S . -B build -DCMAKE_PREFIX_PATH=<install prefix> && cmake --build build
 #include <cmath>
 #include <cstdio>
+#include <span>
+
+#include "tool/Minimize.h"
 
 int main() {
-    // Points on y = 2 + 0.5 x.
-    const int n = 5;
-    double y[n];
-    CMatrix a(n, 2);
-    for (int i = 0; i < n; ++i) {
-        a[i][0] = 1.0;
-        a[i][1] = i;
-        y[i] = 2.0 + 0.5 * i;
-    }
-    CMatrix normal, rhs;
-    a.ATA(normal);
-    a.ATV(rhs, y, n);
-    CMatrix coef = (!normal) * rhs;
+    // A smooth bowl with its minimum at (1, -2, 0.5): f = sum w_i (x_i - c_i)^2 + (x_0 x_1 + 2)^2.
+    auto f = [](std::span<const double> x) {
+        const double a = x[0] - 1.0, b = x[1] + 2.0, c = x[2] - 0.5, d = x[0] * x[1] + 2.0;
+        return a * a + 3.0 * b * b + 10.0 * c * c + d * d;
+    };
+    const vrn::MinimizeResult r = vrn::Minimize(f, {0.0, 0.0, 0.0});  // hook step, finite differences
 
-    // Residual a*coef - y; the 2 x 1 coefficient matrix is contiguous, so its
-    // row-0 pointer is the coefficient vector.
-    double residual[n];
-    CVRNLinearAlgebra::matvec(a, coef[0], residual, n, 2);
-    CVRNLinearAlgebra::daxpy(n, -1.0, y, 1, residual, 1);
-    const double rnorm = CVRNLinearAlgebra::nrm2(n, residual, 1);
-
-    std::printf("intercept %.6f slope %.6f residual norm %.3e\n", coef[0][0], coef[1][0], rnorm);
-    return (std::fabs(coef[0][0] - 2.0) < 1e-12 && std::fabs(coef[1][0] - 0.5) < 1e-12 && rnorm < 1e-12) ? 0 : 1;
+    std::printf("%s\n", r.message.c_str());
+    std::printf("x = (%.8f, %.8f, %.8f), f = %.3e\n", r.x[0], r.x[1], r.x[2], r.f);
+    std::printf("%d iterations, %ld evaluations of f\n", r.iterations, r.evaluations.f);
+    const bool found = std::fabs(r.x[0] - 1.0) < 1e-5 && std::fabs(r.x[1] + 2.0) < 1e-5 && std::fabs(r.x[2] - 0.5) < 1e-5;
+    std::printf("%s\n", r.Converged() && found ? "converged to the minimum" : "did not converge");
+    return r.Converged() && found ? 0 : 1;
 }

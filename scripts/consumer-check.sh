@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs a library build and builds examples/consumer against it from a copy of the
+# folder outside the tree, then runs its programs.
+#   scripts/consumer-check.sh BUILD_DIR [COMPONENT]
+# With a component (core), only that component is installed and only the programs it
+# supports are built.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$1
+component=${2:-}
+work=$(mktemp -d /tmp/vrn-consumer.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+if [[ -n "$component" ]]; then
+    cmake --install "$build" --prefix "$work/prefix" --component "$component" >/dev/null
+else
+    cmake --install "$build" --prefix "$work/prefix" >/dev/null
+fi
+cp -r examples/consumer "$work/src"
+cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/build" -j2 >/dev/null
+export LD_LIBRARY_PATH="$work/prefix/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+for program in consumer minimize_lambda core_only; do
+    if [[ -x "$work/build/$program" ]]; then
+        echo "--- $program"
+        "$work/build/$program" | tail -n 3
+    fi
+done
+if [[ -z "$component" ]]; then
+    # The pkg-config file of the whole library, used by a plain compiler call.
+    echo "--- pkg-config vrnmath"
+    flags=$(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --cflags --libs vrnmath)
+    echo "$flags"
+    g++ -std=c++20 examples/consumer/main.cpp $flags -o "$work/pc-consumer"
+    "$work/pc-consumer" | tail -n 1
+fi
