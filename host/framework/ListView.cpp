@@ -74,9 +74,11 @@ BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
 
 UINT CListCtrl::GetSelectedCount() const {
     UINT n = 0;
-    for (const Item& item : m_Items)
+    for (const Item& item : m_Items) {
+        ++m_nRowsWalked;
         if (item.state & LVIS_SELECTED)
             ++n;
+    }
     return n;
 }
 
@@ -88,9 +90,11 @@ int PositionToIndex(POSITION p) { return static_cast<int>(reinterpret_cast<std::
 }  // namespace
 
 POSITION CListCtrl::GetFirstSelectedItemPosition() const {
-    for (int i = 0; i < GetItemCount(); ++i)
+    for (int i = 0; i < GetItemCount(); ++i) {
+        ++m_nRowsWalked;
         if (m_Items[static_cast<size_t>(i)].state & LVIS_SELECTED)
             return IndexToPosition(i);
+    }
     return nullptr;
 }
 
@@ -99,11 +103,13 @@ int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
         return -1;
     const int i = PositionToIndex(pos);
     pos = nullptr;
-    for (int j = i + 1; j < GetItemCount(); ++j)
+    for (int j = i + 1; j < GetItemCount(); ++j) {
+        ++m_nRowsWalked;
         if (m_Items[static_cast<size_t>(j)].state & LVIS_SELECTED) {
             pos = IndexToPosition(j);
             break;
         }
+    }
     return i;
 }
 

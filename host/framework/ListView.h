@@ -7,7 +7,8 @@
 // in view: a page of GetCountPerPage() rows starting at GetTopIndex().
 // EnsureVisible scrolls that page so the row is in it and records the request
 // (GetLastEnsureVisible, GetEnsureVisibleCount), so callers can tell whether an
-// operation scrolled the list.
+// operation scrolled the list. It also counts the rows it walks to answer
+// selection queries (GetRowsWalked), so callers can tell what a query cost.
 //
 // CListView is reached as usual: view.GetListCtrl().GetItemCount(),
 // GetItemText(i, 0), GetItemState(i, LVIS_SELECTED), ...
@@ -61,6 +62,11 @@ public:
     int GetEnsureVisibleCount() const { return m_nEnsureVisibleCount; }
     bool IsItemVisible(int nItem) const { return nItem >= m_nTopIndex && nItem < m_nTopIndex + m_nCountPerPage; }
 
+    // ---- cost record
+    // Rows visited by GetSelectedCount, GetFirstSelectedItemPosition and
+    // GetNextSelectedItem since construction.
+    long long GetRowsWalked() const { return m_nRowsWalked; }
+
 private:
     struct Item {
         std::vector<std::string> texts;  // one per sub-item, column 0 first
@@ -79,6 +85,7 @@ private:
     int m_nCountPerPage = 20;
     int m_nLastEnsureVisible = -1;
     int m_nEnsureVisibleCount = 0;
+    mutable long long m_nRowsWalked = 0;
 };
 
 // A view that is a common control of a given window class.
