@@ -18,6 +18,8 @@ int CListCtrl::InsertItem(int nItem, const char* lpszItem) {
 BOOL CListCtrl::DeleteItem(int nItem) {
     if (!Valid(nItem))
         return FALSE;
+    if (IsSelected(m_Items[static_cast<size_t>(nItem)]))
+        --m_nSelected;
     m_Items.erase(m_Items.begin() + nItem);
     if (m_nTopIndex >= GetItemCount())
         m_nTopIndex = GetItemCount() > 0 ? GetItemCount() - 1 : 0;
@@ -26,6 +28,7 @@ BOOL CListCtrl::DeleteItem(int nItem) {
 
 BOOL CListCtrl::DeleteAllItems() {
     m_Items.clear();
+    m_nSelected = 0;
     m_nTopIndex = 0;
     return TRUE;
 }
@@ -60,7 +63,15 @@ UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
 }
 
 BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
-    auto apply = [nState, nMask](Item& item) { item.state = (item.state & ~nMask) | (nState & nMask); };
+    auto apply = [this, nState, nMask](Item& item) {
+        const bool was = IsSelected(item);
+        item.state = (item.state & ~nMask) | (nState & nMask);
+        const bool is = IsSelected(item);
+        if (is && !was)
+            ++m_nSelected;
+        else if (was && !is)
+            --m_nSelected;
+    };
     if (nItem == -1) {
         for (Item& item : m_Items)
             apply(item);
@@ -70,16 +81,6 @@ BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
         return FALSE;
     apply(m_Items[static_cast<size_t>(nItem)]);
     return TRUE;
-}
-
-UINT CListCtrl::GetSelectedCount() const {
-    UINT n = 0;
-    for (const Item& item : m_Items) {
-        ++m_nRowsWalked;
-        if (item.state & LVIS_SELECTED)
-            ++n;
-    }
-    return n;
 }
 
 namespace {

@@ -38,7 +38,9 @@ public:
     UINT GetItemState(int nItem, UINT nMask) const;
     // nItem -1 applies to every row.
     BOOL SetItemState(int nItem, UINT nState, UINT nMask);
-    UINT GetSelectedCount() const;
+    // Kept up to date by every call that inserts, deletes or changes states,
+    // so asking costs nothing however long the list is.
+    UINT GetSelectedCount() const { return m_nSelected; }
     // The selected rows in increasing index: pos = GetFirstSelectedItemPosition();
     // while (pos) { int i = GetNextSelectedItem(pos); ... }
     POSITION GetFirstSelectedItemPosition() const;
@@ -63,8 +65,8 @@ public:
     bool IsItemVisible(int nItem) const { return nItem >= m_nTopIndex && nItem < m_nTopIndex + m_nCountPerPage; }
 
     // ---- cost record
-    // Rows visited by GetSelectedCount, GetFirstSelectedItemPosition and
-    // GetNextSelectedItem since construction.
+    // Rows visited by GetFirstSelectedItemPosition and GetNextSelectedItem
+    // since construction (GetSelectedCount visits none).
     long long GetRowsWalked() const { return m_nRowsWalked; }
 
 private:
@@ -78,9 +80,11 @@ private:
         int width;
     };
     bool Valid(int nItem) const { return nItem >= 0 && nItem < GetItemCount(); }
+    static bool IsSelected(const Item& item) { return (item.state & LVIS_SELECTED) != 0; }
 
     std::vector<Item> m_Items;
     std::vector<Column> m_Columns;
+    UINT m_nSelected = 0;  // rows whose state holds LVIS_SELECTED
     int m_nTopIndex = 0;
     int m_nCountPerPage = 20;
     int m_nLastEnsureVisible = -1;
