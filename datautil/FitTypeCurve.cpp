@@ -83,7 +83,12 @@ int CVRNiFitTypeCurve::C(double& tau)
 
 int CVRNiFitTypeCurve::iInx(double& x)
 {
-    const int n = m_nCurve;
+    // The logarithmic index belongs to the nodes SetTypeCurve was given. The
+    // inherited SetUp may since have put another table in their place; the
+    // index then says nothing about it, and there is no window to read.
+    if (!IndexFitsTable())
+        return -1;
+    const int n = m_nPoints;
     if (x < m_pX[1])
         return 0;
     // Beyond x[N-4] the evaluation uses the last window, x[N-4 ... N-1], the
@@ -94,9 +99,16 @@ int CVRNiFitTypeCurve::iInx(double& x)
     return x > m_pX[g] ? g + 1 : g;
 }
 
+bool CVRNiFitTypeCurve::IndexFitsTable() const
+{
+    return m_bValid && m_nCurve >= 4 && m_nCurve == m_nPoints;
+}
+
 void CVRNiFitTypeCurve::Fit(CDblHdr& t, CDblHdr& p, CDblHdr& tc, CDblHdr& q, CSynPar& c0, int bFitConstant)
 {
-    if (!m_bValid || m_nCurve < 4)
+    // Also refused when a bare SetUp replaced the type curve's table: the
+    // windows and the ordinates written would not be the ones indexed.
+    if (!IndexFitsTable())
         return;
     const int nObs = t.GetSize();
     const int nChanges = tc.GetSize();

@@ -32,13 +32,16 @@ public:
     // levels q from the change abscissae tc (ascending) on. With bFitConstant
     // non-zero c0 is fitted and written back; with it zero c0 is given and is
     // subtracted from the caller's observations first (they stay shifted).
-    // Does nothing on an invalid object, or when p holds fewer values than t
-    // or q fewer than tc.
+    // Does nothing on an invalid object, after a bare SetUp of another table,
+    // or when p holds fewer values than t or q fewer than tc.
     void Fit(CDblHdr& t, CDblHdr& p, CDblHdr& tc, CDblHdr& q, CSynPar& c0, int bFitConstant);
 
 protected:
     // p[i] := p[i] - v for the observations of the current fit.
     void SubtractFormP(CDblHdr& p, double v);
+    // Window search from the logarithm; -1 (no window, so f and dfdx give the
+    // null value) when the table was set up by a bare SetUp rather than by
+    // SetTypeCurve.
     int iInx(double& x) override;
     // Window start for tau, leaving the four value weights in m_Weight.
     int C(double& tau);
@@ -59,4 +62,7 @@ protected:
 private:
     // trunc((ln tau - ln x[0]) * scale), clamped to 0 ... N-4.
     int LogIndex(double tau) const;
+    // Whether the logarithmic index was built for the table now held: valid,
+    // with as many points as the type curve had nodes.
+    bool IndexFitsTable() const;
 };

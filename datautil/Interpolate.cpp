@@ -146,7 +146,10 @@ int CVRNiInterpolate::Window(double& x)
 {
     if (m_nPoints < 4)
         return -1;
-    int s = iInx(x) - 1;
+    const int i = iInx(x);
+    if (i < 0)
+        return -1;  // the search found no window (a derived search may refuse)
+    int s = i - 1;
     if (s + 3 >= m_nPoints)
         s = m_nPoints - 4;
     if (s < 0)

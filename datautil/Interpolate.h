@@ -17,7 +17,8 @@
 class CVRNiInterpolate {
 protected:
     // Interval search: f and dfdx use the window starting one below the index
-    // returned (clamped to the table).
+    // returned (clamped to the table); a negative index means no window, and
+    // f and dfdx then give the null value.
     virtual int iInx(double& x);
 
 public:
@@ -51,7 +52,8 @@ protected:
     CVRNiInterpolate();
 
     void UpdateInterpolationMatrix();
-    // Window start for x, or -1 when there are fewer than 4 points.
+    // Window start for x, or -1 when there are fewer than 4 points or the
+    // interval search finds no window.
     int Window(double& x);
     // Lagrange sum over the window of x with the given numerators; the null value
     // when there is no window.

@@ -17,6 +17,32 @@ std::string OneLine(std::string s) {
     return s;
 }
 
+// Echoed user text is cut to this many bytes, so that a long formula still
+// gives a readable one-line message.
+constexpr std::size_t kEchoLimit = 200;
+
+// s on one line, cut after about kEchoLimit bytes (never inside a UTF-8
+// sequence) with a note of the full length.
+std::string Echo(const std::string& s) {
+    if (s.size() <= kEchoLimit)
+        return OneLine(s);
+    std::size_t cut = kEchoLimit;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
+        --cut;
+    return OneLine(s.substr(0, cut)) + "... (" + std::to_string(s.size()) + " characters)";
+}
+
+// Whether the compiled expression holds muParser's assignment operator '='
+// anywhere (also in a branch that the start point does not take).
+bool AssignsToAVariable(const mu::Parser& parser) {
+    const mu::ParserByteCode& code = parser.GetByteCode();
+    const mu::SToken* token = code.GetBase();
+    for (std::size_t i = 0; token != nullptr && i < code.GetSize(); i++)
+        if (token[i].Cmd == mu::cmASSIGN)
+            return true;
+    return false;
+}
+
 bool IsIdentifier(const std::string& s) {
     if (s.empty())
         return false;
@@ -53,7 +79,7 @@ Formula::Formula(const std::string& expression, const std::vector<std::string>& 
         try {
             d.parser.DefineVar(names[i], &d.values[i]);
         } catch (const mu::Parser::exception_type& e) {
-            throw UsageError("cannot use '" + names[i] + "' as a variable name: " + OneLine(e.GetMsg()));
+            throw UsageError("cannot use '" + Echo(names[i]) + "' as a variable name: " + Echo(e.GetMsg()));
         }
     }
     try {
@@ -62,10 +88,20 @@ Formula::Formula(const std::string& expression, const std::vector<std::string>& 
         (void)d.parser.Eval();
     } catch (const mu::Parser::exception_type& e) {
         if (e.GetCode() == mu::ecUNASSIGNABLE_TOKEN && IsIdentifier(e.GetToken()))
-            throw UsageError("unknown variable '" + e.GetToken() +
-                             "' in formula (variables given by --x0: " + Joined(names) + ")");
-        throw UsageError("cannot parse formula '" + OneLine(expression) + "': " + OneLine(e.GetMsg()));
+            throw UsageError("unknown variable '" + Echo(e.GetToken()) +
+                             "' in formula (variables given by --x0: " + Echo(Joined(names)) + ")");
+        throw UsageError("cannot parse formula '" + Echo(expression) + "': " + Echo(e.GetMsg()));
     }
+    // muParser's '=' stores into a variable: "x=2" would be minimized as the
+    // constant 2 while overwriting the point the engine just set.
+    if (AssignsToAVariable(d.parser))
+        throw UsageError("formula '" + Echo(expression) +
+                         "' assigns to a variable: '=' is not allowed (compare with '==')");
+    // Comma-separated expressions all get evaluated but only the last value
+    // would be minimized.
+    if (d.parser.GetNumResults() != 1)
+        throw UsageError("formula '" + Echo(expression) + "' gives " + std::to_string(d.parser.GetNumResults()) +
+                         " values separated by ','; give a single expression");
 }
 
 Formula::~Formula() = default;

@@ -12,8 +12,10 @@ namespace vrnmath {
 class Formula {
 public:
     // Compiles expression over the named variables (in this order) and evaluates it
-    // once at start. A syntax error or a name that is neither a variable nor one of
-    // muParser's functions and constants throws UsageError.
+    // once at start. A syntax error, a name that is neither a variable nor one of
+    // muParser's functions and constants, an assignment ('=') anywhere in the
+    // expression, or several comma-separated expressions throw UsageError. The
+    // messages quote at most about 200 characters of the formula.
     Formula(const std::string& expression, const std::vector<std::string>& names,
             const std::vector<double>& start);
     ~Formula();

@@ -18,6 +18,8 @@ int CListCtrl::InsertItem(int nItem, const char* lpszItem) {
 BOOL CListCtrl::DeleteItem(int nItem) {
     if (!Valid(nItem))
         return FALSE;
+    if (IsSelected(m_Items[static_cast<size_t>(nItem)]))
+        --m_nSelected;
     m_Items.erase(m_Items.begin() + nItem);
     if (m_nTopIndex >= GetItemCount())
         m_nTopIndex = GetItemCount() > 0 ? GetItemCount() - 1 : 0;
@@ -26,6 +28,7 @@ BOOL CListCtrl::DeleteItem(int nItem) {
 
 BOOL CListCtrl::DeleteAllItems() {
     m_Items.clear();
+    m_nSelected = 0;
     m_nTopIndex = 0;
     return TRUE;
 }
@@ -60,7 +63,15 @@ UINT CListCtrl::GetItemState(int nItem, UINT nMask) const {
 }
 
 BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
-    auto apply = [nState, nMask](Item& item) { item.state = (item.state & ~nMask) | (nState & nMask); };
+    auto apply = [this, nState, nMask](Item& item) {
+        const bool was = IsSelected(item);
+        item.state = (item.state & ~nMask) | (nState & nMask);
+        const bool is = IsSelected(item);
+        if (is && !was)
+            ++m_nSelected;
+        else if (was && !is)
+            --m_nSelected;
+    };
     if (nItem == -1) {
         for (Item& item : m_Items)
             apply(item);
@@ -72,14 +83,6 @@ BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
     return TRUE;
 }
 
-UINT CListCtrl::GetSelectedCount() const {
-    UINT n = 0;
-    for (const Item& item : m_Items)
-        if (item.state & LVIS_SELECTED)
-            ++n;
-    return n;
-}
-
 namespace {
 
 POSITION IndexToPosition(int i) { return reinterpret_cast<POSITION>(static_cast<std::uintptr_t>(i) + 1); }
@@ -88,9 +91,11 @@ int PositionToIndex(POSITION p) { return static_cast<int>(reinterpret_cast<std::
 }  // namespace
 
 POSITION CListCtrl::GetFirstSelectedItemPosition() const {
-    for (int i = 0; i < GetItemCount(); ++i)
+    for (int i = 0; i < GetItemCount(); ++i) {
+        ++m_nRowsWalked;
         if (m_Items[static_cast<size_t>(i)].state & LVIS_SELECTED)
             return IndexToPosition(i);
+    }
     return nullptr;
 }
 
@@ -99,11 +104,13 @@ int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
         return -1;
     const int i = PositionToIndex(pos);
     pos = nullptr;
-    for (int j = i + 1; j < GetItemCount(); ++j)
+    for (int j = i + 1; j < GetItemCount(); ++j) {
+        ++m_nRowsWalked;
         if (m_Items[static_cast<size_t>(j)].state & LVIS_SELECTED) {
             pos = IndexToPosition(j);
             break;
         }
+    }
     return i;
 }
 

@@ -7,7 +7,8 @@
 // in view: a page of GetCountPerPage() rows starting at GetTopIndex().
 // EnsureVisible scrolls that page so the row is in it and records the request
 // (GetLastEnsureVisible, GetEnsureVisibleCount), so callers can tell whether an
-// operation scrolled the list.
+// operation scrolled the list. It also counts the rows it walks to answer
+// selection queries (GetRowsWalked), so callers can tell what a query cost.
 //
 // CListView is reached as usual: view.GetListCtrl().GetItemCount(),
 // GetItemText(i, 0), GetItemState(i, LVIS_SELECTED), ...
@@ -37,7 +38,9 @@ public:
     UINT GetItemState(int nItem, UINT nMask) const;
     // nItem -1 applies to every row.
     BOOL SetItemState(int nItem, UINT nState, UINT nMask);
-    UINT GetSelectedCount() const;
+    // Kept up to date by every call that inserts, deletes or changes states,
+    // so asking costs nothing however long the list is.
+    UINT GetSelectedCount() const { return m_nSelected; }
     // The selected rows in increasing index: pos = GetFirstSelectedItemPosition();
     // while (pos) { int i = GetNextSelectedItem(pos); ... }
     POSITION GetFirstSelectedItemPosition() const;
@@ -61,6 +64,11 @@ public:
     int GetEnsureVisibleCount() const { return m_nEnsureVisibleCount; }
     bool IsItemVisible(int nItem) const { return nItem >= m_nTopIndex && nItem < m_nTopIndex + m_nCountPerPage; }
 
+    // ---- cost record
+    // Rows visited by GetFirstSelectedItemPosition and GetNextSelectedItem
+    // since construction (GetSelectedCount visits none).
+    long long GetRowsWalked() const { return m_nRowsWalked; }
+
 private:
     struct Item {
         std::vector<std::string> texts;  // one per sub-item, column 0 first
@@ -72,13 +80,16 @@ private:
         int width;
     };
     bool Valid(int nItem) const { return nItem >= 0 && nItem < GetItemCount(); }
+    static bool IsSelected(const Item& item) { return (item.state & LVIS_SELECTED) != 0; }
 
     std::vector<Item> m_Items;
     std::vector<Column> m_Columns;
+    UINT m_nSelected = 0;  // rows whose state holds LVIS_SELECTED
     int m_nTopIndex = 0;
     int m_nCountPerPage = 20;
     int m_nLastEnsureVisible = -1;
     int m_nEnsureVisibleCount = 0;
+    mutable long long m_nRowsWalked = 0;
 };
 
 // A view that is a common control of a given window class.

@@ -257,3 +257,56 @@ TEST_F(VrnmathProgram, UnknownOptionsAndValuesAreUsageErrors) {
     ExpectUsageError({"minimize", "--problem", "wood", "--f", "x^2", "--x0", "x=1"},
                      "either --problem or --f");
 }
+
+// muParser's '=' stores into a variable; a formula that assigns is refused
+// wherever the assignment stands, and so is a list of several expressions.
+TEST_F(VrnmathProgram, FormulasThatAssignOrGiveSeveralValuesAreUsageErrors) {
+    struct Case {
+        const char* formula;
+        const char* x0;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"x=2", "x=0", "assigns to a variable"},
+        {"x=x+1", "x=0", "assigns to a variable"},
+        {"(x=2)*0+y^2", "x=0,y=1", "assigns to a variable"},
+        {"y>0 ? (x-1)^2 : (x=3)", "x=0,y=1", "assigns to a variable"},  // branch not taken at the start
+        {"x^2, y^2", "x=1,y=1", "single expression"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.formula);
+        ExpectUsageError({"minimize", "--f", c.formula, "--x0", c.x0}, c.says);
+    }
+    // Comparisons stay formulas.
+    const Outcome o = RunProgram({"minimize", "--f", "(x-1)^2 + (x==5)", "--x0", "x=0", "--json"});
+    EXPECT_EQ(o.status, 0) << o.err;
+}
+
+// Messages that echo a formula cut it: one short line however long the input.
+TEST_F(VrnmathProgram, LongFormulasAreCutInErrorMessages) {
+    std::string sum = "x";
+    while (sum.size() < 100000)
+        sum += "+x";
+    std::string assigning = "x=x";
+    while (assigning.size() < 15000)
+        assigning += "+1";
+    struct Case {
+        std::string formula;
+        const char* says;
+    };
+    const Case cases[] = {
+        {sum + "+", "cannot parse formula"},
+        {sum.substr(0, 15000) + "*(", "cannot parse formula"},
+        {assigning, "assigns to a variable"},
+        {"x+" + std::string(15000, 'z'), "unknown variable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        const Outcome o = RunProgram({"minimize", "--f", c.formula, "--x0", "x=0"});
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(Lines(o.err), 1);
+        EXPECT_TRUE(Contains(o.err, c.says)) << o.err.substr(0, 300);
+        EXPECT_LT(o.err.size(), 600U) << o.err.substr(0, 300);
+        EXPECT_TRUE(o.out.empty());
+    }
+}

@@ -343,6 +343,62 @@ TEST(FrameworkListCtrl, RowsStatesAndTheSelectionChain) {
     EXPECT_EQ(list.GetEnsureVisibleCount(), 0);
 }
 
+// The selected count follows every call that changes rows or states; it is
+// checked against the states row by row after each step.
+TEST(FrameworkListCtrl, SelectedCountFollowsEveryChange) {
+    enum Op { Insert, Select, Deselect, SetFocusOnly, SelectAllRows, DeselectAllRows, Delete, DeleteAll };
+    struct Step {
+        Op op;
+        int row;
+        UINT expected;
+    };
+    const Step steps[] = {
+        {Insert, 0, 0},          {Insert, 1, 0},          {Insert, 2, 0},       {Insert, 3, 0},
+        {Select, 1, 1},          {Select, 1, 1},          {Select, 3, 2},       {SetFocusOnly, 0, 2},
+        {Select, 7, 2},          {Insert, 0, 2},          {Insert, 99, 2},      {Deselect, 0, 2},
+        {Deselect, 2, 1},        {Delete, 4, 0},          {Delete, 4, 0},       {SelectAllRows, 0, 4},
+        {Delete, 0, 3},          {Delete, -1, 3},         {DeselectAllRows, 0, 0},
+        {Select, 2, 1},          {DeleteAll, 0, 0},       {Insert, 0, 0},       {Select, 0, 1},
+    };
+    CListCtrl list;
+    int step = 0;
+    for (const Step& s : steps) {
+        switch (s.op) {
+        case Insert:
+            list.InsertItem(s.row, "row");
+            break;
+        case Select:
+            list.SetItemState(s.row, LVIS_SELECTED, LVIS_SELECTED);
+            break;
+        case Deselect:
+            list.SetItemState(s.row, 0, LVIS_SELECTED);
+            break;
+        case SetFocusOnly:  // a mask without the selected bit leaves it alone
+            list.SetItemState(s.row, LVIS_FOCUSED, LVIS_FOCUSED);
+            list.SetItemState(s.row, LVIS_SELECTED, LVIS_FOCUSED);
+            break;
+        case SelectAllRows:
+            list.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
+            break;
+        case DeselectAllRows:
+            list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+            break;
+        case Delete:
+            list.DeleteItem(s.row);
+            break;
+        case DeleteAll:
+            list.DeleteAllItems();
+            break;
+        }
+        UINT counted = 0;
+        for (int i = 0; i < list.GetItemCount(); ++i)
+            counted += list.GetItemState(i, LVIS_SELECTED) != 0 ? 1U : 0U;
+        EXPECT_EQ(counted, s.expected) << "step " << step;
+        EXPECT_EQ(list.GetSelectedCount(), s.expected) << "step " << step;
+        ++step;
+    }
+}
+
 // ---------------------------------------------------------------- clipboard
 
 TEST(FrameworkClipboard, OpensOnceAndOnlyWhenNotHeld) {

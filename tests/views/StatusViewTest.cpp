@@ -132,6 +132,36 @@ TEST_F(StatusViewTest, ASelectionStopsNewRowsFromScrolling) {
     EXPECT_FALSE(view.GetListCtrl().IsItemVisible(19));
 }
 
+// A long log must cost the same per row whatever its length: adding a row may
+// not walk the rows already there to learn whether any is selected.
+TEST_F(StatusViewTest, AddingRowsDoesNotWalkTheLog) {
+    struct Case {
+        int rows;
+        int rowsPerText;  // lines joined by "\n" in one AddLine
+        int selectedRow;  // -1: none
+    };
+    const Case cases[] = {{2000, 1, -1}, {2000, 1, 0}, {3000, 3, -1}, {3000, 3, 5}};
+    for (const Case& c : cases) {
+        CVRNStatusView log;
+        std::string text = "OPTDRV      Iteration Number :  7";
+        for (int k = 1; k < c.rowsPerText; ++k)
+            text += "\nline";
+        CString line(text.c_str());
+        const CListCtrl& list = log.GetListCtrl();
+        bool selected = false;
+        for (int i = 0; i < c.rows; i += c.rowsPerText) {
+            log.AddLine(line);
+            if (!selected && c.selectedRow >= 0 && log.GetRowCount() > c.selectedRow)
+                selected = log.GetListCtrl().SetItemState(c.selectedRow, LVIS_SELECTED, LVIS_SELECTED) != FALSE;
+        }
+        EXPECT_EQ(log.GetRowCount(), c.rows);
+        EXPECT_LE(list.GetRowsWalked(), static_cast<long long>(c.rows))
+            << c.rows << " rows, " << c.rowsPerText << " per text, selected " << c.selectedRow;
+        // The selection still decides about scrolling.
+        EXPECT_EQ(list.IsItemVisible(c.rows - 1), c.selectedRow < 0);
+    }
+}
+
 TEST_F(StatusViewTest, EndShowsTheLastRow) {
     view.GetListCtrl().SetCountPerPage(4);
     for (int i = 0; i < 10; ++i)
