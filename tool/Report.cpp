@@ -159,7 +159,7 @@ bool MakeAxis(const std::vector<const std::vector<double>*>& data, bool log, boo
 std::string TickText(double v, const Axis& a) {
     if (a.log) {
         const double e = std::log10(v);
-        if (e >= -2 && e <= 3) return Num(v, 3);
+        if (e >= -2 && e <= 3) return Num(v, 6);
         char buf[32];
         std::snprintf(buf, sizeof buf, "1e%d", static_cast<int>(std::lround(e)));
         return buf;
