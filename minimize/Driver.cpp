@@ -136,6 +136,7 @@ void CVRNUnconstrainedMinimization::Minimize() {
         m_pMethod->Hessian(m_pX, m_Hessian);
         if (m_bCheckHessian) CheckHessian();
     }
+    m_HessianStorage = m_bExpensiveFxFlag && m_nMethod != 3 ? HessianStorage::Factor : HessianStorage::Lower;
 
     if (MessagesOn()) result(m_pX, m_dF, m_pGrad, m_Hessian, m_pStep, 0);
     if (m_bShowDiag) InitilizeDiagnosticArrays();
@@ -249,6 +250,7 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
         } else {
             SecondOrderFiniteDifferenceHessian(m_pXMin, m_dFPlus, m_Hessian, m_pScaleX, m_pWrk1, m_pWrk2);
         }
+        m_HessianStorage = expensive && m_nMethod != 3 ? HessianStorage::Factor : HessianStorage::Lower;
         if (m_pStatusView && (m_nMsg / 16) % 2 == 1) result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
         SaveStep();
         NotifyAcceptedStep(m_pX, m_dF, m_pGrad);

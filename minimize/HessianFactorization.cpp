@@ -81,6 +81,7 @@ void CVRNUnconstrainedMinimization::DecomposeHessianLLPD(CMatrix& a, double* con
         for (int i = 0; i < j; i++) a[i][j] = sx[i] * sx[j] * a[i][j];
         d[j] = sx[j] * sx[j] * d[j];
     }
+    m_HessianStorage = HessianStorage::Split;
 }
 
 void CVRNUnconstrainedMinimization::CholeskyDecomposition(CMatrix& a, double dmax, double tol,
@@ -142,4 +143,32 @@ void CVRNUnconstrainedMinimization::RebuildHessianFromUpper(CMatrix& a, double* 
         a[j][j] = d[j];
         for (int i = j + 1; i < n; i++) a[i][j] = a[j][i];
     }
+}
+
+CMatrix CVRNUnconstrainedMinimization::GetModelHessian() const {
+    const int n = m_nParameters;
+    if (n <= 0 || m_HessianStorage == HessianStorage::None || m_Hessian.GetRows() < n || m_Hessian.GetCols() < n)
+        return CMatrix();
+    CMatrix h(n, n);
+    const CMatrix& a = m_Hessian;
+    for (int i = 0; i < n; i++)
+        for (int j = 0; j <= i; j++) {
+            double v = 0.0;
+            switch (m_HessianStorage) {
+                case HessianStorage::Lower:
+                    v = a[i][j];
+                    break;
+                case HessianStorage::Split:
+                    v = i == j ? (m_pUDiag ? m_pUDiag[i] : a[i][i]) : a[j][i];
+                    break;
+                case HessianStorage::Factor:
+                    for (int k = 0; k <= j; k++) v += a[i][k] * a[j][k];
+                    break;
+                case HessianStorage::None:
+                    break;
+            }
+            h[i][j] = v;
+            h[j][i] = v;
+        }
+    return h;
 }

@@ -43,6 +43,7 @@ void CVRNUnconstrainedMinimization::BeginRecord(CVRNMinimizationMethodBase* prob
         check->entries.clear();
     }
     m_Record.iterationRecords.clear();
+    m_HessianStorage = HessianStorage::None;
 }
 
 CVRNIterationEvent CVRNUnconstrainedMinimization::MakeEvent(const double* x, double f, const double* g) const {

@@ -61,6 +61,13 @@ public:
     void SetIterationCount(int k) { m_nIterationCount = k; }
     double GetFx() const { return m_dF; }
     CMatrix& GetHessian() { return m_Hessian; }
+    // The model Hessian as a full symmetric n x n copy, whatever form the working
+    // matrix is in (lower triangle before factorization; factor, strict upper triangle
+    // and diagonal vector after it; the factor alone for secant updates of methods 1
+    // and 2, where the model is L L^T). Empty (0 x 0) when the last run built none
+    // (method 4, or a run that stopped before its first Hessian). Leaves the engine
+    // as it is.
+    CMatrix GetModelHessian() const;
     TerminationCode GetCodeforTerminationCode() const {
         return static_cast<TerminationCode>(m_nTerminationCode.load());
     }
@@ -311,6 +318,9 @@ private:
     CVRNDiagnosticsDisplay* m_pDiagnostics = nullptr;
     CVRNRunRecord m_Record;
     bool m_bRecordIterations = false;
+    // What m_Hessian holds at the moment (for GetModelHessian).
+    enum class HessianStorage { None, Lower, Split, Factor };
+    HessianStorage m_HessianStorage = HessianStorage::None;
     // Line-search factor (method 1) or line step (method 4) of the last accepted step.
     double m_dLastLambda = 0.0;
     // True while FirstStep runs its set-up and first iteration.

@@ -2,6 +2,8 @@
 #include "tool/Minimize.h"
 
 #include <cfloat>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <memory>
 
@@ -11,6 +13,7 @@
 #include "tool/MinimizerTool.h"
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 namespace vrn {
 
@@ -117,17 +120,84 @@ public:
         if (!goOn && m_Engine.GetCodeforTerminationCode() == OptimalSolution) m_Engine.Abort();
     }
     void OnRunEnd(const CVRNIterationEvent& e) override {
+        const CVRNRunRecord& record = m_Engine.GetRunRecord();
+        // The tool's runs one after the other: later runs start where the last ended,
+        // so their start records are left out and their iterations counted on.
+        for (const CVRNIterationRecord& r : record.iterationRecords) {
+            if (m_nRuns > 0 && r.iteration == 0) continue;
+            m_Records.push_back(r);
+            m_Records.back().iteration += m_nTotalIterations;
+        }
+        if (record.gradientCheck.ran && !m_GradientCheck.ran) m_GradientCheck = record.gradientCheck;
+        if (record.hessianCheck.ran && !m_HessianCheck.ran) m_HessianCheck = record.hessianCheck;
+        ++m_nRuns;
         m_nTotalIterations += e.iteration;
-        m_Problem.RestartFrom(m_Engine.GetRunRecord().x);
+        m_Problem.RestartFrom(record.x);
     }
     int GetTotalIterations() const { return m_nTotalIterations; }
+    std::vector<CVRNIterationRecord>& GetRecords() { return m_Records; }
+    const CVRNDerivativeCheckRecord& GetGradientCheck() const { return m_GradientCheck; }
+    const CVRNDerivativeCheckRecord& GetHessianCheck() const { return m_HessianCheck; }
 
 private:
     CVRNUnconstrainedMinimization& m_Engine;
     CallableProblem& m_Problem;
     const MinimizeOptions& m_Options;
     int m_nTotalIterations = 0;
+    int m_nRuns = 0;
+    std::vector<CVRNIterationRecord> m_Records;
+    CVRNDerivativeCheckRecord m_GradientCheck;
+    CVRNDerivativeCheckRecord m_HessianCheck;
 };
+
+std::string Text(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+template <class T>
+std::string OrDefault(const std::optional<T>& v, const char* byDefault) {
+    if (!v) return std::string("default (") + byDefault + ")";
+    if constexpr (std::is_same_v<T, int>)
+        return std::to_string(*v);
+    else
+        return Text(*v);
+}
+
+std::vector<std::pair<std::string, std::string>> Settings(const MinimizeOptions& o, bool gradient, bool hessian) {
+    static const char* const methods[] = {"", "1, line search", "2, double dogleg", "3, More-Hebden hook step",
+                                          "4, Polak-Ribiere conjugate gradient"};
+    std::vector<std::pair<std::string, std::string>> s;
+    s.emplace_back("Method", o.method >= 1 && o.method <= 4 ? methods[o.method] : std::to_string(o.method));
+    s.emplace_back("Driver", o.driver == Driver::Engine ? "engine, one run"
+                             : o.driver == Driver::Tool ? "tool, up to 10 runs with restarts"
+                                                        : "step mode");
+    s.emplace_back("Gradient", gradient ? "analytic"
+                               : o.method == 4 ? "central differences"
+                                               : "finite differences");
+    s.emplace_back("Hessian", o.method == 4 ? "none (conjugate gradient)"
+                              : o.expensive ? "secant (BFGS) updates"
+                              : hessian     ? "analytic"
+                                            : "finite differences");
+    s.emplace_back("Iteration limit", o.driver == Driver::Tool ? "100000 per run" : std::to_string(o.itnlim));
+    s.emplace_back("Typical f", o.driver == Driver::Engine ? Text(o.typicalF) : "1");
+    std::string typsiz;
+    for (double t : o.typicalX) typsiz += (typsiz.empty() ? "" : ", ") + Text(t);
+    s.emplace_back("Typical size of x", typsiz.empty() ? "default (|x0|, zeros as 1)" : typsiz);
+    s.emplace_back("Gradient tolerance", OrDefault(o.gradientTolerance, "eps^(1/3)"));
+    s.emplace_back("Step tolerance", OrDefault(o.stepTolerance, "sqrt(eps)"));
+    s.emplace_back("Maximum step", OrDefault(o.maximumStep, "from x0"));
+    s.emplace_back("Trust radius", OrDefault(o.trustRadius, "chosen by the method"));
+    s.emplace_back("Good digits in f", OrDefault(o.numberOfDigits, "from eps"));
+    s.emplace_back("CG tolerance", OrDefault(o.cgTolerance, "1e-10"));
+    s.emplace_back("Message bits", OrDefault(o.messageBits, "0"));
+    s.emplace_back("Derivative checks", std::string(o.checkGradient ? "gradient" : "") +
+                                            (o.checkGradient && o.checkHessian ? ", " : "") +
+                                            (o.checkHessian ? "Hessian" : "") +
+                                            (!o.checkGradient && !o.checkHessian ? "none" : ""));
+    return s;
+}
 
 VRNMinimizerOptions ToolOptions(const MinimizeOptions& o) {
     VRNMinimizerOptions t;
@@ -193,7 +263,9 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
     CallableProblem problem(f, gradient, hessian, x0);
     RunObserver observer(engine, problem, options);
     engine.AddObserver(&observer);
+    engine.SetRecordIterations(options.recordIterations);
     if (options.onEngine) options.onEngine(engine, false);
+    const auto started = std::chrono::steady_clock::now();
 
     const bool hasGradient = static_cast<bool>(gradient);
     const bool hasHessian = static_cast<bool>(hessian);
@@ -229,6 +301,7 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
             result.runs = 1;
         }
     }
+    result.timeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (options.onEngine) options.onEngine(engine, true);
     engine.RemoveObserver(&observer);
 
@@ -244,6 +317,26 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
     result.f = record.f;
     result.evaluations = problem.GetEvaluations();
     result.log = std::move(sink.GetLog());
+    result.method = options.method;
+    result.settings = Settings(options, hasGradient, hasHessian);
+    if (options.driver == Driver::Tool) {
+        result.gradientCheck = observer.GetGradientCheck();
+        result.hessianCheck = observer.GetHessianCheck();
+    } else {
+        result.gradientCheck = record.gradientCheck;
+        result.hessianCheck = record.hessianCheck;
+    }
+    if (options.recordIterations) {
+        if (options.driver == Driver::Tool)
+            result.iterationRecords = std::move(observer.GetRecords());
+        else
+            result.iterationRecords = record.iterationRecords;
+        const CMatrix h = engine.GetModelHessian();
+        const int n = h.GetRows();
+        result.hessian.reserve(static_cast<size_t>(n) * static_cast<size_t>(n));
+        for (int i = 0; i < n; i++)
+            for (int j = 0; j < n; j++) result.hessian.push_back(h[i][j]);
+    }
     return result;
 }
 

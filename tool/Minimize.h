@@ -18,11 +18,21 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "minimize/RunRecord.h"
 
 class CVRNUnconstrainedMinimization;
 
 namespace vrn {
+
+// One accepted step as the engine records it: iteration, f, max |g_i|, step length,
+// radius (trust radius for methods 2 and 3, line-search factor for method 1, line step
+// for method 4), evaluation counts so far, x and g.
+using IterationRecord = CVRNIterationRecord;
+// The engine's comparison of analytic derivatives with finite differences.
+using DerivativeCheck = CVRNDerivativeCheckRecord;
 
 // Objective value at x (x.size() == n).
 using Objective = std::function<double(std::span<const double> x)>;
@@ -77,6 +87,10 @@ struct MinimizeOptions {
     bool checkHessian = false;
     // Keep the status-log rows in the result.
     bool captureLog = false;
+    // Keep one record per accepted step (the start point first) and the final model
+    // Hessian in the result (MinimizeResult::iterationRecords, ::hessian); a run report
+    // (vrn::WriteReport) is drawn from them.
+    bool recordIterations = false;
     // Receives the status-log rows while they are produced.
     LogSink onLogRow;
     // Sees every accepted step; may stop the run.
@@ -112,6 +126,21 @@ struct MinimizeResult {
     Evaluations evaluations;
     // The status-log rows, when MinimizeOptions::captureLog is set.
     std::vector<std::string> log;
+    // The method the run used (1 to 4).
+    int method = 3;
+    // With MinimizeOptions::recordIterations: the start point (iteration 0) and every
+    // accepted step (with the tool driver the runs one after the other, iterations
+    // counted on), and the model Hessian at the end, row-major n x n (empty for
+    // method 4 and for a run that stopped before it built one).
+    std::vector<IterationRecord> iterationRecords;
+    std::vector<double> hessian;
+    // The derivative checks of the (first) run, when they were asked for.
+    DerivativeCheck gradientCheck;
+    DerivativeCheck hessianCheck;
+    // Wall-clock time of the run in seconds.
+    double timeSeconds = 0.0;
+    // The settings the run used, as (name, value) text pairs in a fixed order.
+    std::vector<std::pair<std::string, std::string>> settings;
 
     bool Converged() const { return code == 1 || code == 2; }
 };

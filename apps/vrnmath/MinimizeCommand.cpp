@@ -13,6 +13,7 @@
 #include "apps/vrnmath/Plots.h"
 #include "problems/ReferenceProblems.h"
 #include "tool/Minimize.h"
+#include "tool/Report.h"
 
 namespace vrnmath {
 
@@ -157,6 +158,11 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                     "Write the diagnostic pictures of the run into DIR (created if needed): residual.svg, "
                     "gradient.svg, parameters.svg, hessian.svg, hessian-map.svg and grid.csv. Default: none.")
         ->type_name("DIR");
+    cmd->add_option("--report", a.report,
+                    "Write a run report to FILE: one self-contained HTML page (summary, convergence, steps, "
+                    "parameter traces, contour plot for two parameters, model Hessian, derivative checks, "
+                    "settings, status log) that opens offline in any web browser. Default: none.")
+        ->type_name("FILE");
     return cmd;
 }
 
@@ -286,10 +292,28 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         plots = std::make_unique<DiagnosticPlots>(a.plots, label + ", method " + std::to_string(options.method));
         std::string error;
         if (!plots->PrepareDirectory(error)) throw UsageError(error);
+        plots->SetNames(names);
         options.onEngine = [&plots](CVRNUnconstrainedMinimization& e, bool finished) { plots->OnEngine(e, finished); };
     }
 
+    if (!a.report.empty()) {
+        options.recordIterations = true;
+        options.captureLog = true;
+    }
+
     const vrn::MinimizeResult r = vrn::Minimize(f, gradient, hessian, x0, options);
+
+    // The report (--report FILE), drawn from the run's records.
+    bool reportFailed = false;
+    int contourEvaluations = 0;
+    if (!a.report.empty()) {
+        vrn::ReportOptions ro;
+        ro.title = (formula ? "f = " : "") + label + ", method " + std::to_string(options.method);
+        ro.names = names;
+        ro.objective = f;
+        contourEvaluations = vrn::ReportContourEvaluations(r, ro);
+        reportFailed = !vrn::WriteReport(r, a.report, ro);
+    }
 
     if (a.json) {
         nlohmann::ordered_json j;
@@ -316,8 +340,20 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         out << "Evaluations:  f " << r.evaluations.f << ", gradient " << r.evaluations.gradient
             << ", hessian " << r.evaluations.hessian << '\n';
         if (plots) out << plots->Note();
+        if (!a.report.empty()) {
+            if (reportFailed)
+                out << "Report:       could not write " << a.report << '\n';
+            else
+                out << "Report:       written to " << a.report << " (open it in a web browser"
+                    << (contourEvaluations > 0
+                            ? "; its contour plot took " + std::to_string(contourEvaluations) +
+                                  " more evaluations of f, not counted above"
+                            : std::string())
+                    << ")\n";
+        }
     }
     if (plots && !plots->Failed().empty()) return 1;
+    if (reportFailed) return 1;
     return r.Converged() ? 0 : 1;
 }
 

@@ -13,7 +13,12 @@
 //     hessian-map.svg                              the model Hessian as a colour map
 //     grid.csv                                     the diagnostic grid's columns
 //
-// into the directory.
+// into the directory. The written pictures show the whole run, the start point and
+// the point the run ended at included (the live plots follow the last 20 iterations,
+// and the engine's histories stop at the last accepted point); hessian.svg and
+// hessian-map.svg show the model Hessian rebuilt from the engine's storage, not its
+// Cholesky factor, under a caption that says so. A picture with nothing to show
+// (method 4 records no histories and keeps no Hessian) is not written; Note() names it.
 
 #include <memory>
 #include <string>
@@ -27,6 +32,8 @@ class DiagnosticPlots {
 public:
     // Pictures titled `title` (shown under each plot's name), written into dir.
     DiagnosticPlots(std::string dir, std::string title);
+    // Names of the parameters for the legends (ignored unless one per parameter).
+    void SetNames(std::vector<std::string> names) { m_Names = std::move(names); }
     ~DiagnosticPlots();
     DiagnosticPlots(const DiagnosticPlots&) = delete;
     DiagnosticPlots& operator=(const DiagnosticPlots&) = delete;
@@ -45,6 +52,8 @@ public:
     // The files written and those that could not be, as paths.
     const std::vector<std::string>& Written() const { return m_Written; }
     const std::vector<std::string>& Failed() const { return m_Failed; }
+    // The pictures left unwritten because the run gave them nothing to show.
+    const std::vector<std::string>& NotFilled() const { return m_NotFilled; }
     // The closing note: where the pictures are and how to look at them.
     std::string Note() const;
 
@@ -54,11 +63,16 @@ private:
     struct Views;
     std::string Path(const std::string& name) const;
     bool WriteHessian(const std::string& path, bool colourMap);
+    // Points the written pictures at copies of the histories that run to the end.
+    void PreparePictures(CVRNUnconstrainedMinimization& engine);
 
     std::string m_Dir;
     std::unique_ptr<Views> m_pViews;
     std::vector<std::string> m_Written;
     std::vector<std::string> m_Failed;
+    std::vector<std::string> m_NotFilled;
+    std::vector<std::string> m_Names;
+    bool m_bHaveHessian = false;
     bool m_bInstalled = false;
     int m_nIterations = -1;  // the engine's count when the run was over
     int m_nRecorded = 0;     // entries of the objective history then

@@ -564,6 +564,7 @@ void CWPlot::Draw(CDC* pDC, const CRect& rect) {
             }
             const double qx = xs.Map(xv[i]);
             const double qy = ys.Map(yv[i]);
+            const bool startedLine = havePrev;
             if (d.m_Symbol != KelSymbols::None && qx >= left && qx <= right && qy >= top && qy <= bottom) {
                 const int sx = Px(qx), sy = Px(qy);
                 CBrush hollow;
@@ -601,6 +602,16 @@ void CWPlot::Draw(CDC* pDC, const CRect& rect) {
             px = qx;
             py = qy;
             havePrev = true;
+            // A point without a drawable neighbour has no line to show it: it gets a dot.
+            const bool nextDrawable = i + 1 < count && Drawable(xv[i + 1], xs.s.log) && Drawable(yv[i + 1], ys.s.log);
+            if (!startedLine && !nextDrawable && d.m_Symbol == KelSymbols::None && qx >= left && qx <= right &&
+                qy >= top && qy <= bottom) {
+                CBrush fill(d.m_Color);
+                CBrush* oldBrush = pDC->SelectObject(&fill);
+                pDC->Ellipse(Px(qx) - 4, Px(qy) - 4, Px(qx) + 5, Px(qy) + 5);
+                pDC->SelectObject(oldBrush);
+                penAt = false;
+            }
         }
     }
 

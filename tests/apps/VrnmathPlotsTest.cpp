@@ -91,7 +91,12 @@ TEST_F(VrnmathPlots, RosenbrockWritesTheSixFilesAndSaysHowToViewThem) {
     EXPECT_TRUE(Has(hessian, "<text"));
     const std::string map = Read(dir / "hessian-map.svg");
     EXPECT_TRUE(Has(map, "width=\"6\" height=\"6\" fill=\"#00e100\""));
-    EXPECT_FALSE(Has(map, "<text"));
+    // Both Hessian pictures say what they show; the numbers are the Hessian, not its factor.
+    EXPECT_TRUE(Has(map, ">Model Hessian at the end of the run (2 x 2)<"));
+    EXPECT_TRUE(Has(map, ">negative<"));
+    EXPECT_TRUE(Has(hessian, "not its Cholesky factor"));
+    EXPECT_FALSE(Has(hessian, "28.3196"));  // sqrt(802), the factor's first entry
+    EXPECT_TRUE(Has(hessian, "-399.99"));
 
     std::istringstream grid(Read(dir / "grid.csv"));
     std::string line;
@@ -111,6 +116,67 @@ TEST_F(VrnmathPlots, APathThatIsAFileIsAUsageError) {
     EXPECT_TRUE(Has(r.err, "not a directory")) << r.err;
     EXPECT_TRUE(r.out.empty());
     fs::remove(dir);
+}
+
+// The written residual plot covers the whole run up to the value the run ended with.
+TEST_F(VrnmathPlots, ResidualPictureShowsTheWholeRunAndTheFinalValue) {
+    const Result r = Program("minimize --problem rosenbrock --quiet --plots '" + dir.string() + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string residual = Read(dir / "residual.svg");
+    // f0 = 24.2 and f = 1.3e-26 both fit: the axis runs from 1e-26 up to 100.
+    EXPECT_TRUE(Has(residual, ">1e-26<")) << residual;
+    EXPECT_TRUE(Has(residual, ">100<")) << residual;
+    EXPECT_TRUE(Has(residual, ">0<"));  // iteration 0 is on the axis
+}
+
+// One line per row: {arguments, file expected, file not expected, text in the output}.
+struct PlotCase {
+    const char* args;
+    const char* written;
+    const char* notWritten;
+    const char* says;
+};
+
+class VrnmathPlotCases : public VrnmathPlots, public ::testing::WithParamInterface<PlotCase> {};
+
+TEST_P(VrnmathPlotCases, WritesWhatItCanFillAndNamesTheRest) {
+    const PlotCase& c = GetParam();
+    const Result r = Program(std::string("minimize --quiet ") + c.args + " --plots '" + dir.string() + "'");
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << r.out << r.err;
+    if (*c.written) {
+        EXPECT_TRUE(fs::is_regular_file(dir / c.written)) << r.out;
+    }
+    if (*c.notWritten) {
+        EXPECT_FALSE(fs::exists(dir / c.notWritten)) << r.out;
+    }
+    EXPECT_TRUE(Has(r.out, c.says)) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, VrnmathPlotCases,
+    ::testing::Values(
+        PlotCase{"--problem rosenbrock --method 4", "grid.csv", "residual.svg",
+                 "not written, nothing to show: residual.svg gradient.svg parameters.svg hessian.svg hessian-map.svg"},
+        PlotCase{"--problem rosenbrock --method 4", "grid.csv", "hessian.svg", "--report FILE"},
+        PlotCase{"--problem quadratic", "residual.svg", "", "written to"},
+        PlotCase{"--problem rosenbrock --step", "residual.svg", "", "written to"}));
+
+// Legends carry the variable names of a formula.
+TEST_F(VrnmathPlots, FormulaNamesTheSeries) {
+    const Result r = Program("minimize --quiet --f \"(a-1)^2+3*(b+2)^2\" --x0 a=0,b=0 --plots '" + dir.string() + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string parameters = Read(dir / "parameters.svg");
+    EXPECT_TRUE(Has(parameters, ">a<")) << parameters;
+    EXPECT_TRUE(Has(parameters, ">b<"));
+    EXPECT_FALSE(Has(parameters, ">Param0<"));
+    EXPECT_TRUE(Has(Read(dir / "gradient.svg"), ">df/db<"));
+}
+
+// A single recorded point is drawn as a dot, not left invisible.
+TEST_F(VrnmathPlots, StepModeFinalPointIsADot) {
+    const Result r = Program("minimize --problem rosenbrock --step --quiet --plots '" + dir.string() + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(Read(dir / "residual.svg"), "<ellipse"));
 }
 
 }  // namespace
