@@ -28,6 +28,14 @@ void CVRNUnconstrainedMinimization::SaveAsNeg(double* dst, double* src) {
 
 void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
                                              int method) {
+    // A request left from before this run is stale. One made from here on, also while
+    // the run is being set up (InitialParameters, another thread), ends the run.
+    m_bAbort = false;
+    RunMinimize(problem, typicalF, itnlim, method);
+}
+
+void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
+                                                int method) {
     m_bStepMode = false;
     m_pMethod = problem;
     AllocateTempArrays();
@@ -53,7 +61,12 @@ void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem
 
 void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
                                               int method) {
-    m_bAbort = false;
+    m_bAbort = false;  // only a request older than this session is cleared
+    RunFirstStep(problem, typicalF, itnlim, method);
+}
+
+void CVRNUnconstrainedMinimization::RunFirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
+                                                 int method) {
     m_bStepMode = true;
     m_pMethod = problem;
     AllocateTempArrays();
@@ -66,7 +79,6 @@ void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* proble
 
 void CVRNUnconstrainedMinimization::Minimize() {
     const int n = m_nParameters;
-    m_bAbort = false;
     m_dMuSave = 0.0;
     m_dPrevRadiusSave = 0.0;
     m_dPhiSave = 0.0;
@@ -151,7 +163,6 @@ void CVRNUnconstrainedMinimization::Minimize() {
 
 void CVRNUnconstrainedMinimization::TakeOneStep() {
     const int n = m_nParameters;
-    m_bAbort = false;
     m_nIterationCount++;
     if (m_pStatusView) m_pStatusView->Print("Iteration Number :  %d\n", m_nIterationCount);
 

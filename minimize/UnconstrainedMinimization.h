@@ -72,6 +72,9 @@ public:
     CString& GetTerminationCode();
     void SetStepCalc() { m_bStepCalc = true; }
     void Abort();
+    // An abort was requested since the last run or step session began (also when the
+    // run then ended on a stopping test of its own before it could honour it).
+    bool bAbortRequested() const { return m_bAbort.load(); }
     bool bNextStep() const;
     CIntPar& GetbResidualPlotInTrackingMode() { return m_bTrack; }
     void DisableGradientHessianCheck();
@@ -158,6 +161,10 @@ private:
     friend class VRNMinimizerTool;
 
     // Driver and options
+    // The public Minimize and FirstStep without clearing an earlier abort request (the
+    // tool clears it once for all its runs).
+    void RunMinimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
+    void RunFirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
     void Minimize();
     void CheckOptions();
     void SaveAsNeg(double* dst, double* src);
