@@ -45,7 +45,13 @@ void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* prob
     if (!DiagnosticPlotsInstalled()) m_bShowDiag = 0;
 
     if (method == 4) {
-        if (m_nParameters > 0) ConjugateGradient();
+        if (m_nParameters > 0) {
+            ConjugateGradient();
+        } else {
+            // Nothing to minimize: refused like the other methods refuse it.
+            m_nTerminationCode = OptionCheck;
+            if (m_pStatusView) m_pStatusView->Print("OPTCHK   Illegal dimension, n = %d", m_nParameters);
+        }
     } else {
         Minimize();
         // A run that stops at the iteration limit has not converged: say so instead of
