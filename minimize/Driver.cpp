@@ -235,6 +235,9 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
     for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
 
     m_dFPlus = m_pMethod->Fx(m_pXMin);
+    // A candidate whose value is not finite is never accepted (CommitStep may have moved
+    // it, or the objective is not a function of x alone): the step counts as failed.
+    if (m_nStepResult == 0 && !std::isfinite(m_dFPlus)) m_nStepResult = 1;
 
     if (analyticGradient)
         m_pMethod->Gradient(m_pXMin, m_pGradMin);
@@ -287,4 +290,33 @@ void CVRNUnconstrainedMinimization::UndoStep() {
     for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
     for (int i = 0; i < n; i++) m_pGradMin[i] = m_pGrad[i];
     UpdateDiagGrid();
+}
+
+bool CVRNUnconstrainedMinimization::ModelIsFinite() {
+    const int n = m_nParameters;
+    for (int i = 0; i < n; i++)
+        if (!std::isfinite(m_pGrad[i]) || !std::isfinite(m_pStep[i])) return false;
+    // The factor L is in the lower triangle. Unless the factored secant update of
+    // methods 1 and 2 keeps it, this iteration factored the Hessian kept in the strict
+    // upper triangle and the diagonal vector, which the trust-region update reads too.
+    // (A Hessian that is not finite factors to zero pivots and a zero Newton step.)
+    const bool factored = !(m_bExpensiveFxFlag && m_nMethod != 3);
+    CMatrix& a = m_Hessian;
+    for (int i = 0; i < n; i++) {
+        for (int j = 0; j <= i; j++)
+            if (!std::isfinite(a[i][j])) return false;
+        if (!factored) continue;
+        if (!std::isfinite(m_pUDiag[i])) return false;
+        for (int j = i + 1; j < n; j++)
+            if (!std::isfinite(a[i][j])) return false;
+    }
+    return true;
+}
+
+void CVRNUnconstrainedMinimization::NoSatisfactoryPoint() {
+    const int n = m_nParameters;
+    m_nStepResult = 1;
+    m_bMaxStepTaken = false;
+    for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
+    m_dFPlus = m_dF;
 }

@@ -194,14 +194,21 @@ private:
     // Global strategies
     void LineSearch();
     void DoubleDogleg();
-    void DoubleDoglegStep(double& eta);
+    // False when the step or an intermediate of the curve is not finite.
+    bool DoubleDoglegStep(double& eta);
     void MoreHebden();
     void MoreHebdenStep();
+    // The hook step, mu, phi and the radius are finite.
+    bool HookStepIsFinite();
     void TrustRegionUpdate(double* const x, double f, double* const g, CMatrix& a, double* const s,
                            double* const xplussave, double& fplussave, double* const xplus, double& fplus,
                            double* const d);
     // Scaled Cauchy length alpha*sqrt(alpha)/beta shared by methods 2 and 3.
     void CauchyTerms(double& alpha, double& beta);
+    // Gradient, Newton step and the model Hessian the global step reads are finite.
+    bool ModelIsFinite();
+    // Ends the global step without a satisfactory point: x+ := x, f+ := f, result 1.
+    void NoSatisfactoryPoint();
 
     // Secant updates
     void InitializeHessianSecantUpdates(CMatrix& a, double* const sx);
