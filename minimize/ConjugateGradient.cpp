@@ -40,7 +40,6 @@ void CVRNUnconstrainedMinimization::ConjugateGradient() {
     const double eps = m_dEpsilon;
 
     m_nTerminationCode = OptimalSolution;
-    m_bAbort = false;
 
     m_dF = m_pMethod->Fx(x);
     m_pMethod->Gradient(x, xi);

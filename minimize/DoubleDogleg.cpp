@@ -45,18 +45,27 @@ void CVRNUnconstrainedMinimization::DoubleDogleg() {
     m_nStepResult = 4;
 
     m_dNewtonLength = ScaledLength(m_nParameters, m_pScaleX, m_pStep);
+    if (!ModelIsFinite() || !std::isfinite(m_dNewtonLength)) {
+        NoSatisfactoryPoint();
+        return;
+    }
 
     double eta = 0.0;
     double fplussave = 0.0;
     while (m_nStepResult > 1) {
-        DoubleDoglegStep(eta);
+        // A step (or radius) that is not finite is no step: never a zero step taken
+        // as progress, never a trial point that is not finite.
+        if (!DoubleDoglegStep(eta)) {
+            NoSatisfactoryPoint();
+            return;
+        }
         // Method 2 does not read the diagonal argument; the Cauchy vector fills the slot.
         TrustRegionUpdate(m_pX, m_dF, m_pGrad, m_Hessian, m_pTrialStep, m_pWrk3, fplussave, m_pXMin, m_dFPlus,
                           m_pCauchyStep);
     }
 }
 
-void CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
+bool CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
     const int n = m_nParameters;
     const double* sx = m_pScaleX;
     const double* p = m_pStep;
@@ -70,7 +79,7 @@ void CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
         m_bNewtonTaken = true;
         for (int i = 0; i < n; ++i) s[i] = p[i];
         m_dTrustRadius = newtlen;
-        return;
+        return true;
     }
     m_bNewtonTaken = false;
 
@@ -85,6 +94,9 @@ void CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
         const double gtp = CVRNLinearAlgebra::dot(n, m_pGrad, 1, m_pStep, 1);
         eta = 0.2 + 0.8 * (alpha * alpha) / (-beta * gtp);
         m_dDoglegEta = eta;
+        // On a badly scaled objective beta or the lengths overflow; the curve is then
+        // not usable (its Cauchy length 0 would give a zero step).
+        if (!std::isfinite(beta) || !std::isfinite(m_dCauchyLength) || !std::isfinite(eta)) return false;
         for (int i = 0; i < n; ++i) v[i] = eta * sx[i] * p[i] - sigma[i];
         // No radius chosen yet: start from the Cauchy length.
         if (m_dTrustRadius == -1.0)
@@ -105,6 +117,11 @@ void CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
         const double d2 = CVRNLinearAlgebra::dot(n, v, 1, v, 1);
         const double lambda =
             (-d1 + std::sqrt(d1 * d1 - d2 * (cauchylen * cauchylen - delta * delta))) / d2;
+        if (!std::isfinite(lambda)) return false;
         for (int i = 0; i < n; ++i) s[i] = (sigma[i] + lambda * v[i]) / sx[i];
     }
+    if (!std::isfinite(m_dTrustRadius)) return false;
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(s[i])) return false;
+    return true;
 }

@@ -27,6 +27,14 @@ void CVRNUnconstrainedMinimization::SaveAsNeg(double* dst, double* src) {
 
 void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
                                              int method) {
+    // A request left from before this run is stale. One made from here on, also while
+    // the run is being set up (InitialParameters, another thread), ends the run.
+    m_bAbort = false;
+    RunMinimize(problem, typicalF, itnlim, method);
+}
+
+void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
+                                                int method) {
     m_bStepMode = false;
     BeginRecord(problem);
     AllocateTempArrays();
@@ -36,7 +44,13 @@ void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem
     if (!DiagnosticPlotsInstalled()) m_bShowDiag = 0;
 
     if (method == 4) {
-        if (m_nParameters > 0) ConjugateGradient();
+        if (m_nParameters > 0) {
+            ConjugateGradient();
+        } else {
+            // Nothing to minimize: refused like the other methods refuse it.
+            m_nTerminationCode = OptionCheck;
+            if (m_pStatusView) m_pStatusView->Print("OPTCHK   Illegal dimension, n = %d", m_nParameters);
+        }
     } else {
         Minimize();
         // A run that stops at the iteration limit has not converged: say so instead of
@@ -53,7 +67,12 @@ void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem
 
 void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
                                               int method) {
-    m_bAbort = false;
+    m_bAbort = false;  // only a request older than this session is cleared
+    RunFirstStep(problem, typicalF, itnlim, method);
+}
+
+void CVRNUnconstrainedMinimization::RunFirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
+                                                 int method) {
     m_bStepMode = true;
     BeginRecord(problem);
     AllocateTempArrays();
@@ -69,7 +88,6 @@ void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* proble
 
 void CVRNUnconstrainedMinimization::Minimize() {
     const int n = m_nParameters;
-    m_bAbort = false;
     m_dMuSave = 0.0;
     m_dPrevRadiusSave = 0.0;
     m_dPhiSave = 0.0;
@@ -156,7 +174,6 @@ void CVRNUnconstrainedMinimization::Minimize() {
 
 void CVRNUnconstrainedMinimization::TakeOneStep() {
     const int n = m_nParameters;
-    m_bAbort = false;
     m_nIterationCount++;
     if (m_pStatusView) m_pStatusView->Print("Iteration Number :  %d\n", m_nIterationCount);
 
@@ -223,6 +240,9 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
     for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
 
     m_dFPlus = m_pMethod->Fx(m_pXMin);
+    // A candidate whose value is not finite is never accepted (CommitStep may have moved
+    // it, or the objective is not a function of x alone): the step counts as failed.
+    if (m_nStepResult == 0 && !std::isfinite(m_dFPlus)) m_nStepResult = 1;
     NotifyTrialPoint();
 
     if (analyticGradient)
@@ -283,4 +303,33 @@ void CVRNUnconstrainedMinimization::UndoStep() {
     for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
     for (int i = 0; i < n; i++) m_pGradMin[i] = m_pGrad[i];
     UpdateDiagGrid();
+}
+
+bool CVRNUnconstrainedMinimization::ModelIsFinite() {
+    const int n = m_nParameters;
+    for (int i = 0; i < n; i++)
+        if (!std::isfinite(m_pGrad[i]) || !std::isfinite(m_pStep[i])) return false;
+    // The factor L is in the lower triangle. Unless the factored secant update of
+    // methods 1 and 2 keeps it, this iteration factored the Hessian kept in the strict
+    // upper triangle and the diagonal vector, which the trust-region update reads too.
+    // (A Hessian that is not finite factors to zero pivots and a zero Newton step.)
+    const bool factored = !(m_bExpensiveFxFlag && m_nMethod != 3);
+    CMatrix& a = m_Hessian;
+    for (int i = 0; i < n; i++) {
+        for (int j = 0; j <= i; j++)
+            if (!std::isfinite(a[i][j])) return false;
+        if (!factored) continue;
+        if (!std::isfinite(m_pUDiag[i])) return false;
+        for (int j = i + 1; j < n; j++)
+            if (!std::isfinite(a[i][j])) return false;
+    }
+    return true;
+}
+
+void CVRNUnconstrainedMinimization::NoSatisfactoryPoint() {
+    const int n = m_nParameters;
+    m_nStepResult = 1;
+    m_bMaxStepTaken = false;
+    for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
+    m_dFPlus = m_dF;
 }

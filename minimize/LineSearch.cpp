@@ -15,9 +15,18 @@ void CVRNUnconstrainedMinimization::LineSearch() {
     m_bMaxStepTaken = false;
     m_nStepResult = 2;
 
+    // Nothing to search along when the gradient, the step or its length is not finite.
+    if (!ModelIsFinite()) {
+        NoSatisfactoryPoint();
+        return;
+    }
     double sum = 0.0;
     for (int i = 0; i < n; i++) sum += (sx[i] * sx[i]) * (p[i] * p[i]);
     double sln = std::sqrt(sum);
+    if (!std::isfinite(sln)) {
+        NoSatisfactoryPoint();
+        return;
+    }
     if (sln > m_dStepMax) {
         MultilplyByScaler(m_dStepMax / sln, p, p);
         sln = m_dStepMax;
@@ -38,20 +47,29 @@ void CVRNUnconstrainedMinimization::LineSearch() {
     double plmbda = 0.0;
     double pfpls = 0.0;
     while (m_nStepResult == 2) {
-        for (int i = 0; i < n; i++) xplus[i] = x[i] + lambda * p[i];
+        bool finite = true;
+        for (int i = 0; i < n; i++) {
+            xplus[i] = x[i] + lambda * p[i];
+            if (!std::isfinite(xplus[i])) finite = false;
+        }
+        if (!finite) {
+            NoSatisfactoryPoint();
+            break;
+        }
         m_dFPlus = m_pMethod->Fx(xplus);
         const double fplus = m_dFPlus;
         if (m_pStatusView)
             m_pStatusView->Print("Line Search Lambda=%15le fc=%15le fo=%15le\n", lambda, fplus, fplus - f);
 
-        if (fplus <= f + 1e-4 * lambda * slp) {
+        // A value that is not finite (NaN, either infinity) is too large: backtrack.
+        if (std::isfinite(fplus) && fplus <= f + 1e-4 * lambda * slp) {
             m_nStepResult = 0;
             m_dLastLambda = lambda;
             if (lambda == 1.0 && sln > 0.99 * m_dStepMax) m_bMaxStepTaken = true;
             UpdateDiagGrid();
             break;
         }
-        if (lambda < rmnlmb) {
+        if (!(lambda >= rmnlmb)) {
             m_nStepResult = 1;
             break;
         }

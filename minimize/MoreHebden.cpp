@@ -35,6 +35,10 @@ void CVRNUnconstrainedMinimization::MoreHebden() {
         m_bFirstIteration = false;
         m_dMu = 0.0;
     }
+    if (!ModelIsFinite() || !std::isfinite(m_dNewtonLength)) {
+        NoSatisfactoryPoint();
+        return;
+    }
     // No radius chosen yet: start from the scaled Cauchy length, capped at MaxStep.
     if (m_dTrustRadius == -1.0) {
         double alpha = 0.0;
@@ -47,6 +51,12 @@ void CVRNUnconstrainedMinimization::MoreHebden() {
     double fplussave = 0.0;
     while (m_nStepResult > 1) {
         MoreHebdenStep();
+        // A step, mu, phi or radius that is not finite is no satisfactory point: the
+        // comparisons of the trust-region update would never end the search.
+        if (!HookStepIsFinite()) {
+            NoSatisfactoryPoint();
+            return;
+        }
         m_dPrevRadius = m_dTrustRadius;
         TrustRegionUpdate(m_pX, m_dF, m_pGrad, m_Hessian, m_pTrialStep, m_pWrk3, fplussave, m_pXMin, m_dFPlus,
                           m_pUDiag);
@@ -127,11 +137,24 @@ void CVRNUnconstrainedMinimization::MoreHebdenStep() {
         const double wnorm = CVRNLinearAlgebra::nrm2(n, w, 1);
         phiprime = -(wnorm * wnorm) / steplen;
 
-        if ((lo * delta <= steplen && steplen <= hi * delta) || muup - mulow <= 0.0) break;
+        // Done in the window or when the bracket has collapsed; a NaN ends the search
+        // as well (mu stays NaN once it is).
+        if ((!(steplen < lo * delta) && !(steplen > hi * delta)) || !(muup - mulow > 0.0) || std::isnan(m_dMu))
+            break;
 
         const double cand = m_dMu - m_dPhi / phiprime;
         mulow = mulow > cand ? mulow : cand;
         if (m_dPhi < 0.0) muup = muup < m_dMu ? muup : m_dMu;
         m_dMu = m_dMu - (steplen * m_dPhi) / (delta * phiprime);
     }
+}
+
+bool CVRNUnconstrainedMinimization::HookStepIsFinite() {
+    const int n = m_nParameters;
+    if (!std::isfinite(m_dTrustRadius) || !std::isfinite(m_dMu)) return false;
+    // phi is computed only for a hook step, not for the Newton step.
+    if (!m_bNewtonTaken && !std::isfinite(m_dPhi)) return false;
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(m_pTrialStep[i])) return false;
+    return true;
 }

@@ -21,7 +21,18 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
     const int n = m_nParameters;
 
     m_bMaxStepTaken = false;
-    for (int i = 0; i < n; ++i) xplus[i] = x[i] + s[i];
+    bool finite = true;
+    for (int i = 0; i < n; ++i) {
+        xplus[i] = x[i] + s[i];
+        if (!std::isfinite(xplus[i])) finite = false;
+    }
+    // A trial point that is not finite is neither evaluated nor handed on.
+    if (!finite) {
+        m_nStepResult = 1;
+        for (int i = 0; i < n; ++i) xplus[i] = x[i];
+        fplus = f;
+        return;
+    }
     fplus = m_pMethod->Fx(xplus);
     const double deltaf = fplus - f;
     const double slope = CVRNLinearAlgebra::dot(n, g, 1, s, 1);

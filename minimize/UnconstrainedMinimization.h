@@ -74,6 +74,9 @@ public:
     CString& GetTerminationCode();
     void SetStepCalc() { m_bStepCalc = true; }
     void Abort();
+    // An abort was requested since the last run or step session began (also when the
+    // run then ended on a stopping test of its own before it could honour it).
+    bool bAbortRequested() const { return m_bAbort.load(); }
     bool bNextStep() const;
     CIntPar& GetbResidualPlotInTrackingMode() { return m_bTrack; }
     void DisableGradientHessianCheck();
@@ -204,6 +207,10 @@ private:
     friend class VRNMinimizerTool;
 
     // Driver and options
+    // The public Minimize and FirstStep without clearing an earlier abort request (the
+    // tool clears it once for all its runs).
+    void RunMinimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
+    void RunFirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
     void Minimize();
     void CheckOptions();
     void SaveAsNeg(double* dst, double* src);
@@ -233,14 +240,21 @@ private:
     // Global strategies
     void LineSearch();
     void DoubleDogleg();
-    void DoubleDoglegStep(double& eta);
+    // False when the step or an intermediate of the curve is not finite.
+    bool DoubleDoglegStep(double& eta);
     void MoreHebden();
     void MoreHebdenStep();
+    // The hook step, mu, phi and the radius are finite.
+    bool HookStepIsFinite();
     void TrustRegionUpdate(double* const x, double f, double* const g, CMatrix& a, double* const s,
                            double* const xplussave, double& fplussave, double* const xplus, double& fplus,
                            double* const d);
     // Scaled Cauchy length alpha*sqrt(alpha)/beta shared by methods 2 and 3.
     void CauchyTerms(double& alpha, double& beta);
+    // Gradient, Newton step and the model Hessian the global step reads are finite.
+    bool ModelIsFinite();
+    // Ends the global step without a satisfactory point: x+ := x, f+ := f, result 1.
+    void NoSatisfactoryPoint();
 
     // Secant updates
     void InitializeHessianSecantUpdates(CMatrix& a, double* const sx);

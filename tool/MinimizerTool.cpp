@@ -46,6 +46,10 @@ void VRNMinimizerTool::PrepareEngine() {
 }
 
 void VRNMinimizerTool::Minimize(int method) {
+    // One abort request for all the runs: a stale one is cleared here, and one made
+    // during any run (or between runs) ends the restarts after that run, also when the
+    // run ended on a stopping test of its own before it could honour the request.
+    m_Minimizer.m_bAbort = false;
     if (m_pTestView) m_pTestView->Clear();
     const bool checkGradient = m_Minimizer.GetbCheckGradient();
     const bool checkHessian = m_Minimizer.GetbCheckHessian();
@@ -55,23 +59,24 @@ void VRNMinimizerTool::Minimize(int method) {
     do {
         PrepareEngine();
         m_Minimizer.SetIterationCount(0);
-        m_Minimizer.Minimize(m_pMinimizationMethod, 1.0, 100000, method);
+        m_Minimizer.RunMinimize(m_pMinimizationMethod, 1.0, 100000, method);
         m_Minimizer.DisableGradientHessianCheck();
         m_nRuns++;
         count = m_Minimizer.GetIterationCount();
         code = m_Minimizer.GetCodeforTerminationCode();
         m_pMinimizationMethod->SetIterations(count);
         if (m_pTestView) m_pTestView->Print("\n");
-    } while (count > 0 && m_nRuns < 10 && code != AbortedByUser);
+    } while (count > 0 && m_nRuns < 10 && code != AbortedByUser && !m_Minimizer.bAbortRequested());
     m_Minimizer.EnableGradientHessianCheck(checkGradient, checkHessian);
 }
 
 void VRNMinimizerTool::FirstStep(int method) {
+    m_Minimizer.m_bAbort = false;
     if (m_pTestView) m_pTestView->Clear();
     PrepareEngine();
     m_Minimizer.SetStepCalc();
     m_Minimizer.SetIterationCount(0);
-    m_Minimizer.FirstStep(m_pMinimizationMethod, 1.0, 100000, method);
+    m_Minimizer.RunFirstStep(m_pMinimizationMethod, 1.0, 100000, method);
     m_Minimizer.SaveStep();
     m_pMinimizationMethod->SetIterations(m_Minimizer.GetIterationCount());
 }

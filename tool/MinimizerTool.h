@@ -48,7 +48,7 @@ public:
     void OnShowDiagnosticChanged(CCompItem* item);
 
     // Runs to the end, restarting while a run takes iterations (at most 10 runs) and
-    // no abort ended it.
+    // no abort was requested during it.
     void Minimize(int method);
     void FirstStep(int method);
     void NextStep();
