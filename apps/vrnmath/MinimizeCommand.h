@@ -31,6 +31,7 @@ struct MinimizeArguments {
     bool json = false;
     bool quiet = false;
     std::string plots;  // --plots DIR: write the diagnostic pictures there
+    std::string threads; // --threads K: evaluation threads (empty: 1)
 };
 
 // Registers the subcommand and its options on app; the values land in args.
