@@ -9,6 +9,13 @@
 // rand: the same seed gives the same sequence, and an unseeded generator
 // starts as if seeded with 1. Constructing an object reseeds it for the whole
 // process from the calendar time in seconds.
+//
+// Not for concurrent use: all objects share that generator, so draws made on several
+// threads at once interleave in an order that depends on the timing (the state itself
+// stays sound: it is advanced atomically), and an object built on one thread reseeds
+// the sequence of every other. Concurrent minimizations (vrn::MinimizeMany, the
+// engine's evaluation threads) whose objectives draw from it are therefore not
+// repeatable; draw the numbers before the runs. One object serves one thread at a time.
 class CNormalDistribution {
 public:
     CNormalDistribution(double sigma = 1.0, double mean = 0.0);

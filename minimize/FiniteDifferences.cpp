@@ -1,4 +1,9 @@
 // Finite-difference estimates of the gradient and the Hessian.
+//
+// With an evaluation pool (SetEvaluationThreads and a problem that allows concurrent
+// evaluation) every estimate first evaluates all of its points, each thread on its own
+// copy of x, into a buffer, and then combines the values in the same order and with
+// the same operations as the one-thread loops: the results are the same bits.
 #include <cmath>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -12,12 +17,75 @@ inline double StepSize(double kappa, double xi, double sxi) {
     return kappa * (absx > typ ? absx : typ);
 }
 
+// Points of the second-order Hessian after the n neighbours x + h_i e_i: column by
+// column, first the diagonal point x + 2 h_i e_i, then x + h_i e_i + h_j e_j for j > i.
+// Turns the position k among them (0-based) into (i, j), j == i for the diagonal.
+inline void SecondOrderPoint(int n, int k, int& i, int& j) {
+    i = 0;
+    while (i < n - 1 && k >= n - i) {
+        k -= n - i;
+        ++i;
+    }
+    j = i + k;
+}
+
 }  // namespace
+
+void CVRNUnconstrainedMinimization::SetEvaluationThreads(int k) {
+    if (k < 1) k = 1;
+    if (k == m_nEvaluationThreads) return;
+    m_nEvaluationThreads = k;
+    // A pool of the new size is made when a run first needs one.
+    m_pPool.reset();
+}
+
+CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int tasks, std::size_t values,
+                                                                        std::size_t gradients) {
+    if (m_nEvaluationThreads < 2 || tasks < 2 || m_nParameters < 1 || !m_pMethod ||
+        !m_pMethod->bConcurrentEvaluation())
+        return nullptr;
+    if (!m_pPool) m_pPool = std::make_unique<CVRNEvaluationPool>(m_nEvaluationThreads);
+    const std::size_t n = static_cast<std::size_t>(m_nParameters);
+    const std::size_t points = n * static_cast<std::size_t>(m_pPool->GetThreadCount());
+    if (m_EvalPoints.size() < points) m_EvalPoints.resize(points);
+    // At least 2n values, so that the switch to central differences during a run
+    // finds its buffer ready.
+    if (values < 2 * n) values = 2 * n;
+    if (m_EvalValues.size() < values) m_EvalValues.resize(values);
+    if (m_EvalGradients.size() < gradients) m_EvalGradients.resize(gradients);
+    return m_pPool.get();
+}
+
+void CVRNUnconstrainedMinimization::LoadPointCopies(const double* x) {
+    const int n = m_nParameters;
+    const int threads = m_pPool->GetThreadCount();
+    for (int t = 0; t < threads; t++) {
+        double* const copy = PointCopy(t);
+        for (int i = 0; i < n; i++) copy[i] = x[i];
+    }
+}
 
 void CVRNUnconstrainedMinimization::ForwardFiniteDifferenceGradient(double* const x, double fx, double* const g) {
     const int n = m_nParameters;
     const double* const sx = m_pScaleX;
     const double kappa = std::sqrt(m_dNoise);
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(n, static_cast<std::size_t>(n), 0)) {
+        LoadPointCopies(x);
+        double* const values = m_EvalValues.data();
+        auto evaluate = [&](int i, int thread) {
+            double* const xt = PointCopy(thread);
+            const double h = StepSize(kappa, x[i], sx[i]);
+            xt[i] = x[i] + h;
+            values[i] = m_pMethod->Fx(xt);
+            xt[i] = x[i];
+        };
+        pool->ParallelFor(n, evaluate);
+        for (int i = 0; i < n; i++) {
+            const double h = StepSize(kappa, x[i], sx[i]);
+            g[i] = (values[i] - fx) / h;
+        }
+        return;
+    }
     for (int i = 0; i < n; i++) {
         const double h = StepSize(kappa, x[i], sx[i]);
         const double saved = x[i];
@@ -32,6 +100,25 @@ void CVRNUnconstrainedMinimization::CentralFiniteDifferenceGradient(double* cons
                                                                     double* const g) {
     const int n = m_nParameters;
     const double kappa = std::pow(m_dNoise, 1.0 / 3.0);
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(2 * n, 2 * static_cast<std::size_t>(n), 0)) {
+        LoadPointCopies(x);
+        double* const values = m_EvalValues.data();
+        // Point 2i is x + h_i e_i, point 2i + 1 is x - h_i e_i.
+        auto evaluate = [&](int k, int thread) {
+            double* const xt = PointCopy(thread);
+            const int i = k / 2;
+            const double h = StepSize(kappa, x[i], sx[i]);
+            xt[i] = (k % 2 == 0) ? x[i] + h : x[i] - h;
+            values[k] = m_pMethod->Fx(xt);
+            xt[i] = x[i];
+        };
+        pool->ParallelFor(2 * n, evaluate);
+        for (int i = 0; i < n; i++) {
+            const double h = StepSize(kappa, x[i], sx[i]);
+            g[i] = (values[2 * i] - values[2 * i + 1]) / (2.0 * h);
+        }
+        return;
+    }
     for (int i = 0; i < n; i++) {
         const double h = StepSize(kappa, x[i], sx[i]);
         const double saved = x[i];
@@ -48,13 +135,36 @@ void CVRNUnconstrainedMinimization::FiniteDifferenceHessian(double* const x, dou
                                                             double* const sx, double* const work) {
     const int n = m_nParameters;
     const double kappa = std::sqrt(m_dNoise);
-    for (int i = 0; i < n; i++) {
-        const double h = StepSize(kappa, x[i], sx[i]);
-        const double saved = x[i];
-        x[i] = x[i] + h;
-        m_pMethod->Gradient(x, work);
-        x[i] = saved;
-        for (int j = 0; j < n; j++) a[j][i] = (work[j] - g[j]) / h;
+    const std::size_t un = static_cast<std::size_t>(n > 0 ? n : 0);
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(n, 0, un * un)) {
+        LoadPointCopies(x);
+        double* const gradients = m_EvalGradients.data();
+        // Row i of the buffer: the gradient at x + h_i e_i.
+        auto evaluate = [&](int i, int thread) {
+            double* const xt = PointCopy(thread);
+            const double h = StepSize(kappa, x[i], sx[i]);
+            xt[i] = x[i] + h;
+            m_pMethod->Gradient(xt, gradients + static_cast<std::size_t>(i) * un);
+            xt[i] = x[i];
+        };
+        pool->ParallelFor(n, evaluate);
+        for (int i = 0; i < n; i++) {
+            const double h = StepSize(kappa, x[i], sx[i]);
+            const double* const gi = gradients + static_cast<std::size_t>(i) * un;
+            for (int j = 0; j < n; j++) a[j][i] = (gi[j] - g[j]) / h;
+        }
+        // The scratch array ends as in the one-thread loop: the last column's gradient.
+        const double* const last = gradients + (un - 1) * un;
+        for (int j = 0; j < n; j++) work[j] = last[j];
+    } else {
+        for (int i = 0; i < n; i++) {
+            const double h = StepSize(kappa, x[i], sx[i]);
+            const double saved = x[i];
+            x[i] = x[i] + h;
+            m_pMethod->Gradient(x, work);
+            x[i] = saved;
+            for (int j = 0; j < n; j++) a[j][i] = (work[j] - g[j]) / h;
+        }
     }
     // The lower triangle gets the symmetric estimate; the upper keeps the one-sided one.
     for (int i = 0; i < n - 1; i++)
@@ -66,6 +176,42 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
                                                                        double* const fnbr) {
     const int n = m_nParameters;
     const double kappa = std::pow(m_dNoise, 1.0 / 3.0);
+    // n neighbours and n(n + 1)/2 points of the columns.
+    const int tasks = n > 0 ? n + n * (n + 1) / 2 : 0;
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(tasks, static_cast<std::size_t>(tasks), 0)) {
+        for (int i = 0; i < n; i++) step[i] = StepSize(kappa, x[i], sx[i]);
+        LoadPointCopies(x);
+        double* const values = m_EvalValues.data();
+        auto evaluate = [&](int k, int thread) {
+            double* const xt = PointCopy(thread);
+            if (k < n) {
+                xt[k] = x[k] + step[k];
+                values[k] = m_pMethod->Fx(xt);
+                xt[k] = x[k];
+                return;
+            }
+            int i = 0, j = 0;
+            SecondOrderPoint(n, k - n, i, j);
+            if (j == i) {
+                xt[i] = x[i] + 2.0 * step[i];
+            } else {
+                xt[i] = x[i] + step[i];
+                xt[j] = x[j] + step[j];
+            }
+            values[k] = m_pMethod->Fx(xt);
+            xt[i] = x[i];
+            xt[j] = x[j];
+        };
+        pool->ParallelFor(tasks, evaluate);
+        for (int i = 0; i < n; i++) fnbr[i] = values[i];
+        int k = n;
+        for (int i = 0; i < n; i++) {
+            a[i][i] = ((fx - fnbr[i]) + (values[k++] - fnbr[i])) / (step[i] * step[i]);
+            for (int j = i + 1; j < n; j++)
+                a[j][i] = ((fx - fnbr[i]) + (values[k++] - fnbr[j])) / (step[i] * step[j]);
+        }
+        return;
+    }
     for (int i = 0; i < n; i++) {
         step[i] = StepSize(kappa, x[i], sx[i]);
         const double saved = x[i];

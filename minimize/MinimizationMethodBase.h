@@ -35,6 +35,13 @@ public:
         (void)x;
         (void)h;
     }
+    // True when Fx (and Gradient) may be called from several threads at the same
+    // time, each call with its own x array (and g array). The engine then evaluates
+    // the points of its finite-difference estimates concurrently, when it was given
+    // more than one evaluation thread (CVRNUnconstrainedMinimization::
+    // SetEvaluationThreads). The default says no: such a problem is only ever called
+    // from one thread at a time.
+    virtual bool bConcurrentEvaluation() const { return false; }
     // The engine's current point or arrays changed.
     virtual void UpdateViews() {}
     // The engine is about to evaluate, or has accepted, x; the problem may move x in place.

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "host/data/DataHeaders.h"
@@ -13,6 +15,7 @@
 #include "minimize/MessageSink.h"
 #include "minimize/MinimizationMethodBase.h"
 #include "minimize/RunRecord.h"
+#include "threads/EvaluationPool.h"
 
 class CiDataInterchange;
 // The host document whose views show the diagnostics; the engine only passes the
@@ -46,7 +49,12 @@ enum TerminationCode : int {
 // diagonal.
 //
 // Threads: a run takes place on the caller's thread. Abort() may be called from any
-// thread while a run or a step is in progress.
+// thread while a run or a step is in progress. With SetEvaluationThreads(k), k > 1,
+// and a problem whose bConcurrentEvaluation() says yes, the points of a
+// finite-difference gradient or Hessian (and of the derivative checks) are evaluated
+// on k threads at once, each on its own copy of x; the results, the status log and
+// the evaluation counts are those of the one-thread run, bit for bit. Engines share
+// no state: separate engines may run on separate threads at the same time.
 class CVRNUnconstrainedMinimization {
 public:
     CVRNUnconstrainedMinimization();
@@ -144,6 +152,15 @@ public:
     const double* GetGradMin() const { return m_pGradMin; }
     double GetFPlus() const { return m_dFPlus; }
     int GetStepResult() const { return m_nStepResult; }
+
+    // Threads that evaluate the points of a finite-difference estimate (default 1: all
+    // on the caller's thread, and no thread is ever created). With k > 1 a pool of
+    // k - 1 worker threads is made when a run first needs it, and only for a problem
+    // that allows concurrent evaluation (CVRNMinimizationMethodBase::
+    // bConcurrentEvaluation); the caller's thread takes part. Values below 1 count as
+    // 1. Not to be called while a run or a step is in progress.
+    void SetEvaluationThreads(int k);
+    int GetEvaluationThreads() const { return m_nEvaluationThreads; }
 
     // ---- Running ----
     void Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim, int method);
@@ -275,6 +292,15 @@ private:
                                  double* const work);
     void SecondOrderFiniteDifferenceHessian(double* const x, double fx, CMatrix& a, double* const sx,
                                             double* const step, double* const fnbr);
+
+    // The pool for a concurrent evaluation of tasks points, or null when the points are
+    // to be evaluated one after the other on this thread. Makes the pool and sizes the
+    // per-thread copies of x and the buffers (values doubles of function values,
+    // gradients doubles of gradient values) when they are missing or too small.
+    CVRNEvaluationPool* ConcurrentEvaluation(int tasks, std::size_t values, std::size_t gradients);
+    // Copies x into every thread's copy of x; the copy of thread t.
+    void LoadPointCopies(const double* x);
+    double* PointCopy(int thread) { return m_EvalPoints.data() + static_cast<std::size_t>(thread) * m_nParameters; }
 
     // Derivative checks
     void CheckGradient();
@@ -440,4 +466,13 @@ private:
     CString m_DiagGridID;
     CString m_JacobianGridID;
     CString m_HessianGridID;
+
+    // ---- Concurrent evaluation ----
+    int m_nEvaluationThreads = 1;
+    std::unique_ptr<CVRNEvaluationPool> m_pPool;
+    // One copy of x per thread of the pool; function values and gradients of the
+    // points of one estimate, combined after all of them are evaluated. They only grow.
+    std::vector<double> m_EvalPoints;
+    std::vector<double> m_EvalValues;
+    std::vector<double> m_EvalGradients;
 };

@@ -1,11 +1,13 @@
 // vrn::Minimize: callables wrapped in a problem object and run by the engine or the tool.
 #include "tool/Minimize.h"
 
+#include <atomic>
 #include <cfloat>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
 
 #include "host/matrix/Matrix.h"
 #include "minimize/MinimizationMethodBase.h"
@@ -38,31 +40,36 @@ MinimizeResult Refused(const std::string& why) {
 class CallableProblem : public CVRNMinimizationMethodBase {
 public:
     CallableProblem(const Objective& f, const GradientFunction& g, const HessianFunction& h,
-                    const std::vector<double>& x0)
+                    const std::vector<double>& x0, bool concurrent)
         : m_F(f), m_G(g), m_H(h), m_n(static_cast<int>(x0.size())), m_Start(x0), m_Scratch(x0.size()),
-          m_HessianBuffer(x0.size() * x0.size()) {}
+          m_HessianBuffer(x0.size() * x0.size()), m_bConcurrent(concurrent) {}
+
+    // The caller vouches for the callables when it asks for more than one thread.
+    bool bConcurrentEvaluation() const override { return m_bConcurrent; }
 
     int NumberOfParameters() override { return m_n; }
     void InitialParameters(double* const x0) override {
         for (int i = 0; i < m_n; i++) x0[i] = m_Start[static_cast<size_t>(i)];
     }
     double Fx(double* const x) override {
-        ++m_Evaluations.f;
+        m_nF.fetch_add(1, std::memory_order_relaxed);
         return m_F(std::span<const double>(x, static_cast<size_t>(m_n)));
     }
     void Gradient(double* const x, double* const g) override {
         const std::span<double> gs(g, static_cast<size_t>(m_n));
         if (m_G) {
-            ++m_Evaluations.gradient;
+            m_nGradient.fetch_add(1, std::memory_order_relaxed);
             m_G(std::span<const double>(x, static_cast<size_t>(m_n)), gs);
         } else {
+            // One scratch point: concurrent callers take turns.
+            std::lock_guard<std::mutex> lock(m_ScratchLock);
             for (int i = 0; i < m_n; i++) m_Scratch[static_cast<size_t>(i)] = x[i];
-            m_Evaluations.f += CentralDifferenceGradient(m_F, m_Scratch, gs);
+            m_nF.fetch_add(CentralDifferenceGradient(m_F, m_Scratch, gs), std::memory_order_relaxed);
         }
     }
     void Hessian(double* const x, CMatrix& h) override {
         if (!m_H) return;
-        ++m_Evaluations.hessian;
+        m_nHessian.fetch_add(1, std::memory_order_relaxed);
         for (double& v : m_HessianBuffer) v = 0.0;
         m_H(std::span<const double>(x, static_cast<size_t>(m_n)), m_HessianBuffer);
         for (int i = 0; i < m_n; i++)
@@ -72,7 +79,13 @@ public:
     void RestartFrom(const std::vector<double>& x) {
         if (static_cast<int>(x.size()) == m_n) m_Start = x;
     }
-    const Evaluations& GetEvaluations() const { return m_Evaluations; }
+    Evaluations GetEvaluations() const {
+        Evaluations e;
+        e.f = m_nF.load();
+        e.gradient = m_nGradient.load();
+        e.hessian = m_nHessian.load();
+        return e;
+    }
 
 private:
     const Objective& m_F;
@@ -82,7 +95,12 @@ private:
     std::vector<double> m_Start;
     std::vector<double> m_Scratch;
     std::vector<double> m_HessianBuffer;
-    Evaluations m_Evaluations;
+    const bool m_bConcurrent;
+    std::mutex m_ScratchLock;
+    // Counted from several threads when the engine evaluates concurrently.
+    std::atomic<long> m_nF{0};
+    std::atomic<long> m_nGradient{0};
+    std::atomic<long> m_nHessian{0};
 };
 
 // Hands the engine's status rows to the caller's sink and keeps them when asked.
@@ -254,13 +272,16 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
         return Refused("Step mode takes methods 1 to 3");
     if (!options.typicalX.empty() && options.typicalX.size() != x0.size())
         return Refused("The typical sizes of x must have one entry per parameter");
+    if (options.threads < 1)
+        return Refused("The number of threads must be 1 or more");
 
     auto tool = std::make_unique<VRNMinimizerTool>();
     CVRNUnconstrainedMinimization& engine = tool->GetEngine();
     RowSink sink(options);
     CVRNMessageSink* log = (options.captureLog || options.onLogRow) ? &sink : nullptr;
 
-    CallableProblem problem(f, gradient, hessian, x0);
+    CallableProblem problem(f, gradient, hessian, x0, options.threads > 1);
+    engine.SetEvaluationThreads(options.threads);
     RunObserver observer(engine, problem, options);
     engine.AddObserver(&observer);
     engine.SetRecordIterations(options.recordIterations);

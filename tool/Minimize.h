@@ -85,6 +85,13 @@ struct MinimizeOptions {
     // run checks.
     bool checkGradient = false;
     bool checkHessian = false;
+    // Threads that evaluate the points of a finite-difference gradient or Hessian (and
+    // of the derivative checks) at the same time; 1 (the default) evaluates everything
+    // on the calling thread and creates no thread. With more than 1 the callables f
+    // and gradient must allow concurrent calls with distinct x (and g) arrays. The
+    // result, the log and the counts are those of the one-thread run. (The adapter's
+    // own central differences for method 4 stay on the calling thread.)
+    int threads = 1;
     // Keep the status-log rows in the result.
     bool captureLog = false;
     // Keep one record per accepted step (the start point first) and the final model
@@ -157,8 +164,9 @@ struct MinimizeResult {
 // that ends on its function-change test). With the tool driver the iteration numbers
 // start again at 1 in every run.
 //
-// The callables run on the calling thread, inside the engine's run. An exception they
-// throw leaves Minimize (nothing leaks; the run is lost).
+// The callables run inside the engine's run: on the calling thread, and with
+// options.threads > 1 also on the threads of the engine's evaluation pool. An
+// exception they throw leaves Minimize (nothing leaks; the run is lost).
 MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, const HessianFunction& hessian,
                         const std::vector<double>& x0, const MinimizeOptions& options = {});
 MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, const std::vector<double>& x0,

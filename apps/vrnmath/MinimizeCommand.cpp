@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <memory>
+#include <mutex>
 #include <ostream>
 
 #include "apps/vrnmath/Arguments.h"
@@ -52,6 +53,41 @@ std::string Point(std::span<const double> x, const std::vector<std::string>& nam
     }
     return names.empty() ? "(" + s + ")" : s;
 }
+
+// A formula for concurrent evaluation: one compiled copy per thread, lent out for
+// each evaluation (a compiled formula keeps its variables in itself).
+class FormulaCopies {
+public:
+    FormulaCopies(const std::string& expression, const std::vector<std::string>& names,
+                  const std::vector<double>& start, int copies) {
+        for (int i = 0; i < copies; i++) {
+            m_All.push_back(std::make_unique<Formula>(expression, names, start));
+            m_Free.push_back(m_All.back().get());
+        }
+    }
+    double operator()(std::span<const double> x) {
+        Formula* copy = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            copy = m_Free.back();
+            m_Free.pop_back();
+        }
+        struct Return {
+            FormulaCopies& set;
+            Formula* copy;
+            ~Return() {
+                std::lock_guard<std::mutex> lock(set.m_Lock);
+                set.m_Free.push_back(copy);
+            }
+        } giveBack{*this, copy};
+        return (*copy)(x);
+    }
+
+private:
+    std::mutex m_Lock;
+    std::vector<std::unique_ptr<Formula>> m_All;
+    std::vector<Formula*> m_Free;
+};
 
 enum class Derivative { Analytic, Differences };
 
@@ -145,6 +181,10 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                     "Typical magnitude of the objective value (not with --tool or --step, which use 1). "
                     "Default: 1.")
         ->type_name("X");
+    cmd->add_option("--threads", a.threads,
+                    "Threads that evaluate the points of finite-difference gradients and Hessians at the "
+                    "same time; the result is the same as with one. Default: 1.")
+        ->type_name("K");
     cmd->add_flag("--tool", a.tool,
                   "Run through the minimizer tool: up to 10 runs, each restarting where the last ended. "
                   "Default: off (one run).");
@@ -209,6 +249,11 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         options.cgTolerance = ParseNumber(a.cgtol, "--cgtol");
     if (!a.msg.empty())
         options.messageBits = ParseInteger(a.msg, "--msg");
+    if (!a.threads.empty()) {
+        options.threads = ParseInteger(a.threads, "--threads");
+        if (options.threads < 1)
+            throw UsageError("--threads must be 1 or more");
+    }
     options.expensive = a.expensive;
     options.checkGradient = a.checkGradient;
     options.checkHessian = a.checkHessian;
@@ -236,8 +281,13 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             throw UsageError("--f needs named start values, e.g. --x0 x=0,y=0 (got plain values)");
         names = start.names;
         x0 = start.values;
-        auto compiled = std::make_shared<Formula>(a.formula, names, x0);
-        f = [compiled](std::span<const double> x) { return (*compiled)(x); };
+        if (options.threads > 1) {
+            auto copies = std::make_shared<FormulaCopies>(a.formula, names, x0, options.threads);
+            f = [copies](std::span<const double> x) { return (*copies)(x); };
+        } else {
+            auto compiled = std::make_shared<Formula>(a.formula, names, x0);
+            f = [compiled](std::span<const double> x) { return (*compiled)(x); };
+        }
         label = a.formula;
     } else {
         const std::string name = a.problem.empty() ? "rosenbrock" : a.problem;

@@ -32,6 +32,7 @@ struct MinimizeArguments {
     bool quiet = false;
     std::string plots;  // --plots DIR: write the diagnostic pictures there
     std::string report; // --report FILE: write the run report (HTML) there
+    std::string threads; // --threads K: evaluation threads (empty: 1)
 };
 
 // Registers the subcommand and its options on app; the values land in args.

@@ -203,7 +203,7 @@ TEST_F(VrnmathProgram, HelpDocumentsEveryOptionWithItsDefault) {
                              "--check-hessian", "--itnlim",  "--typsiz",       "--gradtol",
                              "--steptol",       "--maxstep", "--trust-radius", "--ndigit",
                              "--cgtol",         "--msg",     "--typf",         "--tool",
-                             "--step",          "--json",    "--quiet"};
+                             "--step",          "--json",    "--quiet",        "--threads"};
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--help"}, std::vector<std::string>{"minimize", "--help"}}) {
         const Outcome o = RunProgram(args);
@@ -309,4 +309,30 @@ TEST_F(VrnmathProgram, LongFormulasAreCutInErrorMessages) {
         EXPECT_LT(o.err.size(), 600U) << o.err.substr(0, 300);
         EXPECT_TRUE(o.out.empty());
     }
+}
+
+TEST_F(VrnmathProgram, EvaluationThreadsPrintTheSameResult) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"minimize", "--f", "(x-3)^2+(y+1)^4+x*y", "--x0", "x=0,y=0", "--json"},
+        {"minimize", "--problem", "wood", "--gradient", "fd", "--hessian", "fd", "--json"},
+        {"minimize", "--problem", "extrosenbrock", "--gradient", "analytic", "--hessian", "fd", "--method", "2"},
+    };
+    for (const auto& args : runs) {
+        const Outcome one = RunProgram(args);
+        ASSERT_EQ(one.status, 0) << one.err;
+        for (const char* k : {"1", "2", "3"}) {
+            std::vector<std::string> threaded = args;
+            threaded.push_back("--threads");
+            threaded.push_back(k);
+            const Outcome many = RunProgram(threaded);
+            EXPECT_EQ(many.status, 0) << many.err;
+            EXPECT_EQ(many.out, one.out) << k << " threads";
+        }
+    }
+}
+
+TEST_F(VrnmathProgram, BadThreadCountsAreUsageErrors) {
+    ExpectUsageError({"minimize", "--threads", "0"}, "--threads must be 1 or more");
+    ExpectUsageError({"minimize", "--threads", "-2"}, "--threads must be 1 or more");
+    ExpectUsageError({"minimize", "--threads", "two"}, "--threads");
 }

@@ -73,6 +73,7 @@ public:
         std::memset(h[0], 0, sizeof(double) * n * n);
         m_Problem.hess(x, h[0]);
     }
+    bool bConcurrentEvaluation() const override { return concurrent; }
     void CommitStep(double*, int) override {
         ++commits;
         if (startCountingAtFirstCommit && commits == 1) {
@@ -82,6 +83,7 @@ public:
     }
 
     bool startCountingAtFirstCommit = false;
+    bool concurrent = false;
     int commits = 0;
 
 private:
@@ -164,6 +166,57 @@ TEST_F(Allocations, RunsAllocateNothingFromTheFirstCandidatePointOn) {
             EXPECT_GE(engine.GetIterationCount(), 5);
             EXPECT_GE(problem.commits, 5);
             EXPECT_EQ(g_allocations.load(), 0) << "allocations in " << engine.GetIterationCount() << " iterations";
+        }
+    }
+}
+
+TEST_F(Allocations, RunsWithEvaluationThreadsAllocateNothingFromTheFirstCandidatePointOn) {
+    // The pool and its buffers are made while the start point is evaluated; the
+    // iterations, their difference gradients and Hessians included, use them as they are.
+    for (int threads : {2, 3}) {
+        for (int method = 1; method <= 4; ++method) {
+            for (const Setting& s : kSettings) {
+                if (method == 4 && (!s.gradient || s.hessian || s.expensive)) continue;
+                SCOPED_TRACE(::testing::Message() << threads << " threads, method " << method << ", " << s.name);
+                QuietProblem problem;
+                problem.concurrent = true;
+                problem.startCountingAtFirstCommit = true;
+                CVRNUnconstrainedMinimization engine;
+                engine.SetEvaluationThreads(threads);
+                engine.Default();
+                engine.SetImplementationOptions(s.gradient, s.hessian, s.expensive);
+                engine.Minimize(&problem, 1.0, 10000, method);
+                g_counting = false;
+
+                EXPECT_GE(engine.GetIterationCount(), 5);
+                EXPECT_EQ(g_allocations.load(), 0) << "allocations in " << engine.GetIterationCount() << " iterations";
+            }
+        }
+    }
+}
+
+TEST_F(Allocations, StepModeWithEvaluationThreadsAllocatesNothingAfterTheFirstStep) {
+    for (int method = 1; method <= 3; ++method) {
+        for (const Setting& s : kSettings) {
+            SCOPED_TRACE(::testing::Message() << "method " << method << ", " << s.name);
+            QuietProblem problem;
+            problem.concurrent = true;
+            CVRNUnconstrainedMinimization engine;
+            engine.SetEvaluationThreads(2);
+            engine.Default();
+            engine.SetImplementationOptions(s.gradient, s.hessian, s.expensive);
+            engine.FirstStep(&problem, 1.0, 10000, method);
+
+            g_allocations = 0;
+            g_counting = true;
+            int steps = 0;
+            while (engine.bNextStep() && steps < 300) {
+                engine.TakeOneStep();
+                ++steps;
+            }
+            g_counting = false;
+            EXPECT_GE(steps, 5);
+            EXPECT_EQ(g_allocations.load(), 0) << "allocations in " << steps << " iterations";
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -73,10 +74,29 @@ std::vector<std::string> Rows(CVRNStatusView& view) {
     return rows;
 }
 
-class GoldenLogs : public ::testing::TestWithParam<Scenario> {};
+// The reference problem evaluated through a lock, offered for concurrent evaluation:
+// the engine's pool then evaluates the difference points on several threads (one at a
+// time inside the problem, which keeps its counters plain).
+class LockedCountingProblem : public vrn_problems::CountingProblem {
+public:
+    using vrn_problems::CountingProblem::CountingProblem;
+    bool bConcurrentEvaluation() const override { return true; }
+    double Fx(double* const x) override {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return vrn_problems::CountingProblem::Fx(x);
+    }
+    void Gradient(double* const x, double* const g) override {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        vrn_problems::CountingProblem::Gradient(x, g);
+    }
 
-TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
-    const Scenario& sc = GetParam();
+private:
+    std::mutex m_Lock;
+};
+
+// Runs the scenario with the given number of evaluation threads and compares the log,
+// the counts and the final point with the reference.
+void ReproduceScenario(const Scenario& sc, int threads) {
     const std::string base = std::string(VRN_TEST_DATA) + "/" + sc.name;
     const std::vector<std::string> wantRows = ReadRows(base + ".rows");
     const Expected want = ReadExpected(base + ".json");
@@ -85,7 +105,7 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
 
     auto reference = golden::MakeTestProblem(sc.problem);
     ASSERT_TRUE(reference);
-    vrn_problems::CountingProblem problem(*reference);
+    LockedCountingProblem problem(*reference);
     CVRNStatusView view;
 
     std::vector<double> x;
@@ -105,6 +125,7 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
 
     if (sc.mode == Scenario::Engine) {
         CVRNUnconstrainedMinimization e;
+        e.SetEvaluationThreads(threads);
         e.Default();
         e.SetImplementationOptions(sc.gradient, sc.hessian, sc.expensive);
         e.SetStatusView(&view);
@@ -113,6 +134,7 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
         runs = 1;
     } else {
         VRNMinimizerTool tool;
+        tool.GetEngine().SetEvaluationThreads(threads);
         tool.SetMinimizationMethodObject(&problem);
         tool.InstallTestView(&view);
         tool.GetbFunctionExpensiveToCalculate() = sc.expensive ? 1 : 0;
@@ -156,6 +178,14 @@ TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
         EXPECT_EQ(record.hessianEvaluations, want.nhev);
     }
 }
+
+class GoldenLogs : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) { ReproduceScenario(GetParam(), 1); }
+
+// The evaluation pool changes nothing: same rows, counts and bits.
+TEST_P(GoldenLogs, ReproducesRowsAndFinalPointWithTwoEvaluationThreads) { ReproduceScenario(GetParam(), 2); }
+TEST_P(GoldenLogs, ReproducesRowsAndFinalPointWithThreeEvaluationThreads) { ReproduceScenario(GetParam(), 3); }
 
 const Scenario kScenarios[] = {
     {"rosenbrock-m1-analytic", "rosenbrock", Scenario::Engine, 1, true, true, false},
