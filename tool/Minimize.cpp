@@ -487,6 +487,9 @@ void Judge(MinimizeResult& r, const MinimizeOptions& o, long nonFinite) {
                                  Short(r.typicalF) + ", so the relative gradient test passed although " + gtext +
                                  "; give " + name("typicalX") + " of the size of x near the minimum, or a tighter " +
                                  name("gradientTolerance") + " (about " + Short(tol * typf / std::fabs(r.f)) + ")");
+        } else if (r.method == 4) {
+            r.warnings.push_back(where + ": the conjugate-gradient stopping test passed although " + gtext +
+                                 " is above " + Short(tol) + "; give a smaller " + name("cgTolerance"));
         } else if (r.code == 2) {
             r.warnings.push_back(where + ": successive steps became tiny while the gradient is not small (" + gtext +
                                  "); the objective may be undefined or not smooth just beyond this point, or " +
@@ -705,10 +708,11 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
     if (!options.typicalX.empty()) result.typicalX = options.typicalX;
     result.typicalF = options.driver == Driver::Engine ? options.typicalF : 1.0;
     result.gradientTolerance = options.gradientTolerance ? *options.gradientTolerance : std::cbrt(DBL_EPSILON);
-    // Method 4 stops when sum g_i^2 < cgTolerance: its verdict allows the same.
+    // Method 4 stops when sum g_i^2 < cgTolerance at the point before its last line
+    // minimization: its verdict allows ten times that bound at the end point.
     if (options.method == 4)
         result.gradientTolerance =
-            std::max(result.gradientTolerance, std::sqrt(options.cgTolerance ? *options.cgTolerance : 1e-10));
+            std::max(result.gradientTolerance, 10.0 * std::sqrt(options.cgTolerance ? *options.cgTolerance : 1e-10));
     result.derivatives = Derivatives(options, hasGradient, hasHessian);
     result.gradientCheck = Reduce(options.driver == Driver::Tool ? observer.GetGradientCheck() : record.gradientCheck);
     result.hessianCheck = Reduce(options.driver == Driver::Tool ? observer.GetHessianCheck() : record.hessianCheck);

@@ -168,8 +168,8 @@ struct IterationRecord {
 //             code is 1 or 2 and  max_i |g_i| * max(|x_i|, typx_i, 1) / max(typf, 1) <= gradtol
 // with the typical sizes typx (default max(|x0_i|, 1)), the typical f typf and the
 // gradient tolerance gradtol (default eps^(1/3)) of the run. Method 4, which has no
-// typical sizes, is judged by max_i |g_i| / max(typf, 1) <= max(gradtol, sqrt(cgtol)),
-// the bound its own gradient test (sum g_i^2 < cgtol) gives. Unlike the engine's own
+// typical sizes, is judged by max_i |g_i| / max(typf, 1) <= max(gradtol, 10 sqrt(cgtol)):
+// its own test (sum g_i^2 < cgtol) looks at the point before its last line minimization. Unlike the engine's own
 // test, max(|f|, typf), it does not let a large |f| excuse a large gradient. A failed
 // derivative check, or f not finite at x, makes it false. When it is false, warnings
 // say what happened and what to try.
