@@ -25,9 +25,9 @@ struct Case {
     vrn::GradientFunction g;
     std::vector<double> x0;
     vrn::MinimizeOptions o;
-    int code;            // expected code; 6 = refused before any evaluation but the start
+    int code; // expected code; 6 = refused before any evaluation but the start
     bool success;
-    std::string says;    // in the message (code 6) or in a warning
+    std::string says; // in the message (code 6) or in a warning
 };
 
 vrn::MinimizeOptions With(void (*set)(vrn::MinimizeOptions&)) {
@@ -42,25 +42,79 @@ std::vector<Case> Cases() {
         g[1] += 50.0;
     };
     return {
-        {"itnlim -1", Rosenbrock, {}, {-1.2, 1}, With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }), 6, false,
+        {"itnlim -1",
+         Rosenbrock,
+         {},
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }),
+         6,
+         false,
          "itnlim must be 0 or more (got -1)"},
-        {"gradtol -1", Rosenbrock, {}, {-1.2, 1}, With([](vrn::MinimizeOptions& o) { o.gradientTolerance = -1; }), 6,
-         false, "gradientTolerance must be greater than 0 and less than 1"},
-        {"typicalF 0", Rosenbrock, {}, {-1.2, 1}, With([](vrn::MinimizeOptions& o) { o.typicalF = 0; }), 6, false,
+        {"gradtol -1",
+         Rosenbrock,
+         {},
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.gradientTolerance = -1; }),
+         6,
+         false,
+         "gradientTolerance must be greater than 0 and less than 1"},
+        {"typicalF 0",
+         Rosenbrock,
+         {},
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.typicalF = 0; }),
+         6,
+         false,
          "typicalF must be a finite number greater than 0"},
-        {"cg tolerance, method 3", Rosenbrock, {}, {-1.2, 1}, With([](vrn::MinimizeOptions& o) { o.cgTolerance = 1e-8; }),
-         6, false, "cgTolerance is used by method 4 only"},
-        {"check without gradient", Rosenbrock, {}, {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }), 6, false, "checkGradient needs"},
-        {"log from -1", [](std::span<const double> x) { return std::log(x[0]) + x[0] * x[0]; }, {}, {-1}, {}, 6, false,
+        {"cg tolerance, method 3",
+         Rosenbrock,
+         {},
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.cgTolerance = 1e-8; }),
+         6,
+         false,
+         "cgTolerance is used by method 4 only"},
+        {"check without gradient",
+         Rosenbrock,
+         {},
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }),
+         6,
+         false,
+         "checkGradient needs"},
+        {"log from -1",
+         [](std::span<const double> x) { return std::log(x[0]) + x[0] * x[0]; },
+         {},
+         {-1},
+         {},
+         6,
+         false,
          "the objective is not finite at the start point (f = nan)"},
         {"start near zero", Rosenbrock, RosenbrockGradient, {1e-6, 1e-6}, {}, 1, true, ""},
-        {"large constant", [](std::span<const double> x) { return (x[0] - 1e6) * (x[0] - 1e6); }, {}, {0}, {}, 1, false,
+        {"large constant",
+         [](std::span<const double> x) { return (x[0] - 1e6) * (x[0] - 1e6); },
+         {},
+         {0},
+         {},
+         1,
+         false,
          "is large compared with the typical f = 1"},
-        {"wrong gradient", Rosenbrock, wrong, {-1.2, 1}, With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }),
-         -1, false, "the analytic gradient disagrees with finite differences at the start point: component 1"},
-        {"iteration limit", Rosenbrock, RosenbrockGradient, {-1.2, 1}, With([](vrn::MinimizeOptions& o) { o.itnlim = 2; }),
-         4, false, "raise itnlim"},
+        {"wrong gradient",
+         Rosenbrock,
+         wrong,
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }),
+         -1,
+         false,
+         "the analytic gradient disagrees with finite differences at the start point: component 1"},
+        {"iteration limit",
+         Rosenbrock,
+         RosenbrockGradient,
+         {-1.2, 1},
+         With([](vrn::MinimizeOptions& o) { o.itnlim = 2; }),
+         4,
+         false,
+         "raise itnlim"},
     };
 }
 
@@ -75,7 +129,8 @@ TEST(MinimizeVerdict, TableOfCases) {
             return c.f(x);
         };
         const vrn::MinimizeResult r = vrn::Minimize(counted, c.g, c.x0, c.o);
-        if (c.code >= 0) EXPECT_EQ(r.code, c.code) << r.message;
+        if (c.code >= 0)
+            EXPECT_EQ(r.code, c.code) << r.message;
         EXPECT_EQ(static_cast<int>(r.status), r.code);
         EXPECT_EQ(r.success, c.success) << r.Summary();
         if (c.code == 6) {
@@ -86,9 +141,11 @@ TEST(MinimizeVerdict, TableOfCases) {
         EXPECT_EQ(calls, r.evaluations.f);
         EXPECT_EQ(r.gradient.size(), c.x0.size());
         bool named = c.says.empty();
-        for (const std::string& w : r.warnings) named = named || w.find(c.says) != std::string::npos;
+        for (const std::string& w : r.warnings)
+            named = named || w.find(c.says) != std::string::npos;
         EXPECT_TRUE(named) << r.Summary();
-        if (c.success) EXPECT_LT(r.f, 1e-6);
+        if (c.success)
+            EXPECT_LT(r.f, 1e-6);
     }
 }
 
