@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -107,6 +108,37 @@ Derivative ParseDerivative(const std::string& text, const std::string& option, b
     throw UsageError("unknown value '" + text + "' for " + option + ": use analytic or fd");
 }
 
+// One line of the progress table.
+std::string ProgressRow(const vrn::IterationRecord& r) {
+    char row[200];
+    std::snprintf(row, sizeof row, "%6d  %-23.16g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n", r.iteration, r.f,
+                  r.gradientNorm, r.stepLength, r.radius, r.fEvaluations, r.gradientEvaluations, r.hessianEvaluations);
+    return row;
+}
+
+// The header line of a run's table.
+std::string ProgressHeader(int run, int method, bool tool) {
+    const char* radius = method == 1 ? "lambda" : (method == 4 ? "line t" : "radius");
+    char row[200];
+    std::snprintf(row, sizeof row, "%-6s  %-23s  %-10s  %-10s  %-10s  %s", "k", "f", "|g|inf", "step", radius,
+                  "evaluations f/g/H");
+    std::string s = row;
+    if (tool) s = "run " + std::to_string(run) + ": " + s;
+    return s + "\n";
+}
+
+nlohmann::ordered_json CheckJson(const vrn::DerivativeCheck& c) {
+    nlohmann::ordered_json j;
+    j["passed"] = c.passed;
+    j["row"] = c.row;
+    if (c.column >= 0) j["column"] = c.column;
+    j["analytic"] = c.analytic;
+    j["estimate"] = c.estimate;
+    j["relative_error"] = c.relativeError;
+    j["tolerance"] = c.tolerance;
+    return j;
+}
+
 } // namespace
 
 CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
@@ -153,33 +185,37 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                     "Iteration limit (not with --tool, whose runs have 100000 each). Default: 10000.")
         ->type_name("N");
     cmd->add_option("--typsiz", a.typsiz,
-                    "Typical size of each parameter, a,b,... (one per parameter). Default: |x0|, zeros as 1.")
+                    "Typical size of each parameter, a,b,... (one per parameter, each > 0). "
+                    "Default: max(|x0|, 1).")
         ->type_name("LIST");
-    cmd->add_option("--gradtol", a.gradtol, "Relative gradient tolerance. Default: 4.820284528350463e-06.")
+    cmd->add_option("--gradtol", a.gradtol,
+                    "Relative gradient tolerance, 0 < X < 1; also the tolerance of the success verdict. "
+                    "Default: 4.820284528350463e-06.")
         ->type_name("X");
-    cmd->add_option("--steptol", a.steptol, "Relative step tolerance. Default: 1.0583005244258363e-08.")
+    cmd->add_option("--steptol", a.steptol, "Relative step tolerance, 0 < X < 1 (methods 1 to 3). Default: 1.0583005244258363e-08.")
         ->type_name("X");
     cmd->add_option("--maxstep", a.maxstep,
-                    "Maximum scaled step length. Default: max(1000*||x0/typsiz||, 1000).")
+                    "Maximum scaled step length, > 0 (methods 1 to 3). Default: max(1000*||x0/typsiz||, 1000).")
         ->type_name("X");
     cmd->add_option("--trust-radius", a.trustRadius,
-                    "Initial trust radius of methods 2 and 3. Default: chosen by the method from the first "
+                    "Initial trust radius of methods 2 and 3, > 0. Default: chosen by the method from the first "
                     "Cauchy step.")
         ->type_name("X");
     cmd->add_option("--ndigit", a.ndigit,
-                    "Number of good digits in the objective value. Default: 15 (from the machine epsilon).")
+                    "Number of good digits in the objective value, 1 to 15 (methods 1 to 3). Default: 15 (from "
+                    "the machine epsilon).")
         ->type_name("N");
     cmd->add_option("--cgtol", a.cgtol,
-                    "Function tolerance of the conjugate-gradient method. Default: 1e-10.")
+                    "Function tolerance of the conjugate-gradient method (method 4), 0 < X < 1. Default: 1e-10.")
         ->type_name("X");
     cmd->add_option(
            "--msg", a.msg,
            "Status-log control bits: 8 no settings listing and stopping messages, 16 an iterate line "
-           "after every iteration. Default: 0.")
+           "after every iteration (with --log); 0 to 31, methods 1 to 3. Default: 0.")
         ->type_name("N");
     cmd->add_option("--typf", a.typf,
-                    "Typical magnitude of the objective value (not with --tool or --step, which use 1). "
-                    "Default: 1.")
+                    "Typical magnitude of the objective value near the minimum, > 0 (not with --tool or --step, "
+                    "which use 1). Default: 1.")
         ->type_name("X");
     cmd->add_option("--threads", a.threads,
                     "Threads that evaluate the points of finite-difference gradients and Hessians at the "
@@ -191,9 +227,13 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
     cmd->add_flag("--step", a.step,
                   "Run in step mode (methods 1 to 3) and print each accepted point. Default: off.");
     cmd->add_flag("--json", a.json,
-                  "Print only the result, as one JSON object (x, f, code, message, iterations, runs, "
-                  "evaluations). Default: off.");
-    cmd->add_flag("--quiet", a.quiet, "Do not print the status log. Default: off.");
+                  "Print only the result, as one JSON object (x, point, f, success, status, code, message, "
+                  "warnings, gradient_norm, initial_f, iterations, runs, evaluations, time_s, checks). "
+                  "Default: off.");
+    cmd->add_flag("--quiet", a.quiet, "Print the summary only (no progress table or log). Default: off.");
+    cmd->add_flag("--log", a.log,
+                  "Print the engine's status log (settings, iteration rows, stopping messages) instead of the "
+                  "progress table. Default: off.");
     cmd->add_option("--plots", a.plots,
                     "Write the diagnostic pictures of the run into DIR (created if needed): residual.svg, "
                     "gradient.svg, parameters.svg, hessian.svg, hessian-map.svg and grid.csv. Default: none.")
@@ -209,6 +249,8 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
 int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     // ---- Check and convert everything before evaluating anything ----
     const bool formula = a.formulaGiven;
+    if (a.log && (a.quiet || a.json))
+        throw UsageError("--log prints the status log: give it without --quiet and --json");
     if (formula && !a.problem.empty())
         throw UsageError("give either --problem or --f, not both");
     if (formula && a.formula.find_first_not_of(" \t") == std::string::npos)
@@ -257,8 +299,11 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     options.expensive = a.expensive;
     options.checkGradient = a.checkGradient;
     options.checkHessian = a.checkHessian;
+    options.naming = vrn::OptionNaming::CommandLine;
     const Derivative gradientKind = ParseDerivative(a.gradient, "--gradient", formula);
     const Derivative hessianKind = ParseDerivative(a.hessian, "--hessian", formula);
+    if (options.method == 4 && !a.hessian.empty())
+        throw UsageError("--hessian is not used by method 4 (conjugate gradient): methods 1 to 3 only");
     // A check that would not happen is refused rather than silently skipped.
     if (a.checkGradient && (gradientKind != Derivative::Analytic || options.method == 4))
         throw UsageError("--check-gradient needs an analytic gradient and method 1, 2 or 3");
@@ -326,9 +371,20 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
                              " values but there are " + std::to_string(x0.size()) + " parameters");
     }
 
+    // Every numeric option in its range, and only options the method uses.
+    const std::string refusal = vrn::CheckMinimizeOptions(options, x0.size(), static_cast<bool>(gradient),
+                                                          static_cast<bool>(hessian), vrn::OptionNaming::CommandLine);
+    if (!refusal.empty())
+        throw UsageError(refusal);
+
     // ---- Run ----
-    if (!a.quiet && !a.json)
+    if (a.log)
         options.onLogRow = [&out](const std::string& row) { out << row << '\n'; };
+    else if (!a.quiet && !a.json && !a.step)
+        options.onProgress = [&out, &options, &a](int run, const vrn::IterationRecord& r) {
+            if (r.iteration == 0) out << ProgressHeader(run, options.method, a.tool);
+            out << ProgressRow(r);
+        };
     if (a.step && !a.json)
         options.onIteration = [&out, &names](int k, std::span<const double> x, double fx,
                                              std::span<const double>) {
@@ -352,6 +408,9 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     }
 
     const vrn::MinimizeResult r = vrn::Minimize(f, gradient, hessian, x0, options);
+    // Everything was checked above, so a refusal can only be the start point's f.
+    if (r.status == vrn::Status::OptionCheck)
+        throw UsageError(r.message);
 
     // The report (--report FILE), drawn from the run's records.
     bool reportFailed = false;
@@ -370,25 +429,34 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         j["x"] = r.x;
         if (!names.empty())
             j["variables"] = names;
+        nlohmann::ordered_json point = nlohmann::ordered_json::object();
+        for (size_t i = 0; i < r.x.size(); i++)
+            point[names.empty() ? "x" + std::to_string(i) : names[i]] = r.x[i];
+        j["point"] = point;
         j["f"] = r.f;
+        j["success"] = r.success;
+        j["status"] = vrn::StatusName(r.status);
         j["code"] = r.code;
         j["message"] = r.message;
+        j["warnings"] = r.warnings;
+        j["gradient"] = r.gradient;
+        j["gradient_norm"] = r.gradientNorm;
+        j["initial_f"] = r.initialF;
         j["iterations"] = r.iterations;
         j["runs"] = r.runs;
         j[formula ? "formula" : "problem"] = label;
         j["method"] = options.method;
         j["evaluations"] = {
             {"f", r.evaluations.f}, {"gradient", r.evaluations.gradient}, {"hessian", r.evaluations.hessian}};
+        j["time_s"] = r.timeSeconds;
+        nlohmann::ordered_json checks = nlohmann::ordered_json::object();
+        if (r.gradientCheck.ran) checks["gradient"] = CheckJson(r.gradientCheck);
+        if (r.hessianCheck.ran) checks["hessian"] = CheckJson(r.hessianCheck);
+        j["checks"] = checks;
         out << j.dump() << '\n';
     } else {
-        out << "Termination:  " << r.message << " (code " << r.code << ")\n";
-        out << "Iterations:   " << r.iterations << '\n';
-        if (a.tool)
-            out << "Runs:         " << r.runs << '\n';
-        out << "f:            " << Number(r.f) << '\n';
-        out << "x:            " << Point(r.x, names) << '\n';
-        out << "Evaluations:  f " << r.evaluations.f << ", gradient " << r.evaluations.gradient
-            << ", hessian " << r.evaluations.hessian << '\n';
+        if (!a.quiet) out << '\n';
+        out << r.Summary(names);
         if (plots) out << plots->Note();
         if (!a.report.empty()) {
             if (reportFailed)
@@ -404,7 +472,7 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     }
     if (plots && !plots->Failed().empty()) return 1;
     if (reportFailed) return 1;
-    return r.Converged() ? 0 : 1;
+    return r.success ? 0 : 1;
 }
 
 } // namespace vrnmath

@@ -30,6 +30,7 @@ struct MinimizeArguments {
     bool step = false;
     bool json = false;
     bool quiet = false;
+    bool log = false;   // --log: the engine's status log instead of the progress table
     std::string plots;  // --plots DIR: write the diagnostic pictures there
     std::string report; // --report FILE: write the run report (HTML) there
     std::string threads; // --threads K: evaluation threads (empty: 1)
@@ -38,9 +39,10 @@ struct MinimizeArguments {
 // Registers the subcommand and its options on app; the values land in args.
 CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& args);
 
-// Runs the minimization. Returns the exit status: 0 when the run converged (codes 1
-// and 2), 1 otherwise. Throws UsageError for a mistake in the arguments before
-// anything is evaluated.
+// Runs the minimization. Returns the exit status: 0 when the result is a success (the
+// verdict of vrn::MinimizeResult: a stopping test and a small final gradient), 1
+// otherwise. Throws UsageError for a mistake in the arguments (before anything is
+// evaluated) and for a start point where the objective is not finite.
 int RunMinimize(const MinimizeArguments& args, std::ostream& out);
 
 } // namespace vrnmath

@@ -1,8 +1,10 @@
 // vrnmath: the command line of VRNMathTools.
 //
-// Exit status: 0 success (a minimization converged: termination code 1 or 2), 1 the
-// minimization ended with any other code, 2 a usage error (unknown option, problem or
-// variable, malformed number, formula that does not parse), reported on one line.
+// Exit status: 0 success (the verdict of vrn::MinimizeResult: a stopping test ended the
+// run and the final gradient is small, see tool/Minimize.h), 1 the minimization did not
+// succeed, 2 a usage error (unknown option, problem or variable, malformed number or one
+// out of its range, an option the method does not use, formula that does not parse, an
+// objective that is not finite at the start point), reported on one line.
 #include <CLI/CLI.hpp>
 
 #include <exception>
@@ -31,7 +33,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "0.1.0");
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 converged (termination code 1 or 2), 1 any other termination code, 2 usage error.");
+        "Exit status: 0 success (a stopping test ended the run and the final gradient is small), 1 no success "
+        "(the summary's warnings say why), 2 usage error or an objective not finite at the start point.");
 
     vrnmath::MinimizeArguments minimizeArgs;
     CLI::App* minimize = vrnmath::AddMinimizeCommand(app, minimizeArgs);

@@ -29,5 +29,5 @@ int main() {
     std::printf("%s\n", r.message.c_str());
     std::printf("x = (%.10f, %.10f), f = %.3e after %d iterations\n", r.x[0], r.x[1], r.f, r.iterations);
     std::printf("evaluations: f %ld, gradient %ld\n", r.evaluations.f, r.evaluations.gradient);
-    return r.Converged() && std::fabs(r.x[0] - 1.0) < 1e-4 && std::fabs(r.x[1] - 1.0) < 1e-4 ? 0 : 1;
+    return r.success && std::fabs(r.x[0] - 1.0) < 1e-4 && std::fabs(r.x[1] - 1.0) < 1e-4 ? 0 : 1;
 }

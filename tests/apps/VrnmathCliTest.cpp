@@ -136,8 +136,8 @@ TEST_F(VrnmathProgram, JsonHoldsTheResultAndNothingElse) {
     EXPECT_EQ(j["evaluations"]["hessian"], 24);
 }
 
-TEST_F(VrnmathProgram, PrintsTheStatusLogThenASummary) {
-    const Outcome o = RunProgram({"minimize", "--problem", "rosenbrock", "--method", "1"});
+TEST_F(VrnmathProgram, LogPrintsTheStatusLogThenASummary) {
+    const Outcome o = RunProgram({"minimize", "--problem", "rosenbrock", "--method", "1", "--log"});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(Contains(o.out, "\nInitial Error  "));
     EXPECT_TRUE(Contains(o.out, "\nIteration Number :  1\n"));
@@ -157,7 +157,30 @@ TEST_F(VrnmathProgram, QuietLeavesOnlyTheSummary) {
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_FALSE(Contains(o.out, "OPTDRV"));
     EXPECT_TRUE(Contains(o.out, "Termination:  "));
-    EXPECT_EQ(Lines(o.out), 5);
+    EXPECT_TRUE(Contains(o.out, "Success:      yes\n"));
+    EXPECT_EQ(Lines(o.out), 9);
+}
+
+TEST_F(VrnmathProgram, DefaultOutputIsAProgressTableThenTheSummary) {
+    const Outcome o = RunProgram({"minimize", "--problem", "rosenbrock", "--method", "1"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_FALSE(Contains(o.out, "OPTDRV"));
+    EXPECT_EQ(o.out.rfind("k       f  ", 0), 0u) << o.out;
+    EXPECT_TRUE(Contains(o.out, "lambda"));
+    EXPECT_TRUE(Contains(o.out, "\n    24  ")); // one row per iteration, 0 to 24
+    EXPECT_FALSE(Contains(o.out, "\n    25  "));
+    EXPECT_TRUE(Contains(o.out, "57/25/24\n"));
+    EXPECT_TRUE(Contains(o.out, "Iterations:   24\n"));
+    EXPECT_TRUE(Contains(o.out, "Success:      yes\n"));
+}
+
+TEST_F(VrnmathProgram, ToolRunsHaveOneHeaderLineEach) {
+    const Outcome o = RunProgram({"minimize", "--tool"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(Contains(o.out, "run 1: k "));
+    EXPECT_TRUE(Contains(o.out, "\nrun 2: k "));
+    EXPECT_FALSE(Contains(o.out, "run 3:"));
+    EXPECT_FALSE(Contains(o.out, "OPTDRV"));
 }
 
 TEST_F(VrnmathProgram, ToolRunsRestartAndSayHowMany) {
@@ -195,6 +218,8 @@ TEST_F(VrnmathProgram, RunThatDoesNotConvergeExitsOne) {
     const Outcome o = RunProgram({"minimize", "--itnlim", "2", "--quiet"});
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_TRUE(Contains(o.out, "WARNING --- too many iterations (code 4)"));
+    EXPECT_TRUE(Contains(o.out, "Success:      no\n"));
+    EXPECT_TRUE(Contains(o.out, "raise --itnlim"));
 }
 
 TEST_F(VrnmathProgram, HelpDocumentsEveryOptionWithItsDefault) {
@@ -203,7 +228,8 @@ TEST_F(VrnmathProgram, HelpDocumentsEveryOptionWithItsDefault) {
                              "--check-hessian", "--itnlim",  "--typsiz",       "--gradtol",
                              "--steptol",       "--maxstep", "--trust-radius", "--ndigit",
                              "--cgtol",         "--msg",     "--typf",         "--tool",
-                             "--step",          "--json",    "--quiet",        "--threads"};
+                             "--step",          "--json",    "--quiet",        "--threads",
+                             "--log"};
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--help"}, std::vector<std::string>{"minimize", "--help"}}) {
         const Outcome o = RunProgram(args);
@@ -311,6 +337,23 @@ TEST_F(VrnmathProgram, LongFormulasAreCutInErrorMessages) {
     }
 }
 
+// The output without the run time, which differs from run to run: the "time_s" member of
+// the JSON and the summary's "Time:" line.
+std::string WithoutRunTime(const std::string& out) {
+    std::string kept;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Time:", 0) == 0) continue;
+        const size_t at = line.find("\"time_s\":");
+        if (at != std::string::npos) {
+            const size_t end = line.find_first_of(",}", at);
+            line.erase(at, end == std::string::npos ? std::string::npos : end - at + (line[end] == ',' ? 1 : 0));
+        }
+        kept += line + "\n";
+    }
+    return kept;
+}
+
 TEST_F(VrnmathProgram, EvaluationThreadsPrintTheSameResult) {
     const std::vector<std::vector<std::string>> runs = {
         {"minimize", "--f", "(x-3)^2+(y+1)^4+x*y", "--x0", "x=0,y=0", "--json"},
@@ -326,7 +369,7 @@ TEST_F(VrnmathProgram, EvaluationThreadsPrintTheSameResult) {
             threaded.push_back(k);
             const Outcome many = RunProgram(threaded);
             EXPECT_EQ(many.status, 0) << many.err;
-            EXPECT_EQ(many.out, one.out) << k << " threads";
+            EXPECT_EQ(WithoutRunTime(many.out), WithoutRunTime(one.out)) << k << " threads";
         }
     }
 }
@@ -335,4 +378,76 @@ TEST_F(VrnmathProgram, BadThreadCountsAreUsageErrors) {
     ExpectUsageError({"minimize", "--threads", "0"}, "--threads must be 1 or more");
     ExpectUsageError({"minimize", "--threads", "-2"}, "--threads must be 1 or more");
     ExpectUsageError({"minimize", "--threads", "two"}, "--threads");
+}
+
+// ---- The reproductions, one table: each ends in success at the true minimum, in
+// no success with a warning that names the cause, or in a one-line refusal (exit 2). ----
+
+namespace {
+
+struct Reproduction {
+    std::vector<std::string> args; // after "minimize"
+    int status;                    // exit status
+    double minimum;                // true minimum of f (success cases)
+    std::string says;              // warning (no success) or error line (exit 2)
+};
+
+const Reproduction kReproductions[] = {
+    {{"--problem", "rosenbrock", "--x0", "1e-6,1e-6"}, 0, 0.0, ""},
+    {{"--f", "(x-1e6)^2", "--x0", "x=0"}, 1, 0.0, "stopped at the start point: |f| = 1e+12 is large compared with the typical f = 1"},
+    {{"--f", "(x-1e6)^2", "--x0", "x=0", "--typsiz", "1e6"}, 0, 0.0, ""},
+    {{"--f", "(x-3)^2+1e6", "--x0", "x=0"}, 1, 1e6, "is large compared with the typical f"},
+    {{"--f", "(x-3)^2+1e6", "--x0", "x=0", "--gradtol", "1e-12"}, 0, 1e6, ""},
+    {{"--f", "(x-1)^2", "--x0", "x=1e-5"}, 0, 0.0, ""},
+    {{"--f", "(x-3)^2+0*sqrt(2-x)", "--x0", "x=0"}, 1, 0.0, "f was not finite (NaN or infinite) at"},
+    {{"--f", "1e12*((x-1)^2+(y-2)^2)", "--x0", "x=0,y=0"}, 0, 0.0, ""},
+    {{"--problem", "wood", "--method", "4"}, 0, 0.0, ""},
+    {{"--problem", "quadratic", "--tool"}, 0, 0.0, ""},
+    {{"--problem", "beale", "--step", "--method", "2"}, 0, 0.0, ""},
+    {{"--problem", "powell", "--check-gradient", "--check-hessian"}, 0, 0.0, ""},
+    {{"--f", "log(x)+x^2", "--x0", "x=-1"}, 2, 0.0, "the objective is not finite at the start point (f = nan)"},
+    {{"--maxstep", "-1"}, 2, 0.0, "--maxstep must be a finite number greater than 0 (got -1)"},
+    {{"--trust-radius", "-3"}, 2, 0.0, "--trust-radius must be a finite number greater than 0"},
+    {{"--ndigit", "40"}, 2, 0.0, "--ndigit must be 1 to 15 (got 40)"},
+    {{"--typsiz", "1,-2"}, 2, 0.0, "--typsiz must hold finite numbers greater than 0 (got -2)"},
+    {{"--msg", "99"}, 2, 0.0, "--msg must be 0 to 31"},
+    {{"--typf", "0"}, 2, 0.0, "--typf must be a finite number greater than 0"},
+    {{"--gradtol", "-1"}, 2, 0.0, "--gradtol must be greater than 0 and less than 1"},
+    {{"--steptol", "2"}, 2, 0.0, "--steptol must be greater than 0 and less than 1"},
+    {{"--method", "4", "--expensive"}, 2, 0.0, "--expensive is not used by method 4"},
+    {{"--method", "4", "--hessian", "fd"}, 2, 0.0, "--hessian is not used by method 4"},
+    {{"--method", "1", "--trust-radius", "2"}, 2, 0.0, "--trust-radius is used by methods 2 and 3 only"},
+    {{"--cgtol", "1e-8"}, 2, 0.0, "--cgtol is used by method 4 only"},
+    {{"--log", "--quiet"}, 2, 0.0, "--log"},
+};
+
+} // namespace
+
+TEST_F(VrnmathProgram, ReproductionsSucceedAtTheMinimumOrSayWhy) {
+    for (const Reproduction& c : kReproductions) {
+        std::vector<std::string> args = {"minimize"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string label;
+        for (const std::string& a : args) label += a + " ";
+        if (c.status == 2) {
+            SCOPED_TRACE(label);
+            ExpectUsageError(args, c.says);
+            continue;
+        }
+        args.push_back("--json");
+        const Outcome o = RunProgram(args);
+        ASSERT_EQ(o.status, c.status) << label << o.out << o.err;
+        const nlohmann::json j = nlohmann::json::parse(o.out);
+        EXPECT_EQ(j["success"].get<bool>(), c.status == 0) << label;
+        for (const char* key : {"point", "status", "gradient_norm", "initial_f", "time_s", "warnings", "checks"})
+            EXPECT_TRUE(j.contains(key)) << label << key;
+        if (c.status == 0) {
+            EXPECT_NEAR(j["f"].get<double>(), c.minimum, 1e-6) << label;
+        } else {
+            bool named = false;
+            for (const auto& w : j["warnings"])
+                named = named || Contains(w.get<std::string>(), c.says);
+            EXPECT_TRUE(named) << label << j["warnings"].dump();
+        }
+    }
 }
