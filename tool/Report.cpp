@@ -321,15 +321,12 @@ Facts Gather(const MinimizeResult& r) {
         }
     }
     if (!Finite(r.f)) k.nonFinite = true;
-    if (r.code == 1)
-        k.warnings.push_back("The gradient is small, but a small gradient alone does not prove a minimum (code 1).");
-    if (r.code == 2)
-        k.warnings.push_back("The run stopped on a small step (code 2): the point may be a minimum, or the algorithm stalled.");
-    if (!k.converged && !r.message.empty()) k.warnings.push_back("The run did not converge: " + r.message + " (code " + std::to_string(r.code) + ").");
-    if (r.gradientCheck.ran && !r.gradientCheck.passed)
-        k.warnings.push_back("The analytic gradient disagrees with finite differences (see Derivative checks).");
-    if (r.hessianCheck.ran && !r.hessianCheck.passed)
-        k.warnings.push_back("The analytic Hessian disagrees with finite differences (see Derivative checks).");
+    // The verdict is the result's own: success decided from the final gradient, with the
+    // result's warnings saying what happened and what to try.
+    k.converged = r.success;
+    k.warnings = r.warnings;
+    if (!r.success && r.warnings.empty() && !r.message.empty())
+        k.warnings.push_back("The run did not succeed: " + r.message + " (code " + std::to_string(r.code) + ").");
     if (k.nonFinite) k.warnings.push_back("The run met non-finite values (NaN or infinity); the pictures leave them out.");
     if (!k.haveRecords)
         k.warnings.push_back("No per-iteration records were kept (MinimizeOptions::recordIterations was off): the pictures are empty.");
@@ -349,7 +346,7 @@ std::string Setting(const MinimizeResult& r, const char* name) {
 std::string SummarySection(const MinimizeResult& r, const Facts& k, const ReportOptions& o, int contourEvaluations) {
     std::string s = "<section id=\"summary\"><h2>Summary</h2>\n";
     // The verdict card: an SVG so that it prints exactly as shown.
-    const std::string verdict = k.converged ? "Converged" : "Not converged";
+    const std::string verdict = k.converged ? "Success" : "No success";
     const std::string colour = k.converged ? (r.code == 1 ? "#0072B2" : "#009E73") : "#D55E00";
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"card\" width=\"470\" height=\"92\" viewBox=\"0 0 470 92\" role=\"img\" aria-label=\"verdict\">\n";
     s += "<rect x=\"1\" y=\"1\" width=\"468\" height=\"90\" rx=\"8\" fill=\"#ffffff\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";

@@ -188,9 +188,9 @@ def main():
     names = ["x%d" % i for i in range(1, 13)]
     formula = "+".join("%d*(%s-%d)^2" % (i + 1, n, i % 4) for i, n in enumerate(names)) + "+(x1-x2)^2*(x3+2)^2"
     runs = {
-        "rosenbrock": (["--problem", "rosenbrock"], ["Converged", "f\u2080 = 24.2", "rosenbrock, method 3"]),
+        "rosenbrock": (["--problem", "rosenbrock"], ["Success", "f\u2080 = 24.2", "rosenbrock, method 3"]),
         "twelve": (["--f", formula, "--x0", ",".join("%s=%g" % (n, 0.5 * (i + 1)) for i, n in enumerate(names))],
-                   ["Converged", ">x12<", "Model Hessian at the end"]),
+                   ["Success", ">x12<", "Model Hessian at the end"]),
     }
     pages = {}
     for key, (args, _) in runs.items():

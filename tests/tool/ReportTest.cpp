@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, ReportPage,
     ::testing::Values(
         PageCase{Run::Rosenbrock,
-                 {"id=\"summary\"", ">Converged<", "f\u2080 = 24.2", "id=\"convergence\"", ">Objective f<", "id=\"steps\"",
+                 {"id=\"summary\"", ">Success<", "f\u2080 = 24.2", "id=\"convergence\"", ">Objective f<", "id=\"steps\"",
                   "trust radius", "id=\"parameters\"", ">x0<", ">x1<", "id=\"contour\"", "not counted in the run's evaluations",
                   "id=\"hessian\"", "Eigenvalues from", "id=\"settings\"", "3, More-Hebden hook step", "<details>", "OPTDRV",
                   "#0072B2"},
