@@ -70,8 +70,20 @@ std::vector<double> Values(FuzzedDataProvider& in, size_t maxCount) {
     return v;
 }
 
+// Ascending, NaNs last (a strict weak order even with NaNs).
 void Ascending(std::vector<double>& v) {
-    std::sort(v.begin(), v.end(), [](double a, double b) { return a < b; });
+    std::sort(v.begin(), v.end(), [](double a, double b) {
+        if (std::isnan(a))
+            return false;
+        return std::isnan(b) || a < b;
+    });
+}
+
+bool AllNumbers(const std::vector<double>& v) {
+    for (const double x : v)
+        if (std::isnan(x))
+            return false;
+    return true;
 }
 
 CDblHdr Hdr(const std::vector<double>& v) {
@@ -98,9 +110,12 @@ void Interpolation(FuzzedDataProvider& in, bool nonNull) {
         p = &gaps;
         if (!asHeaders)
             gaps.SetUp(x.data(), y.data(), n);
+        else if (in.ConsumeBool())
+            gaps.SetUp(hx, hy);
     } else {
         p = &plain;
-        if (asHeaders && hy.GetSize() >= hx.GetSize())
+        // Headers of different lengths: only the pairs both hold are a table.
+        if (asHeaders)
             plain.SetUp(hx, hy);
     }
     for (int k = in.ConsumeIntegralInRange<int>(0, 8); k > 0; k--) {
@@ -111,6 +126,20 @@ void Interpolation(FuzzedDataProvider& in, bool nonNull) {
             Require(v == kNull && s == kNull);
     }
     (void)p->MaxX();
+    // Skipping nulls is interpolating over the table without them.
+    if (nonNull && gaps.IsValid()) {
+        std::vector<double> kx, ky;
+        for (int j = 0; j < n; j++) {
+            if (x[j] != kNull && y[j] != kNull) {
+                kx.push_back(x[j]);
+                ky.push_back(y[j]);
+            }
+        }
+        CVRNiInterpolate kept(kx.data(), ky.data(), static_cast<int>(kx.size()));
+        Require(kept.IsValid() && kx.size() > 4);
+        double at = Value(in);
+        Require(SameBits(gaps.f(at), kept.f(at)) && SameBits(gaps.dfdx(at), kept.dfdx(at)));
+    }
     // Copies evaluate like their source.
     if (nonNull) {
         CVRNiNonNULLValueInterpolate copy(gaps);
@@ -134,8 +163,10 @@ void Interpolation(FuzzedDataProvider& in, bool nonNull) {
 
 void Bracket(FuzzedDataProvider& in) {
     std::vector<double> v = Values(in, 64);
-    if (in.ConsumeBool())
+    const bool ascending = in.ConsumeBool();
+    if (ascending)
         Ascending(v);
+    const bool ordered = ascending && AllNumbers(v);
     CDblHdr h = Hdr(v);
     CVRNiBinarySearch search(h);
     CVRNiBinarySearch copy;
@@ -151,6 +182,10 @@ void Bracket(FuzzedDataProvider& in) {
             Require(i == 0 || i == -1);
         else
             Require(i >= 0 && i <= n - 2);
+        // Inside ordered data the interval brackets x: p[i] <= x < p[i+1], or x is
+        // the last value.
+        if (ordered && n >= 2 && v[0] <= x && x <= v[n - 1])
+            Require(v[i] <= x && (x < v[i + 1] || (i == n - 2 && x == v[n - 1])));
     }
 }
 
@@ -207,8 +242,17 @@ void TypeCurveFit(FuzzedDataProvider& in) {
         Ascending(tc);
     CDblHdr ht = Hdr(t), hp = Hdr(p), htc = Hdr(tc), hq = Hdr(q);
     CSynPar c0(Value(in));
+    const double given = c0;
     const int fitConstant = in.ConsumeIntegralInRange<int>(-1, 1);
     fit.Fit(ht, hp, htc, hq, c0, fitConstant);
+    // A given constant is taken off the observations of the fit; a fitted one
+    // leaves them alone.
+    if (fit.IsValid() && p.size() >= t.size() && q.size() >= tc.size()) {
+        for (size_t k = 0; k < p.size(); k++) {
+            const double expect = fitConstant == 0 && k < t.size() ? p[k] - given : p[k];
+            Require(SameBits(hp[k], expect));
+        }
+    }
 
     for (int k = in.ConsumeIntegralInRange<int>(0, 4); k > 0; k--) {
         double at = Value(in);
