@@ -51,7 +51,7 @@ if ! installed "$runtime"; then
 fi
 
 build=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O1 \
     -DVRN_BUILD_FUZZ=ON -DVRN_BUILD_TESTS=OFF -DVRN_BUILD_BENCH=OFF -DVRN_BUILD_APPS=OFF >/dev/null
 start_build=$SECONDS
 if [[ $# -eq 0 ]]; then
