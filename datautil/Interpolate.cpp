@@ -16,9 +16,19 @@ CVRNiInterpolate::CVRNiInterpolate(double* x, double* y, int n) : CVRNiInterpola
     CVRNiInterpolate::SetUp(x, y, n);
 }
 
+namespace {
+
+// The pairs that two headers both hold: a y shorter than x is never read past its end.
+int PairCount(const CDblHdr& x, const CDblHdr& y)
+{
+    return x.GetSize() < y.GetSize() ? x.GetSize() : y.GetSize();
+}
+
+}  // namespace
+
 CVRNiInterpolate::CVRNiInterpolate(CDblHdr& x, CDblHdr& y) : CVRNiInterpolate()
 {
-    CVRNiInterpolate::SetUp(x.GetData(), y.GetData(), x.GetSize());
+    CVRNiInterpolate::SetUp(x.GetData(), y.GetData(), PairCount(x, y));
 }
 
 CVRNiInterpolate::CVRNiInterpolate(const CVRNiInterpolate& other)
@@ -66,7 +76,7 @@ void CVRNiInterpolate::SetUp(double* x, double* y, int n)
 
 void CVRNiInterpolate::SetUp(CDblHdr& x, CDblHdr& y)
 {
-    SetUp(x.GetData(), y.GetData(), x.GetSize());
+    SetUp(x.GetData(), y.GetData(), PairCount(x, y));
 }
 
 void CVRNiInterpolate::ReleaseAll()
@@ -201,7 +211,7 @@ double CVRNiInterpolate::dfdx(double& x) { return Evaluate(x, SlopeNumerators); 
 
 CVRNiNonNULLValueInterpolate::CVRNiNonNULLValueInterpolate(CDblHdr& x, CDblHdr& y)
 {
-    int n = x.GetSize() < y.GetSize() ? x.GetSize() : y.GetSize();
+    const int n = PairCount(x, y);
     if (n > 4)
         CVRNiNonNULLValueInterpolate::SetUp(x.GetData(), y.GetData(), n);
 }

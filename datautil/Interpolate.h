@@ -33,7 +33,8 @@ public:
     // Takes the table; with fewer than 4 points (or a null array) the object
     // is left empty and invalid.
     virtual void SetUp(double* x, double* y, int n);
-    // SetUp over the headers' values; y must hold at least as many values as x.
+    // SetUp over the headers' values: the element count of x, or of y when y
+    // holds fewer values (only the pairs that both headers hold make the table).
     void SetUp(CDblHdr& x, CDblHdr& y);
     // Forgets the table: no points, not valid.
     void ReleaseAll();

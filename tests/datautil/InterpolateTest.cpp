@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -241,6 +242,60 @@ struct GapTable {
 };
 
 } // namespace
+
+// Headers of different lengths: only the pairs that both hold make the table, so a
+// shorter y is never read past its end (found by fuzzing: the evaluation read the
+// ordinates beyond y's last element).
+TEST(InterpolateHeaders, ShorterOrdinateHeaderLimitsTheTable)
+{
+    struct Case {
+        const char* how; // "ctor": header constructor, "setup": SetUp of a plain
+                         // interpolator, "nonnull": SetUp of the gap-skipping one
+        int nx, ny;
+        int count;       // points of the resulting table
+        bool valid;
+    };
+    const Case cases[] = {
+        {"ctor", 8, 5, 5, true},   {"ctor", 8, 3, 0, false},   {"ctor", 5, 8, 5, true},
+        {"setup", 9, 6, 6, true},  {"setup", 9, 2, 0, false},  {"setup", 6, 6, 6, true},
+        {"nonnull", 9, 6, 6, true}, {"nonnull", 9, 4, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.how) + " nx=" + std::to_string(c.nx) + " ny=" + std::to_string(c.ny));
+        CDblHdr hx, hy;
+        for (int i = 0; i < c.nx; i++)
+            hx.Add(i * 0.5);
+        for (int i = 0; i < c.ny; i++)
+            hy.Add(Cubic(i * 0.5));
+        const std::string how = c.how;
+        CVRNiInterpolate plain(hx, hy);
+        GapTable start(6, {});
+        CVRNiNonNULLValueInterpolate gaps(start.x, start.y);
+        CVRNiInterpolate* ip = &plain;
+        if (how == "setup") {
+            plain.ReleaseAll();
+            plain.SetUp(hx, hy);
+        } else if (how == "nonnull") {
+            gaps.SetUp(hx, hy);
+            ip = &gaps;
+        }
+        EXPECT_EQ(ip->IsValid(), c.valid);
+        EXPECT_EQ(ip->GetCount(), c.count);
+        // Beyond the last pair the cubic of the last window extrapolates.
+        for (const double at : {0.25, 1.0, 3.75, 10.0}) {
+            double t = at;
+            if (c.valid) {
+                EXPECT_NEAR(ip->f(t), Cubic(at), 1e-9 * (1.0 + std::fabs(Cubic(at))));
+                EXPECT_NEAR(ip->dfdx(t), CubicSlope(at), 1e-9 * (1.0 + std::fabs(CubicSlope(at))));
+            } else {
+                EXPECT_EQ(ip->f(t), Null);
+            }
+        }
+        if (c.valid) {
+            EXPECT_EQ(ip->MaxX(), (c.count - 1) * 0.5);
+        }
+    }
+}
 
 TEST(InterpolateNonNull, FourKeptPairsAreNotEnough)
 {
