@@ -1,0 +1,21 @@
+"""VRNMathTools from Python: the unconstrained minimizer (line search, double dogleg,
+More-Hebden hook step, conjugate gradient) and the data utilities, on NumPy arrays.
+
+    import vrnmath
+    r = vrnmath.minimize(fun, x0, jac=grad)                # hook step by default
+    r = scipy.optimize.minimize(fun, x0, jac=grad, method=vrnmath.methods.hook)
+    rs = vrnmath.minimize_many(fun, starts, client=dask_client)
+"""
+
+from . import methods, problems
+from ._minimize import METHODS, minimize
+from ._result import OptimizeResult
+from ._vrnmath import ReferenceProblem
+from .batch import minimize_many
+from .datautil import NULL, bracket, fit_type_curve, indirect_sort, interpolate, normal_deviates, slope
+
+__version__ = "0.2.0"
+
+__all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "fit_type_curve",
+           "indirect_sort", "interpolate", "methods", "minimize", "minimize_many", "normal_deviates",
+           "problems", "slope"]
