@@ -25,7 +25,8 @@ namespace {
 
 void Fill(CDblHdr& h, const DoubleArray& a) {
     h.SetSize(static_cast<int>(a.size()));
-    if (a.size() > 0) std::memcpy(h.GetData(), a.data(), static_cast<size_t>(a.size()) * sizeof(double));
+    if (a.size() > 0)
+        std::memcpy(h.GetData(), a.data(), static_cast<size_t>(a.size()) * sizeof(double));
 }
 
 DoubleArray Like(const DoubleArray& shapeOf) {
@@ -66,7 +67,8 @@ py::array_t<int> Bracket(const DoubleArray& values, const DoubleArray& at) {
     std::vector<py::ssize_t> shape(at.shape(), at.shape() + at.ndim());
     py::array_t<int> out(shape);
     int* o = out.mutable_data();
-    for (py::ssize_t i = 0; i < at.size(); i++) o[i] = search.Bracket(at.data()[i]);
+    for (py::ssize_t i = 0; i < at.size(); i++)
+        o[i] = search.Bracket(at.data()[i]);
     return out;
 }
 
@@ -80,8 +82,8 @@ py::tuple Slope(const DoubleArray& x, const DoubleArray& y, int weightIndex, dou
     return py::make_tuple(slope, d.GetIntercept());
 }
 
-py::tuple FitTypeCurve(const DoubleArray& nodes, const DoubleArray& t, const DoubleArray& p, const DoubleArray& tc,
-                       const DoubleArray& q, double c0, bool fitConstant) {
+py::tuple FitTypeCurve(const DoubleArray& nodes, const DoubleArray& t, const DoubleArray& p,
+                       const DoubleArray& tc, const DoubleArray& q, double c0, bool fitConstant) {
     CDblHdr hx, hy, ht, hp, htc, hq;
     Fill(hx, nodes);
     hy.SetSize(static_cast<int>(nodes.size()));
@@ -108,16 +110,19 @@ py::array_t<long long> IndirectSort(const DoubleArray& a) {
     sort.GetOrder(order);
     const auto n = static_cast<py::ssize_t>(a.size());
     py::array_t<long long> out(n);
-    for (py::ssize_t i = 0; i < n && i < order.GetSize(); i++) out.mutable_data()[i] = order[i];
+    for (py::ssize_t i = 0; i < n && i < order.GetSize(); i++)
+        out.mutable_data()[i] = order[i];
     return out;
 }
 
 // Deviates from the library's generator; a seed restarts the process-wide sequence.
 DoubleArray NormalDeviates(py::ssize_t count, double sigma, double mean, std::optional<unsigned int> seed) {
     CNormalDistribution dist(sigma, mean);
-    if (seed) CNormalDistribution::SeedGenerator(*seed);
+    if (seed)
+        CNormalDistribution::SeedGenerator(*seed);
     DoubleArray out(count);
-    for (py::ssize_t i = 0; i < count; i++) out.mutable_data()[i] = dist.Rand();
+    for (py::ssize_t i = 0; i < count; i++)
+        out.mutable_data()[i] = dist.Rand();
     return out;
 }
 

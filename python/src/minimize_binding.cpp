@@ -32,27 +32,32 @@ namespace {
 std::string ShapeText(const py::array& a) {
     std::string s = "(";
     for (py::ssize_t i = 0; i < a.ndim(); i++) {
-        if (i > 0) s += ", ";
+        if (i > 0)
+            s += ", ";
         s += std::to_string(a.shape(i));
     }
-    if (a.ndim() == 1) s += ",";
+    if (a.ndim() == 1)
+        s += ",";
     return s + ")";
 }
 
 DoubleArray ToArray(std::span<const double> x) {
     DoubleArray a(static_cast<py::ssize_t>(x.size()));
-    if (!x.empty()) std::memcpy(a.mutable_data(), x.data(), x.size() * sizeof(double));
+    if (!x.empty())
+        std::memcpy(a.mutable_data(), x.data(), x.size() * sizeof(double));
     return a;
 }
 
 // A real number from what fun returned: a Python number, a NumPy scalar or an array
 // holding exactly one value.
 double ScalarOf(const py::handle& value, const char* what) {
-    if (PyFloat_CheckExact(value.ptr())) return PyFloat_AS_DOUBLE(value.ptr());
+    if (PyFloat_CheckExact(value.ptr()))
+        return PyFloat_AS_DOUBLE(value.ptr());
     if (py::isinstance<py::array>(value)) {
         const auto a = py::reinterpret_borrow<py::array>(value);
         if (a.size() != 1)
-            throw py::value_error(std::string(what) + " must return a scalar, got an array of shape " + ShapeText(a));
+            throw py::value_error(std::string(what) + " must return a scalar, got an array of shape " +
+                                  ShapeText(a));
     }
     const double v = PyFloat_AsDouble(value.ptr());
     if (v == -1.0 && PyErr_Occurred()) {
@@ -87,8 +92,8 @@ void MatrixInto(const py::handle& value, std::span<double> out, size_t n, const 
     }
     const auto sn = static_cast<py::ssize_t>(n);
     if (a.ndim() != 2 || a.shape(0) != sn || a.shape(1) != sn)
-        throw py::value_error(std::string(what) + " must return an array of shape (" + std::to_string(n) + ", " +
-                              std::to_string(n) + "), got shape " + ShapeText(a));
+        throw py::value_error(std::string(what) + " must return an array of shape (" + std::to_string(n) +
+                              ", " + std::to_string(n) + "), got shape " + ShapeText(a));
     std::memcpy(out.data(), a.data(), n * n * sizeof(double));
 }
 
@@ -106,7 +111,8 @@ struct Run {
     CVRNUnconstrainedMinimization* engine = nullptr;
     std::atomic<bool> failed{false};
     std::exception_ptr error;
-    long nfev = 0, njev = 0, nhev = 0;
+    // Atomic: compiled objectives may be evaluated on several threads at once.
+    std::atomic<long> nfev{0}, njev{0}, nhev{0};
 
     // With jac=True the gradient comes with f: kept for the gradient call at the same x.
     std::vector<double> cachedX, cachedG;
@@ -118,18 +124,20 @@ struct Run {
 
     // Runs body with the interpreter lock held. Returns false when the run has failed
     // before or fails now (the exception is kept and the engine asked to stop).
-    template <class Body>
-    bool Python(Body&& body) {
-        if (failed.load()) return false;
+    template <class Body> bool Python(Body&& body) {
+        if (failed.load())
+            return false;
         py::gil_scoped_acquire gil;
         try {
-            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+            if (PyErr_CheckSignals() != 0)
+                throw py::error_already_set();
             body();
             return true;
         } catch (...) {
             error = std::current_exception();
             failed = true;
-            if (engine) engine->Abort();
+            if (engine)
+                engine->Abort();
             return false;
         }
     }
@@ -141,7 +149,8 @@ struct Run {
         if (!py::isinstance<py::tuple>(out) && !py::isinstance<py::list>(out))
             throw py::type_error("with jac=True fun must return a pair (f, g)");
         const auto pair = py::reinterpret_borrow<py::sequence>(out);
-        if (pair.size() != 2) throw py::type_error("with jac=True fun must return a pair (f, g)");
+        if (pair.size() != 2)
+            throw py::type_error("with jac=True fun must return a pair (f, g)");
         const double f = ScalarOf(pair[0], "fun");
         VectorInto(pair[1], g, "fun's gradient");
         return f;
@@ -225,7 +234,8 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
                     run.Pair(x, g);
                 }
             });
-            if (!ok) std::fill(g.begin(), g.end(), 0.0);
+            if (!ok)
+                std::fill(g.begin(), g.end(), 0.0);
         };
     } else if (!run.jac.is_none()) {
         gradient = [&run](std::span<const double> x, std::span<double> g) {
@@ -234,7 +244,8 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
                 ++run.njev;
                 VectorInto(out, g, "jac");
             });
-            if (!ok) std::fill(g.begin(), g.end(), 0.0);
+            if (!ok)
+                std::fill(g.begin(), g.end(), 0.0);
         };
     }
 
@@ -259,7 +270,8 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     options.driver = driver == 1 ? vrn::Driver::Tool : driver == 2 ? vrn::Driver::Step : vrn::Driver::Engine;
     options.itnlim = maxiter;
     options.typicalF = typicalF;
-    if (typicalX) options.typicalX.assign(typicalX->data(), typicalX->data() + typicalX->size());
+    if (typicalX)
+        options.typicalX.assign(typicalX->data(), typicalX->data() + typicalX->size());
     options.gradientTolerance = gtol;
     options.stepTolerance = xtol;
     options.maximumStep = maxStep;
@@ -271,9 +283,7 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     options.checkHessian = checkHessian;
     options.captureLog = captureLog;
     if (!run.logRow.is_none()) {
-        options.onLogRow = [&run](const std::string& row) {
-            run.Python([&] { run.logRow(row); });
-        };
+        options.onLogRow = [&run](const std::string& row) { run.Python([&] { run.logRow(row); }); };
     }
     if (!run.callback.is_none()) {
         options.onIteration = [&run](int k, std::span<const double> x, double fx, std::span<const double> g) {
@@ -292,7 +302,8 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
         }
         const CVRNRunRecord& record = engine.GetRunRecord();
         run.finalG = record.g;
-        if (record.gradientCheck.ran) run.gradientCheckPassed = record.gradientCheck.passed;
+        if (record.gradientCheck.ran)
+            run.gradientCheckPassed = record.gradientCheck.passed;
         run.engine = nullptr;
     };
 
@@ -301,7 +312,8 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
         py::gil_scoped_release release;
         result = vrn::Minimize(f, gradient, hessian, start, options);
     }
-    if (run.error) std::rethrow_exception(run.error);
+    if (run.error)
+        std::rethrow_exception(run.error);
 
     py::dict out;
     out["x"] = ToArray(result.x);
@@ -314,9 +326,9 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     out["message"] = result.message;
     out["nit"] = result.iterations;
     out["runs"] = result.runs;
-    out["nfev"] = run.nfev;
-    out["njev"] = run.njev;
-    out["nhev"] = run.nhev;
+    out["nfev"] = run.nfev.load();
+    out["njev"] = run.njev.load();
+    out["nhev"] = run.nhev.load();
     out["log"] = py::cast(result.log);
     if (run.gradientCheckPassed)
         out["gradient_check"] = *run.gradientCheckPassed;

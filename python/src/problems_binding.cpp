@@ -25,15 +25,17 @@ CompiledProblem::CompiledProblem(const std::string& problemName) : name(problemN
     if (!made || made->n <= 0) {
         std::string known;
         for (const std::string& s : golden::TestProblemNames())
-            if (s != "empty") known += (known.empty() ? "" : ", ") + s;
+            if (s != "empty")
+                known += (known.empty() ? "" : ", ") + s;
         throw py::value_error("unknown reference problem '" + problemName + "' (known: " + known + ")");
     }
     problem = std::shared_ptr<const golden::TestProblem>(std::move(made));
 }
 
 void RegisterProblems(py::module_& m) {
-    py::class_<CompiledProblem>(m, "ReferenceProblem",
-                                "A reference problem compiled into the library: f(x), its gradient and Hessian.")
+    py::class_<CompiledProblem>(
+        m, "ReferenceProblem",
+        "A reference problem compiled into the library: f(x), its gradient and Hessian.")
         .def(py::init<const std::string&>(), py::arg("name"))
         .def_readonly("name", &CompiledProblem::name)
         .def_property_readonly("n", [](const CompiledProblem& p) { return p.problem->n; })
@@ -64,12 +66,14 @@ void RegisterProblems(py::module_& m) {
                  p.problem->hess(v.data(), h.mutable_data());
                  return h;
              })
-        .def("__repr__", [](const CompiledProblem& p) { return "vrnmath.ReferenceProblem('" + p.name + "')"; })
+        .def("__repr__",
+             [](const CompiledProblem& p) { return "vrnmath.ReferenceProblem('" + p.name + "')"; })
         .def(py::pickle([](const CompiledProblem& p) { return py::make_tuple(p.name); },
                         [](const py::tuple& t) { return CompiledProblem(t[0].cast<std::string>()); }));
     py::list names;
     for (const std::string& s : golden::TestProblemNames())
-        if (s != "empty") names.append(s);
+        if (s != "empty")
+            names.append(s);
     m.attr("reference_problem_names") = names;
 }
 

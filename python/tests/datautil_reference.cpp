@@ -37,13 +37,15 @@ std::string Text(double v) {
 
 json Texts(const double* v, int n) {
     json out = json::array();
-    for (int i = 0; i < n; i++) out.push_back(Text(v[i]));
+    for (int i = 0; i < n; i++)
+        out.push_back(Text(v[i]));
     return out;
 }
 
 void Fill(CDblHdr& h, const json& values) {
     h.SetSize(static_cast<int>(values.size()));
-    for (size_t i = 0; i < values.size(); i++) h[i] = values[i].get<double>();
+    for (size_t i = 0; i < values.size(); i++)
+        h[i] = values[i].get<double>();
 }
 
 json Interpolate(const json& c) {
@@ -73,7 +75,8 @@ json Bracket(const json& c) {
     Fill(h, c["values"]);
     CVRNiBinarySearch search(h);
     json out = json::array();
-    for (const auto& a : c["at"]) out.push_back(search.Bracket(a.get<double>()));
+    for (const auto& a : c["at"])
+        out.push_back(search.Bracket(a.get<double>()));
     return out;
 }
 
@@ -93,7 +96,8 @@ json FitTypeCurve(const json& c) {
     CDblHdr nodes, g, t, p, tc, q;
     Fill(nodes, c["nodes"]);
     g.SetSize(nodes.GetSize());
-    for (int i = 0; i < g.GetSize(); i++) g[i] = 0.0;
+    for (int i = 0; i < g.GetSize(); i++)
+        g[i] = 0.0;
     Fill(t, c["t"]);
     Fill(p, c["p"]);
     Fill(tc, c["tc"]);
@@ -113,7 +117,8 @@ json IndirectSort(const json& c) {
     CIntHdr order;
     sort.GetOrder(order);
     json out = json::array();
-    for (int i = 0; i < order.GetSize(); i++) out.push_back(order[i]);
+    for (int i = 0; i < order.GetSize(); i++)
+        out.push_back(order[i]);
     return out;
 }
 
@@ -122,7 +127,8 @@ json NormalDeviates(const json& c) {
     CNormalDistribution::SeedGenerator(c.value("seed", 1u));
     json out = json::array();
     const int count = c.value("count", 0);
-    for (int i = 0; i < count; i++) out.push_back(Text(dist.Rand()));
+    for (int i = 0; i < count; i++)
+        out.push_back(Text(dist.Rand()));
     return out;
 }
 
