@@ -37,6 +37,8 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batc
                              % (len(starts), len(run_args)))
     tasks = list(zip(starts, run_args))
     if client is None:
+        # Not yet: compiled objectives (vrnmath.ReferenceProblem) on the C++ thread pool of
+        # vrn::MinimizeMany; until then every batch runs here one minimization at a time.
         return _run_chunk(tasks, fun, jac, hess, method, options)
 
     log = options.get("log")
