@@ -5,7 +5,9 @@ set -euo pipefail
 
 PACKAGES=(g++ cmake make libgtest-dev googletest libbenchmark-dev libcli11-dev
           libmuparser-dev nlohmann-json3-dev libgsl-dev pkg-config clang-format
-          libopenblas-dev)  # libopenblas-dev: speed yardstick of bench_engine only
+          libopenblas-dev   # libopenblas-dev: speed yardstick of bench_engine only
+          pybind11-dev python3-dev python3-numpy  # the Python module (build/python)
+          python3-pytest python3-scipy python3-distributed)  # its tests: pytest, SciPy, Dask
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -1,0 +1,10 @@
+// The compiled part of the Python package vrnmath. The package's own modules
+// (vrnmath/__init__.py and its neighbours) give it the documented interface.
+#include "python/src/bindings.h"
+
+PYBIND11_MODULE(_vrnmath, m) {
+    m.doc() = "VRNMathTools minimizer and data utilities (compiled part of the vrnmath package)";
+    vrnpy::RegisterProblems(m);
+    vrnpy::RegisterMinimize(m);
+    vrnpy::RegisterDatautil(m);
+}

@@ -1,0 +1,103 @@
+"""vrnmath.minimize_many: in-process batches equal single runs, and a batch on a
+two-worker Dask LocalCluster gives the serial results, in order, bit for bit."""
+
+import numpy as np
+import pytest
+
+import vrnmath
+
+distributed = pytest.importorskip("distributed")
+
+
+def type_curve_fits(count):
+    """count synthetic data sets of the curve p(t) = a - m ln(1 + t / tau) and the
+    objective (sum of squares) with its gradient. Built inside a function, so that
+    cloudpickle sends the functions to the workers by value."""
+    rng = np.random.default_rng(2024)
+    t = np.geomspace(0.01, 100.0, 40)
+
+    def residual(x, t, p):
+        a, m, tau = x
+        with np.errstate(invalid="ignore", divide="ignore"):  # trial points may have tau <= 0
+            return a - m * np.log1p(t / tau) - p
+
+    def sum_of_squares(x, t, p):
+        r = residual(x, t, p)
+        return float(r @ r)
+
+    def gradient(x, t, p):
+        a, m, tau = x
+        r = residual(x, t, p)
+        with np.errstate(invalid="ignore", divide="ignore"):
+            u = t / tau
+            return 2.0 * np.array([r.sum(), -(r @ np.log1p(u)), r @ (m * u / (tau * (1.0 + u)))])
+
+    data = []
+    for _ in range(count):
+        a, m, tau = rng.uniform(80, 120), rng.uniform(1, 5), rng.uniform(0.1, 3)
+        p = a - m * np.log1p(t / tau) + rng.normal(0.0, 0.01, t.size)
+        data.append((t, p))
+    starts = [np.array([float(p[0]), 2.0, 1.0]) for _, p in data]
+    return sum_of_squares, gradient, starts, data
+
+
+def same(a, b):
+    return (a.x.tobytes() == b.x.tobytes() and a.fun == b.fun and a.code == b.code and a.nit == b.nit
+            and (a.nfev, a.njev, a.nhev) == (b.nfev, b.njev, b.nhev))
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  silence_logs=40) as cluster, distributed.Client(cluster) as c:
+        yield c
+
+
+@pytest.mark.parametrize("method", ["hook", "line-search", "dogleg"])
+def test_in_process_batch_equals_single_runs(method):
+    f, g, starts, data = type_curve_fits(5)
+    batch = vrnmath.minimize_many(f, starts, jac=g, method=method, batch_args=data)
+    assert len(batch) == 5
+    for x0, args, r in zip(starts, data, batch):
+        assert same(r, vrnmath.minimize(f, x0, args, jac=g, method=method))
+        assert r.success, r.message
+
+
+@pytest.mark.parametrize("chunksize", [None, 1, 7])
+def test_dask_batch_equals_serial(client, chunksize):
+    f, g, starts, data = type_curve_fits(20)
+    serial = vrnmath.minimize_many(f, starts, jac=g, batch_args=data)
+    remote = vrnmath.minimize_many(f, starts, jac=g, batch_args=data, client=client, chunksize=chunksize)
+    assert len(remote) == 20
+    assert all(same(a, b) for a, b in zip(serial, remote))
+    assert sum(r.success for r in remote) == 20
+
+
+def test_compiled_problems_and_logs_travel(client):
+    p = vrnmath.problems.get("rosenbrock")
+    starts = [p.x0, p.x0 * 0.5, np.array([2.0, 2.0])]
+    serial = vrnmath.minimize_many(p, starts, jac=True, hess=True, log=True)
+    remote = vrnmath.minimize_many(p, starts, jac=True, hess=True, log=True, client=client)
+    assert all(same(a, b) and a.log == b.log and a.log for a, b in zip(serial, remote))
+
+
+def test_an_exception_on_a_worker_propagates(client):
+    def fails(x):
+        raise ZeroDivisionError("on the worker")
+
+    with pytest.raises(ZeroDivisionError, match="on the worker"):
+        vrnmath.minimize_many(fails, [[1.0, 2.0]] * 3, client=client)
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"batch_args": [()]}, "one entry per start point"),
+    ({"chunksize": 0, "client": object()}, "chunksize"),
+    ({"log": print, "client": object()}, "log must be True"),
+])
+def test_bad_batch_arguments(kwargs, message):
+    with pytest.raises(ValueError, match=message):
+        vrnmath.minimize_many(lambda x: float(x @ x), [[1.0, 2.0], [3.0, 4.0]], **kwargs)
+
+
+def test_empty_batch():
+    assert vrnmath.minimize_many(lambda x: 0.0, []) == []

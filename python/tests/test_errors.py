@@ -1,0 +1,192 @@
+"""The boundary between Python and the engine: exceptions from user code end the run
+and propagate unchanged, the callback stops a run, bad input is refused with
+ValueError, and nothing is left behind."""
+
+import gc
+import signal
+import weakref
+
+import numpy as np
+import pytest
+import scipy.optimize as so
+
+import vrnmath
+
+
+class Boom(Exception):
+    pass
+
+
+class CountingFailure:
+    """A Rosenbrock objective whose part `where` raises `error` on its call number `at`."""
+
+    def __init__(self, where, at, error):
+        self.where, self.at, self.error = where, at, error
+        self.calls = {"fun": 0, "jac": 0, "hess": 0, "callback": 0}
+
+    def _tick(self, part):
+        self.calls[part] += 1
+        if part == self.where and self.calls[part] == self.at:
+            raise self.error
+
+    def fun(self, x):
+        self._tick("fun")
+        return so.rosen(x)
+
+    def jac(self, x):
+        self._tick("jac")
+        return so.rosen_der(x)
+
+    def hess(self, x):
+        self._tick("hess")
+        return so.rosen_hess(x)
+
+    def callback(self, x):
+        self._tick("callback")
+
+
+CASES = [(where, at, method) for where, at in (("fun", 1), ("fun", 7), ("jac", 1), ("jac", 4), ("hess", 2),
+                                                ("callback", 2))
+         for method in ("line-search", "dogleg", "hook", "cg")
+         if not (where == "hess" and method == "cg")]
+
+
+@pytest.mark.parametrize("where, at, method", CASES)
+def test_exception_propagates_unchanged_and_ends_the_run(where, at, method):
+    error = Boom("from " + where)
+    p = CountingFailure(where, at, error)
+    with pytest.raises(Boom) as caught:
+        vrnmath.minimize(p.fun, [-1.2, 1.0], jac=p.jac, hess=p.hess if where == "hess" else None,
+                         method=method, callback=p.callback)
+    assert caught.value is error
+    # Nothing of the user's code ran after the failing call.
+    assert p.calls[where] == at
+
+
+@pytest.mark.parametrize("where", ["fun", "jac", "callback", "log"])
+def test_keyboard_interrupt_stops_the_run(where):
+    calls = []
+
+    def interrupt_once():
+        calls.append(1)
+        if len(calls) == 3:
+            signal.raise_signal(signal.SIGINT)
+
+    fun = (lambda x: interrupt_once() or so.rosen(x)) if where == "fun" else so.rosen
+    jac = (lambda x: interrupt_once() or so.rosen_der(x)) if where == "jac" else so.rosen_der
+    callback = (lambda x: interrupt_once()) if where == "callback" else None
+    log = (lambda row: interrupt_once()) if where == "log" else None
+    with pytest.raises(KeyboardInterrupt):
+        vrnmath.minimize(fun, [-1.2, 1.0], jac=jac, callback=callback, log=log)
+    assert len(calls) == 3
+
+
+class Token:
+    pass
+
+
+def test_nothing_is_kept_after_a_failed_run():
+    token = Token()
+    ref = weakref.ref(token)
+
+    def fun(x, t):
+        raise Boom()
+
+    with pytest.raises(Boom):
+        vrnmath.minimize(fun, np.array([1.0, 2.0]), args=(token,))
+    del token
+    gc.collect()
+    assert ref() is None
+
+
+@pytest.mark.parametrize("stop", ["true", "numpy-true", "stop-iteration", "intermediate-result"])
+def test_callback_stops_the_run(stop):
+    steps = []
+
+    def callback(xk):
+        steps.append(xk)
+        if len(steps) == 2:
+            if stop == "stop-iteration":
+                raise StopIteration
+            return np.True_ if stop == "numpy-true" else True
+        return None
+
+    def modern(intermediate_result):
+        steps.append(intermediate_result.x)
+        assert intermediate_result.nit == len(steps)
+        return len(steps) == 2
+
+    r = vrnmath.minimize(so.rosen, [-1.2, 1.0], jac=so.rosen_der,
+                         callback=modern if stop == "intermediate-result" else callback)
+    assert (r.code, r.status, r.success, r.nit) == (7, 99, False, 2)
+    assert r.message == "Aborted by User"
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"x0": [[1.0, 2.0]]}, "one-dimensional"),
+    ({"x0": []}, "no parameters"),
+    ({"x0": [1.0, float("nan")]}, r"finite; x0\[1\] is nan"),
+    ({"x0": [1.0, float("inf")]}, "finite"),
+    ({"x0": ["a", "b"]}, "real numbers"),
+    ({"fun": 3.0}, "fun must be callable"),
+    ({"method": "newton"}, "method must be one of"),
+    ({"method": 5}, "method must be one of"),
+    ({"method": True}, "method must be one of"),
+    ({"jac": "yes"}, "jac must be"),
+    ({"hess": 1}, "hess must be"),
+    ({"typical_x": [1.0]}, "one entry per parameter"),
+    ({"typical_x": [1.0, 0.0]}, "greater than 0"),
+    ({"typical_f": 0.0}, "typical_f"),
+    ({"typical_f": float("nan")}, "typical_f"),
+    ({"gtol": -1e-6}, "gtol"),
+    ({"gtol": 2.0}, "gtol"),
+    ({"xtol": 0.0}, "xtol"),
+    ({"maxiter": -1}, "maxiter"),
+    ({"maxiter": 2.5}, "maxiter"),
+    ({"ndigits": 0}, "ndigits"),
+    ({"check_gradient": True}, "check_gradient needs"),
+    ({"callback": 1}, "callback must be callable"),
+    ({"log": 3}, "log must be"),
+    ({"driver": "loop"}, "driver"),
+    ({"driver": "step", "method": "cg"}, "step driver"),
+])
+def test_bad_arguments_raise_value_error(kwargs, message):
+    call = {"fun": so.rosen, "x0": [-1.2, 1.0]}
+    call.update(kwargs)
+    with pytest.raises(ValueError, match=message):
+        vrnmath.minimize(call.pop("fun"), call.pop("x0"), **call)
+
+
+@pytest.mark.parametrize("kwargs, error, message", [
+    ({"fun": lambda x: np.array([1.0, 2.0])}, ValueError, r"fun must return a scalar, got an array of shape \(2,\)"),
+    ({"fun": lambda x: "one"}, TypeError, "fun must return a real number, got str"),
+    ({"jac": lambda x: np.zeros(3)}, ValueError, r"jac must return an array of shape \(2,\), got shape \(3,\)"),
+    ({"jac": lambda x: np.zeros((2, 1))}, ValueError, r"shape \(2, 1\)"),
+    ({"hess": lambda x: np.eye(3)}, ValueError, r"hess must return an array of shape \(2, 2\)"),
+    ({"fun": lambda x: 1.0, "jac": True}, TypeError, r"pair \(f, g\)"),
+])
+def test_bad_return_values_raise(kwargs, error, message):
+    call = {"fun": so.rosen, "jac": so.rosen_der}
+    call.update(kwargs)
+    with pytest.raises(error, match=message):
+        vrnmath.minimize(call.pop("fun"), [-1.2, 1.0], **call)
+
+
+def test_one_element_results_are_accepted():
+    r = vrnmath.minimize(lambda x: np.array([(x[0] - 2.0) ** 2]), [0.0], jac=lambda x: 2.0 * (x[0] - 2.0))
+    assert r.success and abs(r.x[0] - 2.0) < 1e-6
+
+
+def test_non_finite_objective_is_not_success():
+    r = vrnmath.minimize(lambda x: float("nan"), [1.0, 2.0], maxiter=5)
+    assert not r.success
+    assert r.status == 3
+    assert any("not finite" in w for w in r.warnings)
+
+
+def test_inputs_are_not_changed():
+    x0 = np.array([-1.2, 1.0])
+    seen = []
+    vrnmath.minimize(lambda x: seen.append(x) or so.rosen(x), x0)
+    assert x0.tolist() == [-1.2, 1.0]
+    assert len({id(x) for x in seen}) == len(seen)  # a fresh array every call
