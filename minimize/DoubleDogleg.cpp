@@ -4,18 +4,10 @@
 #include <cmath>
 
 #include "linalg/LinearAlgebra.h"
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
-namespace {
-
-// ||Dx v|| = sqrt(sum (sx_i*sx_i)*(v_i*v_i)).
-double ScaledLength(int n, const double* sx, const double* v) {
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i) sum += (sx[i] * sx[i]) * (v[i] * v[i]);
-    return std::sqrt(sum);
-}
-
-}  // namespace
+using vrn_engine::ScaledLength;
 
 // alpha = sum g_i^2/sx_i^2 and beta = ||L^T Dx^-2 g||^2, from the gradient and the
 // Cholesky factor in the lower triangle of the Hessian matrix. The scaled Cauchy step

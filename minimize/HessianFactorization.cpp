@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "minimize/CholeskyKernels.h"
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
 void CVRNUnconstrainedMinimization::DecomposeHessianLLPD(CMatrix& a, double* const d) {
@@ -51,10 +52,7 @@ void CVRNUnconstrainedMinimization::DecomposeHessianLLPD(CMatrix& a, double* con
     if (added > 0.0) {
         // The factorization had to raise a pivot: restore the matrix, shift its diagonal
         // by an amount bounded through the Gershgorin discs and factor again.
-        for (int j = 0; j < n; j++) {
-            a[j][j] = d[j];
-            for (int i = j + 1; i < n; i++) a[i][j] = a[j][i];
-        }
+        RebuildHessianFromUpper(a, d);
         double emin = 0.0;
         double emax = a[0][0];
         for (int i = 0; i < n; i++) {
@@ -139,10 +137,8 @@ void CVRNUnconstrainedMinimization::MVMultSymmetricMatrix(CMatrix& a, double* co
 
 void CVRNUnconstrainedMinimization::RebuildHessianFromUpper(CMatrix& a, double* const d) {
     const int n = m_nParameters;
-    for (int j = 0; j < n; j++) {
-        a[j][j] = d[j];
-        for (int i = j + 1; i < n; i++) a[i][j] = a[j][i];
-    }
+    for (int j = 0; j < n; j++) a[j][j] = d[j];
+    vrn_engine::MirrorUpperToLower(a, n);
 }
 
 CMatrix CVRNUnconstrainedMinimization::GetModelHessian() const {

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "linalg/LinearAlgebra.h"
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
 void CVRNUnconstrainedMinimization::LineSearch() {
@@ -20,9 +21,7 @@ void CVRNUnconstrainedMinimization::LineSearch() {
         NoSatisfactoryPoint();
         return;
     }
-    double sum = 0.0;
-    for (int i = 0; i < n; i++) sum += (sx[i] * sx[i]) * (p[i] * p[i]);
-    double sln = std::sqrt(sum);
+    double sln = vrn_engine::ScaledLength(n, sx, p);
     if (!std::isfinite(sln)) {
         NoSatisfactoryPoint();
         return;
@@ -34,13 +33,7 @@ void CVRNUnconstrainedMinimization::LineSearch() {
 
     const double slp = CVRNLinearAlgebra::dot(n, m_pGrad, 1, p, 1);
 
-    double rln = 0.0;
-    for (int i = 0; i < n; i++) {
-        const double absx = std::fabs(x[i]);
-        const double typ = 1.0 / sx[i];
-        const double rel = std::fabs(p[i]) / (absx > typ ? absx : typ);
-        if (rel > rln) rln = rel;
-    }
+    const double rln = vrn_engine::MaxRelativeLength(n, x, sx, [p](int i) { return p[i]; });
     const double rmnlmb = m_dStepTol / rln;
 
     double lambda = 1.0;

@@ -7,16 +7,12 @@
 #include <cmath>
 
 #include "linalg/LinearAlgebra.h"
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
-namespace {
+using vrn_engine::ScaledLength;
 
-// ||Dx v|| = sqrt(sum (sx_i*sx_i)*(v_i*v_i)).
-double ScaledLength(int n, const double* sx, const double* v) {
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i) sum += (sx[i] * sx[i]) * (v[i] * v[i]);
-    return std::sqrt(sum);
-}
+namespace {
 
 // Guard against a search on mu that never settles (non-finite values): the last step
 // computed is kept.
@@ -119,10 +115,8 @@ void CVRNUnconstrainedMinimization::MoreHebdenStep() {
         }
 
         // H + mu*Dx^2 in the lower triangle, rebuilt from the stored Hessian.
-        for (int j = 0; j < n; ++j) {
-            a[j][j] = d[j] + m_dMu * (sx[j] * sx[j]);
-            for (int i = j + 1; i < n; ++i) a[i][j] = a[j][i];
-        }
+        for (int j = 0; j < n; ++j) a[j][j] = d[j] + m_dMu * (sx[j] * sx[j]);
+        vrn_engine::MirrorUpperToLower(a, n);
         double added = 0.0;
         CholeskyDecomposition(a, 0.0, tol, &added);
 

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "linalg/LinearAlgebra.h"
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
 void CVRNUnconstrainedMinimization::InitializeHessianSecantUpdates(CMatrix& a, double* const sx) {
@@ -91,8 +92,7 @@ void CVRNUnconstrainedMinimization::SecantFactored(double* const x, double* cons
     QRUpdate(a, u, w);
 
     // New L back into the lower triangle; the upper triangle keeps a copy of L^T.
-    for (int j = 0; j < n; ++j)
-        for (int i = j + 1; i < n; ++i) a[i][j] = a[j][i];
+    vrn_engine::MirrorUpperToLower(a, n);
 }
 
 void CVRNUnconstrainedMinimization::SecantUnfactored(double* const x, double* const g, CMatrix& a,
@@ -102,10 +102,7 @@ void CVRNUnconstrainedMinimization::SecantUnfactored(double* const x, double* co
     const int n = m_nParameters;
 
     // Rebuild H in the lower triangle from the diagonal vector and the strict upper triangle.
-    for (int i = 0; i < n; ++i) {
-        a[i][i] = d[i];
-        for (int j = i + 1; j < n; ++j) a[j][i] = a[i][j];
-    }
+    RebuildHessianFromUpper(a, d);
 
     double sigma = 0.0;
     if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma)) return;

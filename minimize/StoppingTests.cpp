@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
 CString& CVRNUnconstrainedMinimization::GetTerminationCode() {
@@ -65,13 +66,8 @@ void CVRNUnconstrainedMinimization::Terminate(double* const xplus, double fplus,
     if (m_nIterationCount == 0) return;
 
     if (finite) {
-        double rsx = 0.0;
-        for (int i = 0; i < n; i++) {
-            const double absx = std::fabs(xplus[i]);
-            const double typ = 1.0 / m_pScaleX[i];
-            const double relstp = std::fabs(xplus[i] - xprev[i]) / (absx > typ ? absx : typ);
-            if (relstp > rsx) rsx = relstp;
-        }
+        const double rsx = vrn_engine::MaxRelativeLength(n, xplus, m_pScaleX,
+                                                         [&](int i) { return xplus[i] - xprev[i]; });
         if (rsx <= m_dStepTol) {
             m_nTerminationCode = StepSizeSmall;
             if (print) {

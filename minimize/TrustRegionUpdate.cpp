@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "linalg/LinearAlgebra.h"
+#include "minimize/EngineMeasures.h"
 #include "minimize/UnconstrainedMinimization.h"
 
 void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f, double* const g, CMatrix& a,
@@ -53,13 +54,7 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
 
     if (tooLarge) {
         // Relative length of the step, measured against the trial point.
-        double rln = 0.0;
-        for (int i = 0; i < n; ++i) {
-            const double ax = std::fabs(xplus[i]);
-            const double tx = 1.0 / m_pScaleX[i];
-            const double rel = std::fabs(s[i]) / (ax > tx ? ax : tx);
-            if (rel > rln) rln = rel;
-        }
+        const double rln = vrn_engine::MaxRelativeLength(n, xplus, m_pScaleX, [s](int i) { return s[i]; });
         if (rln < m_dStepTol) {
             m_nStepResult = 1;
             return;
