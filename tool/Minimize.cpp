@@ -1,5 +1,6 @@
 // vrn::Minimize: callables wrapped in a problem object and run by the engine or the tool.
 #include "tool/Minimize.h"
+#include "tool/ResultText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,20 +27,8 @@ namespace vrn {
 
 namespace {
 
-std::string WithoutFinalLineFeed(const char* text) {
-    std::string s = text ? text : "";
-    if (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
-
-MinimizeResult Refused(const std::string& why) {
-    MinimizeResult r;
-    r.code = OptionCheck;
-    r.status = Status::OptionCheck;
-    r.message = why;
-    r.warnings.push_back(why);
-    return r;
-}
+using detail::Refused;
+using detail::WithoutFinalLineFeed;
 
 // Shortest text that reads back as the same double.
 std::string Num(double v) {

@@ -10,6 +10,7 @@
 #include "minimize/UnconstrainedMinimization.h"
 #include "threads/EvaluationPool.h"
 #include "tool/MinimizerTool.h"
+#include "tool/ResultText.h"
 
 namespace vrn {
 
@@ -35,18 +36,8 @@ MinimizeOptions OneThreadEach(const MinimizeOptions& options) {
     return o;
 }
 
-std::string WithoutFinalLineFeed(const char* text) {
-    std::string s = text ? text : "";
-    if (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
-
-MinimizeResult Refused(const std::string& why) {
-    MinimizeResult r;
-    r.code = OptionCheck;
-    r.message = why;
-    return r;
-}
+using detail::Refused;
+using detail::WithoutFinalLineFeed;
 
 // The status rows of one run, to the caller's sink and kept when asked.
 class RunLog : public CVRNMessageSink {
