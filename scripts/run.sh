@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j2
+cmake --build build -j2 --target vrnmath_cli
 
 if [[ -x build/apps/vrnmath ]]; then
     # The status log of the run, then its summary (without --log: a progress table instead).
