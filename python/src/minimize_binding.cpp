@@ -1,7 +1,11 @@
-// _vrnmath._minimize: vrn::Minimize on Python callables (or compiled reference problems).
+// _vrnmath._minimize: vrn::Minimize on Python callables (or compiled reference problems);
+// _vrnmath._minimize_many: vrn::MinimizeMany on a compiled problem and many start points.
 //
 // The interpreter lock is released for the whole run and taken back only while Python
-// code runs: in the objective, gradient, Hessian, callback and log wrappers below.
+// code runs: in the objective, gradient, Hessian, callback and log wrappers below. With
+// evaluation threads (settings["threads"] > 1) the objective and gradient wrappers are
+// called from the engine's threads as well; each call takes the lock for itself, so the
+// Python code runs one call at a time. Compiled problems never take it.
 //
 // The engine knows nothing of exceptions. A wrapper that catches one (a Python error
 // from the user's code, a bad return value, a pending Ctrl-C) keeps it, asks the engine
@@ -14,6 +18,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +29,7 @@
 #include "minimize/UnconstrainedMinimization.h"
 #include "python/src/bindings.h"
 #include "tool/Minimize.h"
+#include "tool/MinimizeMany.h"
 
 namespace vrnpy {
 
@@ -104,23 +110,20 @@ struct Run {
     py::object fun, jac, hess, callback, logRow;
     py::tuple args;
     bool jacInFun = false;
-    const CompiledProblem* compiled = nullptr;
-    bool compiledJac = false;
-    bool compiledHess = false;
+    bool compiled = false;
 
-    CVRNUnconstrainedMinimization* engine = nullptr;
+    // Set while the engine exists (the callables may fail on the evaluation threads).
+    std::atomic<CVRNUnconstrainedMinimization*> engine{nullptr};
     std::atomic<bool> failed{false};
-    std::exception_ptr error;
-    // Atomic: compiled objectives may be evaluated on several threads at once.
+    std::exception_ptr error; // the first failure; written with the interpreter lock held
+    // Calls of the user's callables. Atomic for clarity: every increment happens with
+    // the interpreter lock held.
     std::atomic<long> nfev{0}, njev{0}, nhev{0};
 
-    // With jac=True the gradient comes with f: kept for the gradient call at the same x.
+    // With jac=True the gradient comes with f: the last pair, kept for the gradient call
+    // at the same x. Read and written only by plain C++ code while the interpreter lock
+    // is held, so evaluation threads see it whole.
     std::vector<double> cachedX, cachedG;
-    bool cacheValid = false;
-
-    // Read from the engine's run record before the engine goes away.
-    std::vector<double> finalG;
-    std::optional<bool> gradientCheckPassed;
 
     // Runs body with the interpreter lock held. Returns false when the run has failed
     // before or fails now (the exception is kept and the engine asked to stop).
@@ -134,10 +137,11 @@ struct Run {
             body();
             return true;
         } catch (...) {
-            error = std::current_exception();
+            if (!error)
+                error = std::current_exception();
             failed = true;
-            if (engine)
-                engine->Abort();
+            if (CVRNUnconstrainedMinimization* e = engine.load())
+                e->Abort();
             return false;
         }
     }
@@ -159,15 +163,98 @@ struct Run {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// The engine options from the dict that vrnmath.minimize builds (its arguments, already
+// checked there; what only the library can judge is refused by vrn::Minimize itself).
+vrn::MinimizeOptions OptionsFrom(const py::dict& o) {
+    vrn::MinimizeOptions options;
+    options.method = o["method"].cast<int>();
+    const int driver = o["driver"].cast<int>();
+    options.driver = driver == 1 ? vrn::Driver::Tool : driver == 2 ? vrn::Driver::Step : vrn::Driver::Engine;
+    options.itnlim = o["maxiter"].cast<int>();
+    options.typicalF = o["typical_f"].cast<double>();
+    if (!o["typical_x"].is_none()) {
+        const auto tx = DoubleArray::ensure(o["typical_x"]);
+        options.typicalX.assign(tx.data(), tx.data() + tx.size());
+    }
+    options.gradientTolerance = o["gtol"].cast<std::optional<double>>();
+    options.stepTolerance = o["xtol"].cast<std::optional<double>>();
+    options.maximumStep = o["max_step"].cast<std::optional<double>>();
+    options.trustRadius = o["trust_radius"].cast<std::optional<double>>();
+    options.numberOfDigits = o["ndigits"].cast<std::optional<int>>();
+    options.cgTolerance = o["cg_tol"].cast<std::optional<double>>();
+    options.expensive = o["secant"].cast<bool>();
+    options.checkGradient = o["check_gradient"].cast<bool>();
+    options.checkHessian = o["check_hessian"].cast<bool>();
+    options.captureLog = o["capture_log"].cast<bool>();
+    options.threads = o["threads"].cast<int>();
+    return options;
+}
+
+py::object CheckOf(const vrn::DerivativeCheck& c) {
+    if (!c.ran)
+        return py::none();
+    py::dict d;
+    d["passed"] = c.passed;
+    // The worst component: (i,) for the gradient, (i, j) with i >= j for the Hessian.
+    if (c.row < 0)
+        d["index"] = py::none();
+    else if (c.column < 0)
+        d["index"] = py::make_tuple(c.row);
+    else
+        d["index"] = py::make_tuple(c.row, c.column);
+    d["analytic"] = c.analytic;
+    d["estimate"] = c.estimate;
+    d["relative_error"] = c.relativeError;
+    d["tolerance"] = c.tolerance;
+    return d;
+}
+
+// Everything of the result that does not depend on who counted the calls.
+py::dict ResultDict(const vrn::MinimizeResult& result) {
+    py::dict out;
+    out["x"] = ToArray(result.x);
+    out["fun"] = result.f;
+    if (result.gradient.empty()) {
+        out["jac"] = py::none();
+        out["gradient_norm"] = kNaN;
+    } else {
+        out["jac"] = ToArray(result.gradient);
+        out["gradient_norm"] = result.gradientNorm;
+    }
+    out["code"] = result.code;
+    out["message"] = result.message;
+    out["success"] = result.success;
+    out["warnings"] = py::cast(result.warnings);
+    out["nit"] = result.iterations;
+    out["runs"] = result.runs;
+    out["nfev"] = result.evaluations.f;
+    out["njev"] = result.evaluations.gradient;
+    out["nhev"] = result.evaluations.hessian;
+    out["log"] = py::cast(result.log);
+    out["initial_f"] = result.initialF;
+    out["time_s"] = result.timeSeconds;
+    out["nonfinite_fev"] = result.nonFiniteEvaluations;
+    out["gradient_check"] = CheckOf(result.gradientCheck);
+    out["hessian_check"] = CheckOf(result.hessianCheck);
+    return out;
+}
+
+// The compiled problem's own f, gradient and Hessian; they hold no state, so any
+// number of threads may call them at once.
+void CompiledCallables(const CompiledProblem& compiled, bool withGradient, bool withHessian, vrn::Objective& f,
+                       vrn::GradientFunction& gradient, vrn::HessianFunction& hessian) {
+    std::shared_ptr<const golden::TestProblem> p = compiled.problem;
+    f = [p](std::span<const double> x) { return p->fx(x.data()); };
+    if (withGradient)
+        gradient = [p](std::span<const double> x, std::span<double> g) { p->grad(x.data(), g.data()); };
+    if (withHessian)
+        hessian = [p](std::span<const double> x, std::span<double> h) { p->hess(x.data(), h.data()); };
+}
+
 } // namespace
 
 py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, py::object jac, bool jacInFun,
-                         py::object hess, bool compiledJac, bool compiledHess, int method,
-                         std::optional<DoubleArray> typicalX, double typicalF, std::optional<double> gtol,
-                         std::optional<double> xtol, int maxiter, bool secant, bool checkGradient,
-                         bool checkHessian, py::object callback, py::object logRow, bool captureLog,
-                         std::optional<double> maxStep, std::optional<double> trustRadius,
-                         std::optional<int> ndigits, std::optional<double> cgTol, int driver) {
+                         py::object hess, py::object callback, py::object logRow, const py::dict& settings) {
     Run run;
     run.n = static_cast<size_t>(x0.size());
     run.fun = std::move(fun);
@@ -177,31 +264,25 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     run.jacInFun = jacInFun;
     run.callback = std::move(callback);
     run.logRow = std::move(logRow);
-    if (py::isinstance<CompiledProblem>(run.fun)) {
-        run.compiled = &run.fun.cast<const CompiledProblem&>();
-        run.compiledJac = compiledJac;
-        run.compiledHess = compiledHess;
-    }
     const std::vector<double> start(x0.data(), x0.data() + x0.size());
+    vrn::MinimizeOptions options = OptionsFrom(settings);
 
     vrn::Objective f;
     vrn::GradientFunction gradient;
     vrn::HessianFunction hessian;
-    if (run.compiled) {
-        const golden::TestProblem* p = run.compiled->problem.get();
-        f = [&run, p](std::span<const double> x) {
-            ++run.nfev;
-            return p->fx(x.data());
-        };
+    if (py::isinstance<CompiledProblem>(run.fun)) {
+        run.compiled = true;
+        CompiledCallables(run.fun.cast<const CompiledProblem&>(), settings["compiled_jac"].cast<bool>(),
+                          settings["compiled_hess"].cast<bool>(), f, gradient, hessian);
     } else if (run.jacInFun) {
         f = [&run](std::span<const double> x) {
             double value = kNaN;
             run.Python([&] {
-                run.cachedG.resize(run.n);
-                run.cacheValid = false;
-                value = run.Pair(x, run.cachedG);
+                std::vector<double> g(run.n);
+                value = run.Pair(x, g);
+                // Plain C++ under the lock: no other thread runs in between.
                 run.cachedX.assign(x.begin(), x.end());
-                run.cacheValid = true;
+                run.cachedG = std::move(g);
             });
             return value;
         };
@@ -217,17 +298,13 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
         };
     }
 
-    if (run.compiled && run.compiledJac) {
-        const golden::TestProblem* p = run.compiled->problem.get();
-        gradient = [&run, p](std::span<const double> x, std::span<double> g) {
-            ++run.njev;
-            p->grad(x.data(), g.data());
-        };
+    if (run.compiled) {
+        // CompiledCallables gave the gradient and Hessian asked for.
     } else if (run.jacInFun) {
         gradient = [&run](std::span<const double> x, std::span<double> g) {
             const bool ok = run.Python([&] {
                 ++run.njev;
-                if (run.cacheValid && run.cachedX.size() == x.size() &&
+                if (run.cachedX.size() == x.size() &&
                     std::memcmp(run.cachedX.data(), x.data(), x.size() * sizeof(double)) == 0) {
                     std::memcpy(g.data(), run.cachedG.data(), g.size() * sizeof(double));
                 } else {
@@ -249,13 +326,7 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
         };
     }
 
-    if (run.compiled && run.compiledHess) {
-        const golden::TestProblem* p = run.compiled->problem.get();
-        hessian = [&run, p](std::span<const double> x, std::span<double> h) {
-            ++run.nhev;
-            p->hess(x.data(), h.data());
-        };
-    } else if (!run.hess.is_none()) {
+    if (!run.compiled && !run.hess.is_none()) {
         hessian = [&run](std::span<const double> x, std::span<double> h) {
             run.Python([&] {
                 const py::object out = run.hess(ToArray(x), *run.args);
@@ -265,23 +336,6 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
         };
     }
 
-    vrn::MinimizeOptions options;
-    options.method = method;
-    options.driver = driver == 1 ? vrn::Driver::Tool : driver == 2 ? vrn::Driver::Step : vrn::Driver::Engine;
-    options.itnlim = maxiter;
-    options.typicalF = typicalF;
-    if (typicalX)
-        options.typicalX.assign(typicalX->data(), typicalX->data() + typicalX->size());
-    options.gradientTolerance = gtol;
-    options.stepTolerance = xtol;
-    options.maximumStep = maxStep;
-    options.trustRadius = trustRadius;
-    options.numberOfDigits = ndigits;
-    options.cgTolerance = cgTol;
-    options.expensive = secant;
-    options.checkGradient = checkGradient;
-    options.checkHessian = checkHessian;
-    options.captureLog = captureLog;
     if (!run.logRow.is_none()) {
         options.onLogRow = [&run](const std::string& row) { run.Python([&] { run.logRow(row); }); };
     }
@@ -296,15 +350,7 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
         };
     }
     options.onEngine = [&run](CVRNUnconstrainedMinimization& engine, bool finished) {
-        if (!finished) {
-            run.engine = &engine;
-            return;
-        }
-        const CVRNRunRecord& record = engine.GetRunRecord();
-        run.finalG = record.g;
-        if (record.gradientCheck.ran)
-            run.gradientCheckPassed = record.gradientCheck.passed;
-        run.engine = nullptr;
+        run.engine = finished ? nullptr : &engine;
     };
 
     vrn::MinimizeResult result;
@@ -315,36 +361,48 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     if (run.error)
         std::rethrow_exception(run.error);
 
-    py::dict out;
-    out["x"] = ToArray(result.x);
-    out["fun"] = result.f;
-    if (run.finalG.size() == run.n && run.n > 0)
-        out["jac"] = ToArray(run.finalG);
-    else
-        out["jac"] = py::none();
-    out["code"] = result.code;
-    out["message"] = result.message;
-    out["nit"] = result.iterations;
-    out["runs"] = result.runs;
-    out["nfev"] = run.nfev.load();
-    out["njev"] = run.njev.load();
-    out["nhev"] = run.nhev.load();
-    out["log"] = py::cast(result.log);
-    if (run.gradientCheckPassed)
-        out["gradient_check"] = *run.gradientCheckPassed;
-    else
-        out["gradient_check"] = py::none();
+    py::dict out = ResultDict(result);
+    if (!run.compiled) {
+        // The calls of the user's callables (with jac=True a gradient served from fun's
+        // pair is a gradient call, not a call of fun).
+        out["nfev"] = run.nfev.load();
+        out["njev"] = run.njev.load();
+        out["nhev"] = run.nhev.load();
+    }
+    return out;
+}
+
+// One run per start point of a compiled problem, on `threads` threads (vrn::MinimizeMany);
+// the results are those of one MinimizeBinding call per start, in input order.
+py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<DoubleArray>& x0s,
+                             const py::dict& settings, int threads) {
+    std::vector<std::vector<double>> starts;
+    starts.reserve(x0s.size());
+    for (const DoubleArray& x : x0s)
+        starts.emplace_back(x.data(), x.data() + x.size());
+    vrn::MinimizeOptions options = OptionsFrom(settings);
+    vrn::Objective f;
+    vrn::GradientFunction gradient;
+    vrn::HessianFunction hessian;
+    CompiledCallables(problem, settings["compiled_jac"].cast<bool>(), settings["compiled_hess"].cast<bool>(), f,
+                      gradient, hessian);
+    std::vector<vrn::MinimizeResult> results;
+    {
+        py::gil_scoped_release release;
+        results = vrn::MinimizeMany(f, gradient, hessian, starts, options, threads);
+    }
+    py::list out;
+    for (const vrn::MinimizeResult& r : results)
+        out.append(ResultDict(r));
     return out;
 }
 
 void RegisterMinimize(py::module_& m) {
     m.def("_minimize", &MinimizeBinding, py::arg("fun"), py::arg("x0"), py::arg("args"), py::arg("jac"),
-          py::arg("jac_in_fun"), py::arg("hess"), py::arg("compiled_jac"), py::arg("compiled_hess"),
-          py::arg("method"), py::arg("typical_x"), py::arg("typical_f"), py::arg("gtol"), py::arg("xtol"),
-          py::arg("maxiter"), py::arg("secant"), py::arg("check_gradient"), py::arg("check_hessian"),
-          py::arg("callback"), py::arg("log_row"), py::arg("capture_log"), py::arg("max_step"),
-          py::arg("trust_radius"), py::arg("ndigits"), py::arg("cg_tol"), py::arg("driver"),
+          py::arg("jac_in_fun"), py::arg("hess"), py::arg("callback"), py::arg("log_row"), py::arg("settings"),
           "One minimization; the arguments are checked by vrnmath.minimize.");
+    m.def("_minimize_many", &MinimizeManyBinding, py::arg("problem"), py::arg("x0s"), py::arg("settings"),
+          py::arg("threads"), "Minimizations of a compiled problem side by side; checked by vrnmath.minimize_many.");
 }
 
 } // namespace vrnpy

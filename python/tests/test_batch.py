@@ -1,12 +1,11 @@
-"""vrnmath.minimize_many: in-process batches equal single runs, and a batch on a
-two-worker Dask LocalCluster gives the serial results, in order, bit for bit."""
+"""vrnmath.minimize_many: in-process batches equal single runs (compiled objectives
+also on the library's threads), and a batch on a two-worker Dask LocalCluster gives
+the serial results, in order, bit for bit."""
 
 import numpy as np
 import pytest
 
 import vrnmath
-
-distributed = pytest.importorskip("distributed")
 
 
 def type_curve_fits(count):
@@ -48,6 +47,7 @@ def same(a, b):
 
 @pytest.fixture(scope="module")
 def client():
+    distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
                                   silence_logs=40) as cluster, distributed.Client(cluster) as c:
         yield c
@@ -101,3 +101,87 @@ def test_bad_batch_arguments(kwargs, message):
 
 def test_empty_batch():
     assert vrnmath.minimize_many(lambda x: 0.0, []) == []
+    assert vrnmath.minimize_many(vrnmath.problems.get("beale"), [], threads=2) == []
+
+
+def same_result(a, b):
+    """Every field but the wall time."""
+    assert sorted(a) == sorted(b)
+    for key in a:
+        if key == "time_s":
+            continue
+        if isinstance(a[key], np.ndarray):
+            assert a[key].tobytes() == b[key].tobytes(), key
+        else:
+            assert a[key] == b[key] or (a[key] != a[key] and b[key] != b[key]), key
+    return True
+
+
+def spread_starts(p, count):
+    rng = np.random.default_rng(7)
+    return [p.x0 + rng.uniform(-0.5, 0.5, p.n) for _ in range(count)]
+
+
+# Compiled problem, keyword arguments: the batch runs on vrn::MinimizeMany.
+COMPILED = [
+    ("rosenbrock", {"jac": True, "hess": True}),
+    ("rosenbrock", {"jac": True, "method": "line-search", "secant": True}),
+    ("wood", {"method": "dogleg"}),
+    ("helical", {"jac": True, "method": "cg"}),
+    ("powell", {"jac": True, "log": True}),
+    ("beale", {"jac": True, "driver": "tool"}),
+    ("quadratic", {"jac": True, "hess": True, "check_gradient": True, "check_hessian": True}),
+]
+
+
+@pytest.mark.parametrize("threads", [1, 2, 3])
+@pytest.mark.parametrize("name, kwargs", COMPILED, ids=["%s-%d" % (c[0], i) for i, c in enumerate(COMPILED)])
+def test_compiled_batch_on_threads_equals_single_runs(name, kwargs, threads):
+    p = vrnmath.problems.get(name)
+    starts = spread_starts(p, 7)
+    batch = vrnmath.minimize_many(p, starts, threads=threads, **kwargs)
+    assert len(batch) == len(starts)
+    for x0, r in zip(starts, batch):
+        assert same_result(r, vrnmath.minimize(p, x0, **kwargs))
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_python_objectives_ignore_batch_threads(threads):
+    f, g, starts, data = type_curve_fits(3)
+    batch = vrnmath.minimize_many(f, starts, jac=g, batch_args=data, threads=threads)
+    for x0, args, r in zip(starts, data, batch):
+        assert same_result(r, vrnmath.minimize(f, x0, args, jac=g))
+
+
+def test_compiled_batch_with_a_python_callback_runs_in_order():
+    p = vrnmath.problems.get("rosenbrock")
+    seen = []
+    batch = vrnmath.minimize_many(p, [p.x0, p.x0 * 0.5], jac=True, threads=2,
+                                  callback=lambda xk: seen.append(xk.copy()))
+    assert len(seen) == sum(r.nit for r in batch)
+    assert np.array_equal(seen[-1], batch[-1].x)
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"cg_tol": 1e-6}, "cg_tol is used by method 4 only"),
+    ({"threads": 0}, "threads must be an integer of at least 1"),
+    ({"gtol": 2.0}, "gtol"),
+])
+def test_compiled_batch_refusals_raise(kwargs, message):
+    p = vrnmath.problems.get("rosenbrock")
+    with pytest.raises(ValueError, match=message):
+        vrnmath.minimize_many(p, [p.x0, p.x0], jac=True, **kwargs)
+
+
+@pytest.mark.parametrize("compiled", [False, True])
+def test_a_start_the_objective_cannot_evaluate_refuses_the_batch(compiled):
+    p = vrnmath.problems.get("rosenbrock")  # f(1e200, 1) overflows to inf
+    fun = p if compiled else (lambda x: p(x))
+    with pytest.raises(ValueError, match=r"not finite at the start point \(f = inf\)"):
+        vrnmath.minimize_many(fun, [p.x0, np.array([1e200, 1.0]), p.x0], threads=2)
+
+
+def test_unknown_keyword_is_a_type_error():
+    p = vrnmath.problems.get("rosenbrock")
+    with pytest.raises(TypeError, match="unexpected keyword argument 'gradtol'"):
+        vrnmath.minimize_many(p, [p.x0], gradtol=1e-6)

@@ -149,6 +149,8 @@ def test_callback_stops_the_run(stop):
     ({"log": 3}, "log must be"),
     ({"driver": "loop"}, "driver"),
     ({"driver": "step", "method": "cg"}, "step driver"),
+    ({"threads": 0}, "threads must be an integer of at least 1"),
+    ({"threads": 1.5}, "threads must be an integer"),
 ])
 def test_bad_arguments_raise_value_error(kwargs, message):
     call = {"fun": so.rosen, "x0": [-1.2, 1.0]}
@@ -177,11 +179,70 @@ def test_one_element_results_are_accepted():
     assert r.success and abs(r.x[0] - 2.0) < 1e-6
 
 
-def test_non_finite_objective_is_not_success():
-    r = vrnmath.minimize(lambda x: float("nan"), [1.0, 2.0], maxiter=5)
-    assert not r.success
-    assert r.status == 3
-    assert any("not finite" in w for w in r.warnings)
+class Counted:
+    """An objective that counts its calls."""
+
+    def __init__(self, f):
+        self.f, self.calls = f, 0
+
+    def __call__(self, x):
+        self.calls += 1
+        return self.f(x)
+
+
+@pytest.mark.parametrize("value, text", [(float("nan"), "nan"), (float("inf"), "inf"), (-float("inf"), "-inf")])
+@pytest.mark.parametrize("method", ["line-search", "dogleg", "hook", "cg"])
+def test_non_finite_objective_at_the_start_is_refused(value, text, method):
+    fun = Counted(lambda x: value)
+    with pytest.raises(ValueError, match=r"^the objective is not finite at the start point \(f = %s\)$" % text):
+        vrnmath.minimize(fun, [1.0, 2.0], method=method, maxiter=5)
+    assert fun.calls == 1  # only the start point was evaluated
+
+
+def outside_of(limit, value):
+    """x0^2 - 2 x0 + x1^2 while |x0| <= limit, value beyond: the minimum (1, 0) lies
+    outside when limit < 1, so the run ends at the border of the defined region."""
+    return lambda x: value if abs(x[0]) > limit else x[0] ** 2 - 2.0 * x[0] + x[1] ** 2
+
+
+@pytest.mark.parametrize("value", [float("nan"), float("inf")])
+@pytest.mark.parametrize("method", ["line-search", "hook", "cg"])
+def test_non_finite_objective_elsewhere_is_not_success(value, method):
+    fun = Counted(outside_of(0.5, value))
+    r = vrnmath.minimize(fun, [0.0, 1.0], method=method, maxiter=200)
+    assert np.isfinite(r.fun) and abs(r.x[0]) <= 0.5
+    assert not r.success and r.status == 2
+    assert 0 < r.nonfinite_fev < fun.calls
+    assert any("f was not finite" in w for w in r.warnings), r.warnings
+
+
+def test_non_finite_trial_points_alone_do_not_spoil_a_minimum():
+    # The first line minimization of cg overshoots into x0 > 1.5 before it finds (1, 0).
+    fun = lambda x: float("nan") if x[0] > 1.5 else (x[0] - 1.0) ** 2 + x[1] ** 2  # noqa: E731
+    r = vrnmath.minimize(fun, [-3.0, 2.0], method="cg")
+    assert r.success and r.status == 0 and abs(r.x[0] - 1.0) < 1e-6
+    assert r.nonfinite_fev > 0
+    assert any("f was not finite" in w for w in r.warnings)
+
+
+# Options that only the library can judge (they depend on the method or on each other):
+# refused before anything is evaluated, with the option named as the keyword.
+@pytest.mark.parametrize("kwargs, message", [
+    ({"cg_tol": 1e-8}, r"^cg_tol is used by method 4 only \(got method 3\)$"),
+    ({"method": "line-search", "trust_radius": 2.0}, "^trust_radius is used by methods 2 and 3 only"),
+    ({"method": "cg", "xtol": 1e-6}, "^xtol is not used by method 4"),
+    ({"method": "cg", "max_step": 10.0}, "^max_step is not used by method 4"),
+    ({"method": "cg", "ndigits": 10}, "^ndigits is not used by method 4"),
+    ({"method": "cg", "secant": True}, "^secant is not used by method 4"),
+    ({"method": "cg", "typical_x": [1.0, 1.0]}, "^typical_x is not used by method 4"),
+    ({"method": "cg", "jac": so.rosen_der, "check_gradient": True}, "^check_gradient needs an analytic gradient"),
+    ({"hess": so.rosen_hess, "secant": True, "check_hessian": True}, "^check_hessian needs .* and no secant$"),
+])
+def test_options_the_library_refuses_raise_value_error(kwargs, message):
+    fun = Counted(so.rosen)
+    with pytest.raises(ValueError, match=message):
+        vrnmath.minimize(fun, [-1.2, 1.0], **kwargs)
+    assert fun.calls == 0
 
 
 def test_inputs_are_not_changed():

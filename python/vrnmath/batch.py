@@ -1,32 +1,68 @@
 """vrnmath.minimize_many: independent minimizations, in this process or on a Dask cluster."""
 
+import inspect
 import math
+import numbers
 
-from ._minimize import minimize
+from . import _vrnmath
+from ._minimize import _Call, minimize
 
 __all__ = ["minimize_many"]
 
 
-def _run_chunk(tasks, fun, jac, hess, method, options):
-    """Runs a list of (x0, args) one after the other; executed on a Dask worker."""
-    return [minimize(fun, x0, args, jac, hess, method, **options) for x0, args in tasks]
+def _run_chunk(tasks, fun, jac, hess, method, options, threads=1):
+    """Runs a list of (x0, args); in this process or on a Dask worker.
+
+    A compiled objective (vrnmath.ReferenceProblem, with its own derivatives or none) and
+    no Python callback or log function run on the library's pool of `threads` threads
+    (vrn::MinimizeMany), without the interpreter; anything else runs one minimization
+    after the other. Both give what one vrnmath.minimize call per task gives."""
+    if not tasks:
+        return []
+    calls = [_Call(fun, x0, args, jac, hess, method, **_with_defaults(options)) for x0, args in tasks]
+    first = calls[0]
+    if first.compiled and first.callback is None and first.row_sink is None:
+        raws = _vrnmath._minimize_many(fun, [c.x for c in calls], first.settings, threads)
+        return [c.result(raw) for c, raw in zip(calls, raws)]
+    return [c.run() for c in calls]
+
+
+def _with_defaults(options):
+    """minimize's keyword arguments with its defaults filled in (as _Call takes them all)."""
+    defaults = {name: p.default for name, p in _MINIMIZE_KEYWORDS.items()}
+    unknown = set(options) - set(defaults)
+    if unknown:
+        raise TypeError("minimize_many() got an unexpected keyword argument %r" % sorted(unknown)[0])
+    defaults.update(options)
+    return defaults
 
 
 def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batch_args=None, client=None,
-                  chunksize=None, **options):
+                  chunksize=None, threads=1, **options):
     """One vrnmath.minimize(fun, x0, args, jac, hess, method, **options) per start point
     in x0s; the results come back as a list in the order of x0s.
 
     batch_args  optional sequence, one args tuple per start point (for fits of many data
                 sets with one objective); it replaces args.
-    client      None runs the minimizations in this process, one after the other.
+    threads     minimizations run side by side in this process (default 1, one after the
+                other). Only a compiled objective (vrnmath.ReferenceProblem with jac and
+                hess None or True, no callback, log None or True) uses them: each run has
+                its own engine on the library's thread pool, without the interpreter lock,
+                and gives what it gives alone. Python objectives always run one after the
+                other (the interpreter lock would serialize them anyway). On a Dask
+                cluster it applies within each chunk. Evaluation threads within a run
+                (minimize's threads=) are not used here.
+    client      None runs the minimizations in this process.
                 A dask.distributed.Client submits them to its cluster in chunks of
                 chunksize runs (default: about four chunks per worker) and gathers the
                 results in order. fun, jac, hess, the arguments and callback must then
                 be picklable (cloudpickle takes lambdas and closures), and callback and
                 log run on the workers: use log=True to get the rows back in the
-                results. The first exception raised in any run propagates.
+                results. The first exception raised in any run propagates (also a
+                refusal, such as f not finite at one of the start points: ValueError).
     """
+    if isinstance(threads, bool) or not isinstance(threads, numbers.Integral) or threads < 1:
+        raise ValueError("threads must be an integer of at least 1, got %r" % (threads,))
     starts = list(x0s)
     if batch_args is None:
         run_args = [args if isinstance(args, tuple) else (args,)] * len(starts)
@@ -37,9 +73,7 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batc
                              % (len(starts), len(run_args)))
     tasks = list(zip(starts, run_args))
     if client is None:
-        # Not yet: compiled objectives (vrnmath.ReferenceProblem) on the C++ thread pool of
-        # vrn::MinimizeMany; until then every batch runs here one minimization at a time.
-        return _run_chunk(tasks, fun, jac, hess, method, options)
+        return _run_chunk(tasks, fun, jac, hess, method, options, int(threads))
 
     log = options.get("log")
     if log not in (None, False, True):
@@ -56,10 +90,14 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batc
         raise ValueError("chunksize must be a positive integer, got %r" % (chunksize,))
     chunks = [tasks[i:i + chunksize] for i in range(0, len(tasks), chunksize)]
     futures = client.map(_run_chunk, chunks, fun=fun, jac=jac, hess=hess, method=method, options=options,
-                         pure=False)
+                         threads=int(threads), pure=False)
     try:
         parts = client.gather(futures)
     finally:
         for f in futures:
             f.release()
     return [r for part in parts for r in part]
+
+
+_MINIMIZE_KEYWORDS = {name: p for name, p in inspect.signature(minimize).parameters.items()
+                      if p.kind is inspect.Parameter.KEYWORD_ONLY}
