@@ -33,7 +33,8 @@ inline double ThreadSeconds() {
 inline std::unique_ptr<golden::TestProblem> MakeExtendedRosenbrock(int n) {
     auto p = std::make_unique<golden::ExtendedRosenbrock>();
     std::vector<double> x0(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) x0[static_cast<size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
+    for (int i = 0; i < n; ++i)
+        x0[static_cast<size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
     p->SetStart(x0);
     return p;
 }
@@ -79,7 +80,8 @@ public:
                                        {0.0, -24.0 * s3, 10.0 + 48.0 * s3, -10.0},
                                        {-120.0 * s4, 0.0, -10.0, 10.0 + 120.0 * s4}};
             for (int i = 0; i < 4; ++i)
-                for (int j = 0; j < 4; ++j) at(h, k + i, k + j) = rows[i][j];
+                for (int j = 0; j < 4; ++j)
+                    at(h, k + i, k + j) = rows[i][j];
         }
     }
 
@@ -87,7 +89,8 @@ private:
     static std::vector<double> Start(int n) {
         static const double base[4] = {3.0, -1.0, 0.0, 1.0};
         std::vector<double> x0(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) x0[static_cast<size_t>(i)] = base[i % 4];
+        for (int i = 0; i < n; ++i)
+            x0[static_cast<size_t>(i)] = base[i % 4];
         return x0;
     }
 };
@@ -116,15 +119,18 @@ public:
     void grad(const double* x, double* g) const override {
         for (int i = 0; i < n; ++i) {
             double v = diag(i) * (x[i] - centre(i));
-            if (i > 0) v = v - (x[i - 1] - centre(i - 1));
-            if (i + 1 < n) v = v - (x[i + 1] - centre(i + 1));
+            if (i > 0)
+                v = v - (x[i - 1] - centre(i - 1));
+            if (i + 1 < n)
+                v = v - (x[i + 1] - centre(i + 1));
             g[i] = v;
         }
     }
     void hess(const double*, double* h) const override {
         for (int i = 0; i < n; ++i) {
             at(h, i, i) = diag(i);
-            if (i + 1 < n) at(h, i, i + 1) = at(h, i + 1, i) = -1.0;
+            if (i + 1 < n)
+                at(h, i, i + 1) = at(h, i + 1, i) = -1.0;
         }
     }
 };
@@ -142,7 +148,8 @@ public:
 
     int NumberOfParameters() override { return m_Problem.n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_Problem.n; ++i) x0[i] = m_Problem.x0[static_cast<size_t>(i)];
+        for (int i = 0; i < m_Problem.n; ++i)
+            x0[i] = m_Problem.x0[static_cast<size_t>(i)];
     }
     double Fx(double* const x) override {
         ++nfev;
@@ -181,4 +188,4 @@ private:
     double m_Deadline = 0.0;
 };
 
-}  // namespace vrn_bench
+} // namespace vrn_bench

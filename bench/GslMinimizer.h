@@ -20,7 +20,7 @@ struct GslOutcome {
     long iterations = 0;
     long nfev = 0;
     long ngev = 0;
-    int status = GSL_CONTINUE;  // GSL_SUCCESS when the gradient test passed
+    int status = GSL_CONTINUE; // GSL_SUCCESS when the gradient test passed
 };
 
 struct GslSettings {
@@ -58,7 +58,7 @@ inline void GslFdf(const gsl_vector* x, void* params, double* f, gsl_vector* g) 
     c->problem->grad(x->data, g->data);
 }
 
-}  // namespace detail
+} // namespace detail
 
 // Minimizes `problem` from its start point; workspace allocation is part of the run.
 inline GslOutcome RunGsl(const gsl_multimin_fdfminimizer_type* type, golden::TestProblem& problem,
@@ -73,12 +73,14 @@ inline GslOutcome RunGsl(const gsl_multimin_fdfminimizer_type* type, golden::Tes
     fdf.params = &context;
 
     gsl_vector* x = gsl_vector_alloc(n);
-    for (size_t i = 0; i < n; ++i) gsl_vector_set(x, i, problem.x0[i]);
+    for (size_t i = 0; i < n; ++i)
+        gsl_vector_set(x, i, problem.x0[i]);
     gsl_multimin_fdfminimizer* s = gsl_multimin_fdfminimizer_alloc(type, n);
     gsl_multimin_fdfminimizer_set(s, &fdf, x, settings.firstStep, settings.lineTolerance);
 
     GslOutcome out;
-    const double threshold = settings.relativeGradient * gsl_blas_dnrm2(gsl_multimin_fdfminimizer_gradient(s));
+    const double threshold =
+        settings.relativeGradient * gsl_blas_dnrm2(gsl_multimin_fdfminimizer_gradient(s));
     out.status = gsl_multimin_test_gradient(gsl_multimin_fdfminimizer_gradient(s), threshold);
     while (out.status == GSL_CONTINUE && out.iterations < settings.iterationCap) {
         ++out.iterations;
@@ -98,6 +100,8 @@ inline GslOutcome RunGsl(const gsl_multimin_fdfminimizer_type* type, golden::Tes
 }
 
 // GSL prints and aborts on errors by default; the runs here report through status codes.
-inline void QuietGslErrors() { gsl_set_error_handler_off(); }
+inline void QuietGslErrors() {
+    gsl_set_error_handler_off();
+}
 
-}  // namespace vrn_bench
+} // namespace vrn_bench

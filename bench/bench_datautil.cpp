@@ -17,8 +17,7 @@ namespace {
 
 // Evaluation points spread over the whole table in random order, so that the
 // interval search does not profit from repeated queries.
-std::vector<double> Queries(double lo, double hi, int count)
-{
+std::vector<double> Queries(double lo, double hi, int count) {
     std::mt19937 gen(4711);
     std::uniform_real_distribution<double> u(lo, hi);
     std::vector<double> q(static_cast<size_t>(count));
@@ -30,9 +29,7 @@ std::vector<double> Queries(double lo, double hi, int count)
 // One interpolation per iteration on the table y = sin(x), x = 0, 0.1, ..., of
 // state.range(0) points; eval is the evaluation timed. With sorted set the queries
 // come in ascending order.
-template <class Eval>
-void RunInterpolate(benchmark::State& state, bool sorted, Eval eval)
-{
+template <class Eval> void RunInterpolate(benchmark::State& state, bool sorted, Eval eval) {
     const int n = static_cast<int>(state.range(0));
     std::vector<double> x(static_cast<size_t>(n)), y(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
@@ -52,29 +49,25 @@ void RunInterpolate(benchmark::State& state, bool sorted, Eval eval)
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_InterpolateValue(benchmark::State& state)
-{
+void BM_InterpolateValue(benchmark::State& state) {
     RunInterpolate(state, false, [](CVRNiInterpolate& ip, double& t) { return ip.f(t); });
 }
 BENCHMARK(BM_InterpolateValue)->Arg(10)->Arg(1000)->Arg(100000);
 
-void BM_InterpolateSlope(benchmark::State& state)
-{
+void BM_InterpolateSlope(benchmark::State& state) {
     RunInterpolate(state, false, [](CVRNiInterpolate& ip, double& t) { return ip.dfdx(t); });
 }
 BENCHMARK(BM_InterpolateSlope)->Arg(10)->Arg(1000)->Arg(100000);
 
 // The same evaluations in ascending order of x: the table stays in cache, so
 // the time shows the cost of the interval search itself.
-void BM_InterpolateSweep(benchmark::State& state)
-{
+void BM_InterpolateSweep(benchmark::State& state) {
     RunInterpolate(state, true, [](CVRNiInterpolate& ip, double& t) { return ip.f(t); });
 }
 BENCHMARK(BM_InterpolateSweep)->Arg(10)->Arg(1000)->Arg(100000);
 
 // M = 200 observations, K = 10 input changes, N = 30 type-curve nodes.
-void BM_FitTypeCurve(benchmark::State& state)
-{
+void BM_FitTypeCurve(benchmark::State& state) {
     const int nodes = 30, changes = 10, obs = 200;
     CDblHdr x, y, t, p, tc, q;
     x.SetSize(nodes);
@@ -113,8 +106,7 @@ void BM_FitTypeCurve(benchmark::State& state)
 }
 BENCHMARK(BM_FitTypeCurve)->Unit(benchmark::kMicrosecond);
 
-std::vector<double> SortKeys()
-{
+std::vector<double> SortKeys() {
     std::mt19937_64 gen(20240601);
     std::uniform_real_distribution<double> u(-1e6, 1e6);
     std::vector<double> v(1000000);
@@ -124,8 +116,7 @@ std::vector<double> SortKeys()
 }
 
 // Indirect sort (permutation, then applied to the array) of 10^6 values.
-void BM_IndirectSort(benchmark::State& state)
-{
+void BM_IndirectSort(benchmark::State& state) {
     const std::vector<double> keys = SortKeys();
     CDblHdr a;
     a.SetSize(static_cast<int>(keys.size()));
@@ -142,8 +133,7 @@ void BM_IndirectSort(benchmark::State& state)
 BENCHMARK(BM_IndirectSort)->Unit(benchmark::kMillisecond);
 
 // std::sort of the same values.
-void BM_StdSort(benchmark::State& state)
-{
+void BM_StdSort(benchmark::State& state) {
     const std::vector<double> keys = SortKeys();
     std::vector<double> a(keys.size());
     for (auto _ : state) {
@@ -159,8 +149,7 @@ BENCHMARK(BM_StdSort)->Unit(benchmark::kMillisecond);
 
 // Both sorts of the same values, timed in the same iteration; the counter
 // "ratio" is indirect time over std::sort time.
-void BM_IndirectOverStdSort(benchmark::State& state)
-{
+void BM_IndirectOverStdSort(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
     const std::vector<double> keys = SortKeys();
     CDblHdr a;

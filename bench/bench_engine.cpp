@@ -52,8 +52,7 @@ void openblas_set_num_threads(int threads);
 
 struct BenchEngineTag {};
 
-template <>
-struct CVRNEngineProbe<BenchEngineTag> {
+template <> struct CVRNEngineProbe<BenchEngineTag> {
     using E = CVRNUnconstrainedMinimization;
     // Sizes the arrays for the problem and derives the scaling from its start point.
     static void Prepare(E& e, CVRNMinimizationMethodBase* problem) {
@@ -83,13 +82,14 @@ struct EvalCost {
 
 // Average cost of call(), from batches that double until one takes 20 ms, so that
 // reading the clock weighs nothing.
-template <class Call>
-double PerCall(Call call) {
+template <class Call> double PerCall(Call call) {
     for (long batch = 16;; batch *= 2) {
         const double t0 = ThreadSeconds();
-        for (long i = 0; i < batch; ++i) call();
+        for (long i = 0; i < batch; ++i)
+            call();
         const double t = ThreadSeconds() - t0;
-        if (t >= 0.02) return t / static_cast<double>(batch);
+        if (t >= 0.02)
+            return t / static_cast<double>(batch);
     }
 }
 
@@ -135,10 +135,13 @@ void BM_DecomposeSolve(benchmark::State& state) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     CMatrix m(n, n);
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) m[i][j] = m[j][i] = u(rng);
-    for (int i = 0; i < n; ++i) m[i][i] = indefinite ? 0.5 * u(rng) : static_cast<double>(n);
+        for (int j = 0; j <= i; ++j)
+            m[i][j] = m[j][i] = u(rng);
+    for (int i = 0; i < n; ++i)
+        m[i][i] = indefinite ? 0.5 * u(rng) : static_cast<double>(n);
     std::vector<double> b(static_cast<size_t>(n)), x(static_cast<size_t>(n));
-    for (auto& v : b) v = u(rng);
+    for (auto& v : b)
+        v = u(rng);
 
     CMatrix& a = Probe::Hessian(engine);
     const size_t bytes = sizeof(double) * static_cast<size_t>(n) * static_cast<size_t>(n);
@@ -163,7 +166,8 @@ void Cholesky(CMatrix& a, int n, double dmax, double tol, double* const added) {
     const double theta = root * root;
     for (int j = 0; j < n; j++) {
         double sum = 0.0;
-        for (int k = 0; k < j; k++) sum += a[j][k] * a[j][k];
+        for (int k = 0; k < j; k++)
+            sum += a[j][k] * a[j][k];
         const double t = a[j][j] - sum;
         if (t >= theta) {
             a[j][j] = std::sqrt(t);
@@ -171,9 +175,11 @@ void Cholesky(CMatrix& a, int n, double dmax, double tol, double* const added) {
             double w = 0.0;
             for (int i = j + 1; i < n; i++) {
                 const double v = std::fabs(a[i][j]);
-                if (v > w) w = v;
+                if (v > w)
+                    w = v;
             }
-            if (w <= theta) w = theta;
+            if (w <= theta)
+                w = theta;
             a[j][j] = std::sqrt(w);
             const double grow = w - t;
             *added = *added > grow ? *added : grow;
@@ -185,7 +191,8 @@ void Cholesky(CMatrix& a, int n, double dmax, double tol, double* const added) {
                 aij = 0.0;
             else
                 aij = (aij - s) / ljj;
-            if (std::fabs(aij) >= 1e300) aij = 0.0;
+            if (std::fabs(aij) >= 1e300)
+                aij = 0.0;
         };
         int i = j + 1;
         for (; i + 3 < n; i += 4) {
@@ -209,7 +216,8 @@ void Cholesky(CMatrix& a, int n, double dmax, double tol, double* const added) {
         for (; i < n; i++) {
             const double* const ri = a[i];
             double s = 0.0;
-            for (int k = 0; k < j; k++) s += ri[k] * lj[k];
+            for (int k = 0; k < j; k++)
+                s += ri[k] * lj[k];
             store(a[i][j], s);
         }
     }
@@ -219,19 +227,21 @@ void LLTransposeSolve(CMatrix& l, int n, double* const x, double* const b) {
     x[0] = l[0][0] == 0.0 ? 0.0 : b[0] / l[0][0];
     for (int i = 1; i < n; i++) {
         double sum = 0.0;
-        for (int j = 0; j < i; j++) sum += l[i][j] * x[j];
+        for (int j = 0; j < i; j++)
+            sum += l[i][j] * x[j];
         x[i] = l[i][i] == 0.0 ? 0.0 : (b[i] - sum) / l[i][i];
     }
     const int last = n - 1;
     x[last] = l[last][last] == 0.0 ? 0.0 : x[last] / l[last][last];
     for (int i = n - 2; i >= 0; i--) {
         double sum = 0.0;
-        for (int k = i + 1; k < n; k++) sum += l[k][i] * x[k];
+        for (int k = i + 1; k < n; k++)
+            sum += l[k][i] * x[k];
         x[i] = l[i][i] == 0.0 ? 0.0 : (x[i] - sum) / l[i][i];
     }
 }
 
-}  // namespace before
+} // namespace before
 
 enum class FactorImpl { Before, After, OpenBlas };
 
@@ -241,7 +251,8 @@ void FactorSolve(benchmark::State& state, FactorImpl impl) {
     openblas_set_num_threads(1);
 #else
     if (impl == FactorImpl::OpenBlas) {
-        state.SkipWithError("OpenBLAS was not found when the benchmarks were built (scripts/deps.sh installs it)");
+        state.SkipWithError(
+            "OpenBLAS was not found when the benchmarks were built (scripts/deps.sh installs it)");
         for (auto _ : state) {
         }
         return;
@@ -251,10 +262,13 @@ void FactorSolve(benchmark::State& state, FactorImpl impl) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     CMatrix m(n, n);
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) m[i][j] = m[j][i] = u(rng);
-    for (int i = 0; i < n; ++i) m[i][i] = static_cast<double>(n);
+        for (int j = 0; j <= i; ++j)
+            m[i][j] = m[j][i] = u(rng);
+    for (int i = 0; i < n; ++i)
+        m[i][i] = static_cast<double>(n);
     std::vector<double> b(static_cast<size_t>(n)), x(static_cast<size_t>(n));
-    for (auto& v : b) v = u(rng);
+    for (auto& v : b)
+        v = u(rng);
 
     CVRNUnconstrainedMinimization engine;
     Probe::SetOrder(engine, n);
@@ -293,9 +307,15 @@ void FactorSolve(benchmark::State& state, FactorImpl impl) {
         benchmark::Counter(nd * nd * nd / 3.0 * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_FactorSolveBefore(benchmark::State& state) { FactorSolve(state, FactorImpl::Before); }
-void BM_FactorSolve(benchmark::State& state) { FactorSolve(state, FactorImpl::After); }
-void BM_FactorSolveOpenBLAS(benchmark::State& state) { FactorSolve(state, FactorImpl::OpenBlas); }
+void BM_FactorSolveBefore(benchmark::State& state) {
+    FactorSolve(state, FactorImpl::Before);
+}
+void BM_FactorSolve(benchmark::State& state) {
+    FactorSolve(state, FactorImpl::After);
+}
+void BM_FactorSolveOpenBLAS(benchmark::State& state) {
+    FactorSolve(state, FactorImpl::OpenBlas);
+}
 BENCHMARK(BM_FactorSolveBefore)->Arg(100)->Arg(400)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FactorSolve)->Arg(100)->Arg(400)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FactorSolveOpenBLAS)->Arg(100)->Arg(400)->Arg(1000)->Unit(benchmark::kMicrosecond);
@@ -331,7 +351,8 @@ void RunEngine(benchmark::State& state, int method, bool secant, int n, bool wit
     CVRNStatusView view;
     vrn_bench::EngineProblem problem(*shape);
     CVRNUnconstrainedMinimization engine;
-    if (withView) engine.SetStatusView(&view);
+    if (withView)
+        engine.SetStatusView(&view);
     long iterations = 0;
     const double t0 = ThreadSeconds();
     for (auto _ : state) {
@@ -341,11 +362,13 @@ void RunEngine(benchmark::State& state, int method, bool secant, int n, bool wit
         engine.Minimize(&problem, 1.0, itnlim, method);
         iterations += engine.GetIterationCount();
         // The log rows are released with the view's other work.
-        if (withView) view.DeleteAllItems();
+        if (withView)
+            view.DeleteAllItems();
     }
     const double seconds = ThreadSeconds() - t0;
     const double evalSeconds = static_cast<double>(problem.nfev) * cost.f +
-                               static_cast<double>(problem.ngev) * cost.g + static_cast<double>(problem.nhev) * cost.h;
+                               static_cast<double>(problem.ngev) * cost.g +
+                               static_cast<double>(problem.nhev) * cost.h;
     SetIterationCounters(state, seconds, iterations, evalSeconds);
     // Evaluations per iteration: the conjugate-gradient line searches vary in length.
     const double it = iterations > 0 ? static_cast<double>(iterations) : 1.0;
@@ -354,8 +377,8 @@ void RunEngine(benchmark::State& state, int method, bool secant, int n, bool wit
 }
 
 void BM_PerIteration(benchmark::State& state) {
-    RunEngine(state, static_cast<int>(state.range(0)), state.range(1) != 0, static_cast<int>(state.range(2)), false,
-              20);
+    RunEngine(state, static_cast<int>(state.range(0)), state.range(1) != 0, static_cast<int>(state.range(2)),
+              false, 20);
 }
 BENCHMARK(BM_PerIteration)
     ->ArgsProduct({{1, 2, 3}, {0, 1}, {10, 100, 400}})
@@ -365,8 +388,8 @@ BENCHMARK(BM_PerIteration)
     ->Unit(benchmark::kMillisecond);
 
 void BM_Overhead(benchmark::State& state) {
-    RunEngine(state, static_cast<int>(state.range(0)), false, static_cast<int>(state.range(2)), state.range(1) != 0,
-              20);
+    RunEngine(state, static_cast<int>(state.range(0)), false, static_cast<int>(state.range(2)),
+              state.range(1) != 0, 20);
 }
 BENCHMARK(BM_Overhead)->ArgsProduct({{1, 2, 3, 4}, {0, 1}, {10, 100, 400}})->Unit(benchmark::kMillisecond);
 
@@ -399,4 +422,4 @@ void BM_GslBfgs2(benchmark::State& state) {
 BENCHMARK(BM_GslBfgs2)->Arg(10)->Arg(100)->Arg(400)->Unit(benchmark::kMillisecond);
 #endif
 
-}  // namespace
+} // namespace

@@ -19,8 +19,7 @@
 
 struct PoolBenchTag {};
 
-template <>
-struct CVRNEngineProbe<PoolBenchTag> {
+template <> struct CVRNEngineProbe<PoolBenchTag> {
     static void ForwardGradient(CVRNUnconstrainedMinimization& e, double* g) {
         e.ForwardFiniteDifferenceGradient(e.m_pX, e.m_dF, g);
     }
@@ -41,7 +40,8 @@ public:
     BusyProblem(int n, bool cpuClock) : m_n(n), m_bCpuClock(cpuClock) {}
     int NumberOfParameters() override { return m_n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_n; ++i) x0[i] = 0.5 * i + 1.0;
+        for (int i = 0; i < m_n; ++i)
+            x0[i] = 0.5 * i + 1.0;
     }
     bool bConcurrentEvaluation() const override { return true; }
     double Fx(double* const x) override {
@@ -55,7 +55,8 @@ public:
             }
         }
         double s = 0.0;
-        for (int i = 0; i < m_n; ++i) s += (x[i] - i) * (x[i] - i);
+        for (int i = 0; i < m_n; ++i)
+            s += (x[i] - i) * (x[i] - i);
         return s;
     }
 
@@ -82,8 +83,12 @@ void BusyGradient(benchmark::State& state, bool cpuClock) {
     state.counters["evaluations/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * n, benchmark::Counter::kIsRate);
 }
-void BM_BusyWaitGradient(benchmark::State& state) { BusyGradient(state, false); }
-void BM_BusyComputeGradient(benchmark::State& state) { BusyGradient(state, true); }
+void BM_BusyWaitGradient(benchmark::State& state) {
+    BusyGradient(state, false);
+}
+void BM_BusyComputeGradient(benchmark::State& state) {
+    BusyGradient(state, true);
+}
 BENCHMARK(BM_BusyWaitGradient)
     ->ArgsProduct({{8, 32}, {1, 2}})
     ->ArgNames({"n", "threads"})
@@ -111,17 +116,24 @@ void BM_BatchOfFits(benchmark::State& state) {
         return s;
     };
     std::vector<std::vector<double>> x0s;
-    for (int k = 0; k < 1000; ++k) x0s.push_back({1.0 + 0.002 * k, -0.1 - 0.001 * k});
+    for (int k = 0; k < 1000; ++k)
+        x0s.push_back({1.0 + 0.002 * k, -0.1 - 0.001 * k});
     long iterations = 0;
     for (auto _ : state) {
         const auto results = vrn::MinimizeMany(f, x0s, {}, threads);
-        for (const auto& r : results) iterations += r.iterations;
+        for (const auto& r : results)
+            iterations += r.iterations;
         benchmark::DoNotOptimize(results.data());
     }
     state.counters["fits/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * 1000.0, benchmark::Counter::kIsRate);
     state.counters["iterations/fit"] = static_cast<double>(iterations) / (1000.0 * state.iterations());
 }
-BENCHMARK(BM_BatchOfFits)->Arg(1)->Arg(2)->ArgNames({"threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BatchOfFits)
+    ->Arg(1)
+    ->Arg(2)
+    ->ArgNames({"threads"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

@@ -10,8 +10,7 @@
 
 namespace {
 
-void RunAddLine(benchmark::State& state, bool selected)
-{
+void RunAddLine(benchmark::State& state, bool selected) {
     const int rows = static_cast<int>(state.range(0));
     CVRNStatusView view;
     CListCtrl& list = view.GetListCtrl();
@@ -34,10 +33,14 @@ void RunAddLine(benchmark::State& state, bool selected)
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_StatusAddLine(benchmark::State& state) { RunAddLine(state, false); }
+void BM_StatusAddLine(benchmark::State& state) {
+    RunAddLine(state, false);
+}
 BENCHMARK(BM_StatusAddLine)->Arg(1000)->Arg(100000);
 
-void BM_StatusAddLineWithSelection(benchmark::State& state) { RunAddLine(state, true); }
+void BM_StatusAddLineWithSelection(benchmark::State& state) {
+    RunAddLine(state, true);
+}
 BENCHMARK(BM_StatusAddLineWithSelection)->Arg(1000)->Arg(100000);
 
-}  // namespace
+} // namespace

@@ -2,8 +2,7 @@
 
 CVRNiBinarySearch::CVRNiBinarySearch() : m_pData(nullptr), m_nSize(0) {}
 
-CVRNiBinarySearch::CVRNiBinarySearch(CDblHdr& h) : m_pData(nullptr), m_nSize(0)
-{
+CVRNiBinarySearch::CVRNiBinarySearch(CDblHdr& h) : m_pData(nullptr), m_nSize(0) {
     BinarySearchUpdate(h);
 }
 
@@ -11,13 +10,11 @@ CVRNiBinarySearch::CVRNiBinarySearch(CDblHdr& h) : m_pData(nullptr), m_nSize(0)
 // assignment would write the source's values into the array this object is
 // attached to, which belongs to the caller.
 CVRNiBinarySearch::CVRNiBinarySearch(const CVRNiBinarySearch& other)
-    : m_pData(other.m_pData), m_nSize(other.m_nSize)
-{
+    : m_pData(other.m_pData), m_nSize(other.m_nSize) {
     m_Hdr.Attach(other.m_Hdr);
 }
 
-CVRNiBinarySearch& CVRNiBinarySearch::operator=(const CVRNiBinarySearch& other)
-{
+CVRNiBinarySearch& CVRNiBinarySearch::operator=(const CVRNiBinarySearch& other) {
     if (this != &other) {
         m_Hdr.Attach(other.m_Hdr);
         m_pData = other.m_pData;
@@ -28,15 +25,13 @@ CVRNiBinarySearch& CVRNiBinarySearch::operator=(const CVRNiBinarySearch& other)
 
 CVRNiBinarySearch::~CVRNiBinarySearch() = default;
 
-void CVRNiBinarySearch::BinarySearchUpdate(CDblHdr& h)
-{
+void CVRNiBinarySearch::BinarySearchUpdate(CDblHdr& h) {
     m_Hdr.Attach(h);
     m_pData = m_Hdr.GetData();
     m_nSize = m_Hdr.GetSize();
 }
 
-int CVRNiBinarySearch::Bracket(double x) const
-{
+int CVRNiBinarySearch::Bracket(double x) const {
     const double* p = m_pData;
     const int n = m_nSize;
     if (n == 0)

@@ -2,13 +2,11 @@
 
 CVRNiDataInterface::~CVRNiDataInterface() = default;
 
-CiDataInterchange* CVRNiDataInterface::GetPrototypeInterchange()
-{
+CiDataInterchange* CVRNiDataInterface::GetPrototypeInterchange() {
     return GetDataInterchange(true);
 }
 
-void CVRNiDataInterface::SetInterchange(CiDataInterchange* src)
-{
+void CVRNiDataInterface::SetInterchange(CiDataInterchange* src) {
     CiDataInterchange* own = GetDataInterchange(false);
     if (own == nullptr)
         return;
@@ -20,8 +18,7 @@ void CVRNiDataInterface::SetInterchange(CiDataInterchange* src)
     own->Release();
 }
 
-void CVRNiDataInterface::Attach(CVRNiDataInterface* other)
-{
+void CVRNiDataInterface::Attach(CVRNiDataInterface* other) {
     if (other == nullptr) {
         SetInterchange(nullptr);
         return;
@@ -34,8 +31,7 @@ void CVRNiDataInterface::Attach(CVRNiDataInterface* other)
         ic->Release();
 }
 
-void CVRNiUpdateImportedHdr::UpdateHdr(CDblHdr& h, CiDataInterchange* ic, const char* path, int& maxSize)
-{
+void CVRNiUpdateImportedHdr::UpdateHdr(CDblHdr& h, CiDataInterchange* ic, const char* path, int& maxSize) {
     if (ic == nullptr)
         return;
     CiDataInterchangeBase* node = ic->GetByPath(path);

@@ -13,9 +13,7 @@ CVRNiDerivative::~CVRNiDerivative() = default;
 namespace {
 
 // Straight-line design matrix: row j is (abscissa(x[j]), 1).
-template <class Abscissa>
-void FillDesign(CMatrix& design, const double* x, int n, Abscissa abscissa)
-{
+template <class Abscissa> void FillDesign(CMatrix& design, const double* x, int n, Abscissa abscissa) {
     design.SetSize(n, 2);
     if (n > 0) {
         double* pA = design[0];
@@ -26,23 +24,20 @@ void FillDesign(CMatrix& design, const double* x, int n, Abscissa abscissa)
     }
 }
 
-}  // namespace
+} // namespace
 
-double CVRNiDerivative::PPD(double* x, double* y, int n, int i, double w)
-{
+double CVRNiDerivative::PPD(double* x, double* y, int n, int i, double w) {
     FillDesign(m_Design, x, n, [](double v) { return v; });
     return Fit(y, n, i, w);
 }
 
-double CVRNiDerivative::SemilogSlope(double* x, double* y, int n, int i, double w)
-{
+double CVRNiDerivative::SemilogSlope(double* x, double* y, int n, int i, double w) {
     FillDesign(m_Design, x, n, [](double v) { return std::log(v); });
     return Fit(y, n, i, w);
 }
 
 // Solves the normal equations of the design matrix already in m_Design.
-double CVRNiDerivative::Fit(double* y, int n, int i, double w)
-{
+double CVRNiDerivative::Fit(double* y, int n, int i, double w) {
     if (i >= 0 && i < n) {
         double* row = m_Design[i];
         row[0] *= w;

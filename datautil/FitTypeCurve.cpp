@@ -5,9 +5,7 @@
 
 CVRNiFitTypeCurve::CVRNiFitTypeCurve()
     : m_dLnX0(0.0), m_dIndexScale(0.0), m_nObs(0), m_nCurve(0), m_nLastWindow(0), m_nUnknowns(0),
-      m_nChanges(0)
-{
-}
+      m_nChanges(0) {}
 
 CVRNiFitTypeCurve::CVRNiFitTypeCurve(const CVRNiFitTypeCurve& other) = default;
 
@@ -15,8 +13,7 @@ CVRNiFitTypeCurve& CVRNiFitTypeCurve::operator=(const CVRNiFitTypeCurve& other) 
 
 CVRNiFitTypeCurve::~CVRNiFitTypeCurve() = default;
 
-void CVRNiFitTypeCurve::SetTypeCurve(CDblHdr& x, CDblHdr& y)
-{
+void CVRNiFitTypeCurve::SetTypeCurve(CDblHdr& x, CDblHdr& y) {
     SetUp(x, y);
     if (!m_bValid || !(m_pX[0] > 0.0) || y.GetSize() < x.GetSize()) {
         // No logarithmic index without at least 4 nodes on positive abscissae,
@@ -35,14 +32,12 @@ void CVRNiFitTypeCurve::SetTypeCurve(CDblHdr& x, CDblHdr& y)
     m_dIndexScale = n / (std::log(m_pX[n - 1]) - std::log(m_pX[0]));
 }
 
-void CVRNiFitTypeCurve::SubtractFormP(CDblHdr& p, double v)
-{
+void CVRNiFitTypeCurve::SubtractFormP(CDblHdr& p, double v) {
     for (int i = 0; i < m_nObs; i++)
         p[i] = p[i] - v;
 }
 
-int CVRNiFitTypeCurve::LogIndex(double tau) const
-{
+int CVRNiFitTypeCurve::LogIndex(double tau) const {
     // Clamped before the conversion, so that a NaN or an abscissa far outside
     // an unevenly spaced table never makes an out-of-range index.
     double g = std::trunc((std::log(tau) - m_dLnX0) * m_dIndexScale);
@@ -53,8 +48,7 @@ int CVRNiFitTypeCurve::LogIndex(double tau) const
     return static_cast<int>(g);
 }
 
-int CVRNiFitTypeCurve::C(double& tau)
-{
+int CVRNiFitTypeCurve::C(double& tau) {
     const int n = m_nCurve;
     int s;
     if (tau < m_pX[1]) {
@@ -81,8 +75,7 @@ int CVRNiFitTypeCurve::C(double& tau)
     return s;
 }
 
-int CVRNiFitTypeCurve::iInx(double& x)
-{
+int CVRNiFitTypeCurve::iInx(double& x) {
     // The logarithmic index belongs to the nodes SetTypeCurve was given. The
     // inherited SetUp may since have put another table in their place; the
     // index then says nothing about it, and there is no window to read.
@@ -99,13 +92,11 @@ int CVRNiFitTypeCurve::iInx(double& x)
     return x > m_pX[g] ? g + 1 : g;
 }
 
-bool CVRNiFitTypeCurve::IndexFitsTable() const
-{
+bool CVRNiFitTypeCurve::IndexFitsTable() const {
     return m_bValid && m_nCurve >= 4 && m_nCurve == m_nPoints;
 }
 
-void CVRNiFitTypeCurve::Fit(CDblHdr& t, CDblHdr& p, CDblHdr& tc, CDblHdr& q, CSynPar& c0, int bFitConstant)
-{
+void CVRNiFitTypeCurve::Fit(CDblHdr& t, CDblHdr& p, CDblHdr& tc, CDblHdr& q, CSynPar& c0, int bFitConstant) {
     // Also refused when a bare SetUp replaced the type curve's table: the
     // windows and the ordinates written would not be the ones indexed.
     if (!IndexFitsTable())
@@ -156,7 +147,7 @@ void CVRNiFitTypeCurve::Fit(CDblHdr& t, CDblHdr& p, CDblHdr& tc, CDblHdr& q, CSy
     m_Inverse = !m_Normal;
     m_Coef = m_Inverse * m_Rhs;
     if (m_Coef.GetRows() < nCols)
-        return;  // no solution to copy (the matrix component refused the shapes)
+        return; // no solution to copy (the matrix component refused the shapes)
 
     for (int j = 0; j < n; j++)
         m_pY[j] = m_Coef[j][0];

@@ -5,15 +5,13 @@
 
 CDblHdrIndirectSort::CDblHdrIndirectSort() : m_nCount(0), m_pOrder(nullptr) {}
 
-CDblHdrIndirectSort::CDblHdrIndirectSort(CDblHdr& a) : m_nCount(0), m_pOrder(nullptr)
-{
+CDblHdrIndirectSort::CDblHdrIndirectSort(CDblHdr& a) : m_nCount(0), m_pOrder(nullptr) {
     Sort(a);
 }
 
 CDblHdrIndirectSort::~CDblHdrIndirectSort() = default;
 
-int CDblHdrIndirectSort::Compare(const double* key, int ia, int ib)
-{
+int CDblHdrIndirectSort::Compare(const double* key, int ia, int ib) {
     const double a = key[ia];
     const double b = key[ib];
     const bool aNaN = std::isnan(a);
@@ -27,8 +25,7 @@ int CDblHdrIndirectSort::Compare(const double* key, int ia, int ib)
     return 0;
 }
 
-void CDblHdrIndirectSort::SortIndecies(CDblHdr& a)
-{
+void CDblHdrIndirectSort::SortIndecies(CDblHdr& a) {
     // The count and the order change under the lock, so that another thread
     // permuting through this object sees them consistent.
     Lock();
@@ -46,8 +43,7 @@ void CDblHdrIndirectSort::SortIndecies(CDblHdr& a)
     Unlock();
 }
 
-void CDblHdrIndirectSort::Sort(CDblHdr& a)
-{
+void CDblHdrIndirectSort::Sort(CDblHdr& a) {
     SortIndecies(a);
     ApplySortTo(a);
 }
@@ -57,9 +53,7 @@ namespace {
 // Reorders the first count entries of a by order: forward puts old[order[i]] at i,
 // backward puts old[i] back at order[i]. Nothing happens for an empty order or an
 // array shorter than it.
-template <class THdr>
-void Permute(THdr& a, const int* order, int count, bool backward)
-{
+template <class THdr> void Permute(THdr& a, const int* order, int count, bool backward) {
     if (count == 0 || a.GetSize() < count)
         return;
     THdr old;
@@ -73,50 +67,40 @@ void Permute(THdr& a, const int* order, int count, bool backward)
     }
 }
 
-}  // namespace
+} // namespace
 
-template <class THdr>
-void CDblHdrIndirectSort::Apply(THdr& a)
-{
+template <class THdr> void CDblHdrIndirectSort::Apply(THdr& a) {
     Lock();
     Permute(a, m_pOrder, m_nCount, false);
     Unlock();
 }
 
-template <class THdr>
-void CDblHdrIndirectSort::Undo(THdr& a)
-{
+template <class THdr> void CDblHdrIndirectSort::Undo(THdr& a) {
     Lock();
     Permute(a, m_pOrder, m_nCount, true);
     Unlock();
 }
 
-void CDblHdrIndirectSort::ApplySortTo(CDblHdr& a)
-{
+void CDblHdrIndirectSort::ApplySortTo(CDblHdr& a) {
     Apply(a);
 }
 
-void CDblHdrIndirectSort::ApplySortTo(CIntHdr& a)
-{
+void CDblHdrIndirectSort::ApplySortTo(CIntHdr& a) {
     Apply(a);
 }
 
-void CDblHdrIndirectSort::UndoSortOf(CDblHdr& a)
-{
+void CDblHdrIndirectSort::UndoSortOf(CDblHdr& a) {
     Undo(a);
 }
 
-void CDblHdrIndirectSort::UndoSortOf(CIntHdr& a)
-{
+void CDblHdrIndirectSort::UndoSortOf(CIntHdr& a) {
     Undo(a);
 }
 
-void CDblHdrIndirectSort::GetOrder(CIntHdr& out)
-{
+void CDblHdrIndirectSort::GetOrder(CIntHdr& out) {
     out.Copy(m_Order);
 }
 
-int& CDblHdrIndirectSort::operator[](int i)
-{
+int& CDblHdrIndirectSort::operator[](int i) {
     return m_Order[i];
 }

@@ -44,10 +44,8 @@ public:
 private:
     // -1, 0 or 1 as key[ia] sorts before, with or after key[ib].
     static int Compare(const double* key, int ia, int ib);
-    template <class THdr>
-    void Apply(THdr& a);
-    template <class THdr>
-    void Undo(THdr& a);
+    template <class THdr> void Apply(THdr& a);
+    template <class THdr> void Undo(THdr& a);
 
     int m_nCount;
     CIntHdr m_Order;

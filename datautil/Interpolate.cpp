@@ -6,42 +6,35 @@
 // ---------------------------------------------------------------- CVRNiInterpolate
 
 CVRNiInterpolate::CVRNiInterpolate()
-    : m_bValid(false), m_pX(nullptr), m_pY(nullptr), m_nPoints(0), m_nSearchSteps(0), m_nWindows(0),
-      m_Diff{0.0, 0.0, 0.0, 0.0}, m_Weight{0.0, 0.0, 0.0, 0.0}
-{
-}
+    : m_bValid(false), m_pX(nullptr), m_pY(nullptr), m_nPoints(0), m_nSearchSteps(0),
+      m_nWindows(0), m_Diff{0.0, 0.0, 0.0, 0.0}, m_Weight{0.0, 0.0, 0.0, 0.0} {}
 
-CVRNiInterpolate::CVRNiInterpolate(double* x, double* y, int n) : CVRNiInterpolate()
-{
+CVRNiInterpolate::CVRNiInterpolate(double* x, double* y, int n) : CVRNiInterpolate() {
     CVRNiInterpolate::SetUp(x, y, n);
 }
 
 namespace {
 
 // The pairs that two headers both hold: a y shorter than x is never read past its end.
-int PairCount(const CDblHdr& x, const CDblHdr& y)
-{
+int PairCount(const CDblHdr& x, const CDblHdr& y) {
     return x.GetSize() < y.GetSize() ? x.GetSize() : y.GetSize();
 }
 
-}  // namespace
+} // namespace
 
-CVRNiInterpolate::CVRNiInterpolate(CDblHdr& x, CDblHdr& y) : CVRNiInterpolate()
-{
+CVRNiInterpolate::CVRNiInterpolate(CDblHdr& x, CDblHdr& y) : CVRNiInterpolate() {
     CVRNiInterpolate::SetUp(x.GetData(), y.GetData(), PairCount(x, y));
 }
 
 CVRNiInterpolate::CVRNiInterpolate(const CVRNiInterpolate& other)
     : m_bValid(other.m_bValid), m_pX(other.m_pX), m_pY(other.m_pY), m_nPoints(other.m_nPoints),
       m_nSearchSteps(other.m_nSearchSteps), m_nWindows(other.m_nWindows),
-      m_Denominators(other.m_Denominators)
-{
+      m_Denominators(other.m_Denominators) {
     std::memcpy(m_Diff, other.m_Diff, sizeof m_Diff);
     std::memcpy(m_Weight, other.m_Weight, sizeof m_Weight);
 }
 
-CVRNiInterpolate& CVRNiInterpolate::operator=(const CVRNiInterpolate& other)
-{
+CVRNiInterpolate& CVRNiInterpolate::operator=(const CVRNiInterpolate& other) {
     if (this != &other) {
         m_bValid = other.m_bValid;
         m_pX = other.m_pX;
@@ -58,8 +51,7 @@ CVRNiInterpolate& CVRNiInterpolate::operator=(const CVRNiInterpolate& other)
 
 CVRNiInterpolate::~CVRNiInterpolate() = default;
 
-void CVRNiInterpolate::SetUp(double* x, double* y, int n)
-{
+void CVRNiInterpolate::SetUp(double* x, double* y, int n) {
     m_pX = x;
     m_pY = y;
     m_nPoints = n;
@@ -74,13 +66,11 @@ void CVRNiInterpolate::SetUp(double* x, double* y, int n)
     UpdateInterpolationMatrix();
 }
 
-void CVRNiInterpolate::SetUp(CDblHdr& x, CDblHdr& y)
-{
+void CVRNiInterpolate::SetUp(CDblHdr& x, CDblHdr& y) {
     SetUp(x.GetData(), y.GetData(), PairCount(x, y));
 }
 
-void CVRNiInterpolate::ReleaseAll()
-{
+void CVRNiInterpolate::ReleaseAll() {
     m_pX = nullptr;
     m_pY = nullptr;
     m_nPoints = 0;
@@ -90,15 +80,13 @@ void CVRNiInterpolate::ReleaseAll()
     m_bValid = false;
 }
 
-double CVRNiInterpolate::MaxX() const
-{
+double CVRNiInterpolate::MaxX() const {
     if (m_nPoints < 1 || m_pX == nullptr)
         return NullValue;
     return m_pX[m_nPoints - 1];
 }
 
-void CVRNiInterpolate::UpdateInterpolationMatrix()
-{
+void CVRNiInterpolate::UpdateInterpolationMatrix() {
     if (m_nPoints < 4)
         return;
     m_Denominators.SetSize(m_nPoints - 3, 4);
@@ -115,8 +103,7 @@ void CVRNiInterpolate::UpdateInterpolationMatrix()
     }
 }
 
-int CVRNiInterpolate::iInx(double& x)
-{
+int CVRNiInterpolate::iInx(double& x) {
     const int n = m_nPoints;
     if (x < m_pX[1])
         return 0;
@@ -142,23 +129,21 @@ int CVRNiInterpolate::iInx(double& x)
 namespace {
 
 // diff[k] = x - px[k] for the four abscissae of a window.
-void WindowDifferences(double x, const double* px, double* diff)
-{
+void WindowDifferences(double x, const double* px, double* diff) {
     diff[0] = x - px[0];
     diff[1] = x - px[1];
     diff[2] = x - px[2];
     diff[3] = x - px[3];
 }
 
-}  // namespace
+} // namespace
 
-int CVRNiInterpolate::Window(double& x)
-{
+int CVRNiInterpolate::Window(double& x) {
     if (m_nPoints < 4)
         return -1;
     const int i = iInx(x);
     if (i < 0)
-        return -1;  // the search found no window (a derived search may refuse)
+        return -1; // the search found no window (a derived search may refuse)
     int s = i - 1;
     if (s + 3 >= m_nPoints)
         s = m_nPoints - 4;
@@ -170,8 +155,7 @@ int CVRNiInterpolate::Window(double& x)
 namespace {
 
 // Lagrange numerators of the value: products of the other three differences, signed.
-void ValueNumerators(const double* d, double* w)
-{
+void ValueNumerators(const double* d, double* w) {
     w[0] = d[1] * d[2] * d[3];
     w[1] = -(d[0] * d[2] * d[3]);
     w[2] = d[0] * d[1] * d[3];
@@ -179,18 +163,16 @@ void ValueNumerators(const double* d, double* w)
 }
 
 // Numerators of the slope: derivatives of those products.
-void SlopeNumerators(const double* d, double* w)
-{
+void SlopeNumerators(const double* d, double* w) {
     w[0] = d[2] * d[3] + d[1] * d[3] + d[1] * d[2];
     w[1] = -(d[2] * d[3] + d[0] * d[3] + d[0] * d[2]);
     w[2] = d[1] * d[3] + d[0] * d[3] + d[0] * d[1];
     w[3] = -(d[1] * d[2] + d[0] * d[2] + d[0] * d[1]);
 }
 
-}  // namespace
+} // namespace
 
-double CVRNiInterpolate::Evaluate(double& x, void (*numerators)(const double* d, double* w))
-{
+double CVRNiInterpolate::Evaluate(double& x, void (*numerators)(const double* d, double* w)) {
     const int s = Window(x);
     if (s < 0)
         return NullValue;
@@ -203,36 +185,37 @@ double CVRNiInterpolate::Evaluate(double& x, void (*numerators)(const double* d,
     return m_Weight[0] * py[0] + m_Weight[1] * py[1] + m_Weight[2] * py[2] + m_Weight[3] * py[3];
 }
 
-double CVRNiInterpolate::f(double& x) { return Evaluate(x, ValueNumerators); }
+double CVRNiInterpolate::f(double& x) {
+    return Evaluate(x, ValueNumerators);
+}
 
-double CVRNiInterpolate::dfdx(double& x) { return Evaluate(x, SlopeNumerators); }
+double CVRNiInterpolate::dfdx(double& x) {
+    return Evaluate(x, SlopeNumerators);
+}
 
 // ---------------------------------------------------------------- CVRNiNonNULLValueInterpolate
 
-CVRNiNonNULLValueInterpolate::CVRNiNonNULLValueInterpolate(CDblHdr& x, CDblHdr& y)
-{
+CVRNiNonNULLValueInterpolate::CVRNiNonNULLValueInterpolate(CDblHdr& x, CDblHdr& y) {
     const int n = PairCount(x, y);
     if (n > 4)
         CVRNiNonNULLValueInterpolate::SetUp(x.GetData(), y.GetData(), n);
 }
 
-CVRNiNonNULLValueInterpolate::CVRNiNonNULLValueInterpolate(double* x, double* y, int n)
-{
+CVRNiNonNULLValueInterpolate::CVRNiNonNULLValueInterpolate(double* x, double* y, int n) {
     if (y != nullptr && n > 4)
         CVRNiNonNULLValueInterpolate::SetUp(x, y, n);
 }
 
 CVRNiNonNULLValueInterpolate::CVRNiNonNULLValueInterpolate(const CVRNiNonNULLValueInterpolate& other)
-    : CVRNiInterpolate(other), m_KeptX(other.m_KeptX), m_KeptY(other.m_KeptY)
-{
+    : CVRNiInterpolate(other), m_KeptX(other.m_KeptX), m_KeptY(other.m_KeptY) {
     if (m_pX != nullptr) {
         m_pX = m_KeptX.GetData();
         m_pY = m_KeptY.GetData();
     }
 }
 
-CVRNiNonNULLValueInterpolate& CVRNiNonNULLValueInterpolate::operator=(const CVRNiNonNULLValueInterpolate& other)
-{
+CVRNiNonNULLValueInterpolate&
+CVRNiNonNULLValueInterpolate::operator=(const CVRNiNonNULLValueInterpolate& other) {
     if (this != &other) {
         CVRNiInterpolate::operator=(other);
         m_KeptX = other.m_KeptX;
@@ -247,8 +230,7 @@ CVRNiNonNULLValueInterpolate& CVRNiNonNULLValueInterpolate::operator=(const CVRN
 
 CVRNiNonNULLValueInterpolate::~CVRNiNonNULLValueInterpolate() = default;
 
-void CVRNiNonNULLValueInterpolate::SetUp(double* x, double* y, int n)
-{
+void CVRNiNonNULLValueInterpolate::SetUp(double* x, double* y, int n) {
     m_bValid = false;
     if (x == nullptr || y == nullptr || n < 4)
         return;

@@ -14,15 +14,13 @@ const double NullValue = kVRNNullValue;
 // atomic so that threads drawing at the same time never corrupt the state.
 std::atomic<std::uint32_t> g_nGeneratorState{1u};
 
-}  // namespace
+} // namespace
 
-void CNormalDistribution::SeedGenerator(unsigned int seed)
-{
+void CNormalDistribution::SeedGenerator(unsigned int seed) {
     g_nGeneratorState.store(static_cast<std::uint32_t>(seed), std::memory_order_relaxed);
 }
 
-int CNormalDistribution::NextInteger()
-{
+int CNormalDistribution::NextInteger() {
     std::uint32_t state = g_nGeneratorState.load(std::memory_order_relaxed);
     std::uint32_t next;
     do {
@@ -32,24 +30,20 @@ int CNormalDistribution::NextInteger()
 }
 
 CNormalDistribution::CNormalDistribution(double sigma, double mean)
-    : m_dSigma(sigma), m_dMean(mean), m_dSpare(NullValue)
-{
+    : m_dSigma(sigma), m_dMean(mean), m_dSpare(NullValue) {
     SeedGenerator(static_cast<unsigned int>(std::time(nullptr)));
 }
 
-void CNormalDistribution::Set(double sigma, double mean)
-{
+void CNormalDistribution::Set(double sigma, double mean) {
     m_dSigma = sigma;
     m_dMean = mean;
 }
 
-double CNormalDistribution::Rand()
-{
+double CNormalDistribution::Rand() {
     return Normal() * m_dSigma + m_dMean;
 }
 
-double CNormalDistribution::Normal()
-{
+double CNormalDistribution::Normal() {
     if (m_dSpare != NullValue) {
         double spare = m_dSpare;
         m_dSpare = NullValue;

@@ -64,8 +64,7 @@ void Bound(vrnmath::MinimizeArguments& a) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 2048)
         return -1;
-    std::vector<std::string> args =
-        SplitLines(std::string(reinterpret_cast<const char*>(data), size));
+    std::vector<std::string> args = SplitLines(std::string(reinterpret_cast<const char*>(data), size));
     if (args.size() > 64)
         return -1;
 

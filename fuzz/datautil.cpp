@@ -57,7 +57,8 @@ double Value(FuzzedDataProvider& in) {
     case 2:
         return static_cast<double>(in.ConsumeIntegralInRange<int>(-8, 64)) * 0.25;
     default: {
-        static const double special[] = {kNull, 0.0, -0.0, 1e-7, 1.0, NAN, INFINITY, -INFINITY, 1e308, 5e-324};
+        static const double special[] = {kNull, 0.0,      -0.0,      1e-7,  1.0,
+                                         NAN,   INFINITY, -INFINITY, 1e308, 5e-324};
         return special[in.ConsumeIntegralInRange<size_t>(0, std::size(special) - 1)];
     }
     }
@@ -265,8 +266,7 @@ void TypeCurveFit(FuzzedDataProvider& in) {
     (void)copy.f(at);
 }
 
-template <class THdr, class T>
-void FillHdr(THdr& h, const std::vector<T>& v) {
+template <class THdr, class T> void FillHdr(THdr& h, const std::vector<T>& v) {
     h.SetSize(static_cast<int>(v.size()));
     for (size_t i = 0; i < v.size(); i++)
         h[i] = v[i];

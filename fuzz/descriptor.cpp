@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CIntPar ip(descriptor.c_str(), 1);
     CSynPar sp(descriptor.c_str(), 1.0);
     Require(IsField(fields, d.GetMoniker()));
-    Require(d.GetMoniker() == i.GetMoniker() && d.GetMoniker() == ip.GetName() && d.GetMoniker() == sp.GetName());
+    Require(d.GetMoniker() == i.GetMoniker() && d.GetMoniker() == ip.GetName() &&
+            d.GetMoniker() == sp.GetName());
     Require(d.GetAtomString().IsEmpty() || d.GetAtomString().Str() == fields.back());
     Require(VRNDescriptorName(descriptor.c_str()) == d.GetMoniker());
     Require(VRNDescriptorUnit(descriptor.c_str()) == d.GetAtomString());

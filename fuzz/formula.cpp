@@ -33,7 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         vrnmath::Formula formula(expression, start.names, start.values);
         std::vector<double> x(start.names.size());
-        const double probes[] = {0.0, 1.0, -1.0, 1e300, -1e-300, std::numeric_limits<double>::infinity(),
+        const double probes[] = {0.0,
+                                 1.0,
+                                 -1.0,
+                                 1e300,
+                                 -1e-300,
+                                 std::numeric_limits<double>::infinity(),
                                  std::numeric_limits<double>::quiet_NaN()};
         for (const double probe : probes) {
             for (size_t i = 0; i < x.size(); i++)

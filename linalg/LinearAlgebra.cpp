@@ -5,7 +5,9 @@
 namespace {
 
 // First array position of a strided vector of n elements.
-inline int StartOf(int n, int inc) { return inc < 0 ? (1 - n) * inc : 0; }
+inline int StartOf(int n, int inc) {
+    return inc < 0 ? (1 - n) * inc : 0;
+}
 
 // Scaled sum-of-squares accumulation of one element into (scale, sum).
 inline void AddToNorm(double x, double& scale, double& sum) {
@@ -396,7 +398,9 @@ void CVRNLinearAlgebra::colrot(int n, CMatrix& m, int col1, int col2, double cs,
     }
 }
 
-double CVRNLinearAlgebra::sign(double a, double b) { return b >= 0.0 ? std::fabs(a) : -std::fabs(a); }
+double CVRNLinearAlgebra::sign(double a, double b) {
+    return b >= 0.0 ? std::fabs(a) : -std::fabs(a);
+}
 
 void CVRNLinearAlgebra::matmat(CMatrix& a, CMatrix& b, CMatrix& d, int m, int k, int p) {
     if (&d == &a || &d == &b) {

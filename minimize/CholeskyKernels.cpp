@@ -33,7 +33,8 @@ inline void Store(double& aij, double s, double ljj) {
         aij = 0.0;
     else
         aij = (aij - s) / ljj;
-    if (std::fabs(aij) >= 1e300) aij = 0.0;
+    if (std::fabs(aij) >= 1e300)
+        aij = 0.0;
 }
 
 // Diagonal element of column j from sum = sum_{k<j} a_jk^2; raises the pivot when
@@ -48,9 +49,11 @@ inline void Pivot(double* a, std::ptrdiff_t ld, int n, int j, double sum, double
     double w = 0.0;
     for (int i = j + 1; i < n; i++) {
         const double v = std::fabs(a[i * ld + j]);
-        if (v > w) w = v;
+        if (v > w)
+            w = v;
     }
-    if (w <= theta) w = theta;
+    if (w <= theta)
+        w = theta;
     rj[j] = std::sqrt(w);
     const double grow = w - t;
     added = added > grow ? added : grow;
@@ -60,13 +63,15 @@ inline void Pivot(double* a, std::ptrdiff_t ld, int n, int j, double sum, double
 inline void PlainColumn(double* a, std::ptrdiff_t ld, int n, int j, double theta, double& added) {
     const double* const rj = a + j * ld;
     double sum = 0.0;
-    for (int k = 0; k < j; k++) sum += rj[k] * rj[k];
+    for (int k = 0; k < j; k++)
+        sum += rj[k] * rj[k];
     Pivot(a, ld, n, j, sum, theta, added);
     const double ljj = rj[j];
     for (int i = j + 1; i < n; i++) {
         double* const ri = a + i * ld;
         double s = 0.0;
-        for (int k = 0; k < j; k++) s += ri[k] * rj[k];
+        for (int k = 0; k < j; k++)
+            s += ri[k] * rj[k];
         Store(ri[j], s, ljj);
     }
 }
@@ -77,7 +82,8 @@ double FactorPortable(double* a, std::ptrdiff_t ld, int n, double theta) {
     for (int j = 0; j < n; j++) {
         const double* const rj = a + j * ld;
         double sum = 0.0;
-        for (int k = 0; k < j; k++) sum += rj[k] * rj[k];
+        for (int k = 0; k < j; k++)
+            sum += rj[k] * rj[k];
         Pivot(a, ld, n, j, sum, theta, added);
         const double ljj = rj[j];
         int i = j + 1;
@@ -102,7 +108,8 @@ double FactorPortable(double* a, std::ptrdiff_t ld, int n, double theta) {
         for (; i < n; i++) {
             double* const ri = a + i * ld;
             double s = 0.0;
-            for (int k = 0; k < j; k++) s += ri[k] * rj[k];
+            for (int k = 0; k < j; k++)
+                s += ri[k] * rj[k];
             Store(ri[j], s, ljj);
         }
     }
@@ -120,15 +127,15 @@ inline void FinishRows(double* a, std::ptrdiff_t ld, int i0, int rows, int j0, d
         for (int r = 0; r < rows; r++) {
             double* const ri = a + (i0 + r) * ld;
             double t = s[r][c];
-            for (int k = j0; k < j; k++) t += ri[k] * rj[k];
+            for (int k = j0; k < j; k++)
+                t += ri[k] * rj[k];
             Store(ri[j], t, ljj);
         }
     }
 }
 
 // The panel scheme above; Ops::Sums<R> forms the sums over k < j0 for R rows.
-template <class Ops>
-double FactorPanels(double* a, std::ptrdiff_t ld, int n, double theta) {
+template <class Ops> double FactorPanels(double* a, std::ptrdiff_t ld, int n, double theta) {
     double added = 0.0;
     double s[Ops::kRows][kPanel];
     int j0 = 0;
@@ -140,12 +147,14 @@ double FactorPanels(double* a, std::ptrdiff_t ld, int n, double theta) {
             const int j = j0 + c;
             const double* const rj = a + j * ld;
             double sum = s[c][c];
-            for (int k = j0; k < j; k++) sum += rj[k] * rj[k];
+            for (int k = j0; k < j; k++)
+                sum += rj[k] * rj[k];
             Pivot(a, ld, n, j, sum, theta, added);
             for (int r = c + 1; r < kPanel; r++) {
                 double* const ri = a + (j0 + r) * ld;
                 double t = s[r][c];
-                for (int k = j0; k < j; k++) t += ri[k] * rj[k];
+                for (int k = j0; k < j; k++)
+                    t += ri[k] * rj[k];
                 Store(ri[j], t, rj[j]);
             }
         }
@@ -161,17 +170,20 @@ double FactorPanels(double* a, std::ptrdiff_t ld, int n, double theta) {
         }
     }
     // Fewer than four columns left.
-    for (int j = j0; j < n; j++) PlainColumn(a, ld, n, j, theta, added);
+    for (int j = j0; j < n; j++)
+        PlainColumn(a, ld, n, j, theta, added);
     return added;
 }
 
 void ForwardSolvePortable(const double* l, std::ptrdiff_t ld, int n, double* x, const double* b) {
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     x[0] = l[0] == 0.0 ? 0.0 : b[0] / l[0];
     for (int i = 1; i < n; i++) {
         const double* const li = l + i * ld;
         double sum = 0.0;
-        for (int j = 0; j < i; j++) sum += li[j] * x[j];
+        for (int j = 0; j < i; j++)
+            sum += li[j] * x[j];
         x[i] = li[i] == 0.0 ? 0.0 : (b[i] - sum) / li[i];
     }
 }
@@ -183,7 +195,8 @@ inline void FinishForward(const double* l, std::ptrdiff_t ld, int i0, int rows, 
         const int i = i0 + r;
         const double* const li = l + i * ld;
         double sum = s[r];
-        for (int j = i0; j < i; j++) sum += li[j] * x[j];
+        for (int j = i0; j < i; j++)
+            sum += li[j] * x[j];
         if (i == 0)
             x[0] = li[0] == 0.0 ? 0.0 : b[0] / li[0];
         else
@@ -204,7 +217,8 @@ void ForwardSolveBlocks(const double* l, std::ptrdiff_t ld, int n, double* x, co
     for (; i0 < n; i0++) {
         const double* const li = l + i0 * ld;
         double sum = 0.0;
-        for (int j = 0; j < i0; j++) sum += li[j] * x[j];
+        for (int j = 0; j < i0; j++)
+            sum += li[j] * x[j];
         FinishForward(l, ld, i0, 1, x, b, &sum);
     }
 }
@@ -217,22 +231,24 @@ struct Sse2Ops {
     static constexpr int kSolveRows = 4;
 
     template <int R>
-    static void Sums(const double* rows, std::ptrdiff_t ld, const double* panel, int kEnd, double (*s)[kPanel]) {
+    static void Sums(const double* rows, std::ptrdiff_t ld, const double* panel, int kEnd,
+                     double (*s)[kPanel]) {
         const double* const p0 = panel;
         const double* const p1 = p0 + ld;
         const double* const p2 = p1 + ld;
         const double* const p3 = p2 + ld;
-        __m128d lo[R], hi[R];  // columns 0, 1 and 2, 3
+        __m128d lo[R], hi[R]; // columns 0, 1 and 2, 3
 #pragma GCC unroll 8
-        for (int r = 0; r < R; r++) lo[r] = hi[r] = _mm_setzero_pd();
+        for (int r = 0; r < R; r++)
+            lo[r] = hi[r] = _mm_setzero_pd();
         int k = 0;
         for (; k + 2 <= kEnd; k += 2) {
             const __m128d v0 = _mm_loadu_pd(p0 + k);
             const __m128d v1 = _mm_loadu_pd(p1 + k);
             const __m128d v2 = _mm_loadu_pd(p2 + k);
             const __m128d v3 = _mm_loadu_pd(p3 + k);
-            const __m128d c01a = _mm_unpacklo_pd(v0, v1);  // column values at k
-            const __m128d c01b = _mm_unpackhi_pd(v0, v1);  // and at k+1
+            const __m128d c01a = _mm_unpacklo_pd(v0, v1); // column values at k
+            const __m128d c01b = _mm_unpackhi_pd(v0, v1); // and at k+1
             const __m128d c23a = _mm_unpacklo_pd(v2, v3);
             const __m128d c23b = _mm_unpackhi_pd(v2, v3);
 #pragma GCC unroll 8
@@ -301,29 +317,30 @@ struct AvxOps {
     static constexpr int kSolveRows = 8;
 
     template <int R>
-    __attribute__((target("avx"))) static void Sums(const double* rows, std::ptrdiff_t ld, const double* panel,
-                                                     int kEnd, double (*s)[kPanel]) {
+    __attribute__((target("avx"))) static void Sums(const double* rows, std::ptrdiff_t ld,
+                                                    const double* panel, int kEnd, double (*s)[kPanel]) {
         const double* const p0 = panel;
         const double* const p1 = p0 + ld;
         const double* const p2 = p1 + ld;
         const double* const p3 = p2 + ld;
         __m256d acc[R];
 #pragma GCC unroll 8
-        for (int r = 0; r < R; r++) acc[r] = _mm256_setzero_pd();
+        for (int r = 0; r < R; r++)
+            acc[r] = _mm256_setzero_pd();
         int k = 0;
         for (; k + 4 <= kEnd; k += 4) {
             const __m256d v0 = _mm256_loadu_pd(p0 + k);
             const __m256d v1 = _mm256_loadu_pd(p1 + k);
             const __m256d v2 = _mm256_loadu_pd(p2 + k);
             const __m256d v3 = _mm256_loadu_pd(p3 + k);
-            const __m256d e01 = _mm256_unpacklo_pd(v0, v1);  // k, k+2 of rows 0, 1
-            const __m256d o01 = _mm256_unpackhi_pd(v0, v1);  // k+1, k+3
+            const __m256d e01 = _mm256_unpacklo_pd(v0, v1); // k, k+2 of rows 0, 1
+            const __m256d o01 = _mm256_unpackhi_pd(v0, v1); // k+1, k+3
             const __m256d e23 = _mm256_unpacklo_pd(v2, v3);
             const __m256d o23 = _mm256_unpackhi_pd(v2, v3);
-            const __m256d c0 = _mm256_permute2f128_pd(e01, e23, 0x20);  // column values at k
-            const __m256d c1 = _mm256_permute2f128_pd(o01, o23, 0x20);  // k+1
-            const __m256d c2 = _mm256_permute2f128_pd(e01, e23, 0x31);  // k+2
-            const __m256d c3 = _mm256_permute2f128_pd(o01, o23, 0x31);  // k+3
+            const __m256d c0 = _mm256_permute2f128_pd(e01, e23, 0x20); // column values at k
+            const __m256d c1 = _mm256_permute2f128_pd(o01, o23, 0x20); // k+1
+            const __m256d c2 = _mm256_permute2f128_pd(e01, e23, 0x31); // k+2
+            const __m256d c3 = _mm256_permute2f128_pd(o01, o23, 0x31); // k+3
 #pragma GCC unroll 8
             for (int r = 0; r < R; r++) {
                 const double* const q = rows + r * ld + k;
@@ -340,12 +357,13 @@ struct AvxOps {
                 acc[r] = _mm256_add_pd(acc[r], _mm256_mul_pd(_mm256_broadcast_sd(rows + r * ld + k), c));
         }
 #pragma GCC unroll 8
-        for (int r = 0; r < R; r++) _mm256_storeu_pd(s[r], acc[r]);
+        for (int r = 0; r < R; r++)
+            _mm256_storeu_pd(s[r], acc[r]);
     }
 
     // s[r] = sum_{j<jEnd} l_{r,j} x_j for the eight rows starting at rows.
-    __attribute__((target("avx"))) static void SolveSums(const double* rows, std::ptrdiff_t ld, const double* x,
-                                                          int jEnd, double* s) {
+    __attribute__((target("avx"))) static void SolveSums(const double* rows, std::ptrdiff_t ld,
+                                                         const double* x, int jEnd, double* s) {
         __m256d acc[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
         int j = 0;
         for (; j + 4 <= jEnd; j += 4) {
@@ -386,25 +404,29 @@ struct AvxOps {
     }
 };
 
-#endif  // VRN_CHOLESKY_X86
+#endif // VRN_CHOLESKY_X86
 
 Isa Detect() {
 #if VRN_CHOLESKY_X86
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx")) return Isa::Avx;
+    if (__builtin_cpu_supports("avx"))
+        return Isa::Avx;
     return Isa::Sse2;
 #else
     return Isa::Portable;
 #endif
 }
 
-}  // namespace
+} // namespace
 
 bool Supported(Isa isa) {
     switch (isa) {
-    case Isa::Portable: return true;
-    case Isa::Sse2: return VRN_CHOLESKY_X86 != 0;
-    case Isa::Avx: return Fastest() == Isa::Avx;
+    case Isa::Portable:
+        return true;
+    case Isa::Sse2:
+        return VRN_CHOLESKY_X86 != 0;
+    case Isa::Avx:
+        return Fastest() == Isa::Avx;
     }
     return false;
 }
@@ -415,10 +437,13 @@ Isa Fastest() {
 }
 
 double Factor(Isa isa, double* a, std::ptrdiff_t ld, int n, double theta) {
-    if (n <= 0) return 0.0;
+    if (n <= 0)
+        return 0.0;
 #if VRN_CHOLESKY_X86
-    if (isa == Isa::Avx && Supported(Isa::Avx)) return FactorPanels<AvxOps>(a, ld, n, theta);
-    if (isa == Isa::Sse2 || isa == Isa::Avx) return FactorPanels<Sse2Ops>(a, ld, n, theta);
+    if (isa == Isa::Avx && Supported(Isa::Avx))
+        return FactorPanels<AvxOps>(a, ld, n, theta);
+    if (isa == Isa::Sse2 || isa == Isa::Avx)
+        return FactorPanels<Sse2Ops>(a, ld, n, theta);
 #else
     (void)isa;
 #endif
@@ -426,10 +451,13 @@ double Factor(Isa isa, double* a, std::ptrdiff_t ld, int n, double theta) {
 }
 
 void ForwardSolve(Isa isa, const double* l, std::ptrdiff_t ld, int n, double* x, const double* b) {
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
 #if VRN_CHOLESKY_X86
-    if (isa == Isa::Avx && Supported(Isa::Avx)) return ForwardSolveBlocks<AvxOps>(l, ld, n, x, b);
-    if (isa == Isa::Sse2 || isa == Isa::Avx) return ForwardSolveBlocks<Sse2Ops>(l, ld, n, x, b);
+    if (isa == Isa::Avx && Supported(Isa::Avx))
+        return ForwardSolveBlocks<AvxOps>(l, ld, n, x, b);
+    if (isa == Isa::Sse2 || isa == Isa::Avx)
+        return ForwardSolveBlocks<Sse2Ops>(l, ld, n, x, b);
 #else
     (void)isa;
 #endif
@@ -437,16 +465,18 @@ void ForwardSolve(Isa isa, const double* l, std::ptrdiff_t ld, int n, double* x,
 }
 
 void BackSolve(const double* l, std::ptrdiff_t ld, int n, double* x, const double* b) {
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     const int last = n - 1;
     const double* const ll = l + last * ld;
     x[last] = ll[last] == 0.0 ? 0.0 : b[last] / ll[last];
     for (int i = n - 2; i >= 0; i--) {
         double sum = 0.0;
-        for (int k = i + 1; k < n; k++) sum += l[k * ld + i] * x[k];
+        for (int k = i + 1; k < n; k++)
+            sum += l[k * ld + i] * x[k];
         const double lii = l[i * ld + i];
         x[i] = lii == 0.0 ? 0.0 : (b[i] - sum) / lii;
     }
 }
 
-}  // namespace vrn::cholesky
+} // namespace vrn::cholesky

@@ -40,4 +40,4 @@ void ForwardSolve(Isa isa, const double* l, std::ptrdiff_t ld, int n, double* x,
 // array.
 void BackSolve(const double* l, std::ptrdiff_t ld, int n, double* x, const double* b);
 
-}  // namespace vrn::cholesky
+} // namespace vrn::cholesky

@@ -28,7 +28,7 @@ constexpr double kBrentZeps = 1.0e-10;
 // Iteration limit of the Brent minimization.
 constexpr int kBrentIterations = 1000;
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::ConjugateGradient() {
     const int n = m_nParameters;
@@ -62,7 +62,8 @@ void CVRNUnconstrainedMinimization::ConjugateGradient() {
         ConjugateGradientStep_LineMinimizae();
         // A vanishing direction (code 1) or a non-finite line result (code 3) ends the
         // run with x where it was.
-        if (m_nTerminationCode != OptimalSolution) return;
+        if (m_nTerminationCode != OptimalSolution)
+            return;
 
         if (2.0 * std::fabs(m_dFPlus - m_dF) <= ftol * (std::fabs(m_dF) + std::fabs(m_dFPlus) + eps)) {
             m_nStepResult = 1;
@@ -112,12 +113,14 @@ void CVRNUnconstrainedMinimization::ConjugateGradientStep_LineMinimizae() {
     m_pGT = m_GT;
 
     double s = 0.0;
-    for (int i = 0; i < n; ++i) s += xi[i] * xi[i];
+    for (int i = 0; i < n; ++i)
+        s += xi[i] * xi[i];
 
     // No move is possible along a zero direction (zero gradient at the start), and a
     // NaN direction gives no finite trial step n/sqrt(s).
     if (s == 0.0 || std::isnan(s)) {
-        for (int i = 0; i < n; ++i) p[i] = 0.0;
+        for (int i = 0; i < n; ++i)
+            p[i] = 0.0;
         m_dFPlus = m_dF;
         m_nStepResult = 1;
         m_nTerminationCode = s == 0.0 ? GradientSmall : NoLowerPoint;
@@ -143,7 +146,8 @@ void CVRNUnconstrainedMinimization::ConjugateGradientStep_LineMinimizae() {
         finite = std::isfinite(x[i] + step);
     }
     if (!finite) {
-        for (int i = 0; i < n; ++i) p[i] = 0.0;
+        for (int i = 0; i < n; ++i)
+            p[i] = 0.0;
         m_dFPlus = m_dF;
         m_nStepResult = 1;
         m_nTerminationCode = NoLowerPoint;
@@ -161,16 +165,19 @@ void CVRNUnconstrainedMinimization::ConjugateGradientStep_LineMinimizae() {
 
 double CVRNUnconstrainedMinimization::FOneDimension(double t) {
     const int n = m_nParameters;
-    for (int i = 0; i < n; ++i) m_pXT[i] = t * m_pGrad[i] + m_pX[i];
+    for (int i = 0; i < n; ++i)
+        m_pXT[i] = t * m_pGrad[i] + m_pX[i];
     return m_pMethod->Fx(m_pXT);
 }
 
 double CVRNUnconstrainedMinimization::DerFOneDimesion(double t) {
     const int n = m_nParameters;
-    for (int i = 0; i < n; ++i) m_pXT[i] = t * m_pGrad[i] + m_pX[i];
+    for (int i = 0; i < n; ++i)
+        m_pXT[i] = t * m_pGrad[i] + m_pX[i];
     m_pMethod->Gradient(m_pXT, m_pGT);
     double df = 0.0;
-    for (int i = 0; i < n; ++i) df += m_pGT[i] * m_pGrad[i];
+    for (int i = 0; i < n; ++i)
+        df += m_pGT[i] * m_pGrad[i];
     return df;
 }
 
@@ -275,8 +282,10 @@ double CVRNUnconstrainedMinimization::BrentStep(double& t1, double& t2, double& 
             // Secant steps from the derivatives at w and at v.
             double d1 = 2.0 * (hi - lo);
             double d2 = d1;
-            if (dw != dx) d1 = (w - x) * dx / (dx - dw);
-            if (dv != dx) d2 = (v - x) * dx / (dx - dv);
+            if (dw != dx)
+                d1 = (w - x) * dx / (dx - dw);
+            if (dv != dx)
+                d2 = (v - x) * dx / (dx - dv);
             const double u1 = x + d1;
             const double u2 = x + d2;
             const bool ok1 = (lo - u1) * (u1 - hi) > 0.0 && dx * d1 <= 0.0;
@@ -293,7 +302,8 @@ double CVRNUnconstrainedMinimization::BrentStep(double& t1, double& t2, double& 
                 if (std::fabs(d) <= std::fabs(olde / 2.0)) {
                     bisect = false;
                     const double u = x + d;
-                    if (u - lo < tol2 || hi - u < tol2) d = SIGN(tol1, xm - x);
+                    if (u - lo < tol2 || hi - u < tol2)
+                        d = SIGN(tol1, xm - x);
                 }
             }
         }

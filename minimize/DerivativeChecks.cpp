@@ -18,7 +18,8 @@ namespace {
 // disagreement as well (the plain comparison cannot see a NaN and accepts an
 // infinite value against an infinite allowance).
 bool Mismatch(double a, double r, double allowed) {
-    if (std::fabs(a - r) > allowed) return true;
+    if (std::fabs(a - r) > allowed)
+        return true;
     return !std::isfinite(a) && std::isfinite(r);
 }
 
@@ -41,10 +42,11 @@ void AddCheckEntry(CVRNDerivativeCheckRecord& record, int row, int column, doubl
     e.relativeError = std::fabs(analytic - estimate) / scale;
     e.flagged = flagged;
     record.entries.push_back(e);
-    if (flagged) record.passed = false;
+    if (flagged)
+        record.passed = false;
 }
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::CheckGradient() {
     const int n = m_nParameters;
@@ -68,14 +70,16 @@ void CVRNUnconstrainedMinimization::CheckGradient() {
         const double absg = std::fabs(g[i]);
         const double bound = absg > s ? absg : s;
         const bool flagged = Mismatch(g[i], d[i], bound * tau);
-        if (flagged) mismatch = true;
+        if (flagged)
+            mismatch = true;
         AddCheckEntry(record, i, -1, g[i], d[i], bound, flagged);
     }
 
     if (mismatch && m_pStatusView) {
         m_pStatusView->Print("There appears to be an error in the coding of the Gradient method.");
         m_pStatusView->Print("Component   Analytic   Finite Difference");
-        for (int i = 0; i < n; ++i) m_pStatusView->Print("%d  %lf  %lf", i, g[i], d[i]);
+        for (int i = 0; i < n; ++i)
+            m_pStatusView->Print("%d  %lf  %lf", i, g[i], d[i]);
     }
 }
 
@@ -97,7 +101,8 @@ void CVRNUnconstrainedMinimization::CheckHessian() {
     CMatrix reference;
     reference.SetSize(rows, cols);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c) reference[r][c] = m_Hessian[r][c];
+        for (int c = 0; c < cols; ++c)
+            reference[r][c] = m_Hessian[r][c];
 
     m_pMethod->Hessian(x, m_Hessian);
     CMatrix& a = m_Hessian;
@@ -117,14 +122,16 @@ void CVRNUnconstrainedMinimization::CheckHessian() {
         const double absr = std::fabs(reference[i][i]);
         const double dbound = absr > hscale ? absr : hscale;
         const bool diagonalFlagged = Mismatch(a[i][i], reference[i][i], dbound * tau);
-        if (diagonalFlagged) mismatch = true;
+        if (diagonalFlagged)
+            mismatch = true;
         AddCheckEntry(record, i, i, a[i][i], reference[i][i], dbound, diagonalFlagged);
 
         for (int q = i + 1; q < n; ++q) {
             const double absa = std::fabs(a[q][i]);
             const double bound = absa > hscale ? absa : hscale;
             const bool flagged = Mismatch(a[q][i], reference[q][i], bound * tau);
-            if (flagged) mismatch = true;
+            if (flagged)
+                mismatch = true;
             AddCheckEntry(record, q, i, a[q][i], reference[q][i], bound, flagged);
         }
     }
@@ -137,21 +144,25 @@ void CVRNUnconstrainedMinimization::CheckHessian() {
 
 void CVRNUnconstrainedMinimization::WriteToFile(double* const v, int n, CString path) {
     FILE* file = std::fopen(path, "w");
-    if (!file) return;
-    for (int i = 0; i < n; ++i) std::fprintf(file, "%20.15lf\n", v[i]);
+    if (!file)
+        return;
+    for (int i = 0; i < n; ++i)
+        std::fprintf(file, "%20.15lf\n", v[i]);
     std::fclose(file);
 }
 
 void CVRNUnconstrainedMinimization::WriteToFile(CMatrix& m, CString path) {
     FILE* file = std::fopen(path, "w");
-    if (!file) return;
+    if (!file)
+        return;
     const int rows = m.GetRows();
     const int cols = m.GetCols();
     // A matrix without columns has no fields to write: the file stays empty.
     if (cols > 0) {
         for (int r = 0; r < rows; ++r) {
             const double* row = m[r];
-            for (int c = 0; c < cols - 1; ++c) std::fprintf(file, "%20.15lf,", row[c]);
+            for (int c = 0; c < cols - 1; ++c)
+                std::fprintf(file, "%20.15lf,", row[c]);
             std::fprintf(file, "%20.15lf\n", row[cols - 1]);
         }
     }

@@ -15,7 +15,8 @@ CString ComponentDescriptor(const char* format, int i) {
     CString name;
     name.Format(format, i);
     CString descriptor("0|");
-    for (int k = 0; k < 4; k++) descriptor += name;
+    for (int k = 0; k < 4; k++)
+        descriptor += name;
     descriptor += "MA_NULL";
     return descriptor;
 }
@@ -28,7 +29,7 @@ int HistoryGrowth(int iterationLimit) {
     return iterationLimit < cap ? iterationLimit : cap;
 }
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::SetColorArray() {
     const double a = 225.0, b = 196.0, c = 128.0, d = 255.0, z = 0.0;
@@ -40,7 +41,8 @@ void CVRNUnconstrainedMinimization::SetColorArray() {
 }
 
 void CVRNUnconstrainedMinimization::InitilizeDiagnosticArrays() {
-    if (m_nIterationCount > 0) return;
+    if (m_nIterationCount > 0)
+        return;
     const int n = m_nParameters;
     m_ErrorHistory.SetSize(0, HistoryGrowth(m_nIterationLimit));
     m_IterationArray.SetSize(0, HistoryGrowth(m_nIterationLimit));
@@ -74,7 +76,8 @@ void CVRNUnconstrainedMinimization::SetDiagnosticArrays() {
     // with this iteration as their first entry.
     const int length = m_IterationArray.GetSize();
     bool started = length > 0 && m_ErrorHistory.GetSize() == length &&
-                   static_cast<int>(m_GradientHistory.size()) == n && static_cast<int>(m_ParameterHistory.size()) == n;
+                   static_cast<int>(m_GradientHistory.size()) == n &&
+                   static_cast<int>(m_ParameterHistory.size()) == n;
     for (int i = 0; started && i < n; i++)
         started = m_GradientHistory[static_cast<size_t>(i)].GetSize() == length &&
                   m_ParameterHistory[static_cast<size_t>(i)].GetSize() == length;
@@ -113,11 +116,14 @@ void CVRNUnconstrainedMinimization::SetDiagnosticArrays() {
 
 void CVRNUnconstrainedMinimization::SetPlotMinMaxValues() {
     int n = m_nParameters;
-    if (static_cast<int>(m_GradientHistory.size()) < n) n = static_cast<int>(m_GradientHistory.size());
-    if (static_cast<int>(m_ParameterHistory.size()) < n) n = static_cast<int>(m_ParameterHistory.size());
+    if (static_cast<int>(m_GradientHistory.size()) < n)
+        n = static_cast<int>(m_GradientHistory.size());
+    if (static_cast<int>(m_ParameterHistory.size()) < n)
+        n = static_cast<int>(m_ParameterHistory.size());
     const int k = m_nIterationCount;
     if (m_bTrack && k >= 21) {
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         // The window holds the 20 entries before the newest one: entries k-20 to k-1
         // when recording began at iteration 0. Histories that began later hold fewer
         // entries, and the window is cut to the ones they hold.
@@ -125,8 +131,10 @@ void CVRNUnconstrainedMinimization::SetPlotMinMaxValues() {
         for (int i = 0; i < n; i++) {
             const int gs = m_GradientHistory[static_cast<size_t>(i)].GetSize();
             const int ps = m_ParameterHistory[static_cast<size_t>(i)].GetSize();
-            if (gs < size) size = gs;
-            if (ps < size) size = ps;
+            if (gs < size)
+                size = gs;
+            if (ps < size)
+                size = ps;
         }
         const int last = size - 2;
         const int first = size - 21 > 0 ? size - 21 : 0;
@@ -142,16 +150,21 @@ void CVRNUnconstrainedMinimization::SetPlotMinMaxValues() {
                 const double gmax = GetMaxInArray(first, last, gh);
                 const double pmin = GetMinInArray(first, last, ph);
                 const double pmax = GetMaxInArray(first, last, ph);
-                if (gmin < m_dGradPlotMin) m_dGradPlotMin = gmin;
-                if (gmax > m_dGradPlotMax) m_dGradPlotMax = gmax;
-                if (pmin < m_dParamPlotMin) m_dParamPlotMin = pmin;
-                if (pmax > m_dParamPlotMax) m_dParamPlotMax = pmax;
+                if (gmin < m_dGradPlotMin)
+                    m_dGradPlotMin = gmin;
+                if (gmax > m_dGradPlotMax)
+                    m_dGradPlotMax = gmax;
+                if (pmin < m_dParamPlotMin)
+                    m_dParamPlotMin = pmin;
+                if (pmax > m_dParamPlotMax)
+                    m_dParamPlotMax = pmax;
             }
             return;
         }
         // Nothing recorded before the newest entry: widen by the current values below.
     }
-    for (int i = 0; i < n; i++) WidenPlotRanges(m_pGrad[i], m_pX[i]);
+    for (int i = 0; i < n; i++)
+        WidenPlotRanges(m_pGrad[i], m_pX[i]);
 }
 
 void CVRNUnconstrainedMinimization::WidenPlotRanges(double g, double x) {
@@ -164,14 +177,16 @@ void CVRNUnconstrainedMinimization::WidenPlotRanges(double g, double x) {
 double CVRNUnconstrainedMinimization::GetMaxInArray(int first, int last, double* values) {
     double result = values[first];
     for (int i = first + 1; i <= last; i++)
-        if (values[i] > result) result = values[i];
+        if (values[i] > result)
+            result = values[i];
     return result;
 }
 
 double CVRNUnconstrainedMinimization::GetMinInArray(int first, int last, double* values) {
     double result = values[first];
     for (int i = first + 1; i <= last; i++)
-        if (values[i] < result) result = values[i];
+        if (values[i] < result)
+            result = values[i];
     return result;
 }
 

@@ -7,25 +7,32 @@
 void CVRNUnconstrainedMinimization::SetDiagnosticsDisplay(CVRNDiagnosticsDisplay* display) {
     CVRNDiagnosticsDisplay* previous = m_pDiagnostics;
     m_pDiagnostics = display;
-    if (previous && previous != display) previous->Detached();
+    if (previous && previous != display)
+        previous->Detached();
 }
 
 const CString& CVRNUnconstrainedMinimization::GetDisplayID(CVRNDiagnosticsDisplay::Target which) const {
     switch (which) {
-        case CVRNDiagnosticsDisplay::ResidualPlot: return m_ResidualPlotID;
-        case CVRNDiagnosticsDisplay::GradientPlot: return m_GradientPlotID;
-        case CVRNDiagnosticsDisplay::ParametersPlot: return m_ParametersPlotID;
-        case CVRNDiagnosticsDisplay::DiagnosticGrid: return m_DiagGridID;
-        case CVRNDiagnosticsDisplay::JacobianGrid: return m_JacobianGridID;
-        case CVRNDiagnosticsDisplay::HessianGrid: break;
+    case CVRNDiagnosticsDisplay::ResidualPlot:
+        return m_ResidualPlotID;
+    case CVRNDiagnosticsDisplay::GradientPlot:
+        return m_GradientPlotID;
+    case CVRNDiagnosticsDisplay::ParametersPlot:
+        return m_ParametersPlotID;
+    case CVRNDiagnosticsDisplay::DiagnosticGrid:
+        return m_DiagGridID;
+    case CVRNDiagnosticsDisplay::JacobianGrid:
+        return m_JacobianGridID;
+    case CVRNDiagnosticsDisplay::HessianGrid:
+        break;
     }
     return m_HessianGridID;
 }
 
 void CVRNUnconstrainedMinimization::GetDiagnosticColumns(CBaseHdr* columns[kDiagnosticColumns]) {
-    CBaseHdr* arrays[kDiagnosticColumns] = {&m_X0,   &m_X,    &m_UDiag, &m_TypSiz,       &m_Grad,
-                                            &m_Step, &m_ScaleX, &m_Wrk0, &m_Wrk1,        &m_Wrk2,
-                                            &m_Wrk3, &m_ErrorHistory,  &m_GradMin, &m_XMin};
+    CBaseHdr* arrays[kDiagnosticColumns] = {
+        &m_X0,   &m_X,    &m_UDiag, &m_TypSiz, &m_Grad,         &m_Step,    &m_ScaleX,
+        &m_Wrk0, &m_Wrk1, &m_Wrk2,  &m_Wrk3,   &m_ErrorHistory, &m_GradMin, &m_XMin};
     std::copy(arrays, arrays + kDiagnosticColumns, columns);
 }
 
@@ -70,39 +77,48 @@ void CVRNUnconstrainedMinimization::InstallHessianGrid(CDocument* doc, const cha
 }
 
 void CVRNUnconstrainedMinimization::InstallResidualPlot() {
-    if (m_pDiagnostics) m_pDiagnostics->Install(CVRNDiagnosticsDisplay::ResidualPlot);
+    if (m_pDiagnostics)
+        m_pDiagnostics->Install(CVRNDiagnosticsDisplay::ResidualPlot);
 }
 
 void CVRNUnconstrainedMinimization::InstallGradientPlot() {
-    if (m_pDiagnostics) m_pDiagnostics->Install(CVRNDiagnosticsDisplay::GradientPlot);
+    if (m_pDiagnostics)
+        m_pDiagnostics->Install(CVRNDiagnosticsDisplay::GradientPlot);
 }
 
 void CVRNUnconstrainedMinimization::InstallParametersPlot() {
-    if (m_pDiagnostics) m_pDiagnostics->Install(CVRNDiagnosticsDisplay::ParametersPlot);
+    if (m_pDiagnostics)
+        m_pDiagnostics->Install(CVRNDiagnosticsDisplay::ParametersPlot);
 }
 
 void CVRNUnconstrainedMinimization::InstallDiagnosticGrid() {
-    if (m_pDiagnostics) m_pDiagnostics->Install(CVRNDiagnosticsDisplay::DiagnosticGrid);
+    if (m_pDiagnostics)
+        m_pDiagnostics->Install(CVRNDiagnosticsDisplay::DiagnosticGrid);
 }
 
 void CVRNUnconstrainedMinimization::InstallJacobianGrid() {
-    if (m_pDiagnostics) m_pDiagnostics->Install(CVRNDiagnosticsDisplay::JacobianGrid);
+    if (m_pDiagnostics)
+        m_pDiagnostics->Install(CVRNDiagnosticsDisplay::JacobianGrid);
 }
 
 void CVRNUnconstrainedMinimization::InstallHessianGrid() {
-    if (m_pDiagnostics) m_pDiagnostics->Install(CVRNDiagnosticsDisplay::HessianGrid);
+    if (m_pDiagnostics)
+        m_pDiagnostics->Install(CVRNDiagnosticsDisplay::HessianGrid);
 }
 
 // The three plots repaint together: one notice covers all of them.
 void CVRNUnconstrainedMinimization::UpdateResidualPlot() {
-    if (m_pDiagnostics) m_pDiagnostics->HistoriesUpdated();
+    if (m_pDiagnostics)
+        m_pDiagnostics->HistoriesUpdated();
 }
 void CVRNUnconstrainedMinimization::UpdateGradientPlot() {}
 void CVRNUnconstrainedMinimization::UpdateParametersPlot() {}
 
 void CVRNUnconstrainedMinimization::UpdateDiagGrid() {
-    if (m_pMethod) m_pMethod->UpdateViews();
-    if (m_pDiagnostics) m_pDiagnostics->ArraysChanged();
+    if (m_pMethod)
+        m_pMethod->UpdateViews();
+    if (m_pDiagnostics)
+        m_pDiagnostics->ArraysChanged();
 }
 
 void CVRNUnconstrainedMinimization::AddObserver(CVRNIterationObserver* observer) {

@@ -19,12 +19,14 @@ void CVRNUnconstrainedMinimization::CauchyTerms(double& alpha, double& beta) {
     CMatrix& l = m_Hessian;
 
     alpha = 0.0;
-    for (int i = 0; i < n; ++i) alpha += (g[i] * g[i]) / (sx[i] * sx[i]);
+    for (int i = 0; i < n; ++i)
+        alpha += (g[i] * g[i]) / (sx[i] * sx[i]);
 
     beta = 0.0;
     for (int i = 0; i < n; ++i) {
         double t = 0.0;
-        for (int j = i; j < n; ++j) t += l[j][i] * g[j] / (sx[j] * sx[j]);
+        for (int j = i; j < n; ++j)
+            t += l[j][i] * g[j] / (sx[j] * sx[j]);
         beta += t * t;
     }
 }
@@ -69,7 +71,8 @@ bool CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
     // The Newton step fits in the region: take it and shrink the region to it.
     if (m_dTrustRadius >= newtlen) {
         m_bNewtonTaken = true;
-        for (int i = 0; i < n; ++i) s[i] = p[i];
+        for (int i = 0; i < n; ++i)
+            s[i] = p[i];
         m_dTrustRadius = newtlen;
         return true;
     }
@@ -81,15 +84,18 @@ bool CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
         double beta = 0.0;
         CauchyTerms(alpha, beta);
         // Cauchy step in scaled coordinates and its length.
-        for (int i = 0; i < n; ++i) sigma[i] = -(alpha / beta) * m_pGrad[i] / sx[i];
+        for (int i = 0; i < n; ++i)
+            sigma[i] = -(alpha / beta) * m_pGrad[i] / sx[i];
         m_dCauchyLength = alpha * std::sqrt(alpha) / beta;
         const double gtp = CVRNLinearAlgebra::dot(n, m_pGrad, 1, m_pStep, 1);
         eta = 0.2 + 0.8 * (alpha * alpha) / (-beta * gtp);
         m_dDoglegEta = eta;
         // On a badly scaled objective beta or the lengths overflow; the curve is then
         // not usable (its Cauchy length 0 would give a zero step).
-        if (!std::isfinite(beta) || !std::isfinite(m_dCauchyLength) || !std::isfinite(eta)) return false;
-        for (int i = 0; i < n; ++i) v[i] = eta * sx[i] * p[i] - sigma[i];
+        if (!std::isfinite(beta) || !std::isfinite(m_dCauchyLength) || !std::isfinite(eta))
+            return false;
+        for (int i = 0; i < n; ++i)
+            v[i] = eta * sx[i] * p[i] - sigma[i];
         // No radius chosen yet: start from the Cauchy length.
         if (m_dTrustRadius == -1.0)
             m_dTrustRadius = m_dCauchyLength < m_dStepMax ? m_dCauchyLength : m_dStepMax;
@@ -99,21 +105,26 @@ bool CVRNUnconstrainedMinimization::DoubleDoglegStep(double& eta) {
     const double cauchylen = m_dCauchyLength;
     if (eta * newtlen <= delta) {
         // Partial Newton step of scaled length delta.
-        for (int i = 0; i < n; ++i) s[i] = (delta / newtlen) * p[i];
+        for (int i = 0; i < n; ++i)
+            s[i] = (delta / newtlen) * p[i];
     } else if (delta <= cauchylen) {
         // Steepest-descent step of scaled length delta.
-        for (int i = 0; i < n; ++i) s[i] = (delta / cauchylen) * sigma[i] / sx[i];
+        for (int i = 0; i < n; ++i)
+            s[i] = (delta / cauchylen) * sigma[i] / sx[i];
     } else {
         // Point of scaled length delta on the segment from the Cauchy point to eta*Dx*p.
         const double d1 = CVRNLinearAlgebra::dot(n, v, 1, sigma, 1);
         const double d2 = CVRNLinearAlgebra::dot(n, v, 1, v, 1);
-        const double lambda =
-            (-d1 + std::sqrt(d1 * d1 - d2 * (cauchylen * cauchylen - delta * delta))) / d2;
-        if (!std::isfinite(lambda)) return false;
-        for (int i = 0; i < n; ++i) s[i] = (sigma[i] + lambda * v[i]) / sx[i];
+        const double lambda = (-d1 + std::sqrt(d1 * d1 - d2 * (cauchylen * cauchylen - delta * delta))) / d2;
+        if (!std::isfinite(lambda))
+            return false;
+        for (int i = 0; i < n; ++i)
+            s[i] = (sigma[i] + lambda * v[i]) / sx[i];
     }
-    if (!std::isfinite(m_dTrustRadius)) return false;
+    if (!std::isfinite(m_dTrustRadius))
+        return false;
     for (int i = 0; i < n; ++i)
-        if (!std::isfinite(s[i])) return false;
+        if (!std::isfinite(s[i]))
+            return false;
     return true;
 }

@@ -12,17 +12,20 @@ double IntegerPowerOfTen(int e) {
     double result = 1.0;
     double base = 10.0;
     while (m != 0) {
-        if (m & 1u) result *= base;
+        if (m & 1u)
+            result *= base;
         m >>= 1;
-        if (m != 0) base *= base;
+        if (m != 0)
+            base *= base;
     }
     return negative ? 1.0 / result : result;
 }
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::SaveAsNeg(double* dst, double* src) {
-    for (int i = 0; i < m_nParameters; i++) dst[i] = -src[i];
+    for (int i = 0; i < m_nParameters; i++)
+        dst[i] = -src[i];
 }
 
 void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
@@ -33,15 +36,16 @@ void CVRNUnconstrainedMinimization::Minimize(CVRNMinimizationMethodBase* problem
     RunMinimize(problem, typicalF, itnlim, method);
 }
 
-void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
-                                                int method) {
+void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* problem, double typicalF,
+                                                int itnlim, int method) {
     m_bStepMode = false;
     BeginRecord(problem);
     AllocateTempArrays();
     m_nMethod = method;
     m_nIterationLimit = itnlim;
     m_dTypicalF = typicalF;
-    if (!DiagnosticPlotsInstalled()) m_bShowDiag = 0;
+    if (!DiagnosticPlotsInstalled())
+        m_bShowDiag = 0;
 
     if (method == 4) {
         if (m_nParameters > 0) {
@@ -49,7 +53,8 @@ void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* prob
         } else {
             // Nothing to minimize: refused like the other methods refuse it.
             m_nTerminationCode = OptionCheck;
-            if (m_pStatusView) m_pStatusView->Print("OPTCHK   Illegal dimension, n = %d", m_nParameters);
+            if (m_pStatusView)
+                m_pStatusView->Print("OPTCHK   Illegal dimension, n = %d", m_nParameters);
         }
     } else {
         Minimize();
@@ -59,20 +64,21 @@ void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* prob
             !m_bAbort.load())
             m_nTerminationCode = TooManyIterations;
     }
-    if (m_pStatusView) m_pStatusView->Print("%s", static_cast<const char*>(GetTerminationCode()));
+    if (m_pStatusView)
+        m_pStatusView->Print("%s", static_cast<const char*>(GetTerminationCode()));
     FinishRecord(true);
     DeAllocateTempsArrays();
     m_pMethod = nullptr;
 }
 
-void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
-                                              int method) {
-    m_bAbort = false;  // only a request older than this session is cleared
+void CVRNUnconstrainedMinimization::FirstStep(CVRNMinimizationMethodBase* problem, double typicalF,
+                                              int itnlim, int method) {
+    m_bAbort = false; // only a request older than this session is cleared
     RunFirstStep(problem, typicalF, itnlim, method);
 }
 
-void CVRNUnconstrainedMinimization::RunFirstStep(CVRNMinimizationMethodBase* problem, double typicalF, int itnlim,
-                                                 int method) {
+void CVRNUnconstrainedMinimization::RunFirstStep(CVRNMinimizationMethodBase* problem, double typicalF,
+                                                 int itnlim, int method) {
     m_bStepMode = true;
     BeginRecord(problem);
     AllocateTempArrays();
@@ -98,7 +104,8 @@ void CVRNUnconstrainedMinimization::Minimize() {
     CheckOptions();
     // Without parameters there is nothing to evaluate: the option check has reported
     // the illegal dimension and the run ends with its code.
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
 
     const double tenPower = IntegerPowerOfTen(-m_nDigits);
     m_dNoise = tenPower > m_dEpsilon ? tenPower : m_dEpsilon;
@@ -114,7 +121,8 @@ void CVRNUnconstrainedMinimization::Minimize() {
         m_pStatusView->Print("OPTDRV      Number of good digits in Error = %d", m_nDigits);
         m_pStatusView->Print("OPTDRV      Gradient flag = %d", m_bGradientFlag ? 1 : 0);
         m_pStatusView->Print("OPTDRV      Hessian flag  = %d", m_bHessianFlag ? 1 : 0);
-        m_pStatusView->Print("OPTDRV      Expensive function calculation flag = %d", m_bExpensiveFxFlag ? 1 : 0);
+        m_pStatusView->Print("OPTDRV      Expensive function calculation flag = %d",
+                             m_bExpensiveFxFlag ? 1 : 0);
         m_pStatusView->Print("OPTDRV      Method to use = %d", m_nMethod);
         m_pStatusView->Print("OPTDRV      Iteration limit = %d", m_nIterationLimit);
         m_pStatusView->Print("OPTDRV      Machine epsilon = %le", m_dEpsilon);
@@ -127,13 +135,15 @@ void CVRNUnconstrainedMinimization::Minimize() {
     }
 
     m_dF = m_pMethod->Fx(m_pX);
-    if (m_pStatusView) m_pStatusView->Print("Initial Error  %15lf\n", m_dF);
+    if (m_pStatusView)
+        m_pStatusView->Print("Initial Error  %15lf\n", m_dF);
 
     if (!m_bGradientFlag) {
         ForwardFiniteDifferenceGradient(m_pX, m_dF, m_pGrad);
     } else {
         m_pMethod->Gradient(m_pX, m_pGrad);
-        if (m_bCheckGradient) CheckGradient();
+        if (m_bCheckGradient)
+            CheckGradient();
     }
 
     Terminate(m_pX, m_dF, m_pGrad, m_pWrk1);
@@ -152,12 +162,15 @@ void CVRNUnconstrainedMinimization::Minimize() {
             SecondOrderFiniteDifferenceHessian(m_pX, m_dF, m_Hessian, m_pScaleX, m_pWrk1, m_pWrk2);
     } else {
         m_pMethod->Hessian(m_pX, m_Hessian);
-        if (m_bCheckHessian) CheckHessian();
+        if (m_bCheckHessian)
+            CheckHessian();
     }
     m_HessianStorage = m_bExpensiveFxFlag && m_nMethod != 3 ? HessianStorage::Factor : HessianStorage::Lower;
 
-    if (MessagesOn()) result(m_pX, m_dF, m_pGrad, m_Hessian, m_pStep, 0);
-    if (m_bShowDiag) InitilizeDiagnosticArrays();
+    if (MessagesOn())
+        result(m_pX, m_dF, m_pGrad, m_Hessian, m_pStep, 0);
+    if (m_bShowDiag)
+        InitilizeDiagnosticArrays();
 
     while (m_nTerminationCode.load() == OptimalSolution && m_nIterationCount < m_nIterationLimit) {
         if (m_bAbort.load()) {
@@ -166,22 +179,26 @@ void CVRNUnconstrainedMinimization::Minimize() {
         }
         TakeOneStep();
         m_bFirstIteration = false;
-        if (m_bShowDiag) SetDiagnosticArrays();
+        if (m_bShowDiag)
+            SetDiagnosticArrays();
     }
 
-    if (MessagesOn()) result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
+    if (MessagesOn())
+        result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
 }
 
 void CVRNUnconstrainedMinimization::TakeOneStep() {
     const int n = m_nParameters;
     m_nIterationCount++;
-    if (m_pStatusView) m_pStatusView->Print("Iteration Number :  %d\n", m_nIterationCount);
+    if (m_pStatusView)
+        m_pStatusView->Print("Iteration Number :  %d\n", m_nIterationCount);
 
     const bool expensive = static_cast<bool>(m_bExpensiveFxFlag);
     const bool analyticGradient = static_cast<bool>(m_bGradientFlag);
 
     // With secant updates, methods 1 and 2 keep the factor itself up to date.
-    if (!(expensive && m_nMethod != 3)) DecomposeHessianLLPD(m_Hessian, m_pUDiag);
+    if (!(expensive && m_nMethod != 3))
+        DecomposeHessianLLPD(m_Hessian, m_pUDiag);
 
     SaveAsNeg(m_pWrk1, m_pGrad);
     LLTransposeSolve(m_Hessian, m_pStep, m_pWrk1);
@@ -235,14 +252,17 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
         }
     }
 
-    for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
+    for (int i = 0; i < n; i++)
+        m_pStep[i] = m_pXMin[i] - m_pX[i];
     m_pMethod->CommitStep(m_pXMin, n);
-    for (int i = 0; i < n; i++) m_pStep[i] = m_pXMin[i] - m_pX[i];
+    for (int i = 0; i < n; i++)
+        m_pStep[i] = m_pXMin[i] - m_pX[i];
 
     m_dFPlus = m_pMethod->Fx(m_pXMin);
     // A candidate whose value is not finite is never accepted (CommitStep may have moved
     // it, or the objective is not a function of x alone): the step counts as failed.
-    if (m_nStepResult == 0 && !std::isfinite(m_dFPlus)) m_nStepResult = 1;
+    if (m_nStepResult == 0 && !std::isfinite(m_dFPlus))
+        m_nStepResult = 1;
     NotifyTrialPoint();
 
     if (analyticGradient)
@@ -258,8 +278,8 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
         if (expensive) {
             // Secant updates keep the Hessian whenever the objective is expensive.
             if (m_nMethod == 3)
-                SecantUnfactored(m_pX, m_pGrad, m_Hessian, m_pUDiag, m_pXMin, m_pGradMin, m_bNoUpdate, m_pWrk1,
-                                 m_pWrk2, m_pWrk3);
+                SecantUnfactored(m_pX, m_pGrad, m_Hessian, m_pUDiag, m_pXMin, m_pGradMin, m_bNoUpdate,
+                                 m_pWrk1, m_pWrk2, m_pWrk3);
             else
                 SecantFactored(m_pX, m_pGrad, m_Hessian, m_pXMin, m_pGradMin, m_bNoUpdate, m_pWrk0, m_pWrk1,
                                m_pWrk2, m_pWrk3);
@@ -271,14 +291,16 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
             SecondOrderFiniteDifferenceHessian(m_pXMin, m_dFPlus, m_Hessian, m_pScaleX, m_pWrk1, m_pWrk2);
         }
         m_HessianStorage = expensive && m_nMethod != 3 ? HessianStorage::Factor : HessianStorage::Lower;
-        if (m_pStatusView && (m_nMsg / 16) % 2 == 1) result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
+        if (m_pStatusView && (m_nMsg / 16) % 2 == 1)
+            result(m_pXMin, m_dFPlus, m_pGradMin, m_Hessian, m_pStep, 0);
         SaveStep();
         NotifyAcceptedStep(m_pX, m_dF, m_pGrad);
     } else if (m_nTerminationCode.load() != NoLowerPoint) {
         // The candidate that a stopping test judged (codes 1, 2, 5) is where the run ends.
         NotifyAcceptedStep(m_pXMin, m_dFPlus, m_pGradMin);
     }
-    if (m_nTerminationCode.load() == NoLowerPoint) UndoStep();
+    if (m_nTerminationCode.load() == NoLowerPoint)
+        UndoStep();
 
     // An abort requested during this iteration ends the run or the step session here.
     if (m_bAbort.load()) {
@@ -286,29 +308,35 @@ void CVRNUnconstrainedMinimization::TakeOneStep() {
         m_nTerminationCode.compare_exchange_strong(expected, AbortedByUser);
     }
     // Step mode: the record follows every step the host asks for.
-    if (m_bStepMode.load() && !m_bInFirstStep) FinishRecord(m_nTerminationCode.load() != OptimalSolution);
+    if (m_bStepMode.load() && !m_bInFirstStep)
+        FinishRecord(m_nTerminationCode.load() != OptimalSolution);
 }
 
 void CVRNUnconstrainedMinimization::SaveStep() {
     const int n = m_nParameters;
     m_dF = m_dFPlus;
-    for (int i = 0; i < n; i++) m_pX[i] = m_pXMin[i];
-    for (int i = 0; i < n; i++) m_pGrad[i] = m_pGradMin[i];
+    for (int i = 0; i < n; i++)
+        m_pX[i] = m_pXMin[i];
+    for (int i = 0; i < n; i++)
+        m_pGrad[i] = m_pGradMin[i];
     UpdateDiagGrid();
 }
 
 void CVRNUnconstrainedMinimization::UndoStep() {
     const int n = m_nParameters;
     m_dFPlus = m_dF;
-    for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
-    for (int i = 0; i < n; i++) m_pGradMin[i] = m_pGrad[i];
+    for (int i = 0; i < n; i++)
+        m_pXMin[i] = m_pX[i];
+    for (int i = 0; i < n; i++)
+        m_pGradMin[i] = m_pGrad[i];
     UpdateDiagGrid();
 }
 
 bool CVRNUnconstrainedMinimization::ModelIsFinite() {
     const int n = m_nParameters;
     for (int i = 0; i < n; i++)
-        if (!std::isfinite(m_pGrad[i]) || !std::isfinite(m_pStep[i])) return false;
+        if (!std::isfinite(m_pGrad[i]) || !std::isfinite(m_pStep[i]))
+            return false;
     // The factor L is in the lower triangle. Unless the factored secant update of
     // methods 1 and 2 keeps it, this iteration factored the Hessian kept in the strict
     // upper triangle and the diagonal vector, which the trust-region update reads too.
@@ -317,11 +345,15 @@ bool CVRNUnconstrainedMinimization::ModelIsFinite() {
     CMatrix& a = m_Hessian;
     for (int i = 0; i < n; i++) {
         for (int j = 0; j <= i; j++)
-            if (!std::isfinite(a[i][j])) return false;
-        if (!factored) continue;
-        if (!std::isfinite(m_pUDiag[i])) return false;
+            if (!std::isfinite(a[i][j]))
+                return false;
+        if (!factored)
+            continue;
+        if (!std::isfinite(m_pUDiag[i]))
+            return false;
         for (int j = i + 1; j < n; j++)
-            if (!std::isfinite(a[i][j])) return false;
+            if (!std::isfinite(a[i][j]))
+                return false;
     }
     return true;
 }
@@ -330,6 +362,7 @@ void CVRNUnconstrainedMinimization::NoSatisfactoryPoint() {
     const int n = m_nParameters;
     m_nStepResult = 1;
     m_bMaxStepTaken = false;
-    for (int i = 0; i < n; i++) m_pXMin[i] = m_pX[i];
+    for (int i = 0; i < n; i++)
+        m_pXMin[i] = m_pX[i];
     m_dFPlus = m_dF;
 }

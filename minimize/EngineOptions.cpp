@@ -41,7 +41,9 @@ CVRNUnconstrainedMinimization::CVRNUnconstrainedMinimization() {
     SetColorArray();
 }
 
-CVRNUnconstrainedMinimization::~CVRNUnconstrainedMinimization() { SetDiagnosticsDisplay(nullptr); }
+CVRNUnconstrainedMinimization::~CVRNUnconstrainedMinimization() {
+    SetDiagnosticsDisplay(nullptr);
+}
 
 void CVRNUnconstrainedMinimization::Default() {
     m_dEpsilon = 1.12e-16;
@@ -92,10 +94,12 @@ void CVRNUnconstrainedMinimization::EnableGradientHessianCheck(bool gradient, bo
 }
 
 void CVRNUnconstrainedMinimization::SetSize(int n) {
-    if (n < 0) n = 0;
+    if (n < 0)
+        n = 0;
     CDblHdr* arrays[] = {&m_X0,   &m_X,    &m_UDiag, &m_TypSiz, &m_Grad, &m_Step,   &m_ScaleX,
                          &m_Wrk0, &m_Wrk1, &m_Wrk2,  &m_Wrk3,   &m_XMin, &m_GradMin};
-    for (CDblHdr* a : arrays) a->SetSize(n, -1);
+    for (CDblHdr* a : arrays)
+        a->SetSize(n, -1);
 }
 
 void CVRNUnconstrainedMinimization::RefreshArrayPointers() {
@@ -131,18 +135,21 @@ void CVRNUnconstrainedMinimization::AllocateTempArrays() {
     RefreshArrayPointers();
     const int count = n > 0 ? n : 0;
     m_pMethod->InitialParameters(m_pX0);
-    for (int i = 0; i < count; i++) m_pX[i] = m_pX0[i];
+    for (int i = 0; i < count; i++)
+        m_pX[i] = m_pX0[i];
     for (int i = 0; i < count; i++) {
         m_pTypSiz[i] = std::fabs(m_pX0[i]);
         m_pStep[i] = 0.0;
     }
     // Typical sizes the caller set explicitly replace the start-point magnitudes.
     if (static_cast<int>(m_UserTypSiz.size()) == count)
-        for (int i = 0; i < count; i++) m_pTypSiz[i] = m_UserTypSiz[i];
+        for (int i = 0; i < count; i++)
+            m_pTypSiz[i] = m_UserTypSiz[i];
     // Like the arrays, the matrix is sized only when n changes: sizing zero-fills all
     // n*n entries, which for a large n costs more than a short conjugate-gradient run.
     // Every run writes the entries it reads (first Hessian, factorization) before use.
-    if (m_Hessian.GetRows() != count || m_Hessian.GetCols() != count) m_Hessian.SetSize(count, count);
+    if (m_Hessian.GetRows() != count || m_Hessian.GetCols() != count)
+        m_Hessian.SetSize(count, count);
     InstallDiagnosticGrid();
 }
 
@@ -154,24 +161,28 @@ void CVRNUnconstrainedMinimization::CheckOptions() {
     m_nTerminationCode = OptionCheck;
     const int n = m_nParameters;
 
-    if (m_nMethod < 1 || m_nMethod > 3) m_nMethod = 1;
+    if (m_nMethod < 1 || m_nMethod > 3)
+        m_nMethod = 1;
 
     if ((m_nMsg / 2) % 2 == 1 && !m_bGradientFlag) {
         if (m_pStatusView)
-            m_pStatusView->Print("OPTCHK   User requests that analytic Gradient be accepted as properly coded, "
-                                 "msg = %d but an analytic Gradient is not  supplied m_bGradientFlag = %d.",
-                                 m_nMsg, static_cast<int>(m_bGradientFlag));
+            m_pStatusView->Print(
+                "OPTCHK   User requests that analytic Gradient be accepted as properly coded, "
+                "msg = %d but an analytic Gradient is not  supplied m_bGradientFlag = %d.",
+                m_nMsg, static_cast<int>(m_bGradientFlag));
         return;
     }
     if ((m_nMsg / 4) % 2 == 1 && !m_bHessianFlag) {
         if (m_pStatusView)
-            m_pStatusView->Print("OPTCHK   User requests that analytic Hessian be accepted as properly coded, "
-                                 "msg = %d but an analytic Hessian is not suppliediahflg = %d.",
-                                 m_nMsg, static_cast<int>(m_bHessianFlag));
+            m_pStatusView->Print(
+                "OPTCHK   User requests that analytic Hessian be accepted as properly coded, "
+                "msg = %d but an analytic Hessian is not suppliediahflg = %d.",
+                m_nMsg, static_cast<int>(m_bHessianFlag));
         return;
     }
     if (n <= 0) {
-        if (m_pStatusView) m_pStatusView->Print("OPTCHK   Illegal dimension, n = %d", n);
+        if (m_pStatusView)
+            m_pStatusView->Print("OPTCHK   Illegal dimension, n = %d", n);
         return;
     }
     if (n == 1 && m_nMsg % 2 == 0) {
@@ -181,24 +192,31 @@ void CVRNUnconstrainedMinimization::CheckOptions() {
         m_nMsg = -2;
     }
     for (int i = 0; i < n; i++) {
-        if (m_pTypSiz[i] == 0.0) m_pTypSiz[i] = 1.0;
-        if (m_pTypSiz[i] < 0.0) m_pTypSiz[i] = -m_pTypSiz[i];
+        if (m_pTypSiz[i] == 0.0)
+            m_pTypSiz[i] = 1.0;
+        if (m_pTypSiz[i] < 0.0)
+            m_pTypSiz[i] = -m_pTypSiz[i];
         m_pScaleX[i] = 1.0 / m_pTypSiz[i];
     }
     if (m_dStepMax <= 0.0) {
         double stpsiz = 0.0;
-        for (int i = 0; i < n; i++) stpsiz += (m_pX[i] * m_pX[i]) * (m_pScaleX[i] * m_pScaleX[i]);
+        for (int i = 0; i < n; i++)
+            stpsiz += (m_pX[i] * m_pX[i]) * (m_pScaleX[i] * m_pScaleX[i]);
         const double a = 1000.0 * std::sqrt(stpsiz);
         m_dStepMax = a > 1000.0 ? a : 1000.0;
     }
-    if (m_dTypicalF == 0.0) m_dTypicalF = 1.0;
-    if (m_dTypicalF < 0.0) m_dTypicalF = -m_dTypicalF;
+    if (m_dTypicalF == 0.0)
+        m_dTypicalF = 1.0;
+    if (m_dTypicalF < 0.0)
+        m_dTypicalF = -m_dTypicalF;
     if (m_dGradTol < 0.0) {
-        if (m_pStatusView) m_pStatusView->Print("OPTCHK   Illegal tolerance, gradtl = %le", m_dGradTol);
+        if (m_pStatusView)
+            m_pStatusView->Print("OPTCHK   Illegal tolerance, gradtl = %le", m_dGradTol);
         return;
     }
     if (m_dCGTol < 0.0) {
-        if (m_pStatusView) m_pStatusView->Print("OPTCHK   Illegal tolerance, gradtl = %le", m_dCGTol);
+        if (m_pStatusView)
+            m_pStatusView->Print("OPTCHK   Illegal tolerance, gradtl = %le", m_dCGTol);
         return;
     }
     if (m_nIterationLimit < 0) {
@@ -208,10 +226,14 @@ void CVRNUnconstrainedMinimization::CheckOptions() {
     }
     if (m_nDigits == 0) {
         if (m_pStatusView)
-            m_pStatusView->Print("nOPTCHK   Minimization function has no good digits, ndigit = %d", m_nDigits);
+            m_pStatusView->Print("nOPTCHK   Minimization function has no good digits, ndigit = %d",
+                                 m_nDigits);
         return;
     }
-    if (m_nDigits < 0) m_nDigits = static_cast<int>(-std::log(m_dEpsilon) / std::log(10.0));
-    if (m_dTrustRadius <= 0.0) m_dTrustRadius = -1.0;
-    if (m_dTrustRadius > m_dStepMax) m_dTrustRadius = m_dStepMax;
+    if (m_nDigits < 0)
+        m_nDigits = static_cast<int>(-std::log(m_dEpsilon) / std::log(10.0));
+    if (m_dTrustRadius <= 0.0)
+        m_dTrustRadius = -1.0;
+    if (m_dTrustRadius > m_dStepMax)
+        m_dTrustRadius = m_dStepMax;
 }

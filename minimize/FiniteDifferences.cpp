@@ -29,11 +29,13 @@ inline void SecondOrderPoint(int n, int k, int& i, int& j) {
     j = i + k;
 }
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::SetEvaluationThreads(int k) {
-    if (k < 1) k = 1;
-    if (k == m_nEvaluationThreads) return;
+    if (k < 1)
+        k = 1;
+    if (k == m_nEvaluationThreads)
+        return;
     m_nEvaluationThreads = k;
     // A pool of the new size is made when a run first needs one.
     m_pPool.reset();
@@ -44,15 +46,20 @@ CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int task
     if (m_nEvaluationThreads < 2 || tasks < 2 || m_nParameters < 1 || !m_pMethod ||
         !m_pMethod->bConcurrentEvaluation())
         return nullptr;
-    if (!m_pPool) m_pPool = std::make_unique<CVRNEvaluationPool>(m_nEvaluationThreads);
+    if (!m_pPool)
+        m_pPool = std::make_unique<CVRNEvaluationPool>(m_nEvaluationThreads);
     const std::size_t n = static_cast<std::size_t>(m_nParameters);
     const std::size_t points = n * static_cast<std::size_t>(m_pPool->GetThreadCount());
-    if (m_EvalPoints.size() < points) m_EvalPoints.resize(points);
+    if (m_EvalPoints.size() < points)
+        m_EvalPoints.resize(points);
     // At least 2n values, so that the switch to central differences during a run
     // finds its buffer ready.
-    if (values < 2 * n) values = 2 * n;
-    if (m_EvalValues.size() < values) m_EvalValues.resize(values);
-    if (m_EvalGradients.size() < gradients) m_EvalGradients.resize(gradients);
+    if (values < 2 * n)
+        values = 2 * n;
+    if (m_EvalValues.size() < values)
+        m_EvalValues.resize(values);
+    if (m_EvalGradients.size() < gradients)
+        m_EvalGradients.resize(gradients);
     return m_pPool.get();
 }
 
@@ -61,11 +68,13 @@ void CVRNUnconstrainedMinimization::LoadPointCopies(const double* x) {
     const int threads = m_pPool->GetThreadCount();
     for (int t = 0; t < threads; t++) {
         double* const copy = PointCopy(t);
-        for (int i = 0; i < n; i++) copy[i] = x[i];
+        for (int i = 0; i < n; i++)
+            copy[i] = x[i];
     }
 }
 
-void CVRNUnconstrainedMinimization::ForwardFiniteDifferenceGradient(double* const x, double fx, double* const g) {
+void CVRNUnconstrainedMinimization::ForwardFiniteDifferenceGradient(double* const x, double fx,
+                                                                    double* const g) {
     const int n = m_nParameters;
     const double* const sx = m_pScaleX;
     const double kappa = std::sqrt(m_dNoise);
@@ -151,11 +160,13 @@ void CVRNUnconstrainedMinimization::FiniteDifferenceHessian(double* const x, dou
         for (int i = 0; i < n; i++) {
             const double h = StepSize(kappa, x[i], sx[i]);
             const double* const gi = gradients + static_cast<std::size_t>(i) * un;
-            for (int j = 0; j < n; j++) a[j][i] = (gi[j] - g[j]) / h;
+            for (int j = 0; j < n; j++)
+                a[j][i] = (gi[j] - g[j]) / h;
         }
         // The scratch array ends as in the one-thread loop: the last column's gradient.
         const double* const last = gradients + (un - 1) * un;
-        for (int j = 0; j < n; j++) work[j] = last[j];
+        for (int j = 0; j < n; j++)
+            work[j] = last[j];
     } else {
         for (int i = 0; i < n; i++) {
             const double h = StepSize(kappa, x[i], sx[i]);
@@ -163,12 +174,14 @@ void CVRNUnconstrainedMinimization::FiniteDifferenceHessian(double* const x, dou
             x[i] = x[i] + h;
             m_pMethod->Gradient(x, work);
             x[i] = saved;
-            for (int j = 0; j < n; j++) a[j][i] = (work[j] - g[j]) / h;
+            for (int j = 0; j < n; j++)
+                a[j][i] = (work[j] - g[j]) / h;
         }
     }
     // The lower triangle gets the symmetric estimate; the upper keeps the one-sided one.
     for (int i = 0; i < n - 1; i++)
-        for (int j = i + 1; j < n; j++) a[j][i] = (a[j][i] + a[i][j]) / 2.0;
+        for (int j = i + 1; j < n; j++)
+            a[j][i] = (a[j][i] + a[i][j]) / 2.0;
 }
 
 void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* const x, double fx, CMatrix& a,
@@ -179,7 +192,8 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
     // n neighbours and n(n + 1)/2 points of the columns.
     const int tasks = n > 0 ? n + n * (n + 1) / 2 : 0;
     if (CVRNEvaluationPool* pool = ConcurrentEvaluation(tasks, static_cast<std::size_t>(tasks), 0)) {
-        for (int i = 0; i < n; i++) step[i] = StepSize(kappa, x[i], sx[i]);
+        for (int i = 0; i < n; i++)
+            step[i] = StepSize(kappa, x[i], sx[i]);
         LoadPointCopies(x);
         double* const values = m_EvalValues.data();
         auto evaluate = [&](int k, int thread) {
@@ -203,7 +217,8 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
             xt[j] = x[j];
         };
         pool->ParallelFor(tasks, evaluate);
-        for (int i = 0; i < n; i++) fnbr[i] = values[i];
+        for (int i = 0; i < n; i++)
+            fnbr[i] = values[i];
         int k = n;
         for (int i = 0; i < n; i++) {
             a[i][i] = ((fx - fnbr[i]) + (values[k++] - fnbr[i])) / (step[i] * step[i]);

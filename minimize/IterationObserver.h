@@ -7,12 +7,12 @@
 // One event of a run. The pointers refer to the engine's own arrays and are valid for
 // the duration of the call only.
 struct CVRNIterationEvent {
-    int iteration = 0;       // k: 0 at the start point, then the iteration the event belongs to
-    int n = 0;               // number of parameters
-    int method = 3;          // 1 line search, 2 double dogleg, 3 hook step, 4 conjugate gradient
-    const double* x = nullptr;  // the point (start, trial or accepted)
-    double f = 0.0;             // objective value at x
-    const double* g = nullptr;  // gradient at x (null for a trial point whose gradient is not known yet)
+    int iteration = 0;         // k: 0 at the start point, then the iteration the event belongs to
+    int n = 0;                 // number of parameters
+    int method = 3;            // 1 line search, 2 double dogleg, 3 hook step, 4 conjugate gradient
+    const double* x = nullptr; // the point (start, trial or accepted)
+    double f = 0.0;            // objective value at x
+    const double* g = nullptr; // gradient at x (null for a trial point whose gradient is not known yet)
     // Euclidean length of the step from the previous point (0 at the start).
     double stepLength = 0.0;
     // Trust radius after the step (methods 2 and 3), the accepted line-search factor

@@ -43,7 +43,8 @@ void CVRNUnconstrainedMinimization::LineSearch() {
         bool finite = true;
         for (int i = 0; i < n; i++) {
             xplus[i] = x[i] + lambda * p[i];
-            if (!std::isfinite(xplus[i])) finite = false;
+            if (!std::isfinite(xplus[i]))
+                finite = false;
         }
         if (!finite) {
             NoSatisfactoryPoint();
@@ -58,7 +59,8 @@ void CVRNUnconstrainedMinimization::LineSearch() {
         if (std::isfinite(fplus) && fplus <= f + 1e-4 * lambda * slp) {
             m_nStepResult = 0;
             m_dLastLambda = lambda;
-            if (lambda == 1.0 && sln > 0.99 * m_dStepMax) m_bMaxStepTaken = true;
+            if (lambda == 1.0 && sln > 0.99 * m_dStepMax)
+                m_bMaxStepTaken = true;
             UpdateDiagGrid();
             break;
         }
@@ -83,7 +85,8 @@ void CVRNUnconstrainedMinimization::LineSearch() {
                 tlmbda = (-b - CVRNLinearAlgebra::sign(1.0, a) * std::sqrt(disc)) / (3.0 * a);
             else
                 tlmbda = (-b + CVRNLinearAlgebra::sign(1.0, a) * std::sqrt(disc)) / (3.0 * a);
-            if (tlmbda > 0.5 * lambda) tlmbda = 0.5 * lambda;
+            if (tlmbda > 0.5 * lambda)
+                tlmbda = 0.5 * lambda;
         }
         plmbda = lambda;
         pfpls = fplus;

@@ -27,17 +27,20 @@ public:
 // Cuts a message into the rows of a status log: at every "\n"; an empty line between
 // others becomes a row holding " "; a final line feed adds no row, and an empty text
 // none at all. row(std::string_view) is called once per row, in order.
-template <class RowFn>
-void ForEachStatusRow(const char* text, std::size_t length, RowFn&& row) {
-    if (!text) return;
+template <class RowFn> void ForEachStatusRow(const char* text, std::size_t length, RowFn&& row) {
+    if (!text)
+        return;
     const char* p = text;
     const char* const end = text + length;
     for (;;) {
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
         const char* pieceEnd = lf ? lf : end;
-        if (pieceEnd == p && !lf) return;  // an empty last piece: the text was empty
-        row(pieceEnd == p ? std::string_view(" ") : std::string_view(p, static_cast<std::size_t>(pieceEnd - p)));
-        if (!lf || lf + 1 == end) return;  // nothing follows the line feed
+        if (pieceEnd == p && !lf)
+            return; // an empty last piece: the text was empty
+        row(pieceEnd == p ? std::string_view(" ")
+                          : std::string_view(p, static_cast<std::size_t>(pieceEnd - p)));
+        if (!lf || lf + 1 == end)
+            return; // nothing follows the line feed
         p = lf + 1;
     }
 }

@@ -18,7 +18,7 @@ namespace {
 // computed is kept.
 constexpr int kMaxHookPasses = 100;
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::MoreHebden() {
     m_pTrialStep = m_pWrk0;
@@ -76,7 +76,8 @@ void CVRNUnconstrainedMinimization::MoreHebdenStep() {
     // The Newton step is close enough to the region: take it.
     if (newtlen <= hi * m_dTrustRadius) {
         m_bNewtonTaken = true;
-        for (int i = 0; i < n; ++i) s[i] = p[i];
+        for (int i = 0; i < n; ++i)
+            s[i] = p[i];
         m_dTrustRadius = m_dTrustRadius < newtlen ? m_dTrustRadius : newtlen;
         m_dMu = 0.0;
         return;
@@ -93,7 +94,8 @@ void CVRNUnconstrainedMinimization::MoreHebdenStep() {
 
     // Derivative of phi at mu = 0, once per global step.
     if (m_bFirstHook) {
-        for (int i = 0; i < n; ++i) w[i] = (sx[i] * sx[i]) * p[i];
+        for (int i = 0; i < n; ++i)
+            w[i] = (sx[i] * sx[i]) * p[i];
         ForwardSolve(a, w, w);
         const double wnorm = CVRNLinearAlgebra::nrm2(n, w, 1);
         m_dPhiPrime0 = -(wnorm * wnorm) / newtlen;
@@ -103,7 +105,8 @@ void CVRNUnconstrainedMinimization::MoreHebdenStep() {
     phiprime = m_dPhiPrime0;
     double mulow = -m_dPhi / phiprime;
     double gnorm2 = 0.0;
-    for (int i = 0; i < n; ++i) gnorm2 += (g[i] * g[i]) / (sx[i] * sx[i]);
+    for (int i = 0; i < n; ++i)
+        gnorm2 += (g[i] * g[i]) / (sx[i] * sx[i]);
     double muup = std::sqrt(gnorm2) / delta;
 
     const double tol = std::sqrt(m_dEpsilon);
@@ -115,40 +118,48 @@ void CVRNUnconstrainedMinimization::MoreHebdenStep() {
         }
 
         // H + mu*Dx^2 in the lower triangle, rebuilt from the stored Hessian.
-        for (int j = 0; j < n; ++j) a[j][j] = d[j] + m_dMu * (sx[j] * sx[j]);
+        for (int j = 0; j < n; ++j)
+            a[j][j] = d[j] + m_dMu * (sx[j] * sx[j]);
         vrn_engine::MirrorUpperToLower(a, n);
         double added = 0.0;
         CholeskyDecomposition(a, 0.0, tol, &added);
 
-        for (int i = 0; i < n; ++i) w[i] = -g[i];
+        for (int i = 0; i < n; ++i)
+            w[i] = -g[i];
         LLTransposeSolve(a, s, w);
 
         const double steplen = ScaledLength(n, sx, s);
         m_dPhi = steplen - delta;
 
-        for (int i = 0; i < n; ++i) w[i] = (sx[i] * sx[i]) * s[i];
+        for (int i = 0; i < n; ++i)
+            w[i] = (sx[i] * sx[i]) * s[i];
         ForwardSolve(a, w, w);
         const double wnorm = CVRNLinearAlgebra::nrm2(n, w, 1);
         phiprime = -(wnorm * wnorm) / steplen;
 
         // Done in the window or when the bracket has collapsed; a NaN ends the search
         // as well (mu stays NaN once it is).
-        if ((!(steplen < lo * delta) && !(steplen > hi * delta)) || !(muup - mulow > 0.0) || std::isnan(m_dMu))
+        if ((!(steplen < lo * delta) && !(steplen > hi * delta)) || !(muup - mulow > 0.0) ||
+            std::isnan(m_dMu))
             break;
 
         const double cand = m_dMu - m_dPhi / phiprime;
         mulow = mulow > cand ? mulow : cand;
-        if (m_dPhi < 0.0) muup = muup < m_dMu ? muup : m_dMu;
+        if (m_dPhi < 0.0)
+            muup = muup < m_dMu ? muup : m_dMu;
         m_dMu = m_dMu - (steplen * m_dPhi) / (delta * phiprime);
     }
 }
 
 bool CVRNUnconstrainedMinimization::HookStepIsFinite() {
     const int n = m_nParameters;
-    if (!std::isfinite(m_dTrustRadius) || !std::isfinite(m_dMu)) return false;
+    if (!std::isfinite(m_dTrustRadius) || !std::isfinite(m_dMu))
+        return false;
     // phi is computed only for a hook step, not for the Newton step.
-    if (!m_bNewtonTaken && !std::isfinite(m_dPhi)) return false;
+    if (!m_bNewtonTaken && !std::isfinite(m_dPhi))
+        return false;
     for (int i = 0; i < n; ++i)
-        if (!std::isfinite(m_pTrialStep[i])) return false;
+        if (!std::isfinite(m_pTrialStep[i]))
+            return false;
     return true;
 }

@@ -14,12 +14,13 @@ double MaxAbs(const double* v, int n) {
     for (int i = 0; i < n; i++) {
         const double a = std::fabs(v[i]);
         // A NaN component makes the norm NaN rather than disappear from it.
-        if (a > m || std::isnan(a)) m = a;
+        if (a > m || std::isnan(a))
+            m = a;
     }
     return m;
 }
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::BeginRecord(CVRNMinimizationMethodBase* problem) {
     m_Counter.Attach(problem);
@@ -46,7 +47,8 @@ void CVRNUnconstrainedMinimization::BeginRecord(CVRNMinimizationMethodBase* prob
     m_HessianStorage = HessianStorage::None;
 }
 
-CVRNIterationEvent CVRNUnconstrainedMinimization::MakeEvent(const double* x, double f, const double* g) const {
+CVRNIterationEvent CVRNUnconstrainedMinimization::MakeEvent(const double* x, double f,
+                                                            const double* g) const {
     CVRNIterationEvent e;
     e.iteration = m_nIterationCount;
     e.n = m_nParameters;
@@ -75,44 +77,59 @@ void AppendIteration(CVRNRunRecord& record, const CVRNIterationEvent& e) {
     r.gradientEvaluations = e.gradientEvaluations;
     r.hessianEvaluations = e.hessianEvaluations;
     r.x.assign(e.x, e.x + e.n);
-    if (e.g) r.g.assign(e.g, e.g + e.n);
+    if (e.g)
+        r.g.assign(e.g, e.g + e.n);
     record.iterationRecords.push_back(std::move(r));
 }
 
-}  // namespace
+} // namespace
 
 void CVRNUnconstrainedMinimization::NotifyRunStart() {
     m_Record.started = true;
     m_Record.initialF = m_dF;
-    if (m_Observers.empty() && !m_pDiagnostics && !m_bRecordIterations) return;
+    if (m_Observers.empty() && !m_pDiagnostics && !m_bRecordIterations)
+        return;
     CVRNIterationEvent e = MakeEvent(m_pX, m_dF, m_pGrad);
     e.stepLength = 0.0;
-    if (m_bRecordIterations) AppendIteration(m_Record, e);
-    if (m_pDiagnostics) m_pDiagnostics->OnRunStart(e);
-    for (CVRNIterationObserver* o : m_Observers) o->OnRunStart(e);
+    if (m_bRecordIterations)
+        AppendIteration(m_Record, e);
+    if (m_pDiagnostics)
+        m_pDiagnostics->OnRunStart(e);
+    for (CVRNIterationObserver* o : m_Observers)
+        o->OnRunStart(e);
 }
 
 void CVRNUnconstrainedMinimization::NotifyTrialPoint() {
-    if (m_Observers.empty() && !m_pDiagnostics) return;
+    if (m_Observers.empty() && !m_pDiagnostics)
+        return;
     CVRNIterationEvent e = MakeEvent(m_pXMin, m_dFPlus, nullptr);
     double s = 0.0;
-    for (int i = 0; i < m_nParameters; i++) s += m_pStep[i] * m_pStep[i];
+    for (int i = 0; i < m_nParameters; i++)
+        s += m_pStep[i] * m_pStep[i];
     e.stepLength = std::sqrt(s);
-    if (m_pDiagnostics) m_pDiagnostics->OnTrialPoint(e);
-    for (CVRNIterationObserver* o : m_Observers) o->OnTrialPoint(e);
+    if (m_pDiagnostics)
+        m_pDiagnostics->OnTrialPoint(e);
+    for (CVRNIterationObserver* o : m_Observers)
+        o->OnTrialPoint(e);
 }
 
 void CVRNUnconstrainedMinimization::NotifyAcceptedStep(const double* x, double f, const double* g) {
-    if (m_Observers.empty() && !m_pDiagnostics && !m_bRecordIterations) return;
+    if (m_Observers.empty() && !m_pDiagnostics && !m_bRecordIterations)
+        return;
     CVRNIterationEvent e = MakeEvent(x, f, g);
     double s = 0.0;
-    for (int i = 0; i < m_nParameters; i++) s += m_pStep[i] * m_pStep[i];
+    for (int i = 0; i < m_nParameters; i++)
+        s += m_pStep[i] * m_pStep[i];
     e.stepLength = std::sqrt(s);
     // Method 4 counts an iteration after its bookkeeping; the step belongs to the next.
-    if (m_nMethod == 4) e.iteration = m_nIterationCount + 1;
-    if (m_bRecordIterations) AppendIteration(m_Record, e);
-    if (m_pDiagnostics) m_pDiagnostics->OnAcceptedStep(e);
-    for (CVRNIterationObserver* o : m_Observers) o->OnAcceptedStep(e);
+    if (m_nMethod == 4)
+        e.iteration = m_nIterationCount + 1;
+    if (m_bRecordIterations)
+        AppendIteration(m_Record, e);
+    if (m_pDiagnostics)
+        m_pDiagnostics->OnAcceptedStep(e);
+    for (CVRNIterationObserver* o : m_Observers)
+        o->OnAcceptedStep(e);
 }
 
 void CVRNUnconstrainedMinimization::FinishRecord(bool notify) {
@@ -145,17 +162,21 @@ void CVRNUnconstrainedMinimization::FinishRecord(bool notify) {
     }
     if (n > 0 && x && m_Record.started) {
         m_Record.x.assign(x, x + n);
-        if (g) m_Record.g.assign(g, g + n);
+        if (g)
+            m_Record.g.assign(g, g + n);
     } else {
         m_Record.x.clear();
         m_Record.g.clear();
     }
     m_Record.f = m_Record.started ? f : 0.0;
 
-    if (!notify || (m_Observers.empty() && !m_pDiagnostics)) return;
+    if (!notify || (m_Observers.empty() && !m_pDiagnostics))
+        return;
     CVRNIterationEvent e = MakeEvent(m_Record.x.empty() ? nullptr : m_Record.x.data(), m_Record.f,
                                      m_Record.g.empty() ? nullptr : m_Record.g.data());
     e.n = static_cast<int>(m_Record.x.size());
-    if (m_pDiagnostics) m_pDiagnostics->OnRunEnd(e);
-    for (CVRNIterationObserver* o : m_Observers) o->OnRunEnd(e);
+    if (m_pDiagnostics)
+        m_pDiagnostics->OnRunEnd(e);
+    for (CVRNIterationObserver* o : m_Observers)
+        o->OnRunEnd(e);
 }

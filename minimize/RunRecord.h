@@ -20,7 +20,7 @@ struct CVRNDerivativeCheckEntry {
 
 struct CVRNDerivativeCheckRecord {
     bool ran = false;
-    bool passed = true;  // no component flagged
+    bool passed = true; // no component flagged
     double tolerance = 0.0;
     std::vector<CVRNDerivativeCheckEntry> entries;
 };
@@ -29,7 +29,7 @@ struct CVRNDerivativeCheckRecord {
 struct CVRNIterationRecord {
     int iteration = 0;
     double f = 0.0;
-    double gradientNorm = 0.0;  // max |g_i|
+    double gradientNorm = 0.0; // max |g_i|
     double stepLength = 0.0;
     double radius = 0.0;
     long fEvaluations = 0;
@@ -40,7 +40,7 @@ struct CVRNIterationRecord {
 };
 
 struct CVRNRunRecord {
-    int code = 6;          // termination code (0 to 7)
+    int code = 6; // termination code (0 to 7)
     int method = 3;
     int iterations = 0;
     int n = 0;
@@ -52,7 +52,7 @@ struct CVRNRunRecord {
     // evaluated (method 4 after its function-change test, or no start point).
     std::vector<double> g;
     double initialF = 0.0;
-    bool started = false;  // f was evaluated at the start point
+    bool started = false; // f was evaluated at the start point
     long fEvaluations = 0;
     long gradientEvaluations = 0;
     long hessianEvaluations = 0;

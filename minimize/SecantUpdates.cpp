@@ -16,7 +16,8 @@
 void CVRNUnconstrainedMinimization::InitializeHessianSecantUpdates(CMatrix& a, double* const sx) {
     const int n = m_nParameters;
     for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) a[i][j] = 0.0;
+        for (int j = 0; j < n; ++j)
+            a[i][j] = 0.0;
         a[i][i] = m_nMethod == 3 ? sx[i] * sx[i] : sx[i];
         m_pUDiag[i] = a[i][i];
     }
@@ -37,8 +38,10 @@ bool CVRNUnconstrainedMinimization::SecantDifferences(double* const x, double* c
     const double snorm = CVRNLinearAlgebra::nrm2(n, s, 1);
     const double ynorm = CVRNLinearAlgebra::nrm2(n, y, 1);
 
-    if (!(sigma >= std::sqrt(m_dEpsilon) * snorm * ynorm)) return false;
-    if (snorm == 0.0 || ynorm == 0.0) return false;
+    if (!(sigma >= std::sqrt(m_dEpsilon) * snorm * ynorm))
+        return false;
+    if (snorm == 0.0 || ynorm == 0.0)
+        return false;
     return true;
 }
 
@@ -49,20 +52,23 @@ void CVRNUnconstrainedMinimization::SecantFactored(double* const x, double* cons
     const int n = m_nParameters;
 
     double sigma = 0.0;
-    if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma)) return;
+    if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma))
+        return;
 
-    MVMultUpperTriangMatrix(a, s, u);  // u = L^T s
+    MVMultUpperTriangMatrix(a, s, u); // u = L^T s
     double alpha = std::sqrt(sigma / CVRNLinearAlgebra::dot(n, u, 1, u, 1));
 
     if (m_bFirstIteration || noupdate) {
         // Rescale the start model so that it matches the curvature along s.
-        for (int i = 0; i < n; ++i) u[i] = alpha * u[i];
         for (int i = 0; i < n; ++i)
-            for (int j = 0; j <= i; ++j) a[i][j] = alpha * a[i][j];
+            u[i] = alpha * u[i];
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j <= i; ++j)
+                a[i][j] = alpha * a[i][j];
         alpha = 1.0;
     }
 
-    MVMultLowerTriangMatrix(a, u, w);  // w = L L^T s = H s
+    MVMultLowerTriangMatrix(a, u, w); // w = L L^T s = H s
 
     // Skip the update when H s already predicts y to within the noise of the gradient.
     const double tau = static_cast<bool>(m_bGradientFlag) ? m_dNoise : std::sqrt(m_dNoise);
@@ -75,11 +81,14 @@ void CVRNUnconstrainedMinimization::SecantFactored(double* const x, double* cons
             break;
         }
     }
-    if (skip) return;
+    if (skip)
+        return;
 
-    for (int i = 0; i < n; ++i) w[i] = y[i] - alpha * w[i];
+    for (int i = 0; i < n; ++i)
+        w[i] = y[i] - alpha * w[i];
     const double scale = alpha / sigma;
-    for (int i = 0; i < n; ++i) u[i] = scale * u[i];
+    for (int i = 0; i < n; ++i)
+        u[i] = scale * u[i];
 
     // L^T into the upper triangle; the strict lower triangle is cleared for the update.
     for (int j = 0; j < n; ++j) {
@@ -96,25 +105,28 @@ void CVRNUnconstrainedMinimization::SecantFactored(double* const x, double* cons
 }
 
 void CVRNUnconstrainedMinimization::SecantUnfactored(double* const x, double* const g, CMatrix& a,
-                                                     double* const d, double* const xplus, double* const gplus,
-                                                     bool noupdate, double* const s, double* const y,
-                                                     double* const t) {
+                                                     double* const d, double* const xplus,
+                                                     double* const gplus, bool noupdate, double* const s,
+                                                     double* const y, double* const t) {
     const int n = m_nParameters;
 
     // Rebuild H in the lower triangle from the diagonal vector and the strict upper triangle.
     RebuildHessianFromUpper(a, d);
 
     double sigma = 0.0;
-    if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma)) return;
+    if (!SecantDifferences(x, g, xplus, gplus, s, y, sigma))
+        return;
 
-    MVMultSymmetricMatrix(a, s, t);  // t = H s
+    MVMultSymmetricMatrix(a, s, t); // t = H s
     double delta = CVRNLinearAlgebra::dot(n, s, 1, t, 1);
 
     if (m_bFirstIteration || noupdate) {
         const double gamma = sigma / delta;
-        for (int i = 0; i < n; ++i) t[i] = gamma * t[i];
         for (int i = 0; i < n; ++i)
-            for (int j = 0; j <= i; ++j) a[i][j] = gamma * a[i][j];
+            t[i] = gamma * t[i];
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j <= i; ++j)
+                a[i][j] = gamma * a[i][j];
         delta = gamma * delta;
     }
 
@@ -124,16 +136,19 @@ void CVRNUnconstrainedMinimization::SecantUnfactored(double* const x, double* co
         const double ag = std::fabs(g[i]);
         const double agp = std::fabs(gplus[i]);
         double tol = m_dNoise * (ag > agp ? ag : agp);
-        if (!static_cast<bool>(m_bGradientFlag)) tol = tol / sqrtnoise;
+        if (!static_cast<bool>(m_bGradientFlag))
+            tol = tol / sqrtnoise;
         if (!(std::fabs(y[i] - t[i]) < tol)) {
             skip = false;
             break;
         }
     }
-    if (skip) return;
+    if (skip)
+        return;
 
     for (int j = 0; j < n; ++j)
-        for (int i = j; i < n; ++i) a[i][j] = a[i][j] + y[i] * y[j] / sigma - t[i] * t[j] / delta;
+        for (int i = j; i < n; ++i)
+            a[i][j] = a[i][j] + y[i] * y[j] / sigma - t[i] * t[j] / delta;
 }
 
 // On entry the upper triangle with diagonal of a holds R (the strict lower triangle is
@@ -161,7 +176,8 @@ void CVRNUnconstrainedMinimization::QRUpdate(CMatrix& a, double* const u, double
         }
     }
 
-    for (int j = 0; j < n; ++j) a[0][j] = a[0][j] + u[0] * v[j];
+    for (int j = 0; j < n; ++j)
+        a[0][j] = a[0][j] + u[0] * v[j];
 
     // Back to upper triangular form.
     for (int i = 0; i < k; ++i) {

@@ -25,19 +25,22 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
     bool finite = true;
     for (int i = 0; i < n; ++i) {
         xplus[i] = x[i] + s[i];
-        if (!std::isfinite(xplus[i])) finite = false;
+        if (!std::isfinite(xplus[i]))
+            finite = false;
     }
     // A trial point that is not finite is neither evaluated nor handed on.
     if (!finite) {
         m_nStepResult = 1;
-        for (int i = 0; i < n; ++i) xplus[i] = x[i];
+        for (int i = 0; i < n; ++i)
+            xplus[i] = x[i];
         fplus = f;
         return;
     }
     fplus = m_pMethod->Fx(xplus);
     const double deltaf = fplus - f;
     const double slope = CVRNLinearAlgebra::dot(n, g, 1, s, 1);
-    if (m_nStepResult == 4) fplussave = 0.0;
+    if (m_nStepResult == 4)
+        fplussave = 0.0;
 
     // A value that is not finite (NaN, an infinity) at the trial point counts as too
     // large: it shrinks the region and is never accepted.
@@ -46,7 +49,8 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
     // The doubled radius did not pay off: go back to the point saved before doubling.
     if (m_nStepResult == 3 && (fplus >= fplussave || tooLarge)) {
         m_nStepResult = 0;
-        for (int i = 0; i < n; ++i) xplus[i] = xplussave[i];
+        for (int i = 0; i < n; ++i)
+            xplus[i] = xplussave[i];
         fplus = fplussave;
         m_dTrustRadius = m_dTrustRadius / 2.0;
         return;
@@ -75,14 +79,16 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
         // ||L^T s||^2 from the factor in the lower triangle.
         for (int i = 0; i < n; ++i) {
             double t = 0.0;
-            for (int j = i; j < n; ++j) t += a[j][i] * s[j];
+            for (int j = i; j < n; ++j)
+                t += a[j][i] * s[j];
             q += t * t;
         }
     } else {
         // s^T H s from the diagonal vector and the strict upper triangle.
         for (int i = 0; i < n; ++i) {
             double t = 0.0;
-            for (int j = i + 1; j < n; ++j) t += a[i][j] * s[i] * s[j];
+            for (int j = i + 1; j < n; ++j)
+                t += a[i][j] * s[i] * s[j];
             q += d[i] * (s[i] * s[i]) + 2.0 * t;
         }
     }
@@ -92,7 +98,8 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
         m_dTrustRadius <= 0.99 * m_dStepMax) {
         // The model predicted the decrease well: try a doubled radius, keeping this point.
         m_nStepResult = 3;
-        for (int i = 0; i < n; ++i) xplussave[i] = xplus[i];
+        for (int i = 0; i < n; ++i)
+            xplussave[i] = xplus[i];
         fplussave = fplus;
         const double doubled = 2.0 * m_dTrustRadius;
         m_dTrustRadius = doubled < m_dStepMax ? doubled : m_dStepMax;
@@ -101,7 +108,8 @@ void CVRNUnconstrainedMinimization::TrustRegionUpdate(double* const x, double f,
 
     // Accept x+ and set the radius for the next iteration.
     m_nStepResult = 0;
-    if (m_dTrustRadius > 0.99 * m_dStepMax) m_bMaxStepTaken = true;
+    if (m_dTrustRadius > 0.99 * m_dStepMax)
+        m_bMaxStepTaken = true;
     if (deltaf >= 0.1 * deltafpred) {
         m_dTrustRadius = m_dTrustRadius / 2.0;
     } else if (deltaf <= 0.75 * deltafpred) {

@@ -22,8 +22,7 @@ class CiDataInterchange;
 // pointer on to its diagnostics display.
 class CDocument;
 
-template <class Tag>
-struct CVRNEngineProbe;
+template <class Tag> struct CVRNEngineProbe;
 
 // Result of the last stopping test of the engine.
 enum TerminationCode : int {
@@ -219,8 +218,7 @@ public:
 
 private:
     // White-box access for unit tests: each test defines its own specialization.
-    template <class Tag>
-    friend struct CVRNEngineProbe;
+    template <class Tag> friend struct CVRNEngineProbe;
     friend class VRNMinimizerTool;
 
     // Driver and options
@@ -277,10 +275,12 @@ private:
     void InitializeHessianSecantUpdates(CMatrix& a, double* const sx);
     bool SecantDifferences(double* const x, double* const g, double* const xplus, double* const gplus,
                            double* const s, double* const y, double& sigma);
-    void SecantFactored(double* const x, double* const g, CMatrix& a, double* const xplus, double* const gplus,
-                        bool noupdate, double* const s, double* const y, double* const u, double* const w);
+    void SecantFactored(double* const x, double* const g, CMatrix& a, double* const xplus,
+                        double* const gplus, bool noupdate, double* const s, double* const y, double* const u,
+                        double* const w);
     void SecantUnfactored(double* const x, double* const g, CMatrix& a, double* const d, double* const xplus,
-                          double* const gplus, bool noupdate, double* const s, double* const y, double* const t);
+                          double* const gplus, bool noupdate, double* const s, double* const y,
+                          double* const t);
     void QRUpdate(CMatrix& a, double* const u, double* const v);
     void QRAuxFxn1(CMatrix& a, int i);
     void QRAuxFxn2(CMatrix& a, int i, double alpha, double beta);
@@ -300,7 +300,9 @@ private:
     CVRNEvaluationPool* ConcurrentEvaluation(int tasks, std::size_t values, std::size_t gradients);
     // Copies x into every thread's copy of x; the copy of thread t.
     void LoadPointCopies(const double* x);
-    double* PointCopy(int thread) { return m_EvalPoints.data() + static_cast<std::size_t>(thread) * m_nParameters; }
+    double* PointCopy(int thread) {
+        return m_EvalPoints.data() + static_cast<std::size_t>(thread) * m_nParameters;
+    }
 
     // Derivative checks
     void CheckGradient();

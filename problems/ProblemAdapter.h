@@ -19,7 +19,8 @@ public:
 
     int NumberOfParameters() override { return m_Problem.n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_Problem.n; i++) x0[i] = m_Start[static_cast<size_t>(i)];
+        for (int i = 0; i < m_Problem.n; i++)
+            x0[i] = m_Start[static_cast<size_t>(i)];
     }
     void SetIterations(int count) override { iterations = count; }
     double Fx(double* const x) override {
@@ -33,15 +34,18 @@ public:
     void Hessian(double* const x, CMatrix& h) override {
         ++nhev;
         const int n = m_Problem.n;
-        for (double& v : m_Buffer) v = 0.0;
+        for (double& v : m_Buffer)
+            v = 0.0;
         m_Problem.hess(x, m_Buffer.data());
         for (int i = 0; i < n; i++)
-            for (int j = 0; j < n; j++) h[i][j] = m_Buffer[static_cast<size_t>(i * n + j)];
+            for (int j = 0; j < n; j++)
+                h[i][j] = m_Buffer[static_cast<size_t>(i * n + j)];
     }
     void CommitStep(double* x, int n) override {
         ++commits;
         if (n == m_Problem.n)
-            for (int i = 0; i < n; i++) m_Start[static_cast<size_t>(i)] = x[i];
+            for (int i = 0; i < n; i++)
+                m_Start[static_cast<size_t>(i)] = x[i];
     }
     void UpdateViews() override { ++viewUpdates; }
 
@@ -57,4 +61,4 @@ private:
     std::vector<double> m_Buffer;
 };
 
-}  // namespace vrn_problems
+} // namespace vrn_problems

@@ -3,7 +3,8 @@
 CVRNEvaluationPool::CVRNEvaluationPool(int threads) {
     const int workers = threads > 1 ? threads - 1 : 0;
     m_Workers.reserve(static_cast<size_t>(workers));
-    for (int t = 1; t <= workers; ++t) m_Workers.emplace_back([this, t] { WorkerLoop(t); });
+    for (int t = 1; t <= workers; ++t)
+        m_Workers.emplace_back([this, t] { WorkerLoop(t); });
 }
 
 CVRNEvaluationPool::~CVRNEvaluationPool() {
@@ -12,16 +13,19 @@ CVRNEvaluationPool::~CVRNEvaluationPool() {
         m_bStop = true;
     }
     m_StartSignal.notify_all();
-    for (std::thread& worker : m_Workers) worker.join();
+    for (std::thread& worker : m_Workers)
+        worker.join();
 }
 
 void CVRNEvaluationPool::Run(int count, Function function, void* context) {
-    if (count <= 0) return;
+    if (count <= 0)
+        return;
     bool idle = false;
     // A plain loop when there is nobody to share with, or when a loop is already
     // running (a nested or concurrent call).
     if (m_Workers.empty() || count == 1 || !m_bRunning.compare_exchange_strong(idle, true)) {
-        for (int i = 0; i < count; ++i) function(context, i, 0);
+        for (int i = 0; i < count; ++i)
+            function(context, i, 0);
         return;
     }
     {
@@ -46,7 +50,8 @@ void CVRNEvaluationPool::Run(int count, Function function, void* context) {
         m_pContext = nullptr;
     }
     m_bRunning.store(false);
-    if (error) std::rethrow_exception(error);
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void CVRNEvaluationPool::WorkerLoop(int thread) {
@@ -54,12 +59,14 @@ void CVRNEvaluationPool::WorkerLoop(int thread) {
     std::unique_lock<std::mutex> lock(m_Mutex);
     for (;;) {
         m_StartSignal.wait(lock, [this, seen] { return m_bStop || m_nLoop != seen; });
-        if (m_bStop) return;
+        if (m_bStop)
+            return;
         seen = m_nLoop;
         lock.unlock();
         Work(thread);
         lock.lock();
-        if (--m_nBusy == 0) m_DoneSignal.notify_one();
+        if (--m_nBusy == 0)
+            m_DoneSignal.notify_one();
     }
 }
 
@@ -69,12 +76,14 @@ void CVRNEvaluationPool::Work(int thread) {
     const int count = m_nCount;
     for (;;) {
         const int i = m_nNext.fetch_add(1, std::memory_order_relaxed);
-        if (i >= count) return;
+        if (i >= count)
+            return;
         try {
             m_pFunction(m_pContext, i, thread);
         } catch (...) {
             std::lock_guard<std::mutex> lock(m_Mutex);
-            if (!m_Error) m_Error = std::current_exception();
+            if (!m_Error)
+                m_Error = std::current_exception();
             // No further indices: the others stop after their current one.
             m_nNext.store(count, std::memory_order_relaxed);
         }

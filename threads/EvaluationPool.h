@@ -43,15 +43,11 @@ public:
     // Calls body(index, thread) for every index in [0, count), thread in
     // [0, GetThreadCount()) being the number of the thread that runs it (0: the
     // caller). Returns when all calls have returned.
-    template <class Body>
-    void ParallelFor(int count, Body& body) {
-        Run(count, &Call<Body>, &body);
-    }
+    template <class Body> void ParallelFor(int count, Body& body) { Run(count, &Call<Body>, &body); }
 
 private:
     using Function = void (*)(void* context, int index, int thread);
-    template <class Body>
-    static void Call(void* context, int index, int thread) {
+    template <class Body> static void Call(void* context, int index, int thread) {
         (*static_cast<Body*>(context))(index, thread);
     }
 

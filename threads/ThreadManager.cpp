@@ -3,13 +3,9 @@
 #include <utility>
 
 CVRNiThreadManager::CVRNiThreadManager()
-    : m_pThread(nullptr), m_pEventArgs(nullptr), m_bDone(false), m_bLocked(false),
-      m_bSupportLocking(false)
-{
-}
+    : m_pThread(nullptr), m_pEventArgs(nullptr), m_bDone(false), m_bLocked(false), m_bSupportLocking(false) {}
 
-CVRNiThreadManager::~CVRNiThreadManager()
-{
+CVRNiThreadManager::~CVRNiThreadManager() {
     // The worker uses the events, the arguments and the lock of this object:
     // let it finish before any of them goes away.
     if (m_pThread != nullptr)
@@ -19,45 +15,37 @@ CVRNiThreadManager::~CVRNiThreadManager()
     m_pEventArgs = nullptr;
 }
 
-void CVRNiThreadManager::SetZubEventArgs(CZubEventArgs* p)
-{
+void CVRNiThreadManager::SetZubEventArgs(CZubEventArgs* p) {
     if (p != m_pEventArgs && m_pEventArgs != nullptr)
         delete m_pEventArgs;
     m_pEventArgs = p;
 }
 
-CVRNiThreadManager::HandlerToken CVRNiThreadManager::AddPreRunHandler(EventHandler handler)
-{
+CVRNiThreadManager::HandlerToken CVRNiThreadManager::AddPreRunHandler(EventHandler handler) {
     return m_PreRunEvent.Subscribe(std::move(handler));
 }
 
-CVRNiThreadManager::HandlerToken CVRNiThreadManager::AddRunHandler(EventHandler handler)
-{
+CVRNiThreadManager::HandlerToken CVRNiThreadManager::AddRunHandler(EventHandler handler) {
     return m_RunEvent.Subscribe(std::move(handler));
 }
 
-CVRNiThreadManager::HandlerToken CVRNiThreadManager::AddPostRunHandler(EventHandler handler)
-{
+CVRNiThreadManager::HandlerToken CVRNiThreadManager::AddPostRunHandler(EventHandler handler) {
     return m_PostRunEvent.Subscribe(std::move(handler));
 }
 
-bool CVRNiThreadManager::RemovePreRunHandler(HandlerToken token)
-{
+bool CVRNiThreadManager::RemovePreRunHandler(HandlerToken token) {
     return m_PreRunEvent.Unsubscribe(token);
 }
 
-bool CVRNiThreadManager::RemoveRunHandler(HandlerToken token)
-{
+bool CVRNiThreadManager::RemoveRunHandler(HandlerToken token) {
     return m_RunEvent.Unsubscribe(token);
 }
 
-bool CVRNiThreadManager::RemovePostRunHandler(HandlerToken token)
-{
+bool CVRNiThreadManager::RemovePostRunHandler(HandlerToken token) {
     return m_PostRunEvent.Unsubscribe(token);
 }
 
-bool CVRNiThreadManager::Run()
-{
+bool CVRNiThreadManager::Run() {
     if (bThreadActive())
         return false;
 
@@ -85,8 +73,7 @@ bool CVRNiThreadManager::Run()
     return true;
 }
 
-bool CVRNiThreadManager::bThreadActive()
-{
+bool CVRNiThreadManager::bThreadActive() {
     if (m_pThread == nullptr)
         return false;
     unsigned long code = 0;
@@ -99,23 +86,19 @@ bool CVRNiThreadManager::bThreadActive()
     return false;
 }
 
-bool CVRNiThreadManager::bDone()
-{
+bool CVRNiThreadManager::bDone() {
     return m_bDone;
 }
 
-bool CVRNiThreadManager::bLocked()
-{
+bool CVRNiThreadManager::bLocked() {
     return m_bLocked;
 }
 
-void CVRNiThreadManager::bSupportLocking(bool b)
-{
+void CVRNiThreadManager::bSupportLocking(bool b) {
     m_bSupportLocking = b;
 }
 
-void CVRNiThreadManager::CreateThread()
-{
+void CVRNiThreadManager::CreateThread() {
     if (bThreadActive())
         return;
     m_pThread = AfxBeginThread(&CVRNiThreadManager::Thread, this, 0, 0, CREATE_SUSPENDED, nullptr);
@@ -127,14 +110,12 @@ void CVRNiThreadManager::CreateThread()
     ResumeThread(m_pThread->m_hThread);
 }
 
-unsigned int CVRNiThreadManager::Thread(void* p)
-{
+unsigned int CVRNiThreadManager::Thread(void* p) {
     static_cast<CVRNiThreadManager*>(p)->RunThread();
     return 0;
 }
 
-void CVRNiThreadManager::RunThread()
-{
+void CVRNiThreadManager::RunThread() {
     m_bDone = false;
     m_bLocked = false;
     if (m_pEventArgs != nullptr) {

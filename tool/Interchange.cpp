@@ -7,7 +7,8 @@ CiDataInterchange* CVRNUnconstrainedMinimization::GetInterchange() {
     auto* node = new CiDataInterchange("CVRNUnconstrainedMinimization", false);
     auto* pars = new CiDataParsInterchange("CVRNUnconstrainedMinimizationParIC", false);
     node->AddBaseItem(pars);
-    CIntPar* list[] = {&m_bGradientFlag, &m_bHessianFlag, &m_bExpensiveFxFlag, &m_bCheckGradient, &m_bCheckHessian};
+    CIntPar* list[] = {&m_bGradientFlag, &m_bHessianFlag, &m_bExpensiveFxFlag, &m_bCheckGradient,
+                       &m_bCheckHessian};
     for (CIntPar* par : list) {
         const CString name = par->GetName();
         pars->Add(par->GetBasePar(), name);

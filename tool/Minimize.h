@@ -16,10 +16,10 @@
 // adapter counts evaluations, forwards the status log and reports accepted steps.
 
 #include <functional>
-#include <utility>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "minimize/RunRecord.h"
@@ -97,12 +97,15 @@ struct MinimizeOptions {
     // A value outside its range, or an option the method does not use, is refused
     // (code 6, nothing evaluated); the ranges are those of CheckMinimizeOptions.
     std::optional<double> gradientTolerance; // relative gradient test, 0 < v < 1, default eps^(1/3) = 4.82e-6
-    std::optional<double> stepTolerance;     // relative step test, 0 < v < 1, default sqrt(eps) = 1.06e-8 (methods 1-3)
-    std::optional<double> maximumStep;       // maximum scaled step, > 0, default from x0, at least 1000 (methods 1-3)
-    std::optional<double> trustRadius;       // initial trust radius, > 0, default: chosen by the method (methods 2, 3)
-    std::optional<int> numberOfDigits;       // good digits in f, 1 to 15, default 15 (methods 1-3)
-    std::optional<int> messageBits;          // status-log control bits, 0 to 31, default 0 (methods 1-3)
-    std::optional<double> cgTolerance;       // function tolerance, 0 < v < 1, default 1e-10 (method 4)
+    std::optional<double>
+        stepTolerance; // relative step test, 0 < v < 1, default sqrt(eps) = 1.06e-8 (methods 1-3)
+    std::optional<double>
+        maximumStep; // maximum scaled step, > 0, default from x0, at least 1000 (methods 1-3)
+    std::optional<double>
+        trustRadius; // initial trust radius, > 0, default: chosen by the method (methods 2, 3)
+    std::optional<int> numberOfDigits; // good digits in f, 1 to 15, default 15 (methods 1-3)
+    std::optional<int> messageBits;    // status-log control bits, 0 to 31, default 0 (methods 1-3)
+    std::optional<double> cgTolerance; // function tolerance, 0 < v < 1, default 1e-10 (method 4)
     // Keep the Hessian by secant (BFGS) updates instead of evaluating it (methods 1-3).
     bool expensive = false;
     // Compare the analytic gradient / Hessian with finite differences at the start
@@ -182,10 +185,9 @@ struct IterationRecord {
 // with the typical sizes typx (default max(|x0_i|, 1)), the typical f typf and the
 // gradient tolerance gradtol (default eps^(1/3)) of the run. Method 4, which has no
 // typical sizes, is judged by max_i |g_i| / max(typf, 1) <= max(gradtol, 10 sqrt(cgtol)):
-// its own test (sum g_i^2 < cgtol) looks at the point before its last line minimization. Unlike the engine's own
-// test, max(|f|, typf), it does not let a large |f| excuse a large gradient. A failed
-// derivative check, or f not finite at x, makes it false. When it is false, warnings
-// say what happened and what to try.
+// its own test (sum g_i^2 < cgtol) looks at the point before its last line minimization. Unlike the engine's
+// own test, max(|f|, typf), it does not let a large |f| excuse a large gradient. A failed derivative check,
+// or f not finite at x, makes it false. When it is false, warnings say what happened and what to try.
 struct MinimizeResult {
     // The point the run ended at and the objective value there. For methods 1 to 3 a
     // run that ends with code 1, 2 or 5 stops at the candidate point its stopping test
@@ -209,7 +211,7 @@ struct MinimizeResult {
     // 4 after its function-change test) and its infinity norm.
     std::vector<double> gradient;
     double gradientNorm = 0.0;
-    double initialF = 0.0;  // f at the start point (first run)
+    double initialF = 0.0;    // f at the start point (first run)
     double timeSeconds = 0.0; // wall time of the call
     // What the verdict used.
     std::vector<double> typicalX;

@@ -17,11 +17,12 @@ namespace vrn {
 namespace {
 
 // Runs body(i) for i in [0, count) on threads threads (the caller included).
-template <class Body>
-void RunAll(int count, int threads, Body& body) {
-    if (threads > count) threads = count;
+template <class Body> void RunAll(int count, int threads, Body& body) {
+    if (threads > count)
+        threads = count;
     if (threads <= 1) {
-        for (int i = 0; i < count; i++) body(i);
+        for (int i = 0; i < count; i++)
+            body(i);
         return;
     }
     CVRNEvaluationPool pool(threads);
@@ -42,12 +43,15 @@ using detail::WithoutFinalLineFeed;
 // The status rows of one run, to the caller's sink and kept when asked.
 class RunLog : public CVRNMessageSink {
 public:
-    RunLog(const MinimizeOptions& options, std::vector<std::string>& rows) : m_Options(options), m_Rows(rows) {}
+    RunLog(const MinimizeOptions& options, std::vector<std::string>& rows)
+        : m_Options(options), m_Rows(rows) {}
     void AddMessage(const char* text) override {
         ForEachStatusRow(text, std::strlen(text), [this](std::string_view piece) {
             std::string row(piece);
-            if (m_Options.onLogRow) m_Options.onLogRow(row);
-            if (m_Options.captureLog) m_Rows.push_back(std::move(row));
+            if (m_Options.onLogRow)
+                m_Options.onLogRow(row);
+            if (m_Options.captureLog)
+                m_Rows.push_back(std::move(row));
         });
     }
 
@@ -62,11 +66,13 @@ public:
     StepReporter(CVRNUnconstrainedMinimization& engine, const MinimizeOptions& options)
         : m_Engine(engine), m_Options(options) {}
     void OnAcceptedStep(const CVRNIterationEvent& e) override {
-        if (!m_Options.onIteration) return;
+        if (!m_Options.onIteration)
+            return;
         const std::size_t n = static_cast<std::size_t>(e.n);
-        const bool goOn =
-            m_Options.onIteration(e.iteration, std::span<const double>(e.x, n), e.f, std::span<const double>(e.g, n));
-        if (!goOn && m_Engine.GetCodeforTerminationCode() == OptimalSolution) m_Engine.Abort();
+        const bool goOn = m_Options.onIteration(e.iteration, std::span<const double>(e.x, n), e.f,
+                                                std::span<const double>(e.g, n));
+        if (!goOn && m_Engine.GetCodeforTerminationCode() == OptimalSolution)
+            m_Engine.Abort();
     }
 
 private:
@@ -76,37 +82,50 @@ private:
 
 void ApplyEngineOptions(CVRNUnconstrainedMinimization& engine, const MinimizeOptions& o) {
     VRNMinimizerOptions t;
-    if (o.gradientTolerance) t.gradientTolerance = *o.gradientTolerance;
-    if (o.stepTolerance) t.stepTolerance = *o.stepTolerance;
-    if (o.maximumStep) t.maximumStep = *o.maximumStep;
-    if (o.trustRadius) t.trustRadius = *o.trustRadius;
-    if (o.numberOfDigits) t.numberOfDigits = *o.numberOfDigits;
-    if (o.messageBits) t.messageBits = *o.messageBits;
-    if (o.cgTolerance) t.cgTolerance = *o.cgTolerance;
+    if (o.gradientTolerance)
+        t.gradientTolerance = *o.gradientTolerance;
+    if (o.stepTolerance)
+        t.stepTolerance = *o.stepTolerance;
+    if (o.maximumStep)
+        t.maximumStep = *o.maximumStep;
+    if (o.trustRadius)
+        t.trustRadius = *o.trustRadius;
+    if (o.numberOfDigits)
+        t.numberOfDigits = *o.numberOfDigits;
+    if (o.messageBits)
+        t.messageBits = *o.messageBits;
+    if (o.cgTolerance)
+        t.cgTolerance = *o.cgTolerance;
     t.typicalX = o.typicalX;
     t.ApplyTo(engine);
 }
 
 MinimizeResult RunProblem(CVRNMinimizationMethodBase* problem, bool gradient, bool hessian,
                           const MinimizeOptions& options) {
-    if (!problem) return Refused("No problem object was given");
-    if (options.method < 1 || options.method > 4) return Refused("The method must be 1, 2, 3 or 4");
-    if (options.driver != Driver::Engine) return Refused("Problem objects are run with the engine driver only");
+    if (!problem)
+        return Refused("No problem object was given");
+    if (options.method < 1 || options.method > 4)
+        return Refused("The method must be 1, 2, 3 or 4");
+    if (options.driver != Driver::Engine)
+        return Refused("Problem objects are run with the engine driver only");
 
     MinimizeResult result;
     CVRNUnconstrainedMinimization engine;
     RunLog log(options, result.log);
     StepReporter reporter(engine, options);
     engine.AddObserver(&reporter);
-    if (options.captureLog || options.onLogRow) engine.SetStatusView(&log);
-    if (options.onEngine) options.onEngine(engine, false);
+    if (options.captureLog || options.onLogRow)
+        engine.SetStatusView(&log);
+    if (options.onEngine)
+        options.onEngine(engine, false);
     engine.Default();
     engine.SetImplementationOptions(gradient, hessian, options.expensive);
     ApplyEngineOptions(engine, options);
     engine.EnableGradientHessianCheck(options.checkGradient, options.checkHessian);
     engine.SetIterationCount(0);
     engine.Minimize(problem, options.typicalF, options.itnlim, options.method);
-    if (options.onEngine) options.onEngine(engine, true);
+    if (options.onEngine)
+        options.onEngine(engine, true);
     engine.RemoveObserver(&reporter);
 
     const CVRNRunRecord& record = engine.GetRunRecord();
@@ -125,7 +144,8 @@ MinimizeResult RunProblem(CVRNMinimizationMethodBase* problem, bool gradient, bo
 } // namespace
 
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const HessianFunction& hessian, const std::vector<std::vector<double>>& x0s,
+                                         const HessianFunction& hessian,
+                                         const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options, int threads) {
     std::vector<MinimizeResult> results(x0s.size());
     const MinimizeOptions each = OneThreadEach(options);
@@ -138,8 +158,8 @@ std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunct
 }
 
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const std::vector<std::vector<double>>& x0s, const MinimizeOptions& options,
-                                         int threads) {
+                                         const std::vector<std::vector<double>>& x0s,
+                                         const MinimizeOptions& options, int threads) {
     return MinimizeMany(f, gradient, HessianFunction(), x0s, options, threads);
 }
 
@@ -149,8 +169,8 @@ std::vector<MinimizeResult> MinimizeMany(const Objective& f, const std::vector<s
 }
 
 std::vector<MinimizeResult> MinimizeMany(const std::vector<CVRNMinimizationMethodBase*>& problems,
-                                         bool analyticGradient, bool analyticHessian, const MinimizeOptions& options,
-                                         int threads) {
+                                         bool analyticGradient, bool analyticHessian,
+                                         const MinimizeOptions& options, int threads) {
     std::vector<MinimizeResult> results(problems.size());
     auto body = [&](int i) {
         const std::size_t k = static_cast<std::size_t>(i);

@@ -42,7 +42,8 @@ namespace vrn {
 // One vrn::Minimize(f, gradient, hessian, x0s[i], options) per start point; gradient
 // and hessian may be empty as there.
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const HessianFunction& hessian, const std::vector<std::vector<double>>& x0s,
+                                         const HessianFunction& hessian,
+                                         const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options = {}, int threads = 1);
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
                                          const std::vector<std::vector<double>>& x0s,

@@ -1,10 +1,10 @@
 // The minimizer tool: restarts, step mode and the options applied to every run.
 #include "tool/MinimizerTool.h"
 
-
 VRNMinimizerTool::VRNMinimizerTool() {
-    m_bExpensive.Init("0|fxn Expensive to Calculate|fxn Expensive to Calculate|fxn Expensive to Calculate|fxn "
-                      "Expensive to Calculate|MA_NULL");
+    m_bExpensive.Init(
+        "0|fxn Expensive to Calculate|fxn Expensive to Calculate|fxn Expensive to Calculate|fxn "
+        "Expensive to Calculate|MA_NULL");
     m_bUserGradient.Init("0|User Defined Gradient|User Defined Gradient|User Defined Gradient|User Defined "
                          "Gradient|MA_NULL");
     m_bUserHessian.Init(
@@ -28,20 +28,27 @@ void VRNMinimizerTool::OnShowDiagnosticChanged(CCompItem* item) {
 
 void VRNMinimizerOptions::ApplyTo(CVRNUnconstrainedMinimization& engine) const {
     const VRNMinimizerOptions& o = *this;
-    if (o.gradientTolerance != VRNMinimizerOptions::kUnset) engine.SetGradientTolerance(o.gradientTolerance);
-    if (o.stepTolerance != VRNMinimizerOptions::kUnset) engine.SetStepTolerance(o.stepTolerance);
-    if (o.maximumStep != VRNMinimizerOptions::kUnset) engine.SetMaximumStep(o.maximumStep);
-    if (o.trustRadius != VRNMinimizerOptions::kUnset) engine.SetTrustRadius(o.trustRadius);
-    if (o.numberOfDigits != VRNMinimizerOptions::kUnsetInt) engine.SetNumberOfDigits(o.numberOfDigits);
-    if (o.messageBits != VRNMinimizerOptions::kUnsetInt) engine.SetMessageBits(o.messageBits);
-    if (o.cgTolerance != VRNMinimizerOptions::kUnset) engine.SetCGTolerance(o.cgTolerance);
+    if (o.gradientTolerance != VRNMinimizerOptions::kUnset)
+        engine.SetGradientTolerance(o.gradientTolerance);
+    if (o.stepTolerance != VRNMinimizerOptions::kUnset)
+        engine.SetStepTolerance(o.stepTolerance);
+    if (o.maximumStep != VRNMinimizerOptions::kUnset)
+        engine.SetMaximumStep(o.maximumStep);
+    if (o.trustRadius != VRNMinimizerOptions::kUnset)
+        engine.SetTrustRadius(o.trustRadius);
+    if (o.numberOfDigits != VRNMinimizerOptions::kUnsetInt)
+        engine.SetNumberOfDigits(o.numberOfDigits);
+    if (o.messageBits != VRNMinimizerOptions::kUnsetInt)
+        engine.SetMessageBits(o.messageBits);
+    if (o.cgTolerance != VRNMinimizerOptions::kUnset)
+        engine.SetCGTolerance(o.cgTolerance);
     engine.SetTypicalX(o.typicalX);
 }
 
 void VRNMinimizerTool::PrepareEngine() {
     m_Minimizer.Default();
-    m_Minimizer.SetImplementationOptions(static_cast<bool>(m_bUserGradient), static_cast<bool>(m_bUserHessian),
-                                         static_cast<bool>(m_bExpensive));
+    m_Minimizer.SetImplementationOptions(static_cast<bool>(m_bUserGradient),
+                                         static_cast<bool>(m_bUserHessian), static_cast<bool>(m_bExpensive));
     m_Options.ApplyTo(m_Minimizer);
 }
 
@@ -50,7 +57,8 @@ void VRNMinimizerTool::Minimize(int method) {
     // during any run (or between runs) ends the restarts after that run, also when the
     // run ended on a stopping test of its own before it could honour the request.
     m_Minimizer.m_bAbort = false;
-    if (m_pTestView) m_pTestView->Clear();
+    if (m_pTestView)
+        m_pTestView->Clear();
     const bool checkGradient = m_Minimizer.GetbCheckGradient();
     const bool checkHessian = m_Minimizer.GetbCheckHessian();
     m_nRuns = 0;
@@ -65,14 +73,16 @@ void VRNMinimizerTool::Minimize(int method) {
         count = m_Minimizer.GetIterationCount();
         code = m_Minimizer.GetCodeforTerminationCode();
         m_pMinimizationMethod->SetIterations(count);
-        if (m_pTestView) m_pTestView->Print("\n");
+        if (m_pTestView)
+            m_pTestView->Print("\n");
     } while (count > 0 && m_nRuns < 10 && code != AbortedByUser && !m_Minimizer.bAbortRequested());
     m_Minimizer.EnableGradientHessianCheck(checkGradient, checkHessian);
 }
 
 void VRNMinimizerTool::FirstStep(int method) {
     m_Minimizer.m_bAbort = false;
-    if (m_pTestView) m_pTestView->Clear();
+    if (m_pTestView)
+        m_pTestView->Clear();
     PrepareEngine();
     m_Minimizer.SetStepCalc();
     m_Minimizer.SetIterationCount(0);

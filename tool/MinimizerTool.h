@@ -9,14 +9,14 @@ class CCompItem;
 // Numeric engine options a host may want to set for every run of the tool. Unset
 // fields (NaN, or the sentinel values below) leave the engine's defaults alone.
 struct VRNMinimizerOptions {
-    double gradientTolerance = kUnset;  // relative gradient test
-    double stepTolerance = kUnset;      // relative step test
-    double maximumStep = kUnset;        // maximum scaled step length
-    double trustRadius = kUnset;        // initial trust radius
-    int numberOfDigits = kUnsetInt;     // good digits in the objective value
-    int messageBits = kUnsetInt;        // message control bits
-    double cgTolerance = kUnset;        // conjugate-gradient function tolerance
-    std::vector<double> typicalX;       // typical sizes of x (empty: |x0|)
+    double gradientTolerance = kUnset; // relative gradient test
+    double stepTolerance = kUnset;     // relative step test
+    double maximumStep = kUnset;       // maximum scaled step length
+    double trustRadius = kUnset;       // initial trust radius
+    int numberOfDigits = kUnsetInt;    // good digits in the objective value
+    int messageBits = kUnsetInt;       // message control bits
+    double cgTolerance = kUnset;       // conjugate-gradient function tolerance
+    std::vector<double> typicalX;      // typical sizes of x (empty: |x0|)
 
     // Sets the fields that are set on the engine (after its Default()).
     void ApplyTo(CVRNUnconstrainedMinimization& engine) const;

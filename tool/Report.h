@@ -49,4 +49,4 @@ int ReportContourEvaluations(const MinimizeResult& result, const ReportOptions& 
 // non-finite value.
 std::vector<double> SymmetricEigenvalues(const std::vector<double>& a, int n);
 
-}  // namespace vrn
+} // namespace vrn

@@ -12,7 +12,8 @@ namespace vrn::detail {
 // The engine's message without its final line feed.
 inline std::string WithoutFinalLineFeed(const char* text) {
     std::string s = text ? text : "";
-    if (!s.empty() && s.back() == '\n') s.pop_back();
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
     return s;
 }
 
@@ -26,4 +27,4 @@ inline MinimizeResult Refused(const std::string& why) {
     return r;
 }
 
-}  // namespace vrn::detail
+} // namespace vrn::detail

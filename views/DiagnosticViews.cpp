@@ -29,7 +29,8 @@ constexpr double kNull = kVRNNullValue;
 // iteration k when recording began at iteration 0, fewer when it began later).
 // False when nothing is recorded.
 bool TrackingWindow(int size, int& first, int& last) {
-    if (size <= 0) return false;
+    if (size <= 0)
+        return false;
     last = size - 1;
     first = last - 20 > 0 ? last - 20 : 0;
     return true;
@@ -67,22 +68,27 @@ CAxisUI MakeAxis(KelPlotUI::AxisLoc loc, int type, const char* label, int flag) 
 
 void UpdateComponentPlot(CKelPlotDllView* view, CDblHdr& iterations, std::vector<CDblHdr>& history, int n,
                          const char* keyFormat, bool track, int k, double lo, double hi) {
-    if (!view) return;
+    if (!view)
+        return;
     CWPlot& plot = view->GetPlot();
-    if (static_cast<int>(history.size()) < n) n = static_cast<int>(history.size());
+    if (static_cast<int>(history.size()) < n)
+        n = static_cast<int>(history.size());
     int size = iterations.GetSize();
     for (int i = 0; i < n; i++)
-        if (history[static_cast<size_t>(i)].GetSize() < size) size = history[static_cast<size_t>(i)].GetSize();
+        if (history[static_cast<size_t>(i)].GetSize() < size)
+            size = history[static_cast<size_t>(i)].GetSize();
     int first = 0, last = 0;
     const bool tracking = track && k >= 20 && TrackingWindow(size, first, last);
     for (int i = 0; i < n; i++) {
         CString key;
         key.Format(keyFormat, i);
         CDataUI* series = plot.GetDataUI(key);
-        if (!series) continue;
+        if (!series)
+            continue;
         series->SetXData(&iterations);
         series->SetYData(&history[static_cast<size_t>(i)]);
-        if (tracking) series->m_nFirstPoint = first;
+        if (tracking)
+            series->m_nFirstPoint = first;
     }
     if (tracking) {
         plot.SetMinMax(iterations[first], iterations[last], kIterationAxis, 0);
@@ -93,69 +99,78 @@ void UpdateComponentPlot(CKelPlotDllView* view, CDblHdr& iterations, std::vector
     view->Invalidate(TRUE);
 }
 
-}  // namespace
+} // namespace
 
 CVRNDiagnosticViews::CVRNDiagnosticViews(CVRNUnconstrainedMinimization& engine) : m_pEngine(&engine) {
     engine.SetDiagnosticsDisplay(this);
 }
 
 CVRNDiagnosticViews::~CVRNDiagnosticViews() {
-    if (m_pEngine && m_pEngine->GetDiagnosticsDisplay() == this) m_pEngine->SetDiagnosticsDisplay(nullptr);
+    if (m_pEngine && m_pEngine->GetDiagnosticsDisplay() == this)
+        m_pEngine->SetDiagnosticsDisplay(nullptr);
 }
 
 bool CVRNDiagnosticViews::PlotsInstalled() const {
-    return m_pResidualPlotView != nullptr && m_pGradientPlotView != nullptr && m_pParametersPlotView != nullptr;
+    return m_pResidualPlotView != nullptr && m_pGradientPlotView != nullptr &&
+           m_pParametersPlotView != nullptr;
 }
 
 // ---------------------------------------------------------------- installing
 
 void CVRNDiagnosticViews::Install(Target which) {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
     CDocument* doc = engine.GetDocument();
     const CString& id = engine.GetDisplayID(which);
     switch (which) {
-        case ResidualPlot:
-        case GradientPlot:
-        case ParametersPlot: {
-            if (engine.GetIterationLimit() == 0 || !doc) return;
-            const DisplaySetup::SetupHook hook = which == ResidualPlot   ? &Display::SetupResidualPlot
-                                                 : which == GradientPlot ? &Display::SetupGradientPlot
-                                                                         : &Display::SetUpParametersPlot;
-            InstallPlotSetup(this, doc, id, hook);
+    case ResidualPlot:
+    case GradientPlot:
+    case ParametersPlot: {
+        if (engine.GetIterationLimit() == 0 || !doc)
+            return;
+        const DisplaySetup::SetupHook hook = which == ResidualPlot   ? &Display::SetupResidualPlot
+                                             : which == GradientPlot ? &Display::SetupGradientPlot
+                                                                     : &Display::SetUpParametersPlot;
+        InstallPlotSetup(this, doc, id, hook);
+        return;
+    }
+    case DiagnosticGrid: {
+        if (!engine.bArraysAllocated() || !doc || id.IsEmpty())
+            return;
+        auto* setup = new KelGridSetup<Display>(&Display::SetupDiagGrid, this, 1, 0, id, 0);
+        CKelGridView* view = FindUniqueView<CKelGridView>(doc, id);
+        if (!view) {
+            setup->Release();
             return;
         }
-        case DiagnosticGrid: {
-            if (!engine.bArraysAllocated() || !doc || id.IsEmpty()) return;
-            auto* setup = new KelGridSetup<Display>(&Display::SetupDiagGrid, this, 1, 0, id, 0);
-            CKelGridView* view = FindUniqueView<CKelGridView>(doc, id);
-            if (!view) {
-                setup->Release();
-                return;
-            }
-            view->InstallSetup(setup);
-            CiKelViewIdentity* identity = view;
-            identity->ApplySetup();
-            identity->GetSetup();
+        view->InstallSetup(setup);
+        CiKelViewIdentity* identity = view;
+        identity->ApplySetup();
+        identity->GetSetup();
+        return;
+    }
+    case JacobianGrid:
+    case HessianGrid: {
+        if (!engine.bArraysAllocated() || !doc || id.IsEmpty())
             return;
-        }
-        case JacobianGrid:
-        case HessianGrid: {
-            if (!engine.bArraysAllocated() || !doc || id.IsEmpty()) return;
-            CVRNMatrixView* view = FindUniqueView<CVRNMatrixView>(doc, id);
-            if (!view) return;
-            // Both views show the model Hessian; only the Hessian view is repainted.
-            if (which == HessianGrid) m_pHessianView = view;
-            view->SetCMatrix(engine.GetHessian());
+        CVRNMatrixView* view = FindUniqueView<CVRNMatrixView>(doc, id);
+        if (!view)
             return;
-        }
+        // Both views show the model Hessian; only the Hessian view is repainted.
+        if (which == HessianGrid)
+            m_pHessianView = view;
+        view->SetCMatrix(engine.GetHessian());
+        return;
+    }
     }
 }
 
 // ---------------------------------------------------------------- setup hooks
 
 void CVRNDiagnosticViews::SetupResidualPlot(CKelPlotDllView* view, CWPlot& plot) {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
     const int k = engine.GetIterationCount();
     CDblHdr& iterations = engine.GetIterationArray();
@@ -192,14 +207,16 @@ void CVRNDiagnosticViews::SetUpParametersPlot(CKelPlotDllView* view, CWPlot& plo
 }
 
 void CVRNDiagnosticViews::SetupComponentPlot(CKelPlotDllView* view, CWPlot& plot, bool gradient) {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
     const int k = engine.GetIterationCount();
     CDblHdr& iterations = engine.GetIterationArray();
     plot.Reset();
     (gradient ? m_pGradientPlotView : m_pParametersPlotView) = view;
     std::vector<CDblHdr>& history = gradient ? engine.GetGradientHistory() : engine.GetParameterHistory();
-    if (history.empty()) return;
+    if (history.empty())
+        return;
     SetTitles(plot, engine.GetDisplayID(gradient ? GradientPlot : ParametersPlot), engine.GetDocument());
 
     CAxisUI horizontal = MakeAxis(kIterationAxis, 0, "Iterations", 0);
@@ -210,9 +227,11 @@ void CVRNDiagnosticViews::SetupComponentPlot(CKelPlotDllView* view, CWPlot& plot
 
     int size = iterations.GetSize();
     const int parameters = engine.GetNumberOfParameters();
-    const int n = parameters < static_cast<int>(history.size()) ? parameters : static_cast<int>(history.size());
+    const int n =
+        parameters < static_cast<int>(history.size()) ? parameters : static_cast<int>(history.size());
     for (int i = 0; i < n; i++)
-        if (history[static_cast<size_t>(i)].GetSize() < size) size = history[static_cast<size_t>(i)].GetSize();
+        if (history[static_cast<size_t>(i)].GetSize() < size)
+            size = history[static_cast<size_t>(i)].GetSize();
     int first = 0, last = 0;
     const bool tracking = engine.bTracking() && k >= 20 && TrackingWindow(size, first, last);
 
@@ -221,7 +240,8 @@ void CVRNDiagnosticViews::SetupComponentPlot(CKelPlotDllView* view, CWPlot& plot
     series->m_XAxis = horizontal;
     series->m_YAxis = vertical;
     series->m_bLegend = 1;
-    if (tracking) series->m_nFirstPoint = first;
+    if (tracking)
+        series->m_nFirstPoint = first;
     for (int i = 0; i < n; i++) {
         CDblHdr& component = history[static_cast<size_t>(i)];
         series->SetXData(&iterations);
@@ -246,14 +266,17 @@ void CVRNDiagnosticViews::SetupComponentPlot(CKelPlotDllView* view, CWPlot& plot
 }
 
 void CVRNDiagnosticViews::SetupDiagGrid(CKelGrid& grid, CKelDataSource* source) {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
     CHdrGridDataSrc* columns = source ? source->GetHdrGridDataSrc() : nullptr;
     m_pDiagGrid = &grid;
-    if (!columns) return;
+    if (!columns)
+        return;
     CBaseHdr* arrays[CVRNUnconstrainedMinimization::kDiagnosticColumns];
     engine.GetDiagnosticColumns(arrays);
-    for (CBaseHdr* array : arrays) columns->AddCol(array, nullptr, nullptr);
+    for (CBaseHdr* array : arrays)
+        columns->AddCol(array, nullptr, nullptr);
     grid.EnableMenu(1);
     columns->Construct();
 }
@@ -266,9 +289,11 @@ void CVRNDiagnosticViews::HistoriesUpdated() {
 }
 
 void CVRNDiagnosticViews::UpdateResidualPlot() {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
-    if (!m_pResidualPlotView) return;
+    if (!m_pResidualPlotView)
+        return;
     CWPlot& plot = m_pResidualPlotView->GetPlot();
     const int k = engine.GetIterationCount();
     CDblHdr& iterations = engine.GetIterationArray();
@@ -279,7 +304,8 @@ void CVRNDiagnosticViews::UpdateResidualPlot() {
     if (CDataUI* series = plot.GetDataUI(errors.GetMoniker())) {
         series->SetXData(&iterations);
         series->SetYData(&errors);
-        if (tracking) series->m_nFirstPoint = first;
+        if (tracking)
+            series->m_nFirstPoint = first;
     }
     if (tracking) {
         plot.SetMinMax(iterations[first], iterations[last], kIterationAxis, 0);
@@ -291,7 +317,8 @@ void CVRNDiagnosticViews::UpdateResidualPlot() {
 }
 
 void CVRNDiagnosticViews::UpdateComponentPlots() {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
     const int n = engine.GetNumberOfParameters();
     const int k = engine.GetIterationCount();
@@ -306,9 +333,11 @@ void CVRNDiagnosticViews::UpdateComponentPlots() {
 }
 
 void CVRNDiagnosticViews::ArraysChanged() {
-    if (!m_pEngine) return;
+    if (!m_pEngine)
+        return;
     CVRNUnconstrainedMinimization& engine = *m_pEngine;
-    if (m_pDiagGrid && engine.bShowDiagnostics()) m_pDiagGrid->RedrawAll();
+    if (m_pDiagGrid && engine.bShowDiagnostics())
+        m_pDiagGrid->RedrawAll();
     if (m_pHessianView && engine.bShowHessian())
         m_pHessianView->RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }

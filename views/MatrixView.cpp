@@ -6,13 +6,15 @@
 IMPLEMENT_DYNCREATE(CVRNMatrixView, CScrollView)
 
 CVRNMatrixView::CVRNMatrixView()
-    : m_pMatrix(nullptr), m_LastScrollPos(-1, -1), m_CellSize(0, 0), m_nRows(0), m_nCols(0), m_bColorMap(false),
-      m_bShowZeros(false), m_pFont(nullptr), m_bRedrawAll(true), m_CharSize(0, 0), m_TextCellSize(0, 0),
-      m_ColorCellSize(6, 6), m_TotalSize(500, 500) {
+    : m_pMatrix(nullptr), m_LastScrollPos(-1, -1), m_CellSize(0, 0), m_nRows(0), m_nCols(0),
+      m_bColorMap(false), m_bShowZeros(false), m_pFont(nullptr), m_bRedrawAll(true), m_CharSize(0, 0),
+      m_TextCellSize(0, 0), m_ColorCellSize(6, 6), m_TotalSize(500, 500) {
     SetScrollSizes(MM_TEXT, CSize(10, 10), CSize(100, 100));
 }
 
-CVRNMatrixView::~CVRNMatrixView() { delete m_pFont; }
+CVRNMatrixView::~CVRNMatrixView() {
+    delete m_pFont;
+}
 
 // ---------------------------------------------------------------- matrix and layout
 
@@ -21,7 +23,9 @@ void CVRNMatrixView::SetCMatrix(CMatrix& m) {
     UpdateMatrixSize();
 }
 
-CMatrix* CVRNMatrixView::GetCMatrix() { return m_pMatrix; }
+CMatrix* CVRNMatrixView::GetCMatrix() {
+    return m_pMatrix;
+}
 
 void CVRNMatrixView::UpdateMatrixSize() {
     if (!m_pMatrix)
@@ -101,7 +105,7 @@ void CVRNMatrixView::DrawCells(CDC* pDC, const std::function<double(int, int)>& 
         return;
     CRect client;
     GetClientRect(&client);
-    UpdateMatrixSize();  // virtual: a matrix whose dimensions changed is laid out first
+    UpdateMatrixSize(); // virtual: a matrix whose dimensions changed is laid out first
     if (m_CellSize.cx <= 0 || m_CellSize.cy <= 0)
         return;
 
@@ -164,7 +168,9 @@ void CVRNMatrixView::OnSize(UINT nType, int cx, int cy) {
         m_bRedrawAll = true;
 }
 
-BOOL CVRNMatrixView::OnEraseBkgnd(CDC* /*pDC*/) { return TRUE; }
+BOOL CVRNMatrixView::OnEraseBkgnd(CDC* /*pDC*/) {
+    return TRUE;
+}
 
 void CVRNMatrixView::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) {
     if (nChar == 0x5A || nChar == 0x7A) {
@@ -183,7 +189,8 @@ void CVRNMatrixView::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) {
 }
 
 void CVRNMatrixView::OnMouseMove(UINT nFlags, CPoint point) {
-    DefWindowProc(WM_MOUSEMOVE, nFlags, MAKELPARAM(static_cast<unsigned>(point.x), static_cast<unsigned>(point.y)));
+    DefWindowProc(WM_MOUSEMOVE, nFlags,
+                  MAKELPARAM(static_cast<unsigned>(point.x), static_cast<unsigned>(point.y)));
 }
 
 BOOL CVRNMatrixView::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {

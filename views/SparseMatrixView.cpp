@@ -9,11 +9,15 @@ void CVRNSparseMatrixView::SetSparseMatrix(CSparseMatrixBase& m) {
     UpdateMatrixSize();
 }
 
-CSparseMatrixBase& CVRNSparseMatrixView::GetSparseMatrix() { return *m_pSparseMatrix; }
+CSparseMatrixBase& CVRNSparseMatrixView::GetSparseMatrix() {
+    return *m_pSparseMatrix;
+}
 
 void CVRNSparseMatrixView::SetCMatrix(CMatrix& /*m*/) {}
 
-CMatrix* CVRNSparseMatrixView::GetCMatrix() { return nullptr; }
+CMatrix* CVRNSparseMatrixView::GetCMatrix() {
+    return nullptr;
+}
 
 void CVRNSparseMatrixView::OnInitialUpdate() {
     CVRNMatrixView::OnInitialUpdate();

@@ -23,15 +23,19 @@ void CVRNStatusView::AddMessage(const char* text) {
 
 void CVRNStatusView::AddLine(CString& text) {
     CListCtrl& list = GetListCtrl();
-    ForEachStatusRow(text.GetString(), static_cast<size_t>(text.GetLength()), [&list](std::string_view piece) {
-        const int n = list.GetItemCount();
-        list.InsertItem(n, std::string(piece).c_str());
-        // Keep the newest row in view, unless the user is looking at a selection.
-        if (list.GetSelectedCount() == 0) list.EnsureVisible(n, TRUE);
-    });
+    ForEachStatusRow(text.GetString(), static_cast<size_t>(text.GetLength()),
+                     [&list](std::string_view piece) {
+                         const int n = list.GetItemCount();
+                         list.InsertItem(n, std::string(piece).c_str());
+                         // Keep the newest row in view, unless the user is looking at a selection.
+                         if (list.GetSelectedCount() == 0)
+                             list.EnsureVisible(n, TRUE);
+                     });
 }
 
-void CVRNStatusView::DeleteAllItems() { GetListCtrl().DeleteAllItems(); }
+void CVRNStatusView::DeleteAllItems() {
+    GetListCtrl().DeleteAllItems();
+}
 
 void CVRNStatusView::SelectAll() {
     CListCtrl& list = GetListCtrl();
@@ -95,8 +99,8 @@ void CVRNStatusView::OnNMRclick(NMHDR* /*pNMHDR*/, LRESULT* pResult) {
 
     POINT pt{0, 0};
     GetCursorPos(&pt);
-    const int command =
-        menu.TrackPopupMenu(TPM_RETURNCMD | TPM_NONOTIFY, static_cast<int>(pt.x), static_cast<int>(pt.y), this);
+    const int command = menu.TrackPopupMenu(TPM_RETURNCMD | TPM_NONOTIFY, static_cast<int>(pt.x),
+                                            static_cast<int>(pt.y), this);
     switch (command) {
     case ID_CLEAR:
         DeleteAllItems();
@@ -115,7 +119,7 @@ void CVRNStatusView::OnNMRclick(NMHDR* /*pNMHDR*/, LRESULT* pResult) {
         SelectAll();
         break;
     default:
-        break;  // dismissed
+        break; // dismissed
     }
     if (pResult)
         *pResult = 0;

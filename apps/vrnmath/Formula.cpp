@@ -100,7 +100,8 @@ Formula::Formula(const std::string& expression, const std::vector<std::string>& 
     // Comma-separated expressions all get evaluated but only the last value
     // would be minimized.
     if (d.parser.GetNumResults() != 1)
-        throw UsageError("formula '" + Echo(expression) + "' gives " + std::to_string(d.parser.GetNumResults()) +
+        throw UsageError("formula '" + Echo(expression) + "' gives " +
+                         std::to_string(d.parser.GetNumResults()) +
                          " values separated by ','; give a single expression");
 }
 

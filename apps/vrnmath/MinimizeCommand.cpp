@@ -111,8 +111,9 @@ Derivative ParseDerivative(const std::string& text, const std::string& option, b
 // One line of the progress table.
 std::string ProgressRow(const vrn::IterationRecord& r) {
     char row[200];
-    std::snprintf(row, sizeof row, "%6d  %-23.16g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n", r.iteration, r.f,
-                  r.gradientNorm, r.stepLength, r.radius, r.fEvaluations, r.gradientEvaluations, r.hessianEvaluations);
+    std::snprintf(row, sizeof row, "%6d  %-23.16g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n", r.iteration,
+                  r.f, r.gradientNorm, r.stepLength, r.radius, r.fEvaluations, r.gradientEvaluations,
+                  r.hessianEvaluations);
     return row;
 }
 
@@ -123,7 +124,8 @@ std::string ProgressHeader(int run, int method, bool tool) {
     std::snprintf(row, sizeof row, "%-6s  %-23s  %-10s  %-10s  %-10s  %s", "k", "f", "|g|inf", "step", radius,
                   "evaluations f/g/H");
     std::string s = row;
-    if (tool) s = "run " + std::to_string(run) + ": " + s;
+    if (tool)
+        s = "run " + std::to_string(run) + ": " + s;
     return s + "\n";
 }
 
@@ -131,7 +133,8 @@ nlohmann::ordered_json CheckJson(const vrn::DerivativeCheck& c) {
     nlohmann::ordered_json j;
     j["passed"] = c.passed;
     j["row"] = c.row;
-    if (c.column >= 0) j["column"] = c.column;
+    if (c.column >= 0)
+        j["column"] = c.column;
     j["analytic"] = c.analytic;
     j["estimate"] = c.estimate;
     j["relative_error"] = c.relativeError;
@@ -192,30 +195,36 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                     "Relative gradient tolerance, 0 < X < 1; also the tolerance of the success verdict. "
                     "Default: 4.820284528350463e-06.")
         ->type_name("X");
-    cmd->add_option("--steptol", a.steptol, "Relative step tolerance, 0 < X < 1 (methods 1 to 3). Default: 1.0583005244258363e-08.")
+    cmd->add_option("--steptol", a.steptol,
+                    "Relative step tolerance, 0 < X < 1 (methods 1 to 3). Default: 1.0583005244258363e-08.")
         ->type_name("X");
-    cmd->add_option("--maxstep", a.maxstep,
-                    "Maximum scaled step length, > 0 (methods 1 to 3). Default: max(1000*||x0/typsiz||, 1000).")
+    cmd->add_option(
+           "--maxstep", a.maxstep,
+           "Maximum scaled step length, > 0 (methods 1 to 3). Default: max(1000*||x0/typsiz||, 1000).")
         ->type_name("X");
-    cmd->add_option("--trust-radius", a.trustRadius,
-                    "Initial trust radius of methods 2 and 3, > 0. Default: chosen by the method from the first "
-                    "Cauchy step.")
+    cmd->add_option(
+           "--trust-radius", a.trustRadius,
+           "Initial trust radius of methods 2 and 3, > 0. Default: chosen by the method from the first "
+           "Cauchy step.")
         ->type_name("X");
-    cmd->add_option("--ndigit", a.ndigit,
-                    "Number of good digits in the objective value, 1 to 15 (methods 1 to 3). Default: 15 (from "
-                    "the machine epsilon).")
+    cmd->add_option(
+           "--ndigit", a.ndigit,
+           "Number of good digits in the objective value, 1 to 15 (methods 1 to 3). Default: 15 (from "
+           "the machine epsilon).")
         ->type_name("N");
-    cmd->add_option("--cgtol", a.cgtol,
-                    "Function tolerance of the conjugate-gradient method (method 4), 0 < X < 1. Default: 1e-10.")
+    cmd->add_option(
+           "--cgtol", a.cgtol,
+           "Function tolerance of the conjugate-gradient method (method 4), 0 < X < 1. Default: 1e-10.")
         ->type_name("X");
     cmd->add_option(
            "--msg", a.msg,
            "Status-log control bits: 8 no settings listing and stopping messages, 16 an iterate line "
            "after every iteration (with --log); 0 to 31, methods 1 to 3. Default: 0.")
         ->type_name("N");
-    cmd->add_option("--typf", a.typf,
-                    "Typical magnitude of the objective value near the minimum, > 0 (not with --tool or --step, "
-                    "which use 1). Default: 1.")
+    cmd->add_option(
+           "--typf", a.typf,
+           "Typical magnitude of the objective value near the minimum, > 0 (not with --tool or --step, "
+           "which use 1). Default: 1.")
         ->type_name("X");
     cmd->add_option("--threads", a.threads,
                     "Threads that evaluate the points of finite-difference gradients and Hessians at the "
@@ -231,9 +240,10 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                   "warnings, gradient_norm, initial_f, iterations, runs, evaluations, time_s, checks). "
                   "Default: off.");
     cmd->add_flag("--quiet", a.quiet, "Print the summary only (no progress table or log). Default: off.");
-    cmd->add_flag("--log", a.log,
-                  "Print the engine's status log (settings, iteration rows, stopping messages) instead of the "
-                  "progress table. Default: off.");
+    cmd->add_flag(
+        "--log", a.log,
+        "Print the engine's status log (settings, iteration rows, stopping messages) instead of the "
+        "progress table. Default: off.");
     cmd->add_option("--plots", a.plots,
                     "Write the diagnostic pictures of the run into DIR (created if needed): residual.svg, "
                     "gradient.svg, parameters.svg, hessian.svg, hessian-map.svg and grid.csv. Default: none.")
@@ -372,8 +382,9 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     }
 
     // Every numeric option in its range, and only options the method uses.
-    const std::string refusal = vrn::CheckMinimizeOptions(options, x0.size(), static_cast<bool>(gradient),
-                                                          static_cast<bool>(hessian), vrn::OptionNaming::CommandLine);
+    const std::string refusal =
+        vrn::CheckMinimizeOptions(options, x0.size(), static_cast<bool>(gradient), static_cast<bool>(hessian),
+                                  vrn::OptionNaming::CommandLine);
     if (!refusal.empty())
         throw UsageError(refusal);
 
@@ -382,7 +393,8 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         options.onLogRow = [&out](const std::string& row) { out << row << '\n'; };
     else if (!a.quiet && !a.json && !a.step)
         options.onProgress = [&out, &options, &a](int run, const vrn::IterationRecord& r) {
-            if (r.iteration == 0) out << ProgressHeader(run, options.method, a.tool);
+            if (r.iteration == 0)
+                out << ProgressHeader(run, options.method, a.tool);
             out << ProgressRow(r);
         };
     if (a.step && !a.json)
@@ -395,11 +407,15 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     // Diagnostic pictures (--plots DIR): attached before the run, written once it is over.
     std::unique_ptr<DiagnosticPlots> plots;
     if (!a.plots.empty()) {
-        plots = std::make_unique<DiagnosticPlots>(a.plots, label + ", method " + std::to_string(options.method));
+        plots =
+            std::make_unique<DiagnosticPlots>(a.plots, label + ", method " + std::to_string(options.method));
         std::string error;
-        if (!plots->PrepareDirectory(error)) throw UsageError(error);
+        if (!plots->PrepareDirectory(error))
+            throw UsageError(error);
         plots->SetNames(names);
-        options.onEngine = [&plots](CVRNUnconstrainedMinimization& e, bool finished) { plots->OnEngine(e, finished); };
+        options.onEngine = [&plots](CVRNUnconstrainedMinimization& e, bool finished) {
+            plots->OnEngine(e, finished);
+        };
     }
 
     if (!a.report.empty()) {
@@ -450,14 +466,18 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             {"f", r.evaluations.f}, {"gradient", r.evaluations.gradient}, {"hessian", r.evaluations.hessian}};
         j["time_s"] = r.timeSeconds;
         nlohmann::ordered_json checks = nlohmann::ordered_json::object();
-        if (r.gradientCheck.ran) checks["gradient"] = CheckJson(r.gradientCheck);
-        if (r.hessianCheck.ran) checks["hessian"] = CheckJson(r.hessianCheck);
+        if (r.gradientCheck.ran)
+            checks["gradient"] = CheckJson(r.gradientCheck);
+        if (r.hessianCheck.ran)
+            checks["hessian"] = CheckJson(r.hessianCheck);
         j["checks"] = checks;
         out << j.dump() << '\n';
     } else {
-        if (!a.quiet) out << '\n';
+        if (!a.quiet)
+            out << '\n';
         out << r.Summary(names);
-        if (plots) out << plots->Note();
+        if (plots)
+            out << plots->Note();
         if (!a.report.empty()) {
             if (reportFailed)
                 out << "Report:       could not write " << a.report << '\n';
@@ -470,8 +490,10 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
                     << ")\n";
         }
     }
-    if (plots && !plots->Failed().empty()) return 1;
-    if (reportFailed) return 1;
+    if (plots && !plots->Failed().empty())
+        return 1;
+    if (reportFailed)
+        return 1;
     return r.success ? 0 : 1;
 }
 

@@ -30,9 +30,9 @@ struct MinimizeArguments {
     bool step = false;
     bool json = false;
     bool quiet = false;
-    bool log = false;   // --log: the engine's status log instead of the progress table
-    std::string plots;  // --plots DIR: write the diagnostic pictures there
-    std::string report; // --report FILE: write the run report (HTML) there
+    bool log = false;    // --log: the engine's status log instead of the progress table
+    std::string plots;   // --plots DIR: write the diagnostic pictures there
+    std::string report;  // --report FILE: write the run report (HTML) there
     std::string threads; // --threads K: evaluation threads (empty: 1)
 };
 

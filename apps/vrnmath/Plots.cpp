@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "host/framework/View.h"
-#include "host/matrix/Matrix.h"
 #include "host/grid/GridView.h"
+#include "host/matrix/Matrix.h"
 #include "host/plot/PlotViews.h"
 #include "minimize/UnconstrainedMinimization.h"
 #include "views/DiagnosticViews.h"
@@ -31,7 +31,8 @@ constexpr int kMinMatrixPicture = 360;
 std::string Scaled(const std::string& svg, int width, int height, int factor) {
     if (factor <= 1)
         return svg;
-    const std::string from = "width=\"" + std::to_string(width) + "\" height=\"" + std::to_string(height) + "\"";
+    const std::string from =
+        "width=\"" + std::to_string(width) + "\" height=\"" + std::to_string(height) + "\"";
     const std::string to =
         "width=\"" + std::to_string(width * factor) + "\" height=\"" + std::to_string(height * factor) + "\"";
     std::string out = svg;
@@ -52,38 +53,48 @@ std::string Captioned(const std::string& svg, int width, int height, const std::
     if (body.rfind("<?xml", 0) == 0) {
         const size_t end = body.find("?>");
         body.erase(0, end == std::string::npos ? 0 : end + 2);
-        while (!body.empty() && (body.front() == '\n' || body.front() == '\r')) body.erase(0, 1);
+        while (!body.empty() && (body.front() == '\n' || body.front() == '\r'))
+            body.erase(0, 1);
     }
     const size_t open = body.find("<svg ");
-    if (open != std::string::npos) body.insert(open + 5, "x=\"0\" y=\"" + std::to_string(band) + "\" ");
+    if (open != std::string::npos)
+        body.insert(open + 5, "x=\"0\" y=\"" + std::to_string(band) + "\" ");
     auto escape = [](const std::string& t) {
         std::string o;
-        for (char c : t) o += c == '<' ? std::string("&lt;") : c == '>' ? std::string("&gt;") : c == '&' ? std::string("&amp;") : std::string(1, c);
+        for (char c : t)
+            o += c == '<'   ? std::string("&lt;")
+                 : c == '>' ? std::string("&gt;")
+                 : c == '&' ? std::string("&amp;")
+                            : std::string(1, c);
         return o;
     };
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      std::to_string(outerWidth) + "\" height=\"" + std::to_string(height + band) + "\" viewBox=\"0 0 " +
-                      std::to_string(outerWidth) + " " + std::to_string(height + band) + "\">\n";
-    out += "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(outerWidth) + "\" height=\"" + std::to_string(height + band) +
-           "\" fill=\"#ffffff\"/>\n";
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+        std::to_string(outerWidth) + "\" height=\"" + std::to_string(height + band) + "\" viewBox=\"0 0 " +
+        std::to_string(outerWidth) + " " + std::to_string(height + band) + "\">\n";
+    out += "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(outerWidth) + "\" height=\"" +
+           std::to_string(height + band) + "\" fill=\"#ffffff\"/>\n";
     int y = 4 + lineHeight - 3;
     for (size_t i = 0; i < lines.size(); i++, y += lineHeight)
-        out += "<text x=\"4\" y=\"" + std::to_string(y) + "\" font-family=\"Arial\" font-size=\"" + (i == 0 ? "13px" : "11px") +
-               "\"" + (i == 0 ? " font-weight=\"bold\"" : "") + " fill=\"#000000\">" + escape(lines[i]) + "</text>\n";
+        out += "<text x=\"4\" y=\"" + std::to_string(y) + "\" font-family=\"Arial\" font-size=\"" +
+               (i == 0 ? "13px" : "11px") + "\"" + (i == 0 ? " font-weight=\"bold\"" : "") +
+               " fill=\"#000000\">" + escape(lines[i]) + "</text>\n";
     if (signKey) {
         const char* colours[] = {"#00e100", "#e10000", "#ffffff"};
         const char* labels[] = {"positive", "negative", "zero"};
         int x = 4;
         for (int k = 0; k < 3; k++) {
-            out += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y - 8) + "\" width=\"10\" height=\"10\" fill=\"" +
-                   colours[k] + "\" stroke=\"#000000\" stroke-width=\"0.5\"/>\n";
+            out += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y - 8) +
+                   "\" width=\"10\" height=\"10\" fill=\"" + colours[k] +
+                   "\" stroke=\"#000000\" stroke-width=\"0.5\"/>\n";
             out += "<text x=\"" + std::to_string(x + 14) + "\" y=\"" + std::to_string(y + 1) +
                    "\" font-family=\"Arial\" font-size=\"11px\" fill=\"#000000\">" + labels[k] + "</text>\n";
             x += 80;
         }
     }
     out += body;
-    if (out.back() != '\n') out += '\n';
+    if (out.back() != '\n')
+        out += '\n';
     out += "</svg>\n";
     return out;
 }
@@ -92,7 +103,8 @@ std::string Captioned(const std::string& svg, int width, int height, const std::
 CDblHdr* CopyOf(std::vector<std::unique_ptr<CDblHdr>>& store, const CDblHdr& from, int count) {
     store.push_back(std::make_unique<CDblHdr>());
     CDblHdr& copy = *store.back();
-    for (int i = 0; i < count; i++) copy.Add(from[i]);
+    for (int i = 0; i < count; i++)
+        copy.Add(from[i]);
     return &copy;
 }
 
@@ -130,7 +142,8 @@ struct DiagnosticPlots::Views {
         CView* plots[] = {&residual, &gradient, &parameters};
         for (CView* v : plots) {
             doc.AddView(v);
-            v->Create(nullptr, nullptr, AFX_WS_DEFAULT_VIEW, CRect(0, 0, kPlotWidth, kPlotHeight), nullptr, 1);
+            v->Create(nullptr, nullptr, AFX_WS_DEFAULT_VIEW, CRect(0, 0, kPlotWidth, kPlotHeight), nullptr,
+                      1);
             v->OnInitialUpdate();
         }
         doc.AddView(&grid);
@@ -207,7 +220,8 @@ void DiagnosticPlots::PreparePictures(CVRNUnconstrainedMinimization& engine) {
     // the place of iteration k, or follows the histories when they stop earlier.
     auto extend = [&](CDataUI& series, double newest, bool have) {
         const int count = series.GetPointCount();
-        if (count <= 0) return;
+        if (count <= 0)
+            return;
         CDblHdr* xs = CopyOf(v.pictureData, series.GetXData(), count);
         CDblHdr* ys = CopyOf(v.pictureData, series.GetYData(), count);
         if (have && record.started) {
@@ -225,10 +239,11 @@ void DiagnosticPlots::PreparePictures(CVRNUnconstrainedMinimization& engine) {
         }
         series.SetXData(xs);
         series.SetYData(ys);
-        series.m_nFirstPoint = 0;  // the whole run
+        series.m_nFirstPoint = 0; // the whole run
     };
     CWPlot& residual = v.residual.GetPlot();
-    if (CDataUI* series = residual.GetDataUI("m_ErrorHistory")) extend(*series, record.f, true);
+    if (CDataUI* series = residual.GetDataUI("m_ErrorHistory"))
+        extend(*series, record.f, true);
     residual.AutoScale(1);
 
     const bool named = !m_Names.empty() && static_cast<int>(m_Names.size()) == record.n;
@@ -239,7 +254,8 @@ void DiagnosticPlots::PreparePictures(CVRNUnconstrainedMinimization& engine) {
             CString key;
             for (int c = 0; c < record.n; c++) {
                 key.Format(gradient ? "Gradient%d" : "Param%d", c);
-                if (series->m_strName != key) continue;
+                if (series->m_strName != key)
+                    continue;
                 const std::vector<double>& end = gradient ? record.g : record.x;
                 const size_t at = static_cast<size_t>(c);
                 extend(*series, at < end.size() ? end[at] : 0.0, at < end.size());
@@ -254,7 +270,8 @@ void DiagnosticPlots::PreparePictures(CVRNUnconstrainedMinimization& engine) {
 
     v.modelHessian = engine.GetModelHessian();
     m_bHaveHessian = v.modelHessian.GetRows() > 0;
-    if (m_bHaveHessian) v.hessian.SetCMatrix(v.modelHessian);
+    if (m_bHaveHessian)
+        v.hessian.SetCMatrix(v.modelHessian);
 }
 
 bool DiagnosticPlots::WriteHessian(const std::string& path, bool colourMap) {
@@ -264,8 +281,10 @@ bool DiagnosticPlots::WriteHessian(const std::string& path, bool colourMap) {
     // The whole matrix: a client area as large as the scrollable area, painted at once.
     view.UpdateMatrixSize();
     CSize total = view.GetTotalSize();
-    const int cx = total.cx < 1 ? 1 : (total.cx > kMaxMatrixPicture ? kMaxMatrixPicture : static_cast<int>(total.cx));
-    const int cy = total.cy < 1 ? 1 : (total.cy > kMaxMatrixPicture ? kMaxMatrixPicture : static_cast<int>(total.cy));
+    const int cx =
+        total.cx < 1 ? 1 : (total.cx > kMaxMatrixPicture ? kMaxMatrixPicture : static_cast<int>(total.cx));
+    const int cy =
+        total.cy < 1 ? 1 : (total.cy > kMaxMatrixPicture ? kMaxMatrixPicture : static_cast<int>(total.cy));
     view.SetClientSize(cx, cy);
     view.ScrollToPosition(CPoint(0, 0));
     view.Invalidate(TRUE);
@@ -274,11 +293,13 @@ bool DiagnosticPlots::WriteHessian(const std::string& path, bool colourMap) {
     const int factor = larger < kMinMatrixPicture ? kMinMatrixPicture / larger : 1;
     const int n = m_pViews->modelHessian.GetRows();
     std::vector<std::string> caption;
-    caption.push_back("Model Hessian at the end of the run (" + std::to_string(n) + " x " + std::to_string(n) + ")");
+    caption.push_back("Model Hessian at the end of the run (" + std::to_string(n) + " x " +
+                      std::to_string(n) + ")");
     caption.push_back("rebuilt from the engine's stored triangle and diagonal, not its Cholesky factor");
-    if (!colourMap) caption.push_back("yellow: the diagonal (including any shift that made the model positive definite)");
-    return WriteText(path, Captioned(Scaled(view.GetLastPaint().GetSVG(), cx, cy, factor), cx * factor, cy * factor,
-                                     caption, colourMap));
+    if (!colourMap)
+        caption.push_back("yellow: the diagonal (including any shift that made the model positive definite)");
+    return WriteText(path, Captioned(Scaled(view.GetLastPaint().GetSVG(), cx, cy, factor), cx * factor,
+                                     cy * factor, caption, colourMap));
 }
 
 int DiagnosticPlots::Write() {
@@ -292,7 +313,8 @@ int DiagnosticPlots::Write() {
     auto filled = [](CPlotFrameView& view) {
         CWPlot& plot = view.GetPlot();
         for (int i = 0; i < plot.GetDataCount(); i++)
-            if (plot.GetDataAt(i)->GetPointCount() > 0) return true;
+            if (plot.GetDataAt(i)->GetPointCount() > 0)
+                return true;
         return false;
     };
     auto plot = [&](CPlotFrameView& view, const char* name) {
@@ -325,18 +347,18 @@ std::string DiagnosticPlots::Note() const {
         }
         note += "\n              The .svg pictures open in a web browser or an image viewer (for example\n"
                 "              xdg-open " +
-                Path("residual.svg") +
-                ", or rsvg-convert " + Path("residual.svg") +
+                Path("residual.svg") + ", or rsvg-convert " + Path("residual.svg") +
                 " -o residual.png);\n"
                 "              grid.csv opens in a spreadsheet or a text editor.\n";
         if (m_nIterations >= 0 && m_nRecorded < m_nIterations + 1)
-            note += "              The histories hold " + std::to_string(m_nRecorded) + " entries for a run of " +
-                    std::to_string(m_nIterations) +
+            note += "              The histories hold " + std::to_string(m_nRecorded) +
+                    " entries for a run of " + std::to_string(m_nIterations) +
                     " iterations:\n              step mode records only its first step, method 4 none.\n";
     }
     if (!m_NotFilled.empty()) {
         note += "Diagnostics:  not written, nothing to show:";
-        for (const std::string& p : m_NotFilled) note += ' ' + std::filesystem::path(p).filename().string();
+        for (const std::string& p : m_NotFilled)
+            note += ' ' + std::filesystem::path(p).filename().string();
         note += "\n              (the run recorded no diagnostic histories or kept no model Hessian;\n"
                 "              method 4 does neither: --report FILE draws its run from the run record)\n";
     }

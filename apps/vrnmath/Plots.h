@@ -74,8 +74,8 @@ private:
     std::vector<std::string> m_Names;
     bool m_bHaveHessian = false;
     bool m_bInstalled = false;
-    int m_nIterations = -1;  // the engine's count when the run was over
-    int m_nRecorded = 0;     // entries of the objective history then
+    int m_nIterations = -1; // the engine's count when the run was over
+    int m_nRecorded = 0;    // entries of the objective history then
 };
 
 } // namespace vrnmath

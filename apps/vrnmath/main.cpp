@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "0.1.0");
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 success (a stopping test ended the run and the final gradient is small), 1 no success "
+        "Exit status: 0 success (a stopping test ended the run and the final gradient is small), 1 no "
+        "success "
         "(the summary's warnings say why), 2 usage error or an objective not finite at the start point.");
 
     vrnmath::MinimizeArguments minimizeArgs;

@@ -4,10 +4,10 @@
 // For every problem and solver it records whether the run converged (final f within
 // 1e-8, absolute or relative, of the known minimum), the final f, iterations, the
 // function, gradient and Hessian evaluations and the median time of repeated solves
-// (CPU time of the solving thread, so that other load on the machine counts little). It prints one Markdown table with a row per pair and a summary table with
-// a row per solver: problems solved, total evaluations over the problems every solver
-// solved, and the geometric mean of the time ratio against GSL vector_bfgs2 over the
-// problems both solved.
+// (CPU time of the solving thread, so that other load on the machine counts little). It prints one Markdown
+// table with a row per pair and a summary table with a row per solver: problems solved, total evaluations
+// over the problems every solver solved, and the geometric mean of the time ratio against GSL vector_bfgs2
+// over the problems both solved.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -32,15 +32,15 @@ struct ProblemSpec {
     std::string name;
     int n;
     std::function<std::unique_ptr<golden::TestProblem>()> make;
-    double fmin;  // known minimum value
+    double fmin; // known minimum value
 };
 
 struct SolverSpec {
     std::string name;
     bool gsl;
-    int method;  // engine method, 1 to 4
+    int method; // engine method, 1 to 4
     bool gradient, hessian, expensive;
-    const gsl_multimin_fdfminimizer_type* type;  // GSL minimizer
+    const gsl_multimin_fdfminimizer_type* type; // GSL minimizer
     double lineTolerance;
 };
 
@@ -48,9 +48,9 @@ struct Outcome {
     bool converged = false;
     double f = 0.0;
     long iterations = 0, nfev = 0, ngev = 0, nhev = 0;
-    double seconds = 0.0;  // median time of one solve
+    double seconds = 0.0; // median time of one solve
     int solves = 0;
-    std::string code;  // termination code or GSL status
+    std::string code; // termination code or GSL status
 };
 
 std::vector<ProblemSpec> Problems() {
@@ -72,9 +72,10 @@ std::vector<ProblemSpec> Problems() {
         list.push_back({"ext-rosenbrock", n, [n] { return vrn_bench::MakeExtendedRosenbrock(n); }, 0.0});
     // Extended Powell needs n to be a multiple of 4: 12 stands in for 10.
     for (int n : {12, 100, 400})
-        list.push_back({"ext-powell", n, [n] { return std::make_unique<vrn_bench::ExtendedPowell>(n); }, 0.0});
-    list.push_back(
-        {"tridiag-quadratic", 1000, [] { return std::make_unique<vrn_bench::TridiagonalQuadratic>(1000); }, 0.0});
+        list.push_back(
+            {"ext-powell", n, [n] { return std::make_unique<vrn_bench::ExtendedPowell>(n); }, 0.0});
+    list.push_back({"tridiag-quadratic", 1000,
+                    [] { return std::make_unique<vrn_bench::TridiagonalQuadratic>(1000); }, 0.0});
     return list;
 }
 
@@ -87,19 +88,23 @@ std::vector<SolverSpec> Solvers() {
         list.push_back({std::string(names[m]) + " (fd g, BFGS)", false, m, false, false, true, nullptr, 0.0});
     }
     list.push_back({"m4 CG Polak-Ribiere (g)", false, 4, true, false, false, nullptr, 0.0});
-    list.push_back({"GSL vector_bfgs2", true, 0, true, false, false, gsl_multimin_fdfminimizer_vector_bfgs2, 0.1});
-    list.push_back({"GSL conjugate_pr", true, 0, true, false, false, gsl_multimin_fdfminimizer_conjugate_pr, 1e-4});
+    list.push_back(
+        {"GSL vector_bfgs2", true, 0, true, false, false, gsl_multimin_fdfminimizer_vector_bfgs2, 0.1});
+    list.push_back(
+        {"GSL conjugate_pr", true, 0, true, false, false, gsl_multimin_fdfminimizer_conjugate_pr, 1e-4});
     return list;
 }
 
 const char* CodeName(int code) {
-    static const char* names[] = {"0 optimal", "1 gradient small", "2 step small", "3 no lower point",
-                                  "4 too many iterations", "5 max steps", "6 option check", "7 aborted"};
+    static const char* names[] = {
+        "0 optimal",   "1 gradient small", "2 step small", "3 no lower point", "4 too many iterations",
+        "5 max steps", "6 option check",   "7 aborted"};
     return code >= 0 && code <= 7 ? names[code] : "?";
 }
 
 bool Converged(double f, double fmin) {
-    if (!std::isfinite(f)) return false;
+    if (!std::isfinite(f))
+        return false;
     const double err = std::fabs(f - fmin);
     return err <= 1e-8 || err <= 1e-8 * std::fabs(fmin);
 }
@@ -119,7 +124,7 @@ Outcome SolveOnce(const SolverSpec& s, const ProblemSpec& p, double budget, doub
         out.iterations = r.iterations;
         out.nfev = r.nfev;
         out.ngev = r.ngev;
-        out.code = r.status == GSL_SUCCESS ? "gradient test"
+        out.code = r.status == GSL_SUCCESS    ? "gradient test"
                    : r.status == GSL_CONTINUE ? "iteration cap"
                                               : gsl_strerror(r.status);
     } else {
@@ -175,9 +180,11 @@ std::string Time(double s) {
     return buf;
 }
 
-std::string Count(long v) { return v == 0 ? "0" : std::to_string(v); }
+std::string Count(long v) {
+    return v == 0 ? "0" : std::to_string(v);
+}
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Runs our minimizer and GSL's multimin side by side and prints Markdown tables."};
@@ -187,23 +194,28 @@ int main(int argc, char** argv) {
     app.add_option("--problem", onlyProblems, "run only problems whose name contains this text (repeatable)");
     app.add_option("--solver", onlySolvers, "run only solvers whose name contains this text (repeatable)");
     app.add_option("--budget", budget, "CPU seconds after which an engine run is stopped (default 60)");
-    app.add_option("--repeat-time", target, "seconds of repeated solves per pair for the median (default 0.3)");
+    app.add_option("--repeat-time", target,
+                   "seconds of repeated solves per pair for the median (default 0.3)");
     CLI11_PARSE(app, argc, argv);
 
     vrn_bench::QuietGslErrors();
     auto selected = [](const std::string& name, const std::vector<std::string>& filters) {
-        if (filters.empty()) return true;
+        if (filters.empty())
+            return true;
         for (const auto& f : filters)
-            if (name.find(f) != std::string::npos) return true;
+            if (name.find(f) != std::string::npos)
+                return true;
         return false;
     };
 
     std::vector<ProblemSpec> problems;
     for (auto& p : Problems())
-        if (selected(p.name + " " + std::to_string(p.n), onlyProblems)) problems.push_back(p);
+        if (selected(p.name + " " + std::to_string(p.n), onlyProblems))
+            problems.push_back(p);
     std::vector<SolverSpec> solvers;
     for (auto& s : Solvers())
-        if (selected(s.name, onlySolvers)) solvers.push_back(s);
+        if (selected(s.name, onlySolvers))
+            solvers.push_back(s);
 
     const auto start = Clock::now();
     // results[problem][solver]
@@ -215,10 +227,11 @@ int main(int argc, char** argv) {
         for (size_t j = 0; j < solvers.size(); ++j) {
             const Outcome o = Solve(solvers[j], problems[i], budget, target);
             results[i][j] = o;
-            std::printf("| %s | %d | %s | %s | %.6g | %ld | %s | %s | %s | %s | %s |\n", problems[i].name.c_str(),
-                        problems[i].n, solvers[j].name.c_str(), o.converged ? "yes" : "**no**", o.f, o.iterations,
-                        Count(o.nfev).c_str(), Count(o.ngev).c_str(), Count(o.nhev).c_str(),
-                        Time(o.seconds).c_str(), o.code.c_str());
+            std::printf("| %s | %d | %s | %s | %.6g | %ld | %s | %s | %s | %s | %s |\n",
+                        problems[i].name.c_str(), problems[i].n, solvers[j].name.c_str(),
+                        o.converged ? "yes" : "**no**", o.f, o.iterations, Count(o.nfev).c_str(),
+                        Count(o.ngev).c_str(), Count(o.nhev).c_str(), Time(o.seconds).c_str(),
+                        o.code.c_str());
             std::fflush(stdout);
         }
     }
@@ -227,14 +240,18 @@ int main(int argc, char** argv) {
     std::vector<size_t> common;
     for (size_t i = 0; i < problems.size(); ++i) {
         bool all = true;
-        for (size_t j = 0; j < solvers.size(); ++j) all = all && results[i][j].converged;
-        if (all) common.push_back(i);
+        for (size_t j = 0; j < solvers.size(); ++j)
+            all = all && results[i][j].converged;
+        if (all)
+            common.push_back(i);
     }
     size_t reference = solvers.size();
     for (size_t j = 0; j < solvers.size(); ++j)
-        if (solvers[j].name == "GSL vector_bfgs2") reference = j;
+        if (solvers[j].name == "GSL vector_bfgs2")
+            reference = j;
 
-    std::printf("\nSummary per solver. Evaluations are totals over the %zu problems every solver solved", common.size());
+    std::printf("\nSummary per solver. Evaluations are totals over the %zu problems every solver solved",
+                common.size());
     if (!common.empty()) {
         std::printf(" (");
         for (size_t k = 0; k < common.size(); ++k)
@@ -243,11 +260,13 @@ int main(int argc, char** argv) {
     }
     std::printf("; the time ratio is the geometric mean, over the problems both solved, of this solver's "
                 "median time divided by GSL vector_bfgs2's (below 1: faster).\n\n");
-    std::printf("| Solver | Problems solved | f evals | g evals | H evals | Time ratio vs GSL vector_bfgs2 |\n");
+    std::printf(
+        "| Solver | Problems solved | f evals | g evals | H evals | Time ratio vs GSL vector_bfgs2 |\n");
     std::printf("|---|---:|---:|---:|---:|---:|\n");
     for (size_t j = 0; j < solvers.size(); ++j) {
         int solved = 0;
-        for (size_t i = 0; i < problems.size(); ++i) solved += results[i][j].converged ? 1 : 0;
+        for (size_t i = 0; i < problems.size(); ++i)
+            solved += results[i][j].converged ? 1 : 0;
         long nf = 0, ng = 0, nh = 0;
         for (size_t i : common) {
             nf += results[i][j].nfev;
@@ -272,9 +291,10 @@ int main(int argc, char** argv) {
                 ratio = buf;
             }
         }
-        std::printf("| %s | %d of %zu | %ld | %ld | %ld | %s |\n", solvers[j].name.c_str(), solved, problems.size(),
-                    nf, ng, nh, ratio.c_str());
+        std::printf("| %s | %d of %zu | %ld | %ld | %ld | %s |\n", solvers[j].name.c_str(), solved,
+                    problems.size(), nf, ng, nh, ratio.c_str());
     }
-    std::printf("\nTotal running time %.1f s.\n", std::chrono::duration<double>(Clock::now() - start).count());
+    std::printf("\nTotal running time %.1f s.\n",
+                std::chrono::duration<double>(Clock::now() - start).count());
     return 0;
 }

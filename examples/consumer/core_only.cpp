@@ -38,13 +38,13 @@ int main() {
     TerminalLog log;
     CVRNUnconstrainedMinimization engine;
     engine.Default();
-    engine.SetImplementationOptions(false, false, false);  // finite-difference derivatives
-    engine.SetMessageBits(8);                              // no settings listing
+    engine.SetImplementationOptions(false, false, false); // finite-difference derivatives
+    engine.SetMessageBits(8);                             // no settings listing
     engine.SetStatusView(&log);
     engine.Minimize(&problem, 1.0, 1000, 3);
 
     const CVRNRunRecord& r = engine.GetRunRecord();
-    std::printf("code %d after %d iterations, %ld evaluations: x = (%.6f, %.6f), f = %.3e\n", r.code, r.iterations,
-                r.fEvaluations, r.x[0], r.x[1], r.f);
+    std::printf("code %d after %d iterations, %ld evaluations: x = (%.6f, %.6f), f = %.3e\n", r.code,
+                r.iterations, r.fEvaluations, r.x[0], r.x[1], r.f);
     return (r.code == 1 || r.code == 2) && r.f < 1e-10 ? 0 : 1;
 }

@@ -5,8 +5,7 @@
 namespace {
 
 // Capacity to reserve before appending to an array of `size` elements.
-template <class V>
-void GrowForOneMore(V& values, int growBy) {
+template <class V> void GrowForOneMore(V& values, int growBy) {
     if (values.size() < values.capacity())
         return;
     const size_t size = values.size();
@@ -14,8 +13,7 @@ void GrowForOneMore(V& values, int growBy) {
     values.reserve(size + step);
 }
 
-template <class V>
-void Resize(V& values, int n, int growBy) {
+template <class V> void Resize(V& values, int n, int growBy) {
     const size_t count = n > 0 ? static_cast<size_t>(n) : 0;
     if (count > values.capacity() && growBy > 0) {
         // Round the capacity up to whole growth steps beyond the current size.
@@ -39,7 +37,9 @@ void CBaseHdr::Init(const char* descriptor) {
 
 CDblHdr::CDblHdr() : m_pValues(std::make_shared<DblArray>()) {}
 
-CDblHdr::CDblHdr(const char* descriptor) : CDblHdr() { Init(descriptor); }
+CDblHdr::CDblHdr(const char* descriptor) : CDblHdr() {
+    Init(descriptor);
+}
 
 CDblHdr::CDblHdr(const CDblHdr& other)
     : CBaseHdr(other), m_pValues(std::make_shared<DblArray>(*other.m_pValues)), m_nGrowBy(other.m_nGrowBy) {}
@@ -63,7 +63,9 @@ int CDblHdr::Add(double v) {
     return static_cast<int>(m_pValues->size()) - 1;
 }
 
-void CDblHdr::Attach(const CDblHdr& other) { m_pValues = other.m_pValues; }
+void CDblHdr::Attach(const CDblHdr& other) {
+    m_pValues = other.m_pValues;
+}
 
 void CDblHdr::Detach() {
     if (m_pValues.use_count() > 1)
@@ -72,7 +74,9 @@ void CDblHdr::Detach() {
 
 // ---------------------------------------------------------------- CIntHdr
 
-CIntHdr::CIntHdr(const char* descriptor) { Init(descriptor); }
+CIntHdr::CIntHdr(const char* descriptor) {
+    Init(descriptor);
+}
 
 CIntHdr& CIntHdr::operator=(const CIntHdr& other) {
     Copy(other);

@@ -80,12 +80,8 @@ public:
     const double* GetData() const { return m_pValues->data(); }
 
     // Element i (no range check).
-    template <std::integral I>
-    double& operator[](I i) {
-        return (*m_pValues)[static_cast<size_t>(i)];
-    }
-    template <std::integral I>
-    const double& operator[](I i) const {
+    template <std::integral I> double& operator[](I i) { return (*m_pValues)[static_cast<size_t>(i)]; }
+    template <std::integral I> const double& operator[](I i) const {
         return (*m_pValues)[static_cast<size_t>(i)];
     }
 
@@ -130,14 +126,8 @@ public:
     int* GetData() { return m_Values.data(); }
     const int* GetData() const { return m_Values.data(); }
 
-    template <std::integral I>
-    int& operator[](I i) {
-        return m_Values[static_cast<size_t>(i)];
-    }
-    template <std::integral I>
-    const int& operator[](I i) const {
-        return m_Values[static_cast<size_t>(i)];
-    }
+    template <std::integral I> int& operator[](I i) { return m_Values[static_cast<size_t>(i)]; }
+    template <std::integral I> const int& operator[](I i) const { return m_Values[static_cast<size_t>(i)]; }
 
     int Add(int v);
     void RemoveAll() { m_Values.clear(); }

@@ -36,8 +36,7 @@ private:
 };
 
 // Holds one reference to a CMacroRef object for its lifetime.
-template <class T>
-class CRefHolder {
+template <class T> class CRefHolder {
 public:
     CRefHolder() = default;
     explicit CRefHolder(T* p) : m_p(p) {

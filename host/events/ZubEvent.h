@@ -29,8 +29,7 @@ private:
 // when Fire returns. Subscribing and unsubscribing may happen from any thread;
 // a handler that subscribes or unsubscribes while the event fires takes effect
 // from the next firing on.
-template <class TArgs>
-class ZubEvent {
+template <class TArgs> class ZubEvent {
 public:
     using Handler = std::function<void(TArgs&)>;
     using Token = std::size_t;
@@ -41,8 +40,7 @@ public:
 
     // Adds a handler; the returned token removes it again. An empty handler
     // is not added and gives token 0, which names no subscription.
-    Token Subscribe(Handler handler)
-    {
+    Token Subscribe(Handler handler) {
         if (!handler)
             return 0;
         std::lock_guard<std::mutex> guard(m_Mutex);
@@ -52,8 +50,7 @@ public:
     }
 
     // Removes the handler of this token; returns false if there is none.
-    bool Unsubscribe(Token token)
-    {
+    bool Unsubscribe(Token token) {
         std::lock_guard<std::mutex> guard(m_Mutex);
         for (auto it = m_Handlers.begin(); it != m_Handlers.end(); ++it) {
             if (it->first == token) {
@@ -64,22 +61,19 @@ public:
         return false;
     }
 
-    void Clear()
-    {
+    void Clear() {
         std::lock_guard<std::mutex> guard(m_Mutex);
         m_Handlers.clear();
     }
 
-    std::size_t GetCount() const
-    {
+    std::size_t GetCount() const {
         std::lock_guard<std::mutex> guard(m_Mutex);
         return m_Handlers.size();
     }
 
     // Calls every subscribed handler with args. The list is copied first, so
     // the lock is not held while the handlers run.
-    void Fire(TArgs& args) const
-    {
+    void Fire(TArgs& args) const {
         std::vector<std::pair<Token, Handler>> handlers;
         {
             std::lock_guard<std::mutex> guard(m_Mutex);

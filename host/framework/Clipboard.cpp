@@ -17,7 +17,7 @@ struct ClipboardState {
     bool held = false;
     bool allocFails = false;
     bool refuse = false;
-    std::unique_ptr<VRNGlobalBlock> text;  // owned by the clipboard
+    std::unique_ptr<VRNGlobalBlock> text; // owned by the clipboard
     int openCount = 0;
     int closeCount = 0;
     int liveBlocks = 0;
@@ -28,7 +28,7 @@ ClipboardState& State() {
     return s;
 }
 
-}  // namespace
+} // namespace
 
 HGLOBAL GlobalAlloc(UINT uFlags, std::size_t dwBytes) {
     ClipboardState& s = State();
@@ -54,7 +54,9 @@ BOOL GlobalUnlock(HGLOBAL hMem) {
     return --hMem->locks > 0 ? TRUE : FALSE;
 }
 
-std::size_t GlobalSize(HGLOBAL hMem) { return hMem ? hMem->bytes.size() : 0; }
+std::size_t GlobalSize(HGLOBAL hMem) {
+    return hMem ? hMem->bytes.size() : 0;
+}
 
 HGLOBAL GlobalFree(HGLOBAL hMem) {
     if (!hMem)
@@ -115,7 +117,9 @@ BOOL CloseClipboard() {
     return TRUE;
 }
 
-BOOL IsClipboardFormatAvailable(UINT format) { return format == CF_TEXT && ClipboardStandIn::HasText(); }
+BOOL IsClipboardFormatAvailable(UINT format) {
+    return format == CF_TEXT && ClipboardStandIn::HasText();
+}
 
 namespace ClipboardStandIn {
 
@@ -206,4 +210,4 @@ int GetLiveBlockCount() {
     return State().liveBlocks;
 }
 
-}  // namespace ClipboardStandIn
+} // namespace ClipboardStandIn

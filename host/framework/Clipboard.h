@@ -27,7 +27,7 @@ HGLOBAL GlobalAlloc(UINT uFlags, std::size_t dwBytes);
 void* GlobalLock(HGLOBAL hMem);
 BOOL GlobalUnlock(HGLOBAL hMem);
 std::size_t GlobalSize(HGLOBAL hMem);
-HGLOBAL GlobalFree(HGLOBAL hMem);  // null on success
+HGLOBAL GlobalFree(HGLOBAL hMem); // null on success
 
 BOOL OpenClipboard(HWND hWndNewOwner);
 BOOL EmptyClipboard();
@@ -57,4 +57,4 @@ int GetOpenCount();
 int GetCloseCount();
 // Global blocks allocated and not yet freed (those held by the clipboard included).
 int GetLiveBlockCount();
-}  // namespace ClipboardStandIn
+} // namespace ClipboardStandIn

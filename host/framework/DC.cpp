@@ -46,7 +46,7 @@ std::string XmlEscape(const std::string& s) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- GDI objects
 
@@ -86,9 +86,15 @@ int CFont::GetEmHeight() const {
     return h > 0 ? static_cast<int>(h) : 1;
 }
 
-int CFont::GetCellHeight() const { return GetEmHeight() * 4 / 3; }
-int CFont::GetAscent() const { return GetEmHeight(); }
-int CFont::GetCharWidth() const { return (GetEmHeight() * 6 + 5) / 11; }
+int CFont::GetCellHeight() const {
+    return GetEmHeight() * 4 / 3;
+}
+int CFont::GetAscent() const {
+    return GetEmHeight();
+}
+int CFont::GetCharWidth() const {
+    return (GetEmHeight() * 6 + 5) / 11;
+}
 
 BOOL CPen::CreatePen(int nPenStyle, int nWidth, COLORREF crColor) {
     m_nStyle = nPenStyle;
@@ -179,7 +185,9 @@ CBrush* CDC::SelectObject(CBrush* pBrush) {
     return old;
 }
 
-int CDC::GetDeviceCaps(int nIndex) const { return (nIndex == LOGPIXELSX || nIndex == LOGPIXELSY) ? 96 : 0; }
+int CDC::GetDeviceCaps(int nIndex) const {
+    return (nIndex == LOGPIXELSX || nIndex == LOGPIXELSY) ? 96 : 0;
+}
 
 CSize CDC::GetTextExtent(const char* lpszString, int nCount) const {
     if (!lpszString || nCount < 0)
@@ -312,7 +320,7 @@ BOOL CDC::Polyline(const POINT* lpPoints, int nCount) {
     MoveTo(static_cast<int>(lpPoints[0].x), static_cast<int>(lpPoints[0].y));
     for (int i = 1; i < nCount; ++i)
         LineTo(static_cast<int>(lpPoints[i].x), static_cast<int>(lpPoints[i].y));
-    m_CurrentPos = saved;  // Polyline does not move the current position
+    m_CurrentPos = saved; // Polyline does not move the current position
     return TRUE;
 }
 
@@ -337,7 +345,8 @@ BOOL CDC::Ellipse(int x1, int y1, int x2, int y2) {
 }
 
 int CDC::CountOps(CDrawOp::Kind kind) const {
-    return static_cast<int>(std::count_if(m_Ops.begin(), m_Ops.end(), [kind](const CDrawOp& op) { return op.kind == kind; }));
+    return static_cast<int>(
+        std::count_if(m_Ops.begin(), m_Ops.end(), [kind](const CDrawOp& op) { return op.kind == kind; }));
 }
 
 // ---------------------------------------------------------------- SVG
@@ -354,9 +363,10 @@ std::string CDC::GetSVG() const {
     if (width <= 0 || height <= 0) {
         long maxX = 1, maxY = 1;
         for (const CDrawOp& op : m_Ops) {
-            CRect r = op.kind == CDrawOp::Line ? CRect(std::min(op.from.x, op.to.x), std::min(op.from.y, op.to.y),
-                                                       std::max(op.from.x, op.to.x), std::max(op.from.y, op.to.y))
-                                               : op.rect;
+            CRect r = op.kind == CDrawOp::Line
+                          ? CRect(std::min(op.from.x, op.to.x), std::min(op.from.y, op.to.y),
+                                  std::max(op.from.x, op.to.x), std::max(op.from.y, op.to.y))
+                          : op.rect;
             r = dev(r, op.viewportOrg);
             maxX = std::max(maxX, static_cast<long>(r.right));
             maxY = std::max(maxY, static_cast<long>(r.bottom));
@@ -384,12 +394,13 @@ std::string CDC::GetSVG() const {
             const std::string fill = op.hollow ? "none" : SvgColor(op.bkColor);
             const std::string stroke = op.penWidth > 0 ? SvgColor(op.color) : "none";
             if (op.kind == CDrawOp::Rectangle)
-                s << "<rect x=\"" << r.left << "\" y=\"" << r.top << "\" width=\"" << r.Width() << "\" height=\""
-                  << r.Height() << '"';
+                s << "<rect x=\"" << r.left << "\" y=\"" << r.top << "\" width=\"" << r.Width()
+                  << "\" height=\"" << r.Height() << '"';
             else
                 s << "<ellipse cx=\"" << (r.left + r.right) / 2.0 << "\" cy=\"" << (r.top + r.bottom) / 2.0
                   << "\" rx=\"" << r.Width() / 2.0 << "\" ry=\"" << r.Height() / 2.0 << '"';
-            s << " fill=\"" << fill << "\" stroke=\"" << stroke << "\" stroke-width=\"" << op.penWidth << "\"/>\n";
+            s << " fill=\"" << fill << "\" stroke=\"" << stroke << "\" stroke-width=\"" << op.penWidth
+              << "\"/>\n";
             break;
         }
         case CDrawOp::Line:

@@ -46,9 +46,9 @@ constexpr UINT DT_BOTTOM = 0x0008;
 constexpr UINT DT_SINGLELINE = 0x0020;
 
 struct LOGFONT {
-    LONG lfHeight;  // negative: em height in pixels; positive: cell height in pixels
+    LONG lfHeight; // negative: em height in pixels; positive: cell height in pixels
     LONG lfWidth;
-    LONG lfEscapement;  // tenths of a degree, counter-clockwise
+    LONG lfEscapement; // tenths of a degree, counter-clockwise
     LONG lfOrientation;
     LONG lfWeight;
     BYTE lfItalic;
@@ -118,16 +118,16 @@ public:
 struct CDrawOp {
     enum Kind { Fill, Text, Line, Rectangle, Ellipse };
     Kind kind;
-    CRect rect;       // Fill, Rectangle, Ellipse: the shape; Text: the text's cell box (logical)
-    CPoint from, to;  // Line: the end points; Text: `from` is the reference point given
+    CRect rect;      // Fill, Rectangle, Ellipse: the shape; Text: the text's cell box (logical)
+    CPoint from, to; // Line: the end points; Text: `from` is the reference point given
     CPoint viewportOrg;
-    COLORREF color = 0;    // Fill: fill colour; Text: text colour; Line, Rectangle, Ellipse: pen colour
-    COLORREF bkColor = 0;  // Text: background colour; Rectangle, Ellipse: brush colour
-    int bkMode = OPAQUE;   // Text only
-    bool hollow = false;   // Rectangle, Ellipse: no fill
+    COLORREF color = 0;   // Fill: fill colour; Text: text colour; Line, Rectangle, Ellipse: pen colour
+    COLORREF bkColor = 0; // Text: background colour; Rectangle, Ellipse: brush colour
+    int bkMode = OPAQUE;  // Text only
+    bool hollow = false;  // Rectangle, Ellipse: no fill
     int penWidth = 1;
     int penStyle = PS_SOLID;
-    UINT align = 0;  // Text: TA_* flags
+    UINT align = 0; // Text: TA_* flags
     std::string text;
     std::string fontFace;
     int fontEmHeight = 0;
@@ -143,7 +143,7 @@ public:
     CDC& operator=(const CDC&) = delete;
 
     // ---- state
-    int SetMapMode(int nMapMode);  // only MM_TEXT; returns the previous mode
+    int SetMapMode(int nMapMode); // only MM_TEXT; returns the previous mode
     int GetMapMode() const { return m_nMapMode; }
     CPoint SetViewportOrg(int x, int y);
     CPoint SetViewportOrg(POINT p) { return SetViewportOrg(static_cast<int>(p.x), static_cast<int>(p.y)); }
@@ -166,7 +166,7 @@ public:
     CBrush* SelectObject(CBrush* pBrush);
     CFont* GetCurrentFont() const { return m_pFont; }
 
-    int GetDeviceCaps(int nIndex) const;  // LOGPIXELSX/Y: 96
+    int GetDeviceCaps(int nIndex) const; // LOGPIXELSX/Y: 96
 
     // ---- measuring
     CSize GetTextExtent(const char* lpszString, int nCount) const;
@@ -184,7 +184,7 @@ public:
     CPoint MoveTo(int x, int y);
     BOOL LineTo(int x, int y);
     BOOL Polyline(const POINT* lpPoints, int nCount);
-    BOOL Rectangle(int x1, int y1, int x2, int y2);  // current pen outline, current brush fill
+    BOOL Rectangle(int x1, int y1, int x2, int y2); // current pen outline, current brush fill
     BOOL Ellipse(int x1, int y1, int x2, int y2);
 
     // ---- the recording

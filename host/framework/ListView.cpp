@@ -85,10 +85,14 @@ BOOL CListCtrl::SetItemState(int nItem, UINT nState, UINT nMask) {
 
 namespace {
 
-POSITION IndexToPosition(int i) { return reinterpret_cast<POSITION>(static_cast<std::uintptr_t>(i) + 1); }
-int PositionToIndex(POSITION p) { return static_cast<int>(reinterpret_cast<std::uintptr_t>(p) - 1); }
+POSITION IndexToPosition(int i) {
+    return reinterpret_cast<POSITION>(static_cast<std::uintptr_t>(i) + 1);
+}
+int PositionToIndex(POSITION p) {
+    return static_cast<int>(reinterpret_cast<std::uintptr_t>(p) - 1);
+}
 
-}  // namespace
+} // namespace
 
 POSITION CListCtrl::GetFirstSelectedItemPosition() const {
     for (int i = 0; i < GetItemCount(); ++i) {
@@ -116,12 +120,14 @@ int CListCtrl::GetNextSelectedItem(POSITION& pos) const {
 
 // ---------------------------------------------------------------- columns
 
-int CListCtrl::InsertColumn(int nCol, const char* lpszColumnHeading, int nFormat, int nWidth, int /*nSubItem*/) {
+int CListCtrl::InsertColumn(int nCol, const char* lpszColumnHeading, int nFormat, int nWidth,
+                            int /*nSubItem*/) {
     if (nCol < 0)
         return -1;
     if (nCol > GetColumnCount())
         nCol = GetColumnCount();
-    m_Columns.insert(m_Columns.begin() + nCol, Column{lpszColumnHeading ? lpszColumnHeading : "", nFormat, nWidth});
+    m_Columns.insert(m_Columns.begin() + nCol,
+                     Column{lpszColumnHeading ? lpszColumnHeading : "", nFormat, nWidth});
     return nCol;
 }
 
@@ -156,7 +162,8 @@ BOOL CListCtrl::EnsureVisible(int nItem, BOOL /*bPartialOK*/) {
 
 IMPLEMENT_DYNAMIC(CCtrlView, CView)
 
-CCtrlView::CCtrlView(const char* lpszClass, DWORD dwStyle) : m_strClass(lpszClass), m_dwDefaultStyle(dwStyle) {}
+CCtrlView::CCtrlView(const char* lpszClass, DWORD dwStyle)
+    : m_strClass(lpszClass), m_dwDefaultStyle(dwStyle) {}
 
 void CCtrlView::OnDraw(CDC* /*pDC*/) {}
 

@@ -62,7 +62,9 @@ public:
     // The row of the last EnsureVisible (-1 if none since construction) and the number of requests.
     int GetLastEnsureVisible() const { return m_nLastEnsureVisible; }
     int GetEnsureVisibleCount() const { return m_nEnsureVisibleCount; }
-    bool IsItemVisible(int nItem) const { return nItem >= m_nTopIndex && nItem < m_nTopIndex + m_nCountPerPage; }
+    bool IsItemVisible(int nItem) const {
+        return nItem >= m_nTopIndex && nItem < m_nTopIndex + m_nCountPerPage;
+    }
 
     // ---- cost record
     // Rows visited by GetFirstSelectedItemPosition and GetNextSelectedItem
@@ -71,7 +73,7 @@ public:
 
 private:
     struct Item {
-        std::vector<std::string> texts;  // one per sub-item, column 0 first
+        std::vector<std::string> texts; // one per sub-item, column 0 first
         UINT state = 0;
     };
     struct Column {
@@ -84,7 +86,7 @@ private:
 
     std::vector<Item> m_Items;
     std::vector<Column> m_Columns;
-    UINT m_nSelected = 0;  // rows whose state holds LVIS_SELECTED
+    UINT m_nSelected = 0; // rows whose state holds LVIS_SELECTED
     int m_nTopIndex = 0;
     int m_nCountPerPage = 20;
     int m_nLastEnsureVisible = -1;
@@ -97,7 +99,7 @@ class CCtrlView : public CView {
     DECLARE_DYNAMIC(CCtrlView)
 public:
     CCtrlView(const char* lpszClass, DWORD dwStyle);
-    void OnDraw(CDC* pDC) override;  // the control draws itself
+    void OnDraw(CDC* pDC) override; // the control draws itself
     DWORD GetDefaultStyle() const { return m_dwDefaultStyle; }
 
 protected:

@@ -18,9 +18,11 @@ MenuState& State() {
     return s;
 }
 
-}  // namespace
+} // namespace
 
-CMenu::~CMenu() { DestroyMenu(); }
+CMenu::~CMenu() {
+    DestroyMenu();
+}
 
 BOOL CMenu::CreatePopupMenu() {
     if (m_bCreated)
@@ -92,10 +94,18 @@ CString CMenu::GetMenuString(int nPos) const {
     return CString(m_Items[static_cast<size_t>(nPos)].label);
 }
 
-void CMenu::SetNextChoice(UINT nCommand) { State().nextChoice = nCommand; }
-const CMenu::ShownMenu& CMenu::GetLastShown() { return State().lastShown; }
-int CMenu::GetShownCount() { return State().shownCount; }
-int CMenu::GetLiveMenuCount() { return State().liveMenus; }
+void CMenu::SetNextChoice(UINT nCommand) {
+    State().nextChoice = nCommand;
+}
+const CMenu::ShownMenu& CMenu::GetLastShown() {
+    return State().lastShown;
+}
+int CMenu::GetShownCount() {
+    return State().shownCount;
+}
+int CMenu::GetLiveMenuCount() {
+    return State().liveMenus;
+}
 
 void CMenu::ResetStandIn() {
     MenuState& s = State();

@@ -1,6 +1,8 @@
 #include "host/framework/Object.h"
 
-CObject* CRuntimeClass::CreateObject() const { return m_pfnCreateObject ? m_pfnCreateObject() : nullptr; }
+CObject* CRuntimeClass::CreateObject() const {
+    return m_pfnCreateObject ? m_pfnCreateObject() : nullptr;
+}
 
 bool CRuntimeClass::IsDerivedFrom(const CRuntimeClass* pBase) const {
     if (!pBase)
@@ -16,6 +18,10 @@ const CRuntimeClass* CObject::GetThisClass() {
     return &rc;
 }
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return CObject::GetThisClass(); }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+    return CObject::GetThisClass();
+}
 
-bool CObject::IsKindOf(const CRuntimeClass* pClass) const { return GetRuntimeClass()->IsDerivedFrom(pClass); }
+bool CObject::IsKindOf(const CRuntimeClass* pClass) const {
+    return GetRuntimeClass()->IsDerivedFrom(pClass);
+}

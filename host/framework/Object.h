@@ -26,7 +26,7 @@ class CObject;
 struct CRuntimeClass {
     const char* m_lpszClassName;
     const CRuntimeClass* m_pBaseClass;
-    CObject* (*m_pfnCreateObject)();  // null for classes that cannot be created by class
+    CObject* (*m_pfnCreateObject)(); // null for classes that cannot be created by class
 
     // A new object of this class, or null when the class does not support creation by class.
     CObject* CreateObject() const;
@@ -52,31 +52,35 @@ protected:
 
 #define RUNTIME_CLASS(class_name) (class_name::GetThisClass())
 
-#define DECLARE_DYNAMIC(class_name)                                                                         \
-public:                                                                                                     \
-    static const CRuntimeClass* GetThisClass();                                                             \
-    const CRuntimeClass* GetRuntimeClass() const override;                                                  \
-                                                                                                            \
+#define DECLARE_DYNAMIC(class_name)                                                                          \
+public:                                                                                                      \
+    static const CRuntimeClass* GetThisClass();                                                              \
+    const CRuntimeClass* GetRuntimeClass() const override;                                                   \
+                                                                                                             \
 private:
 
-#define DECLARE_DYNCREATE(class_name)                                                                       \
-public:                                                                                                     \
-    static const CRuntimeClass* GetThisClass();                                                             \
-    const CRuntimeClass* GetRuntimeClass() const override;                                                  \
-    static CObject* CreateObject();                                                                         \
-                                                                                                            \
+#define DECLARE_DYNCREATE(class_name)                                                                        \
+public:                                                                                                      \
+    static const CRuntimeClass* GetThisClass();                                                              \
+    const CRuntimeClass* GetRuntimeClass() const override;                                                   \
+    static CObject* CreateObject();                                                                          \
+                                                                                                             \
 private:
 
-#define VRN_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, pfnNew)                                     \
-    const CRuntimeClass* class_name::GetThisClass() {                                                       \
-        static const CRuntimeClass rc{#class_name, RUNTIME_CLASS(base_class_name), pfnNew};                 \
-        return &rc;                                                                                         \
-    }                                                                                                       \
-    const CRuntimeClass* class_name::GetRuntimeClass() const { return class_name::GetThisClass(); }
+#define VRN_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, pfnNew)                                      \
+    const CRuntimeClass* class_name::GetThisClass() {                                                        \
+        static const CRuntimeClass rc{#class_name, RUNTIME_CLASS(base_class_name), pfnNew};                  \
+        return &rc;                                                                                          \
+    }                                                                                                        \
+    const CRuntimeClass* class_name::GetRuntimeClass() const {                                               \
+        return class_name::GetThisClass();                                                                   \
+    }
 
-#define IMPLEMENT_DYNAMIC(class_name, base_class_name)                                                      \
+#define IMPLEMENT_DYNAMIC(class_name, base_class_name)                                                       \
     VRN_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, nullptr)
 
-#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                                                    \
-    CObject* class_name::CreateObject() { return new class_name; }                                          \
+#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                                                     \
+    CObject* class_name::CreateObject() {                                                                    \
+        return new class_name;                                                                               \
+    }                                                                                                        \
     VRN_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, &class_name::CreateObject)

@@ -30,7 +30,7 @@ void CScrollView::SetScrollSizes(int nMapMode, SIZE sizeTotal, const SIZE& sizeP
         m_lineDev.cx = 1;
     if (m_lineDev.cy < 1)
         m_lineDev.cy = 1;
-    ScrollToPosition(m_pos);  // the range may have shrunk
+    ScrollToPosition(m_pos); // the range may have shrunk
 }
 
 void CScrollView::GetDeviceScrollSizes(int& nMapMode, SIZE& sizeTotal, SIZE& sizePage, SIZE& sizeLine) const {
@@ -83,7 +83,9 @@ void CScrollView::OnPrepareDC(CDC* pDC, void* pInfo) {
     pDC->SetViewportOrg(-static_cast<int>(m_pos.x), -static_cast<int>(m_pos.y));
 }
 
-void CScrollView::OnSize(UINT /*nType*/, int /*cx*/, int /*cy*/) { ScrollToPosition(m_pos); }
+void CScrollView::OnSize(UINT /*nType*/, int /*cx*/, int /*cy*/) {
+    ScrollToPosition(m_pos);
+}
 
 BOOL CScrollView::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     if (message == WM_SIZE) {

@@ -8,7 +8,7 @@
 class CString {
 public:
     CString() = default;
-    CString(const char* text);  // null gives an empty string
+    CString(const char* text); // null gives an empty string
     CString(const std::string& text);
     CString(const CString&) = default;
     CString(CString&&) noexcept = default;
@@ -27,13 +27,25 @@ public:
         ;
     void FormatV(const char* fmt, va_list args);
 
-    operator const char*() const { return m_Text.c_str(); }
-    const char* GetString() const { return m_Text.c_str(); }
-    const std::string& Str() const { return m_Text; }
+    operator const char*() const {
+        return m_Text.c_str();
+    }
+    const char* GetString() const {
+        return m_Text.c_str();
+    }
+    const std::string& Str() const {
+        return m_Text;
+    }
 
-    int GetLength() const { return static_cast<int>(m_Text.size()); }
-    bool IsEmpty() const { return m_Text.empty(); }
-    void Empty() { m_Text.clear(); }
+    int GetLength() const {
+        return static_cast<int>(m_Text.size());
+    }
+    bool IsEmpty() const {
+        return m_Text.empty();
+    }
+    void Empty() {
+        m_Text.clear();
+    }
 
     CString& operator+=(const CString& rhs);
     CString& operator+=(const char* rhs);
@@ -44,13 +56,27 @@ public:
     friend CString operator+(const char* a, const CString& b);
     friend CString operator+(const CString& a, char b);
 
-    friend bool operator==(const CString& a, const CString& b) { return a.m_Text == b.m_Text; }
-    friend bool operator==(const CString& a, const char* b) { return a.m_Text == (b ? b : ""); }
-    friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-    friend bool operator!=(const CString& a, const char* b) { return !(a == b); }
-    friend bool operator<(const CString& a, const CString& b) { return a.m_Text < b.m_Text; }
-    friend bool operator<(const CString& a, const char* b) { return a.m_Text < (b ? b : ""); }
-    friend bool operator<(const char* a, const CString& b) { return (a ? a : "") < b.m_Text; }
+    friend bool operator==(const CString& a, const CString& b) {
+        return a.m_Text == b.m_Text;
+    }
+    friend bool operator==(const CString& a, const char* b) {
+        return a.m_Text == (b ? b : "");
+    }
+    friend bool operator!=(const CString& a, const CString& b) {
+        return !(a == b);
+    }
+    friend bool operator!=(const CString& a, const char* b) {
+        return !(a == b);
+    }
+    friend bool operator<(const CString& a, const CString& b) {
+        return a.m_Text < b.m_Text;
+    }
+    friend bool operator<(const CString& a, const char* b) {
+        return a.m_Text < (b ? b : "");
+    }
+    friend bool operator<(const char* a, const CString& b) {
+        return (a ? a : "") < b.m_Text;
+    }
 
 private:
     std::string m_Text;

@@ -7,10 +7,14 @@
 
 namespace {
 
-POSITION IndexToPosition(size_t i) { return reinterpret_cast<POSITION>(static_cast<std::uintptr_t>(i + 1)); }
-size_t PositionToIndex(POSITION p) { return static_cast<size_t>(reinterpret_cast<std::uintptr_t>(p)) - 1; }
+POSITION IndexToPosition(size_t i) {
+    return reinterpret_cast<POSITION>(static_cast<std::uintptr_t>(i + 1));
+}
+size_t PositionToIndex(POSITION p) {
+    return static_cast<size_t>(reinterpret_cast<std::uintptr_t>(p)) - 1;
+}
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- CDocument
 
@@ -56,7 +60,9 @@ void CDocument::RemoveView(CView* pView) {
     pView->m_pDocument = nullptr;
 }
 
-POSITION CDocument::GetFirstViewPosition() const { return m_Views.empty() ? nullptr : IndexToPosition(0); }
+POSITION CDocument::GetFirstViewPosition() const {
+    return m_Views.empty() ? nullptr : IndexToPosition(0);
+}
 
 CView* CDocument::GetNextView(POSITION& rPosition) const {
     if (!rPosition)
@@ -78,7 +84,7 @@ CView* CDocument::FindView(const std::function<bool(CView*)>& pred) const {
 }
 
 void CDocument::UpdateAllViews(CView* pSender, LPARAM lHint, CObject* pHint) {
-    const std::vector<CView*> views = m_Views;  // a view may leave during its update
+    const std::vector<CView*> views = m_Views; // a view may leave during its update
     for (CView* v : views)
         if (v != pSender)
             v->OnUpdate(pSender, lHint, pHint);
@@ -93,9 +99,13 @@ CView::~CView() {
         m_pDocument->RemoveView(this);
 }
 
-void CView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
+void CView::OnInitialUpdate() {
+    OnUpdate(nullptr, 0, nullptr);
+}
 
-void CView::OnUpdate(CView* /*pSender*/, LPARAM /*lHint*/, CObject* /*pHint*/) { Invalidate(TRUE); }
+void CView::OnUpdate(CView* /*pSender*/, LPARAM /*lHint*/, CObject* /*pHint*/) {
+    Invalidate(TRUE);
+}
 
 void CView::OnActivateView(BOOL bActivate, CView* /*pActivateView*/, CView* /*pDeactiveView*/) {
     m_bActive = bActivate != FALSE;

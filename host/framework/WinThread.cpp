@@ -4,17 +4,14 @@
 #include <system_error>
 
 CWinThread::CWinThread(AFX_THREADPROC pfnThreadProc, void* pParam)
-    : m_hThread(this), m_pfnThreadProc(pfnThreadProc), m_pThreadParams(pParam)
-{
-}
+    : m_hThread(this), m_pfnThreadProc(pfnThreadProc), m_pThreadParams(pParam) {}
 
-CWinThread::~CWinThread()
-{
+CWinThread::~CWinThread() {
     std::thread thread;
     {
         std::lock_guard<std::mutex> guard(m_Mutex);
         if (!m_bFinished)
-            m_bAbandoned = true;  // a still suspended thread ends without running
+            m_bAbandoned = true; // a still suspended thread ends without running
         m_Changed.notify_all();
         thread = std::move(m_Thread);
     }
@@ -26,8 +23,7 @@ CWinThread::~CWinThread()
     }
 }
 
-bool CWinThread::CreateThread(unsigned long dwCreateFlags)
-{
+bool CWinThread::CreateThread(unsigned long dwCreateFlags) {
     {
         std::lock_guard<std::mutex> guard(m_Mutex);
         if (m_bCreated || m_pfnThreadProc == nullptr)
@@ -48,8 +44,7 @@ bool CWinThread::CreateThread(unsigned long dwCreateFlags)
     return true;
 }
 
-unsigned long CWinThread::ResumeThread()
-{
+unsigned long CWinThread::ResumeThread() {
     std::lock_guard<std::mutex> guard(m_Mutex);
     if (!m_bCreated)
         return 0xFFFFFFFF;
@@ -59,8 +54,7 @@ unsigned long CWinThread::ResumeThread()
     return previous;
 }
 
-bool CWinThread::GetExitCode(unsigned long& code) const
-{
+bool CWinThread::GetExitCode(unsigned long& code) const {
     std::lock_guard<std::mutex> guard(m_Mutex);
     if (!m_bCreated)
         return false;
@@ -68,8 +62,7 @@ bool CWinThread::GetExitCode(unsigned long& code) const
     return true;
 }
 
-unsigned long CWinThread::Wait(unsigned long timeoutMs) const
-{
+unsigned long CWinThread::Wait(unsigned long timeoutMs) const {
     std::unique_lock<std::mutex> guard(m_Mutex);
     if (!m_bCreated)
         return WAIT_FAILED;
@@ -81,11 +74,10 @@ unsigned long CWinThread::Wait(unsigned long timeoutMs) const
         return WAIT_OBJECT_0;
     }
     return m_Changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), finished) ? WAIT_OBJECT_0
-                                                                                    : WAIT_TIMEOUT;
+                                                                                     : WAIT_TIMEOUT;
 }
 
-void CWinThread::Main()
-{
+void CWinThread::Main() {
     {
         std::unique_lock<std::mutex> guard(m_Mutex);
         m_Changed.wait(guard, [this] { return m_nSuspendCount == 0 || m_bAbandoned; });
@@ -111,8 +103,7 @@ void CWinThread::Main()
 
 CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, void* pParam, int /*nPriority*/,
                            unsigned int /*nStackSize*/, unsigned long dwCreateFlags,
-                           void* /*lpSecurityAttrs*/)
-{
+                           void* /*lpSecurityAttrs*/) {
     CWinThread* pThread = new CWinThread(pfnThreadProc, pParam);
     if (!pThread->CreateThread(dwCreateFlags)) {
         delete pThread;
@@ -121,22 +112,19 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, void* pParam, int /*nPr
     return pThread;
 }
 
-unsigned long ResumeThread(void* hThread)
-{
+unsigned long ResumeThread(void* hThread) {
     if (hThread == nullptr)
         return 0xFFFFFFFF;
     return static_cast<CWinThread*>(hThread)->ResumeThread();
 }
 
-bool GetExitCodeThread(void* hThread, unsigned long* lpExitCode)
-{
+bool GetExitCodeThread(void* hThread, unsigned long* lpExitCode) {
     if (hThread == nullptr || lpExitCode == nullptr)
         return false;
     return static_cast<CWinThread*>(hThread)->GetExitCode(*lpExitCode);
 }
 
-unsigned long WaitForThread(void* hThread, unsigned long timeoutMs)
-{
+unsigned long WaitForThread(void* hThread, unsigned long timeoutMs) {
     if (hThread == nullptr)
         return WAIT_FAILED;
     return static_cast<CWinThread*>(hThread)->Wait(timeoutMs);

@@ -62,7 +62,7 @@ private:
     std::thread m_Thread;
     bool m_bCreated = false;
     bool m_bFinished = false;
-    bool m_bAbandoned = false;  // deleted before it was ever resumed
+    bool m_bAbandoned = false; // deleted before it was ever resumed
     unsigned long m_nSuspendCount = 0;
     unsigned long m_nExitCode = STILL_ACTIVE;
 };

@@ -37,9 +37,15 @@ using POSITION = VRNPositionTag*;
 constexpr COLORREF RGB(int r, int g, int b) {
     return static_cast<COLORREF>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr int GetRValue(COLORREF c) { return static_cast<int>(c & 0xFF); }
-constexpr int GetGValue(COLORREF c) { return static_cast<int>((c >> 8) & 0xFF); }
-constexpr int GetBValue(COLORREF c) { return static_cast<int>((c >> 16) & 0xFF); }
+constexpr int GetRValue(COLORREF c) {
+    return static_cast<int>(c & 0xFF);
+}
+constexpr int GetGValue(COLORREF c) {
+    return static_cast<int>((c >> 8) & 0xFF);
+}
+constexpr int GetBValue(COLORREF c) {
+    return static_cast<int>((c >> 16) & 0xFF);
+}
 
 // System colour indices understood by GetSysColor.
 constexpr int COLOR_WINDOW = 5;
@@ -153,7 +159,7 @@ constexpr UINT WM_NOTIFY = 0x004E;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
 constexpr UINT WM_RBUTTONUP = 0x0205;
-constexpr UINT WM_REFLECT_BASE = 0xBC00;  // a notification reflected back to the control's own view
+constexpr UINT WM_REFLECT_BASE = 0xBC00; // a notification reflected back to the control's own view
 
 constexpr UINT SIZE_RESTORED = 0;
 
@@ -163,8 +169,12 @@ constexpr WPARAM MAKEWPARAM(unsigned lo, unsigned hi) {
 constexpr LPARAM MAKELPARAM(unsigned lo, unsigned hi) {
     return static_cast<LPARAM>((lo & 0xFFFFu) | ((hi & 0xFFFFu) << 16));
 }
-constexpr unsigned LOWORD(std::uintptr_t v) { return static_cast<unsigned>(v & 0xFFFFu); }
-constexpr unsigned HIWORD(std::uintptr_t v) { return static_cast<unsigned>((v >> 16) & 0xFFFFu); }
+constexpr unsigned LOWORD(std::uintptr_t v) {
+    return static_cast<unsigned>(v & 0xFFFFu);
+}
+constexpr unsigned HIWORD(std::uintptr_t v) {
+    return static_cast<unsigned>((v >> 16) & 0xFFFFu);
+}
 
 // ---------------------------------------------------------------- window styles
 

@@ -12,12 +12,14 @@ CWnd::~CWnd() = default;
 
 // ---------------------------------------------------------------- creation
 
-BOOL CWnd::PreCreateWindow(CREATESTRUCT& /*cs*/) { return TRUE; }
+BOOL CWnd::PreCreateWindow(CREATESTRUCT& /*cs*/) {
+    return TRUE;
+}
 
 BOOL CWnd::Create(const char* lpszClassName, const char* lpszWindowName, DWORD dwStyle, const RECT& rect,
                   CWnd* pParentWnd, UINT /*nID*/, CCreateContext* pContext) {
     if (m_hWnd)
-        return FALSE;  // already created
+        return FALSE; // already created
     CREATESTRUCT cs{};
     cs.lpCreateParams = pContext;
     cs.lpszClass = lpszClassName;
@@ -37,7 +39,8 @@ BOOL CWnd::Create(const char* lpszClassName, const char* lpszWindowName, DWORD d
     m_cxClient = cs.cx > 0 ? cs.cx : 0;
     m_cyClient = cs.cy > 0 ? cs.cy : 0;
     SendMessage(WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs));
-    SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(static_cast<unsigned>(m_cxClient), static_cast<unsigned>(m_cyClient)));
+    SendMessage(WM_SIZE, SIZE_RESTORED,
+                MAKELPARAM(static_cast<unsigned>(m_cxClient), static_cast<unsigned>(m_cyClient)));
     Invalidate(TRUE);
     return TRUE;
 }
@@ -52,7 +55,8 @@ void CWnd::GetClientRect(LPRECT lpRect) const {
 void CWnd::SetClientSize(int cx, int cy) {
     m_cxClient = cx > 0 ? cx : 0;
     m_cyClient = cy > 0 ? cy : 0;
-    SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(static_cast<unsigned>(m_cxClient), static_cast<unsigned>(m_cyClient)));
+    SendMessage(WM_SIZE, SIZE_RESTORED,
+                MAKELPARAM(static_cast<unsigned>(m_cxClient), static_cast<unsigned>(m_cyClient)));
     Invalidate(TRUE);
 }
 

@@ -34,7 +34,7 @@ class CRgn;
 class CView;
 
 struct CREATESTRUCT {
-    void* lpCreateParams;  // the CCreateContext* given to Create, or null
+    void* lpCreateParams; // the CCreateContext* given to Create, or null
     const char* lpszClass;
     const char* lpszName;
     DWORD style;
@@ -59,8 +59,8 @@ public:
     // Runs PreCreateWindow (which may change class name and style), gives the
     // window the rectangle's size as client size, sends WM_CREATE (lParam is the
     // CREATESTRUCT*) and WM_SIZE. Views created with a context join its document.
-    virtual BOOL Create(const char* lpszClassName, const char* lpszWindowName, DWORD dwStyle, const RECT& rect,
-                        CWnd* pParentWnd, UINT nID, CCreateContext* pContext = nullptr);
+    virtual BOOL Create(const char* lpszClassName, const char* lpszWindowName, DWORD dwStyle,
+                        const RECT& rect, CWnd* pParentWnd, UINT nID, CCreateContext* pContext = nullptr);
     virtual BOOL PreCreateWindow(CREATESTRUCT& cs);
     HWND GetSafeHwnd() const { return m_hWnd; }
     DWORD GetStyle() const { return m_dwStyle; }

@@ -84,8 +84,8 @@ public:
 
 private:
     struct Column {
-        CBaseHdr* pHdr = nullptr;  // as given
-        std::unique_ptr<CDblHdr> shared;  // shares the values of a double header, else null
+        CBaseHdr* pHdr = nullptr;        // as given
+        std::unique_ptr<CDblHdr> shared; // shares the values of a double header, else null
         CHdrGridActions* pActions = nullptr;
         CString label;
     };

@@ -46,14 +46,14 @@ private:
     int m_bKeepColumns;
 };
 
-template <class T>
-class KelGridSetup : public CKelGridSetup {
+template <class T> class KelGridSetup : public CKelGridSetup {
 public:
     using SetupHook = void (T::*)(CKelGrid&, CKelDataSource*);
 
     KelGridSetup(SetupHook hook, T* pOwner, int nHeadingRows, int nSideHeadingCols, const char* viewID,
                  int bKeepColumns)
-        : CKelGridSetup(nHeadingRows, nSideHeadingCols, viewID, bKeepColumns), m_Hook(hook), m_pOwner(pOwner) {}
+        : CKelGridSetup(nHeadingRows, nSideHeadingCols, viewID, bKeepColumns), m_Hook(hook),
+          m_pOwner(pOwner) {}
 
     void Apply(CKelGrid& grid, CKelDataSource* pSource) override {
         if (m_pOwner && m_Hook)

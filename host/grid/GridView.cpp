@@ -11,13 +11,15 @@ CKelGridView::CKelGridView(std::unique_ptr<CKelDataSource> pSource) : m_pSource(
 
 CKelGridView::~CKelGridView() = default;
 
-void CKelGridView::InstallSetup(CKelGridSetup* pSetup) { m_Setup = CRefHolder<CKelGridSetup>(pSetup); }
+void CKelGridView::InstallSetup(CKelGridSetup* pSetup) {
+    m_Setup = CRefHolder<CKelGridSetup>(pSetup);
+}
 
 BOOL CKelGridView::ApplySetup() {
     if (!m_Setup)
         return FALSE;
     ++m_nApplyCount;
-    CRefHolder<CKelGridSetup> hold(m_Setup);  // the setup may install another one while it runs
+    CRefHolder<CKelGridSetup> hold(m_Setup); // the setup may install another one while it runs
     if (!hold->GetKeepColumns() && m_pSource)
         m_pSource->ClearColumns();
     m_Grid.SetHeadings(hold->GetHeadingRows(), hold->GetSideHeadingCols());

@@ -21,7 +21,7 @@ std::string CsvField(const std::string& s) {
     return out + "\"";
 }
 
-}  // namespace
+} // namespace
 
 int CUGCtrl::EnableMenu(int enable) {
     const int old = m_bMenu ? 1 : 0;
@@ -43,8 +43,12 @@ void CUGCtrl::SetHeadings(int nHeadingRows, int nSideHeadingCols) {
     m_nSideCols = nSideHeadingCols > 0 ? 1 : 0;
 }
 
-int CUGCtrl::GetNumberCols() const { return m_pSource ? m_pSource->GetNumberCols() : 0; }
-int CUGCtrl::GetNumberRows() const { return m_pSource ? m_pSource->GetNumberRows() : 0; }
+int CUGCtrl::GetNumberCols() const {
+    return m_pSource ? m_pSource->GetNumberCols() : 0;
+}
+int CUGCtrl::GetNumberRows() const {
+    return m_pSource ? m_pSource->GetNumberRows() : 0;
+}
 
 std::string CUGCtrl::GetCSV() const {
     std::string out;

@@ -5,7 +5,9 @@
 #include <limits>
 #include <utility>
 
-CMatrix::CMatrix(int rows, int cols) { SetSize(rows, cols); }
+CMatrix::CMatrix(int rows, int cols) {
+    SetSize(rows, cols);
+}
 
 CMatrix::CMatrix(CMatrix&& other) noexcept
     : m_nRows(std::exchange(other.m_nRows, 0)), m_nCols(std::exchange(other.m_nCols, 0)),
@@ -79,7 +81,7 @@ CMatrix CMatrix::operator!() const {
         for (int j = 0; j < n; ++j) {
             const double v = std::fabs(a[i][j]);
             if (!(v <= rowScale[static_cast<size_t>(i)]))
-                rowScale[static_cast<size_t>(i)] = v;  // NaN propagates
+                rowScale[static_cast<size_t>(i)] = v; // NaN propagates
         }
     }
     const double tolerance = 16.0 * n * DBL_EPSILON;

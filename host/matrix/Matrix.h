@@ -17,7 +17,7 @@
 class CMatrix {
 public:
     CMatrix() = default;
-    CMatrix(int rows, int cols);  // zero-filled
+    CMatrix(int rows, int cols); // zero-filled
     CMatrix(const CMatrix& other) = default;
     CMatrix(CMatrix&& other) noexcept;
     CMatrix& operator=(const CMatrix& other) = default;
@@ -30,7 +30,9 @@ public:
     int GetCols() const { return m_nCols; }
 
     // Pointer to the first element of row i (no range check).
-    double* operator[](int i) { return m_Data.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_nCols); }
+    double* operator[](int i) {
+        return m_Data.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_nCols);
+    }
     const double* operator[](int i) const {
         return m_Data.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_nCols);
     }

@@ -47,14 +47,14 @@ private:
     int m_nOptions;
 };
 
-template <class T>
-class PlotSetup : public CPlotSetup {
+template <class T> class PlotSetup : public CPlotSetup {
 public:
     using SetupHook = void (T::*)(CKelPlotDllView*, CWPlot&);
     using PointHook = void (T::*)(int, int);
     using SeriesHook = void (T::*)(int);
 
-    PlotSetup(T* pOwner, SetupHook setup, CDocument* pDoc, PointHook point = nullptr, SeriesHook series = nullptr)
+    PlotSetup(T* pOwner, SetupHook setup, CDocument* pDoc, PointHook point = nullptr,
+              SeriesHook series = nullptr)
         : CPlotSetup(pDoc, 0), m_pOwner(pOwner), m_Setup(setup), m_Point(point), m_Series(series) {}
 
     void Apply(CKelPlotDllView* pView, CWPlot& plot) override {

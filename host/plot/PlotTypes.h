@@ -16,12 +16,12 @@ namespace KelPlotUI {
 // Where an axis sits around the data area. Series name the axes they are drawn
 // against by location.
 enum AxisLoc { NoAxis = 0, Bottom = 1, Top = 2, Left = 3, Right = 4 };
-}  // namespace KelPlotUI
+} // namespace KelPlotUI
 
 namespace KelSymbols {
 // Marker drawn at every point of a series; None draws the connecting line only.
 enum Symbol { None = 0, Circle = 1, Square = 2, Cross = 3 };
-}  // namespace KelSymbols
+} // namespace KelSymbols
 
 // The location part of an axis: what a series refers to.
 class CAxisLocUI {
@@ -54,9 +54,9 @@ public:
     AxisType m_Type;
     int m_nOffset;
     int m_nTickStyle;
-    CString m_strLabel;       // text written along the axis
-    CString m_strShortLabel;  // text a table or legend uses for the axis
-    int m_bGridLines = 0;     // draw grid lines across the data area at the ticks
+    CString m_strLabel;      // text written along the axis
+    CString m_strShortLabel; // text a table or legend uses for the axis
+    int m_bGridLines = 0;    // draw grid lines across the data area at the ticks
 };
 
 // A data series: x and y values, the axes they are drawn against, presentation.
@@ -80,12 +80,12 @@ public:
     // Points that can be drawn: the shorter of the two arrays.
     int GetPointCount() const;
 
-    CString m_strName;    // key by which the plot finds the series
-    CString m_strLegend;  // text shown in the legend
+    CString m_strName;   // key by which the plot finds the series
+    CString m_strLegend; // text shown in the legend
     COLORREF m_Color = RGB(0, 0, 160);
     int m_nLineWidth = 1;  // pen width of the connecting line, in pixels
     int m_bLegend = 0;     // list the series in the legend beside the data area
-    int m_nFirstPoint = 0;  // points before this index are not drawn nor used for ranges
+    int m_nFirstPoint = 0; // points before this index are not drawn nor used for ranges
     CAxisLocUI m_XAxis;
     CAxisLocUI m_YAxis;
     KelSymbols::Symbol m_Symbol;

@@ -55,13 +55,15 @@ IMPLEMENT_DYNCREATE(CPlotFrameView, CKelPlotDllView)
 CPlotFrameView::CPlotFrameView() = default;
 CPlotFrameView::~CPlotFrameView() = default;
 
-void CPlotFrameView::InstallSetup(CPlotSetup* pSetup) { m_Setup = CRefHolder<CPlotSetup>(pSetup); }
+void CPlotFrameView::InstallSetup(CPlotSetup* pSetup) {
+    m_Setup = CRefHolder<CPlotSetup>(pSetup);
+}
 
 BOOL CPlotFrameView::ProcessSetup() {
     if (!m_Setup)
         return FALSE;
     ++m_nProcessCount;
-    CRefHolder<CPlotSetup> hold(m_Setup);  // the setup may install another one while it runs
+    CRefHolder<CPlotSetup> hold(m_Setup); // the setup may install another one while it runs
     hold->Apply(this, GetPlot());
     Invalidate(TRUE);
     return TRUE;

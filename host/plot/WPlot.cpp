@@ -9,7 +9,7 @@
 namespace {
 
 constexpr int kTickLength = 5;
-constexpr double kLargest = 1e300;  // data beyond this magnitude is not drawn
+constexpr double kLargest = 1e300; // data beyond this magnitude is not drawn
 
 bool Drawable(double v, bool log) {
     if (!std::isfinite(v) || v == CWPlot::NullValue || std::fabs(v) > kLargest)
@@ -120,11 +120,15 @@ bool ClipSegment(double& x0, double& y0, double& x1, double& y1, double left, do
     return true;
 }
 
-int Px(double v) { return static_cast<int>(std::lround(v)); }
+int Px(double v) {
+    return static_cast<int>(std::lround(v));
+}
 
-bool IsDark(COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c) < 384; }
+bool IsDark(COLORREF c) {
+    return GetRValue(c) + GetGValue(c) + GetBValue(c) < 384;
+}
 
-}  // namespace
+} // namespace
 
 CWPlot::CWPlot() = default;
 CWPlot::~CWPlot() = default;
@@ -240,9 +244,15 @@ void CWPlot::AutoScale(int bNice) {
     }
 }
 
-bool CWPlot::IsFixedRange(KelPlotUI::AxisLoc loc) const { return RangeAt(loc).fixed; }
-double CWPlot::GetFixedMin(KelPlotUI::AxisLoc loc) const { return RangeAt(loc).lo; }
-double CWPlot::GetFixedMax(KelPlotUI::AxisLoc loc) const { return RangeAt(loc).hi; }
+bool CWPlot::IsFixedRange(KelPlotUI::AxisLoc loc) const {
+    return RangeAt(loc).fixed;
+}
+double CWPlot::GetFixedMin(KelPlotUI::AxisLoc loc) const {
+    return RangeAt(loc).lo;
+}
+double CWPlot::GetFixedMax(KelPlotUI::AxisLoc loc) const {
+    return RangeAt(loc).hi;
+}
 
 namespace {
 
@@ -256,7 +266,7 @@ KelPlotUI::AxisLoc YLoc(const CDataUI& d) {
     return l == KelPlotUI::NoAxis ? KelPlotUI::Left : l;
 }
 
-}  // namespace
+} // namespace
 
 bool CWPlot::DataExtent(KelPlotUI::AxisLoc loc, bool positiveOnly, double& lo, double& hi) const {
     bool any = false;
@@ -390,8 +400,8 @@ namespace {
 
 struct PixelScale {
     CWPlot::AxisScale s;
-    double p0 = 0.0;  // pixel of s.lo
-    double p1 = 1.0;  // pixel of s.hi
+    double p0 = 0.0; // pixel of s.lo
+    double p1 = 1.0; // pixel of s.hi
     double Map(double v) const {
         const double t = s.log ? (std::log10(v) - std::log10(s.lo)) / (std::log10(s.hi) - std::log10(s.lo))
                                : (v - s.lo) / (s.hi - s.lo);
@@ -403,7 +413,7 @@ double TickStep(const CWPlot::AxisScale& s) {
     return s.ticks.size() >= 2 ? std::fabs(s.ticks[1] - s.ticks[0]) : std::fabs(s.hi - s.lo);
 }
 
-}  // namespace
+} // namespace
 
 void CWPlot::Draw(CDC* pDC, const CRect& rect) {
     if (!pDC || rect.IsRectEmpty())
@@ -603,9 +613,10 @@ void CWPlot::Draw(CDC* pDC, const CRect& rect) {
             py = qy;
             havePrev = true;
             // A point without a drawable neighbour has no line to show it: it gets a dot.
-            const bool nextDrawable = i + 1 < count && Drawable(xv[i + 1], xs.s.log) && Drawable(yv[i + 1], ys.s.log);
-            if (!startedLine && !nextDrawable && d.m_Symbol == KelSymbols::None && qx >= left && qx <= right &&
-                qy >= top && qy <= bottom) {
+            const bool nextDrawable =
+                i + 1 < count && Drawable(xv[i + 1], xs.s.log) && Drawable(yv[i + 1], ys.s.log);
+            if (!startedLine && !nextDrawable && d.m_Symbol == KelSymbols::None && qx >= left &&
+                qx <= right && qy >= top && qy <= bottom) {
                 CBrush fill(d.m_Color);
                 CBrush* oldBrush = pDC->SelectObject(&fill);
                 pDC->Ellipse(Px(qx) - 4, Px(qy) - 4, Px(qx) + 5, Px(qy) + 5);
@@ -631,7 +642,7 @@ void CWPlot::Draw(CDC* pDC, const CRect& rect) {
         const PixelScale& sc = scales[l];
         const double step = TickStep(sc.s);
         const int off = a->m_nOffset;
-        const int dir = a->m_nTickStyle == 1 ? -1 : 1;  // outward or inward
+        const int dir = a->m_nTickStyle == 1 ? -1 : 1; // outward or inward
         pDC->SelectObject(&tickFont);
         int band = 0;
         if (l == Bottom || l == Top) {

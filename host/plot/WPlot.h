@@ -32,7 +32,7 @@ public:
     // One call of SetMinMax or AutoScale, as kept in the range journal.
     struct RangeCall {
         bool automatic;
-        KelPlotUI::AxisLoc loc;  // NoAxis for AutoScale
+        KelPlotUI::AxisLoc loc; // NoAxis for AutoScale
         double lo;
         double hi;
     };

@@ -27,8 +27,7 @@ private:
 // The first view of the document, in list order, that is of class T (or derived
 // from it) and bears the identifier; null if there is none. T must declare its
 // run-time class and derive from CUniqueViewID.
-template <class T>
-T* FindUniqueView(CDocument* pDoc, const char* id) {
+template <class T> T* FindUniqueView(CDocument* pDoc, const char* id) {
     if (!pDoc)
         return nullptr;
     POSITION pos = pDoc->GetFirstViewPosition();

@@ -241,8 +241,8 @@ py::dict ResultDict(const vrn::MinimizeResult& result) {
 
 // The compiled problem's own f, gradient and Hessian; they hold no state, so any
 // number of threads may call them at once.
-void CompiledCallables(const CompiledProblem& compiled, bool withGradient, bool withHessian, vrn::Objective& f,
-                       vrn::GradientFunction& gradient, vrn::HessianFunction& hessian) {
+void CompiledCallables(const CompiledProblem& compiled, bool withGradient, bool withHessian,
+                       vrn::Objective& f, vrn::GradientFunction& gradient, vrn::HessianFunction& hessian) {
     std::shared_ptr<const golden::TestProblem> p = compiled.problem;
     f = [p](std::span<const double> x) { return p->fx(x.data()); };
     if (withGradient)
@@ -384,8 +384,8 @@ py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<D
     vrn::Objective f;
     vrn::GradientFunction gradient;
     vrn::HessianFunction hessian;
-    CompiledCallables(problem, settings["compiled_jac"].cast<bool>(), settings["compiled_hess"].cast<bool>(), f,
-                      gradient, hessian);
+    CompiledCallables(problem, settings["compiled_jac"].cast<bool>(), settings["compiled_hess"].cast<bool>(),
+                      f, gradient, hessian);
     std::vector<vrn::MinimizeResult> results;
     {
         py::gil_scoped_release release;
@@ -399,10 +399,11 @@ py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<D
 
 void RegisterMinimize(py::module_& m) {
     m.def("_minimize", &MinimizeBinding, py::arg("fun"), py::arg("x0"), py::arg("args"), py::arg("jac"),
-          py::arg("jac_in_fun"), py::arg("hess"), py::arg("callback"), py::arg("log_row"), py::arg("settings"),
-          "One minimization; the arguments are checked by vrnmath.minimize.");
+          py::arg("jac_in_fun"), py::arg("hess"), py::arg("callback"), py::arg("log_row"),
+          py::arg("settings"), "One minimization; the arguments are checked by vrnmath.minimize.");
     m.def("_minimize_many", &MinimizeManyBinding, py::arg("problem"), py::arg("x0s"), py::arg("settings"),
-          py::arg("threads"), "Minimizations of a compiled problem side by side; checked by vrnmath.minimize_many.");
+          py::arg("threads"),
+          "Minimizations of a compiled problem side by side; checked by vrnmath.minimize_many.");
 }
 
 } // namespace vrnpy

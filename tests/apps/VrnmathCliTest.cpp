@@ -223,12 +223,30 @@ TEST_F(VrnmathProgram, RunThatDoesNotConvergeExitsOne) {
 }
 
 TEST_F(VrnmathProgram, HelpDocumentsEveryOptionWithItsDefault) {
-    const char* options[] = {"--problem",       "--f",       "--x0",           "--method",
-                             "--gradient",      "--hessian", "--expensive",    "--check-gradient",
-                             "--check-hessian", "--itnlim",  "--typsiz",       "--gradtol",
-                             "--steptol",       "--maxstep", "--trust-radius", "--ndigit",
-                             "--cgtol",         "--msg",     "--typf",         "--tool",
-                             "--step",          "--json",    "--quiet",        "--threads",
+    const char* options[] = {"--problem",
+                             "--f",
+                             "--x0",
+                             "--method",
+                             "--gradient",
+                             "--hessian",
+                             "--expensive",
+                             "--check-gradient",
+                             "--check-hessian",
+                             "--itnlim",
+                             "--typsiz",
+                             "--gradtol",
+                             "--steptol",
+                             "--maxstep",
+                             "--trust-radius",
+                             "--ndigit",
+                             "--cgtol",
+                             "--msg",
+                             "--typf",
+                             "--tool",
+                             "--step",
+                             "--json",
+                             "--quiet",
+                             "--threads",
                              "--log"};
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--help"}, std::vector<std::string>{"minimize", "--help"}}) {
@@ -296,7 +314,7 @@ TEST_F(VrnmathProgram, FormulasThatAssignOrGiveSeveralValuesAreUsageErrors) {
         {"x=2", "x=0", "assigns to a variable"},
         {"x=x+1", "x=0", "assigns to a variable"},
         {"(x=2)*0+y^2", "x=0,y=1", "assigns to a variable"},
-        {"y>0 ? (x-1)^2 : (x=3)", "x=0,y=1", "assigns to a variable"},  // branch not taken at the start
+        {"y>0 ? (x-1)^2 : (x=3)", "x=0,y=1", "assigns to a variable"}, // branch not taken at the start
         {"x^2, y^2", "x=1,y=1", "single expression"},
     };
     for (const Case& c : cases) {
@@ -343,11 +361,13 @@ std::string WithoutRunTime(const std::string& out) {
     std::string kept;
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("Time:", 0) == 0) continue;
+        if (line.rfind("Time:", 0) == 0)
+            continue;
         const size_t at = line.find("\"time_s\":");
         if (at != std::string::npos) {
             const size_t end = line.find_first_of(",}", at);
-            line.erase(at, end == std::string::npos ? std::string::npos : end - at + (line[end] == ',' ? 1 : 0));
+            line.erase(at,
+                       end == std::string::npos ? std::string::npos : end - at + (line[end] == ',' ? 1 : 0));
         }
         kept += line + "\n";
     }
@@ -358,7 +378,8 @@ TEST_F(VrnmathProgram, EvaluationThreadsPrintTheSameResult) {
     const std::vector<std::vector<std::string>> runs = {
         {"minimize", "--f", "(x-3)^2+(y+1)^4+x*y", "--x0", "x=0,y=0", "--json"},
         {"minimize", "--problem", "wood", "--gradient", "fd", "--hessian", "fd", "--json"},
-        {"minimize", "--problem", "extrosenbrock", "--gradient", "analytic", "--hessian", "fd", "--method", "2"},
+        {"minimize", "--problem", "extrosenbrock", "--gradient", "analytic", "--hessian", "fd", "--method",
+         "2"},
     };
     for (const auto& args : runs) {
         const Outcome one = RunProgram(args);
@@ -394,7 +415,10 @@ struct Reproduction {
 
 const Reproduction kReproductions[] = {
     {{"--problem", "rosenbrock", "--x0", "1e-6,1e-6"}, 0, 0.0, ""},
-    {{"--f", "(x-1e6)^2", "--x0", "x=0"}, 1, 0.0, "stopped at the start point: |f| = 1e+12 is large compared with the typical f = 1"},
+    {{"--f", "(x-1e6)^2", "--x0", "x=0"},
+     1,
+     0.0,
+     "stopped at the start point: |f| = 1e+12 is large compared with the typical f = 1"},
     {{"--f", "(x-1e6)^2", "--x0", "x=0", "--typsiz", "1e6"}, 0, 0.0, ""},
     {{"--f", "(x-3)^2+1e6", "--x0", "x=0"}, 1, 1e6, "is large compared with the typical f"},
     {{"--f", "(x-3)^2+1e6", "--x0", "x=0", "--gradtol", "1e-12"}, 0, 1e6, ""},
@@ -405,7 +429,10 @@ const Reproduction kReproductions[] = {
     {{"--problem", "quadratic", "--tool"}, 0, 0.0, ""},
     {{"--problem", "beale", "--step", "--method", "2"}, 0, 0.0, ""},
     {{"--problem", "powell", "--check-gradient", "--check-hessian"}, 0, 0.0, ""},
-    {{"--f", "log(x)+x^2", "--x0", "x=-1"}, 2, 0.0, "the objective is not finite at the start point (f = nan)"},
+    {{"--f", "log(x)+x^2", "--x0", "x=-1"},
+     2,
+     0.0,
+     "the objective is not finite at the start point (f = nan)"},
     {{"--maxstep", "-1"}, 2, 0.0, "--maxstep must be a finite number greater than 0 (got -1)"},
     {{"--trust-radius", "-3"}, 2, 0.0, "--trust-radius must be a finite number greater than 0"},
     {{"--ndigit", "40"}, 2, 0.0, "--ndigit must be 1 to 15 (got 40)"},
@@ -428,7 +455,8 @@ TEST_F(VrnmathProgram, ReproductionsSucceedAtTheMinimumOrSayWhy) {
         std::vector<std::string> args = {"minimize"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         std::string label;
-        for (const std::string& a : args) label += a + " ";
+        for (const std::string& a : args)
+            label += a + " ";
         if (c.status == 2) {
             SCOPED_TRACE(label);
             ExpectUsageError(args, c.says);
@@ -439,7 +467,8 @@ TEST_F(VrnmathProgram, ReproductionsSucceedAtTheMinimumOrSayWhy) {
         ASSERT_EQ(o.status, c.status) << label << o.out << o.err;
         const nlohmann::json j = nlohmann::json::parse(o.out);
         EXPECT_EQ(j["success"].get<bool>(), c.status == 0) << label;
-        for (const char* key : {"point", "status", "gradient_norm", "initial_f", "time_s", "warnings", "checks"})
+        for (const char* key :
+             {"point", "status", "gradient_norm", "initial_f", "time_s", "warnings", "checks"})
             EXPECT_TRUE(j.contains(key)) << label << key;
         if (c.status == 0) {
             EXPECT_NEAR(j["f"].get<double>(), c.minimum, 1e-6) << label;

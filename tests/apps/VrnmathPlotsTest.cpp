@@ -29,7 +29,9 @@ std::string Read(const fs::path& path) {
     return ss.str();
 }
 
-bool Has(const std::string& s, const std::string& what) { return s.find(what) != std::string::npos; }
+bool Has(const std::string& s, const std::string& what) {
+    return s.find(what) != std::string::npos;
+}
 
 class VrnmathPlots : public ::testing::Test {
 protected:
@@ -40,13 +42,16 @@ protected:
         dir = fs::path(::testing::TempDir()) / ("vrnmath_plots_" + std::to_string(getpid()));
         fs::remove_all(dir);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override {
+        fs::remove_all(dir);
+    }
 
     Result Program(const std::string& args) {
         Result r;
 #ifdef VRNMATH_EXE
         const std::string out = dir.string() + ".out", err = dir.string() + ".err";
-        const std::string cmd = std::string("'") + VRNMATH_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
+        const std::string cmd =
+            std::string("'") + VRNMATH_EXE + "' " + args + " >'" + out + "' 2>'" + err + "'";
         const int raw = std::system(cmd.c_str());
         r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
         r.out = Read(out);
@@ -83,7 +88,7 @@ TEST_F(VrnmathPlots, RosenbrockWritesTheSixFilesAndSaysHowToViewThem) {
     const std::string gradient = Read(dir / "gradient.svg");
     EXPECT_TRUE(Has(gradient, ">Gradient0<"));
     EXPECT_TRUE(Has(gradient, ">Gradient1<"));
-    EXPECT_TRUE(Has(gradient, "stroke=\"#00e100\""));  // colour 0 of the series table
+    EXPECT_TRUE(Has(gradient, "stroke=\"#00e100\"")); // colour 0 of the series table
     EXPECT_TRUE(Has(Read(dir / "parameters.svg"), ">Param1<"));
     // The Hessian: numbers on a yellow diagonal, and the colour map's green and red squares.
     const std::string hessian = Read(dir / "hessian.svg");
@@ -95,18 +100,20 @@ TEST_F(VrnmathPlots, RosenbrockWritesTheSixFilesAndSaysHowToViewThem) {
     EXPECT_TRUE(Has(map, ">Model Hessian at the end of the run (2 x 2)<"));
     EXPECT_TRUE(Has(map, ">negative<"));
     EXPECT_TRUE(Has(hessian, "not its Cholesky factor"));
-    EXPECT_FALSE(Has(hessian, "28.3196"));  // sqrt(802), the factor's first entry
+    EXPECT_FALSE(Has(hessian, "28.3196")); // sqrt(802), the factor's first entry
     EXPECT_TRUE(Has(hessian, "-399.99"));
 
     std::istringstream grid(Read(dir / "grid.csv"));
     std::string line;
     std::getline(grid, line);
-    EXPECT_EQ(line, "x_0,x,u_H,typsiz,Grad,Step,Scale_x,wrk_0,wrk_1,wrk_2,wrk_3,m_ErrorHistory,Grad_min,X_min");
+    EXPECT_EQ(line,
+              "x_0,x,u_H,typsiz,Grad,Step,Scale_x,wrk_0,wrk_1,wrk_2,wrk_3,m_ErrorHistory,Grad_min,X_min");
     std::getline(grid, line);
     EXPECT_EQ(line.substr(0, 5), "-1.2,");
     int rows = 1;
-    while (std::getline(grid, line)) ++rows;
-    EXPECT_GT(rows, 10);  // one row per recorded iteration
+    while (std::getline(grid, line))
+        ++rows;
+    EXPECT_GT(rows, 10); // one row per recorded iteration
 }
 
 TEST_F(VrnmathPlots, APathThatIsAFileIsAUsageError) {
@@ -126,7 +133,7 @@ TEST_F(VrnmathPlots, ResidualPictureShowsTheWholeRunAndTheFinalValue) {
     // f0 = 24.2 and f = 1.3e-26 both fit: the axis runs from 1e-26 up to 100.
     EXPECT_TRUE(Has(residual, ">1e-26<")) << residual;
     EXPECT_TRUE(Has(residual, ">100<")) << residual;
-    EXPECT_TRUE(Has(residual, ">0<"));  // iteration 0 is on the axis
+    EXPECT_TRUE(Has(residual, ">0<")); // iteration 0 is on the axis
 }
 
 // One line per row: {arguments, file expected, file not expected, text in the output}.
@@ -154,16 +161,17 @@ TEST_P(VrnmathPlotCases, WritesWhatItCanFillAndNamesTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, VrnmathPlotCases,
-    ::testing::Values(
-        PlotCase{"--problem rosenbrock --method 4", "grid.csv", "residual.svg",
-                 "not written, nothing to show: residual.svg gradient.svg parameters.svg hessian.svg hessian-map.svg"},
-        PlotCase{"--problem rosenbrock --method 4", "grid.csv", "hessian.svg", "--report FILE"},
-        PlotCase{"--problem quadratic", "residual.svg", "", "written to"},
-        PlotCase{"--problem rosenbrock --step", "residual.svg", "", "written to"}));
+    ::testing::Values(PlotCase{"--problem rosenbrock --method 4", "grid.csv", "residual.svg",
+                               "not written, nothing to show: residual.svg gradient.svg parameters.svg "
+                               "hessian.svg hessian-map.svg"},
+                      PlotCase{"--problem rosenbrock --method 4", "grid.csv", "hessian.svg", "--report FILE"},
+                      PlotCase{"--problem quadratic", "residual.svg", "", "written to"},
+                      PlotCase{"--problem rosenbrock --step", "residual.svg", "", "written to"}));
 
 // Legends carry the variable names of a formula.
 TEST_F(VrnmathPlots, FormulaNamesTheSeries) {
-    const Result r = Program("minimize --quiet --f \"(a-1)^2+3*(b+2)^2\" --x0 a=0,b=0 --plots '" + dir.string() + "'");
+    const Result r =
+        Program("minimize --quiet --f \"(a-1)^2+3*(b+2)^2\" --x0 a=0,b=0 --plots '" + dir.string() + "'");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const std::string parameters = Read(dir / "parameters.svg");
     EXPECT_TRUE(Has(parameters, ">a<")) << parameters;
@@ -179,4 +187,4 @@ TEST_F(VrnmathPlots, StepModeFinalPointIsADot) {
     EXPECT_TRUE(Has(Read(dir / "residual.svg"), "<ellipse"));
 }
 
-}  // namespace
+} // namespace

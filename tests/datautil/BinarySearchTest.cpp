@@ -6,8 +6,7 @@
 
 namespace {
 
-CDblHdr Make(std::initializer_list<double> values)
-{
+CDblHdr Make(std::initializer_list<double> values) {
     CDblHdr h;
     for (double v : values)
         h.Add(v);
@@ -16,8 +15,7 @@ CDblHdr Make(std::initializer_list<double> values)
 
 } // namespace
 
-TEST(BinarySearchBracket, EmptyArrayAnswersNull)
-{
+TEST(BinarySearchBracket, EmptyArrayAnswersNull) {
     CVRNiBinarySearch unset;
     EXPECT_EQ(unset.Bracket(1.0), -32600);
     CDblHdr empty;
@@ -26,8 +24,7 @@ TEST(BinarySearchBracket, EmptyArrayAnswersNull)
     EXPECT_EQ(search.Bracket(0.0), -32600);
 }
 
-TEST(BinarySearchBracket, SingleValue)
-{
+TEST(BinarySearchBracket, SingleValue) {
     CDblHdr h = Make({2.0});
     CVRNiBinarySearch search(h);
     EXPECT_EQ(search.Bracket(1.0), 0);
@@ -35,8 +32,7 @@ TEST(BinarySearchBracket, SingleValue)
     EXPECT_EQ(search.Bracket(3.0), -1);
 }
 
-TEST(BinarySearchBracket, EndsInteriorNodesAndOutside)
-{
+TEST(BinarySearchBracket, EndsInteriorNodesAndOutside) {
     CDblHdr h = Make({0.0, 1.0, 2.5, 4.0, 7.0, 9.0});
     CVRNiBinarySearch search(h);
     EXPECT_EQ(search.Bracket(-3.0), 0);
@@ -51,8 +47,7 @@ TEST(BinarySearchBracket, EndsInteriorNodesAndOutside)
     EXPECT_EQ(search.Bracket(100.0), 4);
 }
 
-TEST(BinarySearchBracket, EveryValueOfALargeArrayIsFoundInItsInterval)
-{
+TEST(BinarySearchBracket, EveryValueOfALargeArrayIsFoundInItsInterval) {
     CDblHdr h;
     for (int i = 0; i < 1000; i++)
         h.Add(i * 0.5);
@@ -64,18 +59,16 @@ TEST(BinarySearchBracket, EveryValueOfALargeArrayIsFoundInItsInterval)
     EXPECT_EQ(search.Bracket(999 * 0.5), 998);
 }
 
-TEST(BinarySearchBracket, RepeatedValuesGiveTheLastIndexHoldingTheValue)
-{
+TEST(BinarySearchBracket, RepeatedValuesGiveTheLastIndexHoldingTheValue) {
     CDblHdr h = Make({1.0, 2.0, 2.0, 2.0, 3.0});
     CVRNiBinarySearch search(h);
     EXPECT_EQ(search.Bracket(2.0), 3);
     CDblHdr flat = Make({5.0, 5.0, 5.0});
     CVRNiBinarySearch onFlat(flat);
-    EXPECT_EQ(onFlat.Bracket(5.0), 1);  // clamped to N - 2
+    EXPECT_EQ(onFlat.Bracket(5.0), 1); // clamped to N - 2
 }
 
-TEST(BinarySearchUpdate, SearchFollowsTheCallersHeaderAfterAnUpdate)
-{
+TEST(BinarySearchUpdate, SearchFollowsTheCallersHeaderAfterAnUpdate) {
     CDblHdr h = Make({0.0, 1.0});
     CVRNiBinarySearch search(h);
     EXPECT_EQ(search.Bracket(5.0), 0);
@@ -83,12 +76,11 @@ TEST(BinarySearchUpdate, SearchFollowsTheCallersHeaderAfterAnUpdate)
         h.Add(i);
     search.BinarySearchUpdate(h);
     EXPECT_EQ(search.Bracket(5.5), 5);
-    h[6] = 5.25;  // values are shared, not copied
+    h[6] = 5.25; // values are shared, not copied
     EXPECT_EQ(search.Bracket(5.5), 6);
 }
 
-TEST(BinarySearchCopy, CopiesSearchTheSameValuesAndLeaveTheCallersArrays)
-{
+TEST(BinarySearchCopy, CopiesSearchTheSameValuesAndLeaveTheCallersArrays) {
     CDblHdr a = Make({0.0, 10.0, 20.0, 30.0});
     CDblHdr b = Make({0.0, 1.0, 2.0});
     CVRNiBinarySearch sa(a);

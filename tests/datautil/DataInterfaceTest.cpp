@@ -7,8 +7,7 @@ namespace {
 // A host object that keeps a reference on each of its two interchanges.
 class HostObject : public CVRNiDataInterface {
 public:
-    explicit HostObject(bool withCurrent)
-    {
+    explicit HostObject(bool withCurrent) {
         m_pPrototype = new CiDataInterchange("Proto", true);
         m_pPrototype->AddRef();
         if (withCurrent) {
@@ -16,8 +15,7 @@ public:
             m_pCurrent->AddRef();
         }
     }
-    ~HostObject() override
-    {
+    ~HostObject() override {
         if (m_pCurrent)
             m_pCurrent->Release();
         m_pPrototype->Release();
@@ -25,8 +23,7 @@ public:
     HostObject(const HostObject&) = delete;
     HostObject& operator=(const HostObject&) = delete;
 
-    CiDataInterchange* GetDataInterchange(bool bPrototype) override
-    {
+    CiDataInterchange* GetDataInterchange(bool bPrototype) override {
         return bPrototype ? m_pPrototype : m_pCurrent;
     }
 
@@ -38,8 +35,7 @@ public:
 class CountingHost : public HostObject {
 public:
     CountingHost() : HostObject(true) {}
-    void SetInterchange(CiDataInterchange* src) override
-    {
+    void SetInterchange(CiDataInterchange* src) override {
         m_nCalls++;
         m_pLastSource = src;
         HostObject::SetInterchange(src);
@@ -50,14 +46,12 @@ public:
 
 } // namespace
 
-TEST(DataInterface, PrototypeComesFromTheDerivedClass)
-{
+TEST(DataInterface, PrototypeComesFromTheDerivedClass) {
     HostObject host(true);
     EXPECT_EQ(host.GetPrototypeInterchange(), host.m_pPrototype);
 }
 
-TEST(DataInterface, SetInterchangeAttachesAndKeepsTheReferenceCount)
-{
+TEST(DataInterface, SetInterchangeAttachesAndKeepsTheReferenceCount) {
     HostObject host(true);
     CiDataInterchange* src = new CiDataInterchange("Source", false);
     src->AddRef();
@@ -65,7 +59,7 @@ TEST(DataInterface, SetInterchangeAttachesAndKeepsTheReferenceCount)
     host.SetInterchange(src);
     EXPECT_EQ(host.m_pCurrent->GetAttached(), src);
     EXPECT_EQ(host.m_pCurrent->GetRefCount(), ownBefore);
-    EXPECT_EQ(src->GetRefCount(), 2);  // ours and the attachment's
+    EXPECT_EQ(src->GetRefCount(), 2); // ours and the attachment's
 
     host.SetInterchange(nullptr);
     EXPECT_EQ(host.m_pCurrent->GetAttached(), nullptr);
@@ -73,8 +67,7 @@ TEST(DataInterface, SetInterchangeAttachesAndKeepsTheReferenceCount)
     src->Release();
 }
 
-TEST(DataInterface, WithoutACurrentInterchangeNothingHappens)
-{
+TEST(DataInterface, WithoutACurrentInterchangeNothingHappens) {
     HostObject host(false);
     CiDataInterchange* src = new CiDataInterchange("Source", false);
     src->AddRef();
@@ -85,8 +78,7 @@ TEST(DataInterface, WithoutACurrentInterchangeNothingHappens)
     src->Release();
 }
 
-TEST(DataInterface, AttachUsesTheOtherObjectsCurrentInterchange)
-{
+TEST(DataInterface, AttachUsesTheOtherObjectsCurrentInterchange) {
     CountingHost host;
     HostObject other(true);
     const int otherBefore = other.m_pCurrent->GetRefCount();
@@ -94,7 +86,7 @@ TEST(DataInterface, AttachUsesTheOtherObjectsCurrentInterchange)
     EXPECT_EQ(host.m_nCalls, 1);
     EXPECT_EQ(host.m_pLastSource, other.m_pCurrent);
     EXPECT_EQ(host.m_pCurrent->GetAttached(), other.m_pCurrent);
-    EXPECT_EQ(other.m_pCurrent->GetRefCount(), otherBefore + 1);  // the attachment
+    EXPECT_EQ(other.m_pCurrent->GetRefCount(), otherBefore + 1); // the attachment
 
     host.Attach(nullptr);
     EXPECT_EQ(host.m_nCalls, 2);
@@ -103,7 +95,7 @@ TEST(DataInterface, AttachUsesTheOtherObjectsCurrentInterchange)
     EXPECT_EQ(other.m_pCurrent->GetRefCount(), otherBefore);
 
     HostObject empty(false);
-    host.Attach(&empty);  // the other object has no current interchange
+    host.Attach(&empty); // the other object has no current interchange
     EXPECT_EQ(host.m_nCalls, 3);
     EXPECT_EQ(host.m_pLastSource, nullptr);
 }
@@ -119,8 +111,7 @@ struct Tree {
     CiDataInterchange* root = nullptr;
     CiDataHdrsInterchange* columns = nullptr;
 
-    Tree()
-    {
+    Tree() {
         for (int i = 0; i < 10; i++)
             col10.Add(i * 1.5);
         col10.SetUnitType("MA_PRESSURE");
@@ -152,8 +143,7 @@ struct Tree {
 
 } // namespace
 
-TEST(UpdateImportedHdr, CopiesValuesAndUnit)
-{
+TEST(UpdateImportedHdr, CopiesValuesAndUnit) {
     Tree tree;
     CVRNiUpdateImportedHdr update;
     CDblHdr h;
@@ -168,8 +158,7 @@ TEST(UpdateImportedHdr, CopiesValuesAndUnit)
     EXPECT_EQ(tree.col10[0], 0.0);
 }
 
-TEST(UpdateImportedHdr, MaximumOnlyRises)
-{
+TEST(UpdateImportedHdr, MaximumOnlyRises) {
     Tree tree;
     CVRNiUpdateImportedHdr update;
     CDblHdr a, b, c;
@@ -183,8 +172,7 @@ TEST(UpdateImportedHdr, MaximumOnlyRises)
     EXPECT_EQ(b.GetAtomString(), "MA_TIME");
 }
 
-TEST(UpdateImportedHdr, MissingOrUnsuitableSourcesChangeNothing)
-{
+TEST(UpdateImportedHdr, MissingOrUnsuitableSourcesChangeNothing) {
     Tree tree;
     CVRNiUpdateImportedHdr update;
     CDblHdr h;

@@ -6,8 +6,7 @@
 #include <cstring>
 #include <vector>
 
-TEST(DerivativeSlope, TwoPointsGiveTheLineThroughThem)
-{
+TEST(DerivativeSlope, TwoPointsGiveTheLineThroughThem) {
     double x[] = {1.0, 3.0};
     double y[] = {5.0, 9.0};
     CVRNiDerivative d;
@@ -15,8 +14,7 @@ TEST(DerivativeSlope, TwoPointsGiveTheLineThroughThem)
     EXPECT_NEAR(d.GetIntercept(), 3.0, 1e-12);
 }
 
-TEST(DerivativeSlope, LeastSquaresLineOfScatteredPoints)
-{
+TEST(DerivativeSlope, LeastSquaresLineOfScatteredPoints) {
     double x[] = {0.0, 1.0, 2.0, 3.0};
     double y[] = {1.0, 3.0, 2.0, 5.0};
     CVRNiDerivative d;
@@ -25,8 +23,7 @@ TEST(DerivativeSlope, LeastSquaresLineOfScatteredPoints)
     EXPECT_NEAR(d.GetIntercept(), 2.75 - 1.1 * 1.5, 1e-12);
 }
 
-TEST(DerivativeWeights, PointsOnALineGiveItsSlopeWhateverTheWeight)
-{
+TEST(DerivativeWeights, PointsOnALineGiveItsSlopeWhateverTheWeight) {
     double x[] = {0.5, 1.0, 2.0, 4.0, 7.0};
     double y[5];
     for (int j = 0; j < 5; j++)
@@ -39,8 +36,7 @@ TEST(DerivativeWeights, PointsOnALineGiveItsSlopeWhateverTheWeight)
         }
 }
 
-TEST(DerivativeWeights, UnitWeightAndOutOfRangeIndicesAreUnweighted)
-{
+TEST(DerivativeWeights, UnitWeightAndOutOfRangeIndicesAreUnweighted) {
     double x[] = {0.0, 1.0, 2.0, 3.0, 4.0};
     double y[] = {0.3, 1.9, 2.2, 3.8, 3.9};
     CVRNiDerivative d;
@@ -50,8 +46,7 @@ TEST(DerivativeWeights, UnitWeightAndOutOfRangeIndicesAreUnweighted)
     EXPECT_EQ(d.PPD(x, y, 5, -5, 7.0), plain);
 }
 
-TEST(DerivativeWeights, ZeroWeightDropsThePoint)
-{
+TEST(DerivativeWeights, ZeroWeightDropsThePoint) {
     double x[] = {0.0, 1.0, 2.0, 3.0, 4.0};
     double y[] = {0.3, 1.9, 8.0, 3.8, 3.9};
     double xr[] = {0.0, 1.0, 3.0, 4.0};
@@ -63,8 +58,7 @@ TEST(DerivativeWeights, ZeroWeightDropsThePoint)
     EXPECT_NEAR(d.GetIntercept(), reducedIntercept, 1e-12);
 }
 
-TEST(DerivativeWeights, HeavyWeightPullsTheLineThroughThePoint)
-{
+TEST(DerivativeWeights, HeavyWeightPullsTheLineThroughThePoint) {
     double x[] = {0.0, 1.0, 2.0, 3.0};
     double y[] = {0.0, 1.0, 5.0, 3.0};
     CVRNiDerivative d;
@@ -72,8 +66,7 @@ TEST(DerivativeWeights, HeavyWeightPullsTheLineThroughThePoint)
     EXPECT_NEAR(slope * 2.0 + d.GetIntercept(), 5.0, 1e-6);
 }
 
-TEST(DerivativeWeights, WeightedOrdinateIsRestoredExactly)
-{
+TEST(DerivativeWeights, WeightedOrdinateIsRestoredExactly) {
     double x[] = {0.0, 1.0, 2.0, 3.0};
     double y[] = {0.1, 0.7, 1.3, 1.9000000000000001};
     double before[4];
@@ -84,26 +77,23 @@ TEST(DerivativeWeights, WeightedOrdinateIsRestoredExactly)
     EXPECT_EQ(std::memcmp(before, y, sizeof y), 0);
 }
 
-TEST(DerivativeSemilog, FitsAgainstTheNaturalLogarithm)
-{
+TEST(DerivativeSemilog, FitsAgainstTheNaturalLogarithm) {
     const double e = std::exp(1.0);
     double x[] = {1.0, e, e * e};
-    double y[] = {2.0, 5.0, 8.0};  // 3 u + 2 for u = 0, 1, 2
+    double y[] = {2.0, 5.0, 8.0}; // 3 u + 2 for u = 0, 1, 2
     CVRNiDerivative d;
     EXPECT_NEAR(d.SemilogSlope(x, y, 3, -1, 1.0), 3.0, 1e-12);
     EXPECT_NEAR(d.GetIntercept(), 2.0, 1e-12);
 }
 
-TEST(DerivativeSemilog, NonPositiveAbscissaGivesANonFiniteSlope)
-{
+TEST(DerivativeSemilog, NonPositiveAbscissaGivesANonFiniteSlope) {
     double x[] = {0.0, 1.0, 2.0};
     double y[] = {1.0, 2.0, 3.0};
     CVRNiDerivative d;
     EXPECT_FALSE(std::isfinite(d.SemilogSlope(x, y, 3, -1, 1.0)));
 }
 
-TEST(DerivativeCopy, CopyKeepsTheLastIntercept)
-{
+TEST(DerivativeCopy, CopyKeepsTheLastIntercept) {
     double x[] = {0.0, 2.0};
     double y[] = {1.0, 2.0};
     CVRNiDerivative d;

@@ -16,14 +16,17 @@ namespace {
 constexpr double kNull = -32600.0;
 
 // Every four-point window reproduces a cubic exactly.
-double G(double x) { return 1.0 + 0.5 * x - 0.01 * x * x + 0.0001 * x * x * x; }
-double dG(double x) { return 0.5 - 0.02 * x + 0.0003 * x * x; }
+double G(double x) {
+    return 1.0 + 0.5 * x - 0.01 * x * x + 0.0001 * x * x * x;
+}
+double dG(double x) {
+    return 0.5 - 0.02 * x + 0.0003 * x * x;
+}
 
 // n nodes evenly spaced in ln x from 0.1 to 100, ordinates G.
 struct Curve {
     CDblHdr x, y;
-    explicit Curve(int n)
-    {
+    explicit Curve(int n) {
         for (int j = 0; j < n; j++) {
             const double xj = 0.1 * std::pow(1000.0, static_cast<double>(j) / (n - 1));
             x.Add(xj);
@@ -36,8 +39,7 @@ struct Curve {
 // allocation.
 struct Table {
     std::vector<double> x, y;
-    explicit Table(int n) : x(static_cast<size_t>(n)), y(static_cast<size_t>(n))
-    {
+    explicit Table(int n) : x(static_cast<size_t>(n)), y(static_cast<size_t>(n)) {
         for (int j = 0; j < n; j++) {
             x[j] = 1.0 + 2.0 * j;
             y[j] = G(x[j]);
@@ -51,8 +53,7 @@ struct Objects {
     Curve c12{12}, c6{6};
     Table t5{5}, t3{3};
 
-    void Apply(CVRNiFitTypeCurve& fit, Step s)
-    {
+    void Apply(CVRNiFitTypeCurve& fit, Step s) {
         switch (s) {
         case TypeCurve12:
             fit.SetTypeCurve(c12.x, c12.y);
@@ -76,7 +77,7 @@ struct Objects {
 struct Case {
     const char* name;
     std::vector<Step> steps;
-    bool evaluates;  // false: f and dfdx give the null value
+    bool evaluates; // false: f and dfdx give the null value
 };
 
 const Case kCases[] = {
@@ -90,8 +91,7 @@ const Case kCases[] = {
     {"type curve only", {TypeCurve12}, true},
 };
 
-TEST(FitTypeCurveSetUpOrder, EvaluationReadsOnlyTheTableItsIndexWasBuiltFor)
-{
+TEST(FitTypeCurveSetUpOrder, EvaluationReadsOnlyTheTableItsIndexWasBuiltFor) {
     for (const Case& c : kCases) {
         Objects o;
         CVRNiFitTypeCurve fit;
@@ -112,8 +112,7 @@ TEST(FitTypeCurveSetUpOrder, EvaluationReadsOnlyTheTableItsIndexWasBuiltFor)
     }
 }
 
-TEST(FitTypeCurveSetUpOrder, FitAfterAnotherTableWasSetUpChangesNothing)
-{
+TEST(FitTypeCurveSetUpOrder, FitAfterAnotherTableWasSetUpChangesNothing) {
     struct FitCase {
         const char* name;
         std::vector<Step> steps;
@@ -139,7 +138,8 @@ TEST(FitTypeCurveSetUpOrder, FitAfterAnotherTableWasSetUpChangesNothing)
             q.Add(1.0);
             CSynPar c0(2.0);
             fit.Fit(t, p, tc, q, c0, bFitConstant);
-            const std::string what = std::string(c.name) + (bFitConstant ? ", fitted constant" : ", given constant");
+            const std::string what =
+                std::string(c.name) + (bFitConstant ? ", fitted constant" : ", given constant");
             EXPECT_EQ(o.t5.y, before.t5.y) << what;
             for (int j = 0; j < 12; j++)
                 EXPECT_EQ(o.c12.y[j], before.c12.y[j]) << what << " node " << j;
@@ -152,4 +152,4 @@ TEST(FitTypeCurveSetUpOrder, FitAfterAnotherTableWasSetUpChangesNothing)
     }
 }
 
-}  // namespace
+} // namespace

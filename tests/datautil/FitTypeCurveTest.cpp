@@ -17,8 +17,7 @@ public:
 };
 
 // N nodes evenly spaced in ln x from lo to hi.
-void LogNodes(CDblHdr& x, CDblHdr& y, int n, double lo, double hi)
-{
+void LogNodes(CDblHdr& x, CDblHdr& y, int n, double lo, double hi) {
     x.SetSize(n);
     y.SetSize(n);
     for (int j = 0; j < n; j++) {
@@ -27,8 +26,7 @@ void LogNodes(CDblHdr& x, CDblHdr& y, int n, double lo, double hi)
     }
 }
 
-double LagrangeWeight(const CDblHdr& x, int s, int k, double t)
-{
+double LagrangeWeight(const CDblHdr& x, int s, int k, double t) {
     double w = 1.0;
     for (int m = 0; m < 4; m++)
         if (m != k)
@@ -36,8 +34,7 @@ double LagrangeWeight(const CDblHdr& x, int s, int k, double t)
     return w;
 }
 
-double Lagrange(const CDblHdr& x, const CDblHdr& y, int s, double t)
-{
+double Lagrange(const CDblHdr& x, const CDblHdr& y, int s, double t) {
     double sum = 0.0;
     for (int k = 0; k < 4; k++)
         sum += LagrangeWeight(x, s, k, t) * y[s + k];
@@ -45,14 +42,15 @@ double Lagrange(const CDblHdr& x, const CDblHdr& y, int s, double t)
 }
 
 // A response that every four-point window reproduces exactly.
-double G(double tau) { return 1.0 + 0.5 * tau - 0.01 * tau * tau + 0.0001 * tau * tau * tau; }
+double G(double tau) {
+    return 1.0 + 0.5 * tau - 0.01 * tau * tau + 0.0001 * tau * tau * tau;
+}
 
 struct Scenario {
     CDblHdr x, y, t, p, tc, q;
     double c;
 
-    explicit Scenario(double constant) : c(constant)
-    {
+    explicit Scenario(double constant) : c(constant) {
         LogNodes(x, y, 12, 0.1, 100.0);
         const double changes[] = {0.0, 10.0, 30.0, 60.0};
         const double levels[] = {1.0, 2.5, 1.5, 3.0};
@@ -78,8 +76,7 @@ struct Scenario {
 
 } // namespace
 
-TEST(FitTypeCurveFit, RecoversAKnownCurveFromSuperposedData)
-{
+TEST(FitTypeCurveFit, RecoversAKnownCurveFromSuperposedData) {
     Scenario sc(7.5);
     CVRNiFitTypeCurve fit;
     fit.SetTypeCurve(sc.x, sc.y);
@@ -100,8 +97,7 @@ TEST(FitTypeCurveFit, RecoversAKnownCurveFromSuperposedData)
     }
 }
 
-TEST(FitTypeCurveFit, FittedConstantIsWrittenBackAndObservationsStay)
-{
+TEST(FitTypeCurveFit, FittedConstantIsWrittenBackAndObservationsStay) {
     Scenario sc(-3.25);
     CVRNiFitTypeCurve fit;
     fit.SetTypeCurve(sc.x, sc.y);
@@ -115,8 +111,7 @@ TEST(FitTypeCurveFit, FittedConstantIsWrittenBackAndObservationsStay)
         EXPECT_EQ(sc.p[i], pBefore[i]);
 }
 
-TEST(FitTypeCurveDesign, RowsBeforeTheFirstChangeAndAtAChange)
-{
+TEST(FitTypeCurveDesign, RowsBeforeTheFirstChangeAndAtAChange) {
     CDblHdr x, y;
     LogNodes(x, y, 8, 1.0, 1000.0);
     ProbeFit fit;
@@ -163,8 +158,7 @@ TEST(FitTypeCurveDesign, RowsBeforeTheFirstChangeAndAtAChange)
         EXPECT_EQ(a[3][j], both[j]) << j;
 }
 
-TEST(FitTypeCurveDesign, SingleUnitChangeGivesNegatedValueWeights)
-{
+TEST(FitTypeCurveDesign, SingleUnitChangeGivesNegatedValueWeights) {
     CDblHdr x, y;
     LogNodes(x, y, 10, 0.01, 100.0);
     ProbeFit fit;
@@ -192,13 +186,12 @@ TEST(FitTypeCurveDesign, SingleUnitChangeGivesNegatedValueWeights)
                 EXPECT_NEAR(a[i][j], -LagrangeWeight(x, s, j - s, tau), 1e-12);
             rowSum += a[i][j];
         }
-        EXPECT_NEAR(rowSum, -1.0, 1e-12);  // Lagrange weights sum to one
+        EXPECT_NEAR(rowSum, -1.0, 1e-12); // Lagrange weights sum to one
     }
-    EXPECT_EQ(p[0], 0.5);  // c0 taken off the observations
+    EXPECT_EQ(p[0], 0.5); // c0 taken off the observations
 }
 
-TEST(FitTypeCurveWindow, FitWindowBracketsTauAndClampsAtTheEnds)
-{
+TEST(FitTypeCurveWindow, FitWindowBracketsTauAndClampsAtTheEnds) {
     CDblHdr x, y;
     LogNodes(x, y, 15, 0.1, 1000.0);
     ProbeFit fit;
@@ -218,8 +211,7 @@ TEST(FitTypeCurveWindow, FitWindowBracketsTauAndClampsAtTheEnds)
     }
 }
 
-TEST(FitTypeCurveEvaluate, EvaluationUsesTheWindowStartingAtTheLowerNode)
-{
+TEST(FitTypeCurveEvaluate, EvaluationUsesTheWindowStartingAtTheLowerNode) {
     CDblHdr x, y;
     LogNodes(x, y, 12, 0.5, 500.0);
     for (int j = 0; j < 12; j++)
@@ -239,8 +231,7 @@ TEST(FitTypeCurveEvaluate, EvaluationUsesTheWindowStartingAtTheLowerNode)
     EXPECT_NEAR(fit.f(beyond), Lagrange(x, y, 8, 900.0), 1e-9);
 }
 
-TEST(FitTypeCurveEvaluate, CurveAtItsLastNodesGivesTheNodeValues)
-{
+TEST(FitTypeCurveEvaluate, CurveAtItsLastNodesGivesTheNodeValues) {
     CDblHdr x, y;
     LogNodes(x, y, 9, 1.0, 256.0);
     for (int j = 0; j < 9; j++)
@@ -256,8 +247,7 @@ TEST(FitTypeCurveEvaluate, CurveAtItsLastNodesGivesTheNodeValues)
     EXPECT_EQ(fit.MaxX(), x[8]);
 }
 
-TEST(FitTypeCurveInvalid, TooFewNodesOrNonPositiveStartLeaveEverythingUnchanged)
-{
+TEST(FitTypeCurveInvalid, TooFewNodesOrNonPositiveStartLeaveEverythingUnchanged) {
     struct Case {
         int n;
         double x0;
@@ -291,8 +281,7 @@ TEST(FitTypeCurveInvalid, TooFewNodesOrNonPositiveStartLeaveEverythingUnchanged)
     }
 }
 
-TEST(FitTypeCurveInvalid, ObservationsShorterThanTheirAbscissaeAreRefused)
-{
+TEST(FitTypeCurveInvalid, ObservationsShorterThanTheirAbscissaeAreRefused) {
     Scenario sc(1.0);
     CVRNiFitTypeCurve fit;
     fit.SetTypeCurve(sc.x, sc.y);

@@ -11,24 +11,21 @@
 
 namespace {
 
-CDblHdr Dbl(std::initializer_list<double> values)
-{
+CDblHdr Dbl(std::initializer_list<double> values) {
     CDblHdr h;
     for (double v : values)
         h.Add(v);
     return h;
 }
 
-CIntHdr Int(std::initializer_list<int> values)
-{
+CIntHdr Int(std::initializer_list<int> values) {
     CIntHdr h;
     for (int v : values)
         h.Add(v);
     return h;
 }
 
-bool IsPermutation(CDblHdrIndirectSort& s, int n)
-{
+bool IsPermutation(CDblHdrIndirectSort& s, int n) {
     std::vector<int> seen(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; i++) {
         int k = s[i];
@@ -40,12 +37,11 @@ bool IsPermutation(CDblHdrIndirectSort& s, int n)
 
 } // namespace
 
-TEST(IndirectSortOrder, SmallExampleSortApplyAndUndo)
-{
+TEST(IndirectSortOrder, SmallExampleSortApplyAndUndo) {
     CDblHdr a = Dbl({3.0, 1.0, 2.0});
     CDblHdrIndirectSort s;
     s.SortIndecies(a);
-    EXPECT_EQ(a[0], 3.0);  // the key array itself is not changed
+    EXPECT_EQ(a[0], 3.0); // the key array itself is not changed
     EXPECT_EQ(s[0], 1);
     EXPECT_EQ(s[1], 2);
     EXPECT_EQ(s[2], 0);
@@ -75,8 +71,7 @@ TEST(IndirectSortOrder, SmallExampleSortApplyAndUndo)
     EXPECT_EQ(companion[2], 30);
 }
 
-TEST(IndirectSortOrder, ConstructorSortsInPlace)
-{
+TEST(IndirectSortOrder, ConstructorSortsInPlace) {
     CDblHdr a = Dbl({5.0, -1.0, 4.0, 0.0});
     CDblHdrIndirectSort s(a);
     EXPECT_EQ(s.GetCount(), 4);
@@ -84,8 +79,7 @@ TEST(IndirectSortOrder, ConstructorSortsInPlace)
     EXPECT_EQ(a[3], 5.0);
 }
 
-TEST(IndirectSortOrder, AscendingInputGivesTheIdentity)
-{
+TEST(IndirectSortOrder, AscendingInputGivesTheIdentity) {
     CDblHdr a;
     for (int i = 0; i < 100; i++)
         a.Add(i * 0.25 - 3.0);
@@ -95,10 +89,9 @@ TEST(IndirectSortOrder, AscendingInputGivesTheIdentity)
         EXPECT_EQ(s[i], i);
 }
 
-TEST(IndirectSortRoundTrip, CompanionsFollowTheKeysAndComeBack)
-{
+TEST(IndirectSortRoundTrip, CompanionsFollowTheKeysAndComeBack) {
     std::mt19937 gen(12345);
-    std::uniform_int_distribution<int> pick(0, 40);  // many repeated keys
+    std::uniform_int_distribution<int> pick(0, 40); // many repeated keys
     CDblHdr keys, dbl;
     CIntHdr ints;
     for (int i = 0; i < 500; i++) {
@@ -130,8 +123,7 @@ TEST(IndirectSortRoundTrip, CompanionsFollowTheKeysAndComeBack)
     }
 }
 
-TEST(IndirectSortEdges, EmptyArrayChangesNothing)
-{
+TEST(IndirectSortEdges, EmptyArrayChangesNothing) {
     CDblHdr empty;
     CDblHdrIndirectSort s;
     s.Sort(empty);
@@ -155,8 +147,7 @@ TEST(IndirectSortEdges, EmptyArrayChangesNothing)
     EXPECT_EQ(s[0], 1);
 }
 
-TEST(IndirectSortEdges, ShorterArraysAreLeftUnchanged)
-{
+TEST(IndirectSortEdges, ShorterArraysAreLeftUnchanged) {
     CDblHdr a = Dbl({4.0, 3.0, 2.0, 1.0});
     CDblHdrIndirectSort s;
     s.SortIndecies(a);
@@ -178,8 +169,7 @@ TEST(IndirectSortEdges, ShorterArraysAreLeftUnchanged)
     EXPECT_EQ(longer[4], 99);
 }
 
-TEST(IndirectSortEdges, NaNKeysSortAfterEveryNumber)
-{
+TEST(IndirectSortEdges, NaNKeysSortAfterEveryNumber) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::mt19937 gen(7);
     std::uniform_real_distribution<double> u(-100.0, 100.0);
@@ -209,15 +199,14 @@ TEST(IndirectSortEdges, NaNKeysSortAfterEveryNumber)
         EXPECT_TRUE(std::isnan(a[i])) << i;
 }
 
-TEST(IndirectSortConcurrency, ObjectsSortOnDifferentThreadsAtOnce)
-{
+TEST(IndirectSortConcurrency, ObjectsSortOnDifferentThreadsAtOnce) {
     const int threads = 4;
     std::vector<CDblHdr> keys(threads);
     for (int k = 0; k < threads; k++) {
         std::mt19937 gen(100 + k);
         std::uniform_real_distribution<double> u(0.0, 1.0);
         for (int i = 0; i < 20000; i++)
-            keys[k].Add(u(gen) + k);  // disjoint ranges: a mixed-up key shows
+            keys[k].Add(u(gen) + k); // disjoint ranges: a mixed-up key shows
     }
     std::vector<int> ok(threads, 0);
     std::vector<std::thread> pool;
@@ -240,14 +229,13 @@ TEST(IndirectSortConcurrency, ObjectsSortOnDifferentThreadsAtOnce)
         EXPECT_EQ(ok[k], 1) << k;
 }
 
-TEST(IndirectSortLock, ObjectIsALock)
-{
+TEST(IndirectSortLock, ObjectIsALock) {
     CDblHdrIndirectSort s;
     EXPECT_TRUE(s.Lock());
     EXPECT_FALSE(s.TryLock());
     EXPECT_TRUE(s.Unlock());
     CDblHdr a = Dbl({2.0, 1.0});
-    s.Sort(a);  // the sort takes and releases the lock itself
+    s.Sort(a); // the sort takes and releases the lock itself
     EXPECT_FALSE(s.IsLocked());
     EXPECT_EQ(a[0], 1.0);
 }

@@ -21,8 +21,7 @@ public:
 };
 
 // Textbook Lagrange cubic through x[s..s+3], y[s..s+3].
-double Lagrange(const double* x, const double* y, int s, double t)
-{
+double Lagrange(const double* x, const double* y, int s, double t) {
     double sum = 0.0;
     for (int k = 0; k < 4; k++) {
         double w = 1.0;
@@ -34,8 +33,7 @@ double Lagrange(const double* x, const double* y, int s, double t)
     return sum;
 }
 
-double LagrangeSlope(const double* x, const double* y, int s, double t)
-{
+double LagrangeSlope(const double* x, const double* y, int s, double t) {
     double sum = 0.0;
     for (int k = 0; k < 4; k++) {
         double denom = 1.0;
@@ -57,13 +55,16 @@ double LagrangeSlope(const double* x, const double* y, int s, double t)
     return sum;
 }
 
-double Cubic(double t) { return 2.0 - 1.5 * t + 0.25 * t * t - 0.125 * t * t * t; }
-double CubicSlope(double t) { return -1.5 + 0.5 * t - 0.375 * t * t; }
+double Cubic(double t) {
+    return 2.0 - 1.5 * t + 0.25 * t * t - 0.125 * t * t * t;
+}
+double CubicSlope(double t) {
+    return -1.5 + 0.5 * t - 0.375 * t * t;
+}
 
 struct Table {
     std::vector<double> x, y;
-    explicit Table(int n, double (*fn)(double))
-    {
+    explicit Table(int n, double (*fn)(double)) {
         for (int i = 0; i < n; i++) {
             x.push_back(static_cast<double>(i));
             y.push_back(fn(static_cast<double>(i)));
@@ -71,12 +72,13 @@ struct Table {
     }
 };
 
-double Wavy(double t) { return std::sin(t) + 0.1 * t * t; }
+double Wavy(double t) {
+    return std::sin(t) + 0.1 * t * t;
+}
 
 } // namespace
 
-TEST(InterpolateSetUp, FourPointsGiveOneWindowAndOneSearchStep)
-{
+TEST(InterpolateSetUp, FourPointsGiveOneWindowAndOneSearchStep) {
     Table tab(4, Wavy);
     ProbeInterpolate ip(tab.x.data(), tab.y.data(), 4);
     ASSERT_TRUE(ip.IsValid());
@@ -87,8 +89,7 @@ TEST(InterpolateSetUp, FourPointsGiveOneWindowAndOneSearchStep)
         EXPECT_EQ(ip.WindowOf(t), 0) << t;
 }
 
-TEST(InterpolateSetUp, SearchStepCapGrowsWithLog2OfWindows)
-{
+TEST(InterpolateSetUp, SearchStepCapGrowsWithLog2OfWindows) {
     for (auto [n, steps] : {std::pair{5, 2}, std::pair{7, 3}, std::pair{12, 4}, std::pair{1030, 11}}) {
         Table tab(n, Wavy);
         ProbeInterpolate ip(tab.x.data(), tab.y.data(), n);
@@ -96,8 +97,7 @@ TEST(InterpolateSetUp, SearchStepCapGrowsWithLog2OfWindows)
     }
 }
 
-TEST(InterpolateSetUp, ThreeOrFewerPointsAreNotValid)
-{
+TEST(InterpolateSetUp, ThreeOrFewerPointsAreNotValid) {
     Table tab(3, Wavy);
     CVRNiInterpolate ip(tab.x.data(), tab.y.data(), 3);
     EXPECT_FALSE(ip.IsValid());
@@ -108,8 +108,7 @@ TEST(InterpolateSetUp, ThreeOrFewerPointsAreNotValid)
     EXPECT_EQ(ip.MaxX(), Null);
 }
 
-TEST(InterpolateSetUp, MaxXIsLastAbscissaOrNullWithoutPoints)
-{
+TEST(InterpolateSetUp, MaxXIsLastAbscissaOrNullWithoutPoints) {
     Table tab(6, Wavy);
     CVRNiInterpolate ip(tab.x.data(), tab.y.data(), 6);
     EXPECT_EQ(ip.MaxX(), 5.0);
@@ -120,20 +119,18 @@ TEST(InterpolateSetUp, MaxXIsLastAbscissaOrNullWithoutPoints)
     EXPECT_EQ(ip.f(t), Null);
 }
 
-TEST(InterpolateEvaluate, ReproducesACubicEverywhereIncludingExtrapolation)
-{
+TEST(InterpolateEvaluate, ReproducesACubicEverywhereIncludingExtrapolation) {
     Table tab(9, Cubic);
     CVRNiInterpolate ip(tab.x.data(), tab.y.data(), 9);
     for (double t = -3.0; t <= 12.0; t += 0.37) {
         double arg = t;
         EXPECT_NEAR(ip.f(arg), Cubic(t), 1e-9 * (1.0 + std::fabs(Cubic(t)))) << t;
         EXPECT_NEAR(ip.dfdx(arg), CubicSlope(t), 1e-9 * (1.0 + std::fabs(CubicSlope(t)))) << t;
-        EXPECT_EQ(arg, t);  // taken by reference, left unchanged
+        EXPECT_EQ(arg, t); // taken by reference, left unchanged
     }
 }
 
-TEST(InterpolateEvaluate, NodesAreReproducedAndSecondLastIntervalUsesLastWindow)
-{
+TEST(InterpolateEvaluate, NodesAreReproducedAndSecondLastIntervalUsesLastWindow) {
     Table tab(10, Wavy);
     ProbeInterpolate ip(tab.x.data(), tab.y.data(), 10);
     // Below x[1] the first window, above x[n-3] the last one.
@@ -148,8 +145,7 @@ TEST(InterpolateEvaluate, NodesAreReproducedAndSecondLastIntervalUsesLastWindow)
     }
 }
 
-TEST(InterpolateEvaluate, InteriorWindowFollowsTheCappedBisection)
-{
+TEST(InterpolateEvaluate, InteriorWindowFollowsTheCappedBisection) {
     // n = 10: search between nodes 1 and 7, at most 3 halvings.
     Table tab(10, Wavy);
     ProbeInterpolate ip(tab.x.data(), tab.y.data(), 10);
@@ -165,8 +161,7 @@ TEST(InterpolateEvaluate, InteriorWindowFollowsTheCappedBisection)
     }
 }
 
-TEST(InterpolateEvaluate, NodeWithinToleranceOfProbedMidpointShiftsTheWindow)
-{
+TEST(InterpolateEvaluate, NodeWithinToleranceOfProbedMidpointShiftsTheWindow) {
     Table tab(10, Wavy);
     ProbeInterpolate ip(tab.x.data(), tab.y.data(), 10);
     // The first probe is node 4. Just below it, outside the tolerance, the
@@ -178,8 +173,7 @@ TEST(InterpolateEvaluate, NodeWithinToleranceOfProbedMidpointShiftsTheWindow)
     EXPECT_NEAR(ip.f(t), Lagrange(tab.x.data(), tab.y.data(), 2, t), 1e-12);
 }
 
-TEST(InterpolateEvaluate, OrdinatesAreReadAtEveryEvaluation)
-{
+TEST(InterpolateEvaluate, OrdinatesAreReadAtEveryEvaluation) {
     Table tab(6, Wavy);
     CVRNiInterpolate ip(tab.x.data(), tab.y.data(), 6);
     double t = 2.5;
@@ -189,8 +183,7 @@ TEST(InterpolateEvaluate, OrdinatesAreReadAtEveryEvaluation)
     EXPECT_NEAR(ip.f(t), before + 10.0, 1e-12);
 }
 
-TEST(InterpolateCopy, CopySharesTheCallersArrays)
-{
+TEST(InterpolateCopy, CopySharesTheCallersArrays) {
     Table tab(8, Wavy);
     CVRNiInterpolate ip(tab.x.data(), tab.y.data(), 8);
     CVRNiInterpolate copy(ip);
@@ -204,8 +197,7 @@ TEST(InterpolateCopy, CopySharesTheCallersArrays)
     EXPECT_TRUE(assigned.IsValid());
 }
 
-TEST(InterpolateHeaders, HeaderSetUpUsesTheElementCountOfX)
-{
+TEST(InterpolateHeaders, HeaderSetUpUsesTheElementCountOfX) {
     CDblHdr hx, hy;
     for (int i = 0; i < 6; i++) {
         hx.Add(i * 0.5);
@@ -226,8 +218,7 @@ namespace {
 struct GapTable {
     CDblHdr x, y;
     // n pairs; the listed indices get a null abscissa (odd) or ordinate (even).
-    GapTable(int n, std::vector<int> nulls)
-    {
+    GapTable(int n, std::vector<int> nulls) {
         for (int i = 0; i < n; i++) {
             x.Add(static_cast<double>(i));
             y.Add(Wavy(static_cast<double>(i)));
@@ -246,18 +237,17 @@ struct GapTable {
 // Headers of different lengths: only the pairs that both hold make the table, so a
 // shorter y is never read past its end (found by fuzzing: the evaluation read the
 // ordinates beyond y's last element).
-TEST(InterpolateHeaders, ShorterOrdinateHeaderLimitsTheTable)
-{
+TEST(InterpolateHeaders, ShorterOrdinateHeaderLimitsTheTable) {
     struct Case {
         const char* how; // "ctor": header constructor, "setup": SetUp of a plain
                          // interpolator, "nonnull": SetUp of the gap-skipping one
         int nx, ny;
-        int count;       // points of the resulting table
+        int count; // points of the resulting table
         bool valid;
     };
     const Case cases[] = {
-        {"ctor", 8, 5, 5, true},   {"ctor", 8, 3, 0, false},   {"ctor", 5, 8, 5, true},
-        {"setup", 9, 6, 6, true},  {"setup", 9, 2, 0, false},  {"setup", 6, 6, 6, true},
+        {"ctor", 8, 5, 5, true},    {"ctor", 8, 3, 0, false},    {"ctor", 5, 8, 5, true},
+        {"setup", 9, 6, 6, true},   {"setup", 9, 2, 0, false},   {"setup", 6, 6, 6, true},
         {"nonnull", 9, 6, 6, true}, {"nonnull", 9, 4, 0, false},
     };
     for (const Case& c : cases) {
@@ -297,8 +287,7 @@ TEST(InterpolateHeaders, ShorterOrdinateHeaderLimitsTheTable)
     }
 }
 
-TEST(InterpolateNonNull, FourKeptPairsAreNotEnough)
-{
+TEST(InterpolateNonNull, FourKeptPairsAreNotEnough) {
     GapTable g(10, {0, 2, 3, 5, 6, 9});
     CVRNiNonNULLValueInterpolate ip(g.x, g.y);
     EXPECT_FALSE(ip.IsValid());
@@ -309,9 +298,8 @@ TEST(InterpolateNonNull, FourKeptPairsAreNotEnough)
     EXPECT_EQ(ip.MaxX(), Null);
 }
 
-TEST(InterpolateNonNull, FiveKeptPairsInterpolateOverThoseFive)
-{
-    GapTable g(10, {0, 2, 3, 6, 9});  // keeps 1, 4, 5, 7, 8
+TEST(InterpolateNonNull, FiveKeptPairsInterpolateOverThoseFive) {
+    GapTable g(10, {0, 2, 3, 6, 9}); // keeps 1, 4, 5, 7, 8
     CVRNiNonNULLValueInterpolate ip(g.x, g.y);
     ASSERT_TRUE(ip.IsValid());
     EXPECT_EQ(ip.GetCount(), 5);
@@ -326,12 +314,11 @@ TEST(InterpolateNonNull, FiveKeptPairsInterpolateOverThoseFive)
     EXPECT_NEAR(ip.dfdx(t), LagrangeSlope(kx, ky, 1, 6.0), 1e-11);
 }
 
-TEST(InterpolateNonNull, KeepingTooFewAfterAValidTableDropsTheOldTable)
-{
+TEST(InterpolateNonNull, KeepingTooFewAfterAValidTableDropsTheOldTable) {
     GapTable good(8, {});
     CVRNiNonNULLValueInterpolate ip(good.x, good.y);
     ASSERT_TRUE(ip.IsValid());
-    GapTable sparse(8, {1, 2, 4, 6});  // keeps 4 pairs
+    GapTable sparse(8, {1, 2, 4, 6}); // keeps 4 pairs
     ip.SetUp(sparse.x, sparse.y);
     EXPECT_FALSE(ip.IsValid());
     EXPECT_EQ(ip.GetCount(), 0);
@@ -340,8 +327,7 @@ TEST(InterpolateNonNull, KeepingTooFewAfterAValidTableDropsTheOldTable)
     EXPECT_EQ(ip.dfdx(t), Null);
 }
 
-TEST(InterpolateNonNull, RejectedSetUpKeepsThePreviousTable)
-{
+TEST(InterpolateNonNull, RejectedSetUpKeepsThePreviousTable) {
     GapTable good(8, {3});
     CVRNiNonNULLValueInterpolate ip(good.x, good.y);
     ASSERT_TRUE(ip.IsValid());
@@ -359,8 +345,7 @@ TEST(InterpolateNonNull, RejectedSetUpKeepsThePreviousTable)
     EXPECT_EQ(ip.GetCount(), 7);
 }
 
-TEST(InterpolateNonNull, ConstructorsNeedAtLeastFivePairs)
-{
+TEST(InterpolateNonNull, ConstructorsNeedAtLeastFivePairs) {
     GapTable g(4, {});
     CVRNiNonNULLValueInterpolate fromHdr(g.x, g.y);
     EXPECT_FALSE(fromHdr.IsValid());
@@ -380,8 +365,7 @@ TEST(InterpolateNonNull, ConstructorsNeedAtLeastFivePairs)
     EXPECT_EQ(shorter.GetCount(), 5);
 }
 
-TEST(InterpolateNonNull, HeaderSetUpThroughTheBaseGoesToTheNonNullSetUp)
-{
+TEST(InterpolateNonNull, HeaderSetUpThroughTheBaseGoesToTheNonNullSetUp) {
     GapTable first(6, {});
     CVRNiNonNULLValueInterpolate ip(first.x, first.y);
     GapTable g(9, {2, 7});
@@ -396,8 +380,7 @@ TEST(InterpolateNonNull, HeaderSetUpThroughTheBaseGoesToTheNonNullSetUp)
     EXPECT_NEAR(ip.f(t), Lagrange(kx, ky, 0, 2.0), 1e-12);
 }
 
-TEST(InterpolateNonNull, CopyOwnsItsKeptTable)
-{
+TEST(InterpolateNonNull, CopyOwnsItsKeptTable) {
     auto* g = new GapTable(9, {4});
     auto* ip = new CVRNiNonNULLValueInterpolate(g->x, g->y);
     double t = 4.0;
@@ -414,8 +397,7 @@ TEST(InterpolateNonNull, CopyOwnsItsKeptTable)
     EXPECT_EQ(reassigned.MaxX(), 8.0);
 }
 
-TEST(InterpolateSetUp, NullArraysLeaveTheObjectEmpty)
-{
+TEST(InterpolateSetUp, NullArraysLeaveTheObjectEmpty) {
     Table tab(6, Wavy);
     CVRNiInterpolate ip(tab.x.data(), nullptr, 6);
     EXPECT_FALSE(ip.IsValid());

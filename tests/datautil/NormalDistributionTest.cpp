@@ -7,13 +7,12 @@
 namespace {
 
 struct Pair {
-    double first;   // returned by the first call: v * m
-    double second;  // returned by the next call: u * m
+    double first;  // returned by the first call: v * m
+    double second; // returned by the next call: u * m
 };
 
 // The next accepted pair of the generator, computed here step by step.
-Pair NextPair()
-{
+Pair NextPair() {
     for (;;) {
         double u = CNormalDistribution::NextInteger() / 32767.0 * 2 - 1;
         double v = CNormalDistribution::NextInteger() / 32767.0 * 2 - 1;
@@ -27,8 +26,7 @@ Pair NextPair()
 
 } // namespace
 
-TEST(NormalGenerator, FifteenBitIntegersRepeatForTheSameSeed)
-{
+TEST(NormalGenerator, FifteenBitIntegersRepeatForTheSameSeed) {
     CNormalDistribution::SeedGenerator(1);
     // The classic sequence of the seed-and-draw generator seeded with 1.
     EXPECT_EQ(CNormalDistribution::NextInteger(), 41);
@@ -51,8 +49,7 @@ TEST(NormalGenerator, FifteenBitIntegersRepeatForTheSameSeed)
         EXPECT_EQ(CNormalDistribution::NextInteger(), first[i]);
 }
 
-TEST(NormalDeviates, ConsecutiveCallsReturnBothHalvesOfOnePair)
-{
+TEST(NormalDeviates, ConsecutiveCallsReturnBothHalvesOfOnePair) {
     CNormalDistribution nd;
     CNormalDistribution::SeedGenerator(2024);
     Pair a = NextPair();
@@ -64,8 +61,7 @@ TEST(NormalDeviates, ConsecutiveCallsReturnBothHalvesOfOnePair)
     EXPECT_EQ(nd.Rand(), b.second);
 }
 
-TEST(NormalDeviates, ScaleAndOffsetApplyToTheKeptDeviateToo)
-{
+TEST(NormalDeviates, ScaleAndOffsetApplyToTheKeptDeviateToo) {
     CNormalDistribution nd(2.0, 10.0);
     CNormalDistribution::SeedGenerator(77);
     Pair a = NextPair();
@@ -75,15 +71,13 @@ TEST(NormalDeviates, ScaleAndOffsetApplyToTheKeptDeviateToo)
     EXPECT_EQ(nd.Rand(), a.second * 0.5 + -1.0);
 }
 
-TEST(NormalDeviates, ZeroSigmaGivesTheMean)
-{
+TEST(NormalDeviates, ZeroSigmaGivesTheMean) {
     CNormalDistribution nd(0.0, 3.5);
     for (int i = 0; i < 50; i++)
         EXPECT_EQ(nd.Rand(), 3.5);
 }
 
-TEST(NormalDeviates, CopyCarriesTheKeptDeviate)
-{
+TEST(NormalDeviates, CopyCarriesTheKeptDeviate) {
     CNormalDistribution nd;
     CNormalDistribution::SeedGenerator(5);
     Pair a = NextPair();
@@ -97,8 +91,7 @@ TEST(NormalDeviates, CopyCarriesTheKeptDeviate)
     EXPECT_EQ(assigned.Rand(), a.second);
 }
 
-TEST(NormalDeviates, SampleMomentsAreThoseOfAStandardNormal)
-{
+TEST(NormalDeviates, SampleMomentsAreThoseOfAStandardNormal) {
     CNormalDistribution nd;
     CNormalDistribution::SeedGenerator(31337);
     const int n = 100000;

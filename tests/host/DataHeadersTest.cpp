@@ -28,7 +28,8 @@ TEST(Descriptor, DegenerateForms) {
 }
 
 TEST(Descriptor, UnitIsTheTrailingFieldOfTheLongForm) {
-    EXPECT_EQ(VRNDescriptorUnit("0|m_ErrorHistory|m_ErrorHistory|m_ErrorHistory|m_ErrorHistory|MA_NULL"), "MA_NULL");
+    EXPECT_EQ(VRNDescriptorUnit("0|m_ErrorHistory|m_ErrorHistory|m_ErrorHistory|m_ErrorHistory|MA_NULL"),
+              "MA_NULL");
     EXPECT_EQ(VRNDescriptorUnit("0|Check Gradient"), "");
 }
 
@@ -204,8 +205,9 @@ TEST(IntPar, SwitchSemantics) {
 
 TEST(IntPar, AssignmentFromAnotherKeepsTheName) {
     CIntPar a("0|m_bGradientFlag|m_bGradientFlag|m_bGradientFlag|m_bGradientFlag|MA_NULL", 1);
-    CIntPar b("0|User Defined Gradient|User Defined Gradient|User Defined Gradient|User Defined Gradient|MA_NULL",
-              0);
+    CIntPar b(
+        "0|User Defined Gradient|User Defined Gradient|User Defined Gradient|User Defined Gradient|MA_NULL",
+        0);
     EXPECT_EQ(a.GetName(), "m_bGradientFlag");
     b = a;
     EXPECT_TRUE(b == 1);

@@ -65,7 +65,7 @@ TEST(FrameworkDocument, ViewsAreListedInOrderAndLeaveWhenDestroyed) {
     CPlainView a, b;
     doc.AddView(&a);
     doc.AddView(&b);
-    doc.AddView(&a);  // already there
+    doc.AddView(&a); // already there
     EXPECT_EQ(doc.GetViewCount(), 2);
     POSITION pos = doc.GetFirstViewPosition();
     EXPECT_EQ(doc.GetNextView(pos), &a);
@@ -80,7 +80,7 @@ TEST(FrameworkDocument, ViewsAreListedInOrderAndLeaveWhenDestroyed) {
     EXPECT_EQ(doc.GetViewCount(), 2);
 
     CDocument other;
-    other.AddView(&b);  // moves
+    other.AddView(&b); // moves
     EXPECT_EQ(doc.GetViewCount(), 1);
     EXPECT_EQ(b.GetDocument(), &other);
     EXPECT_EQ(doc.FindView([&](CView* v) { return v == &b; }), nullptr);
@@ -141,12 +141,12 @@ TEST(FrameworkWindow, InvalidationPaintsOnlyOnUpdate) {
     EXPECT_EQ(ops[0].color, GetSysColor(COLOR_WINDOW));
     EXPECT_EQ(ops[1].kind, CDrawOp::Text);
 
-    v.UpdateWindow();  // valid: nothing to paint
+    v.UpdateWindow(); // valid: nothing to paint
     EXPECT_EQ(v.draws, 1);
     v.Invalidate(FALSE);
     v.UpdateWindow();
     EXPECT_EQ(v.draws, 2);
-    EXPECT_EQ(v.GetLastPaint().GetOps().size(), 1U);  // no erase requested
+    EXPECT_EQ(v.GetLastPaint().GetOps().size(), 1U); // no erase requested
 }
 
 TEST(FrameworkWindow, RedrawWindowFollowsItsFlags) {
@@ -163,7 +163,7 @@ TEST(FrameworkWindow, RedrawWindowFollowsItsFlags) {
     EXPECT_FALSE(v.IsInvalid());
     EXPECT_EQ(v.GetLastRedrawFlags(), RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     EXPECT_EQ(v.GetRedrawCount(), 2);
-    EXPECT_EQ(v.GetDefaultCount(WM_ERASEBKGND), 2);  // after the resize and after RDW_ERASE
+    EXPECT_EQ(v.GetDefaultCount(WM_ERASEBKGND), 2); // after the resize and after RDW_ERASE
 }
 
 TEST(FrameworkWindow, DeviceContextsAreLentAndGivenBack) {
@@ -172,7 +172,7 @@ TEST(FrameworkWindow, DeviceContextsAreLentAndGivenBack) {
     ASSERT_NE(dc, nullptr);
     EXPECT_EQ(v.ReleaseDC(dc), 1);
     EXPECT_EQ(v.ReleaseDC(dc), 0);
-    v.GetDC();  // not given back: freed with the window
+    v.GetDC(); // not given back: freed with the window
 }
 
 // ---------------------------------------------------------------- scroll views
@@ -187,9 +187,9 @@ TEST(FrameworkScrollView, PositionStaysWithinTheScrollableRange) {
     EXPECT_EQ(v.GetScrollPosition(), CPoint(900, 0));
     EXPECT_TRUE(v.OnScrollBy(CSize(-50, 30)));
     EXPECT_EQ(v.GetScrollPosition(), CPoint(850, 30));
-    EXPECT_TRUE(v.OnScrollBy(CSize(0, 500), FALSE));  // would move, but only asked
+    EXPECT_TRUE(v.OnScrollBy(CSize(0, 500), FALSE)); // would move, but only asked
     EXPECT_EQ(v.GetScrollPosition(), CPoint(850, 30));
-    v.SetClientSize(400, 190);  // a larger window leaves less to scroll
+    v.SetClientSize(400, 190); // a larger window leaves less to scroll
     EXPECT_EQ(v.GetScrollPosition(), CPoint(600, 10));
     v.SetScrollSizes(MM_TEXT, CSize(10, 10));
     EXPECT_EQ(v.GetScrollPosition(), CPoint(0, 0));
@@ -212,9 +212,9 @@ TEST(FrameworkDC, FontsHaveFixedMetrics) {
     CDC dc;
     CFont arial8, arial10;
     ASSERT_TRUE(arial8.CreatePointFont(80, "Arial"));
-    EXPECT_FALSE(arial8.CreatePointFont(90, "Arial"));  // created once
+    EXPECT_FALSE(arial8.CreatePointFont(90, "Arial")); // created once
     arial10.CreatePointFont(100, "Arial");
-    EXPECT_EQ(dc.GetTextExtent("0", 1), CSize(7, 16));  // the stock font
+    EXPECT_EQ(dc.GetTextExtent("0", 1), CSize(7, 16)); // the stock font
     CFont* stock = dc.SelectObject(&arial8);
     EXPECT_EQ(dc.GetTextExtent("0", 1), CSize(6, 14));
     EXPECT_EQ(dc.GetTextExtent("0123", 4), CSize(24, 14));
@@ -259,7 +259,7 @@ TEST(FrameworkDC, TextBoxFollowsTheAlignment) {
     const CRect box(0, 0, 100, 40);
     EXPECT_EQ(dc.DrawText("Title", &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE), 14);
     EXPECT_EQ(dc.GetOps().back().rect, CRect(35, 13, 65, 27));
-    EXPECT_EQ(dc.GetTextAlign(), TA_LEFT | TA_BASELINE);  // given back
+    EXPECT_EQ(dc.GetTextAlign(), TA_LEFT | TA_BASELINE); // given back
     dc.DrawText("R", &box, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE);
     EXPECT_EQ(dc.GetOps().back().rect, CRect(94, 26, 100, 40));
 }
@@ -273,7 +273,7 @@ TEST(FrameworkDC, LinesShapesAndPens) {
     dc.MoveTo(1, 1);
     dc.LineTo(10, 1);
     dc.SelectObject(&none);
-    dc.LineTo(10, 10);  // invisible, but moves on
+    dc.LineTo(10, 10); // invisible, but moves on
     dc.SelectObject(&red);
     dc.LineTo(1, 10);
     ASSERT_EQ(dc.CountOps(CDrawOp::Line), 2);
@@ -298,7 +298,8 @@ TEST(FrameworkDC, SvgShowsTheRecordingInDeviceCoordinates) {
     dc.SetBkMode(TRANSPARENT);
     dc.TextOut(15, 25, "a<b & \"c\"");
     const std::string svg = dc.GetSVG();
-    EXPECT_NE(svg.find("<rect x=\"0\" y=\"0\" width=\"30\" height=\"40\" fill=\"#0080ff\"/>"), std::string::npos);
+    EXPECT_NE(svg.find("<rect x=\"0\" y=\"0\" width=\"30\" height=\"40\" fill=\"#0080ff\"/>"),
+              std::string::npos);
     EXPECT_NE(svg.find(">a&lt;b &amp; &quot;c&quot;</text>"), std::string::npos);
     // The bounding box: the fill and the 9 characters of 7 pixels from x = 5.
     EXPECT_NE(svg.find("width=\"68\" height=\"40\" viewBox"), std::string::npos);
@@ -322,7 +323,7 @@ TEST(FrameworkDC, SvgShowsTheRecordingInDeviceCoordinates) {
 TEST(FrameworkListCtrl, RowsStatesAndTheSelectionChain) {
     CListCtrl list;
     EXPECT_EQ(list.InsertItem(-1, "x"), -1);
-    EXPECT_EQ(list.InsertItem(5, "b"), 0);  // past the end appends
+    EXPECT_EQ(list.InsertItem(5, "b"), 0); // past the end appends
     EXPECT_EQ(list.InsertItem(0, "a"), 0);
     EXPECT_EQ(list.InsertItem(2, "c"), 2);
     EXPECT_EQ(list.GetItemText(1, 0), "b");
@@ -353,12 +354,12 @@ TEST(FrameworkListCtrl, SelectedCountFollowsEveryChange) {
         UINT expected;
     };
     const Step steps[] = {
-        {Insert, 0, 0},          {Insert, 1, 0},          {Insert, 2, 0},       {Insert, 3, 0},
-        {Select, 1, 1},          {Select, 1, 1},          {Select, 3, 2},       {SetFocusOnly, 0, 2},
-        {Select, 7, 2},          {Insert, 0, 2},          {Insert, 99, 2},      {Deselect, 0, 2},
-        {Deselect, 2, 1},        {Delete, 4, 0},          {Delete, 4, 0},       {SelectAllRows, 0, 4},
-        {Delete, 0, 3},          {Delete, -1, 3},         {DeselectAllRows, 0, 0},
-        {Select, 2, 1},          {DeleteAll, 0, 0},       {Insert, 0, 0},       {Select, 0, 1},
+        {Insert, 0, 0},    {Insert, 1, 0},  {Insert, 2, 0},          {Insert, 3, 0},
+        {Select, 1, 1},    {Select, 1, 1},  {Select, 3, 2},          {SetFocusOnly, 0, 2},
+        {Select, 7, 2},    {Insert, 0, 2},  {Insert, 99, 2},         {Deselect, 0, 2},
+        {Deselect, 2, 1},  {Delete, 4, 0},  {Delete, 4, 0},          {SelectAllRows, 0, 4},
+        {Delete, 0, 3},    {Delete, -1, 3}, {DeselectAllRows, 0, 0}, {Select, 2, 1},
+        {DeleteAll, 0, 0}, {Insert, 0, 0},  {Select, 0, 1},
     };
     CListCtrl list;
     int step = 0;
@@ -373,7 +374,7 @@ TEST(FrameworkListCtrl, SelectedCountFollowsEveryChange) {
         case Deselect:
             list.SetItemState(s.row, 0, LVIS_SELECTED);
             break;
-        case SetFocusOnly:  // a mask without the selected bit leaves it alone
+        case SetFocusOnly: // a mask without the selected bit leaves it alone
             list.SetItemState(s.row, LVIS_FOCUSED, LVIS_FOCUSED);
             list.SetItemState(s.row, LVIS_SELECTED, LVIS_FOCUSED);
             break;
@@ -425,7 +426,7 @@ TEST(SparseMatrix, DimensionsElementsAndReadCounting) {
     EXPECT_EQ(m.GetDim(1), 4);
     EXPECT_EQ(m.GetDim(2), 0);
     m.SetAt(2, 3, 5.0);
-    m.SetAt(3, 0, 9.0);  // outside: ignored
+    m.SetAt(3, 0, 9.0); // outside: ignored
     EXPECT_EQ(m.GetAt(2, 3), 5.0);
     EXPECT_EQ(m.GetAt(-1, 0), 0.0);
     EXPECT_EQ(m.GetNonZeroCount(), 1U);
@@ -441,4 +442,4 @@ TEST(SparseMatrix, DimensionsElementsAndReadCounting) {
     EXPECT_EQ(m.GetAtCallCount(), 0);
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,8 @@ namespace {
 
 CDblHdr Hdr(const char* descriptor, std::initializer_list<double> values) {
     CDblHdr h(descriptor);
-    for (double v : values) h.Add(v);
+    for (double v : values)
+        h.Add(v);
     return h;
 }
 
@@ -40,7 +41,7 @@ TEST(HdrGridDataSrc, CellsShowTheHeadersCurrentValues) {
     EXPECT_EQ(src.GetNumberRows(), 3);
     EXPECT_EQ(src.GetCellText(2, 0), "0.1");
     EXPECT_EQ(src.GetCellText(0, 1), "7");
-    EXPECT_EQ(src.GetCellText(1, 1), "");  // beyond the end of the column
+    EXPECT_EQ(src.GetCellText(1, 1), ""); // beyond the end of the column
     a[0] = -4;
     EXPECT_EQ(src.GetCellText(0, 0), "-4");
 }
@@ -117,13 +118,15 @@ TEST(KelGridView, RedrawAllRepaintsTheViewAtOnce) {
     EXPECT_EQ(view.GetGrid().GetRedrawCount(), 1);
     bool sawValue = false;
     for (const CDrawOp& op : view.GetLastPaint().GetOps())
-        if (op.kind == CDrawOp::Text && op.text == "2") sawValue = true;
+        if (op.kind == CDrawOp::Text && op.text == "2")
+            sawValue = true;
     EXPECT_TRUE(sawValue);
 }
 
 TEST(KelGridView, OnlyTheRowsInTheWindowAreDrawn) {
     CDblHdr a("0|a");
-    for (int i = 0; i < 1000; i++) a.Add(i);
+    for (int i = 0; i < 1000; i++)
+        a.Add(i);
     CKelGridView view;
     view.Create(nullptr, nullptr, AFX_WS_DEFAULT_VIEW, CRect(0, 0, 300, 100), nullptr, 1);
     view.GetDataSource()->GetHdrGridDataSrc()->AddCol(&a, nullptr, nullptr);
@@ -132,4 +135,4 @@ TEST(KelGridView, OnlyTheRowsInTheWindowAreDrawn) {
     EXPECT_LT(view.GetLastPaint().CountOps(CDrawOp::Text), 10);
 }
 
-}  // namespace
+} // namespace

@@ -1,5 +1,5 @@
-#include "host/data/DataHeaders.h"
 #include "host/data/Interchange.h"
+#include "host/data/DataHeaders.h"
 #include "host/data/Parameters.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ TEST(MacroRef, CountsAndDeletesOnLastRelease) {
     EXPECT_EQ(node->AddRef(), 1);
     EXPECT_EQ(node->AddRef(), 2);
     EXPECT_EQ(node->Release(), 1);
-    EXPECT_EQ(node->Release(), 0);  // deleted here; the leak checker sees it
+    EXPECT_EQ(node->Release(), 0); // deleted here; the leak checker sees it
 }
 
 TEST(MacroRef, UnheldNodeIsFreedBySingleRelease) {
@@ -39,7 +39,7 @@ TEST(MacroRef, UnheldNodeIsFreedBySingleRelease) {
     CiDataInterchange* root = BuildTree(s);
     EXPECT_EQ(root->GetRefCount(), 0);
     EXPECT_EQ(root->GetAt(0)->GetRefCount(), 1);
-    root->Release();  // frees the whole tree
+    root->Release(); // frees the whole tree
 }
 
 TEST(Interchange, AddBaseItemTakesAReference) {
@@ -50,7 +50,7 @@ TEST(Interchange, AddBaseItemTakesAReference) {
     EXPECT_EQ(child->GetRefCount(), 2);
     EXPECT_EQ(parent->AddBaseItem(nullptr), -1);
     parent->Release();
-    EXPECT_EQ(child->GetRefCount(), 1);  // still alive: our reference
+    EXPECT_EQ(child->GetRefCount(), 1); // still alive: our reference
     EXPECT_EQ(child->GetName(), "c");
     child->Release();
 }
@@ -62,7 +62,7 @@ TEST(Interchange, CyclesAreRefused) {
     EXPECT_EQ(a->AddBaseItem(a.get()), -1);
     EXPECT_EQ(b->AddBaseItem(a.get()), -1);
     EXPECT_EQ(a->GetRefCount(), 1);
-    b->Attach(a.get());  // b is under a: attaching it to a would close a loop
+    b->Attach(a.get()); // b is under a: attaching it to a would close a loop
     EXPECT_EQ(b->GetAttached(), nullptr);
 }
 
@@ -78,7 +78,7 @@ TEST(Interchange, GetByPath) {
     EXPECT_EQ(root->GetByPath("/Engine//EnginePars/"), pars);
     EXPECT_EQ(root->GetByPath("Engine/Missing"), nullptr);
     EXPECT_EQ(root->GetByPath("Engine/EnginePars/deeper"), nullptr);
-    EXPECT_EQ(root->GetByPath("Tool"), nullptr);  // relative to the node itself
+    EXPECT_EQ(root->GetByPath("Tool"), nullptr); // relative to the node itself
     EXPECT_EQ(root->GetByPath(nullptr), nullptr);
 }
 
@@ -145,16 +145,16 @@ TEST(Interchange, AttachAndResetRefKeepCountsBalanced) {
     own->Attach(src.get());
     EXPECT_EQ(own->GetAttached(), src.get());
     EXPECT_EQ(src->GetRefCount(), 2);
-    EXPECT_EQ(ownChild->GetAttached(), srcChild);  // children matched by name
+    EXPECT_EQ(ownChild->GetAttached(), srcChild); // children matched by name
     EXPECT_EQ(srcChild->GetRefCount(), 2);
 
-    own->Attach(src.get());  // again: no extra reference
+    own->Attach(src.get()); // again: no extra reference
     EXPECT_EQ(src->GetRefCount(), 2);
 
     own->ResetRef(false);
     EXPECT_EQ(own->GetAttached(), nullptr);
     EXPECT_EQ(src->GetRefCount(), 1);
-    EXPECT_EQ(ownChild->GetAttached(), srcChild);  // shallow reset
+    EXPECT_EQ(ownChild->GetAttached(), srcChild); // shallow reset
     own->ResetRef(true);
     EXPECT_EQ(ownChild->GetAttached(), nullptr);
     EXPECT_EQ(srcChild->GetRefCount(), 1);
@@ -170,7 +170,7 @@ TEST(Interchange, AttachedSourceOutlivesItsOtherHolders) {
     auto* src = new CiDataInterchange("src", false);
     src->AddRef();
     own->Attach(src);
-    src->Release();  // our reference gone; own still holds one
+    src->Release(); // our reference gone; own still holds one
     ASSERT_NE(own->GetAttached(), nullptr);
     EXPECT_EQ(own->GetAttached()->GetName(), "src");
 }

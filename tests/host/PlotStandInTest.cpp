@@ -12,14 +12,16 @@ namespace {
 
 CDblHdr Hdr(const char* descriptor, std::vector<double> values) {
     CDblHdr h(descriptor);
-    for (double v : values) h.Add(v);
+    for (double v : values)
+        h.Add(v);
     return h;
 }
 
 class PlotTest : public ::testing::Test {
 protected:
     PlotTest()
-        : x(Hdr("0|xs", {0, 1, 2, 3, 4})), y(Hdr("0|Values|Values|Values|Values|MA_NULL", {10, 5, 2.5, 1, 0.5})),
+        : x(Hdr("0|xs", {0, 1, 2, 3, 4})),
+          y(Hdr("0|Values|Values|Values|Values|MA_NULL", {10, 5, 2.5, 1, 0.5})),
           bottom(KelPlotUI::Bottom, 0, CAxisUI::Linear, 0), left(KelPlotUI::Left, 0, CAxisUI::Linear, 0) {
         bottom.m_strLabel = "Iterations";
         left.m_strLabel = "Value";
@@ -29,7 +31,8 @@ protected:
     std::vector<const CDrawOp*> Lines(const CDC& dc, COLORREF c) {
         std::vector<const CDrawOp*> out;
         for (const CDrawOp& op : dc.GetOps())
-            if (op.kind == CDrawOp::Line && op.color == c) out.push_back(&op);
+            if (op.kind == CDrawOp::Line && op.color == c)
+                out.push_back(&op);
         return out;
     }
     CDblHdr x, y;
@@ -86,7 +89,7 @@ TEST_F(PlotTest, AutomaticRangesFollowTheDataFromTheFirstShownPoint) {
     EXPECT_LE(v.lo, 0.5);
     EXPECT_GE(v.hi, 2.5);
     EXPECT_GE(v.ticks.size(), 2u);
-    EXPECT_EQ(v.ticks.front(), v.lo);  // widened to whole steps
+    EXPECT_EQ(v.ticks.front(), v.lo); // widened to whole steps
 }
 
 TEST_F(PlotTest, FixedRangesAreKeptInEitherOrder) {
@@ -131,14 +134,15 @@ TEST_F(PlotTest, DrawingKeepsTheSeriesInsideTheDataArea) {
     CDataUI d(x, y, &bottom, &left, KelSymbols::None);
     d.m_Color = RGB(0, 225, 0);
     plot.AddDataUI(d, 1);
-    plot.SetMinMax(1.0, 3.0, KelPlotUI::Bottom, 0);  // points 0 and 4 lie outside
-    plot.SetMinMax(0.0, 6.0, KelPlotUI::Left, 0);    // and so does the value 10
+    plot.SetMinMax(1.0, 3.0, KelPlotUI::Bottom, 0); // points 0 and 4 lie outside
+    plot.SetMinMax(0.0, 6.0, KelPlotUI::Left, 0);   // and so does the value 10
     CDC dc;
     plot.Draw(&dc, CRect(0, 0, 400, 300));
     // The data area is the black-framed rectangle.
     const CDrawOp* frame = nullptr;
     for (const CDrawOp& op : dc.GetOps())
-        if (op.kind == CDrawOp::Rectangle) frame = &op;
+        if (op.kind == CDrawOp::Rectangle)
+            frame = &op;
     ASSERT_NE(frame, nullptr);
     const auto lines = Lines(dc, RGB(0, 225, 0));
     ASSERT_FALSE(lines.empty());
@@ -159,7 +163,7 @@ TEST_F(PlotTest, NullValuesBreakTheLine) {
     plot.AutoScale(1);
     CDC dc;
     plot.Draw(&dc, CRect(0, 0, 400, 300));
-    EXPECT_EQ(Lines(dc, RGB(200, 0, 0)).size(), 2u);  // 0-1 and 3-4
+    EXPECT_EQ(Lines(dc, RGB(200, 0, 0)).size(), 2u); // 0-1 and 3-4
 }
 
 TEST_F(PlotTest, ThePictureHasTitlesLabelsTicksAndALegend) {
@@ -177,22 +181,24 @@ TEST_F(PlotTest, ThePictureHasTitlesLabelsTicksAndALegend) {
     for (const CDrawOp& op : dc.GetOps())
         if (op.kind == CDrawOp::Text) {
             texts.push_back(op.text);
-            if (op.text == "Value") upright = op.fontEscapement;
+            if (op.text == "Value")
+                upright = op.fontEscapement;
         }
     auto has = [&](const char* s) { return std::find(texts.begin(), texts.end(), s) != texts.end(); };
     EXPECT_TRUE(has("Title"));
     EXPECT_TRUE(has("Sub"));
     EXPECT_TRUE(has("Iterations"));
     EXPECT_TRUE(has("Value"));
-    EXPECT_TRUE(has("Values"));  // legend
+    EXPECT_TRUE(has("Values")); // legend
     EXPECT_TRUE(has("0"));
     EXPECT_TRUE(has("4"));
-    EXPECT_EQ(upright, 900);  // the vertical axis label runs upward
+    EXPECT_EQ(upright, 900); // the vertical axis label runs upward
     // With title flag 1 the subtitle is left out.
     plot.SetTitleFlag(1);
     CDC dc1;
     plot.Draw(&dc1, CRect(0, 0, 640, 400));
-    for (const CDrawOp& op : dc1.GetOps()) EXPECT_NE(op.text, "Sub");
+    for (const CDrawOp& op : dc1.GetOps())
+        EXPECT_NE(op.text, "Sub");
 }
 
 TEST(PlotFrameView, AppliesItsSetupWithItselfAndItsPlot) {
@@ -237,4 +243,4 @@ TEST(PlotFrameView, PaintsThePlotOverItsClientArea) {
     EXPECT_NE(svg.find("width=\"300\" height=\"200\""), std::string::npos);
 }
 
-}  // namespace
+} // namespace

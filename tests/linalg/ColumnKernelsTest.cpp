@@ -45,10 +45,10 @@ TEST(ColumnAxpy, VectorForms) {
     for (int n = 1; n <= 6; ++n) {
         CMatrix m = Sample();
         double v[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
-        LA::colvaxpy(n, 3.0, m, v, 2, 0);  // v[i] += 3*m(i,0)
+        LA::colvaxpy(n, 3.0, m, v, 2, 0); // v[i] += 3*m(i,0)
         for (int i = 0; i < 9; ++i)
             EXPECT_EQ(v[i], (i >= 2 && i < 2 + n) ? 1 + 3.0 * i : 1.0);
-        LA::colvraxpy(n, -1.0, v, m, 2, 2);  // m(i,2) -= v[i]
+        LA::colvraxpy(n, -1.0, v, m, 2, 2); // m(i,2) -= v[i]
         for (int i = 0; i < 9; ++i)
             EXPECT_EQ(m[i][2], (i >= 2 && i < 2 + n) ? -i - (1 + 3.0 * i) : -i);
     }

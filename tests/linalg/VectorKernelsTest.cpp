@@ -124,12 +124,12 @@ TEST(Colisamax, StrideTwoOverRowsZeroTwoFour) {
     const double col1[5] = {1, 50, -7, 60, 3};
     for (int i = 0; i < 5; ++i)
         m[i][1] = col1[i];
-    EXPECT_EQ(LA::colisamax(3, m, 2, 0, 1), 1);  // rows 0, 2, 4: |-7| is largest
+    EXPECT_EQ(LA::colisamax(3, m, 2, 0, 1), 1); // rows 0, 2, 4: |-7| is largest
     m[4][1] = -9;
     EXPECT_EQ(LA::colisamax(3, m, 2, 0, 1), 2);
     m[0][1] = 9;
-    EXPECT_EQ(LA::colisamax(3, m, 2, 0, 1), 0);  // tie with row 4: first wins
-    EXPECT_EQ(LA::colisamax(2, m, 1, 2, 1), 1);  // rows 2, 3 from start 2
+    EXPECT_EQ(LA::colisamax(3, m, 2, 0, 1), 0); // tie with row 4: first wins
+    EXPECT_EQ(LA::colisamax(2, m, 1, 2, 1), 1); // rows 2, 3 from start 2
 }
 
 TEST(Colisamax, Guards) {
@@ -182,7 +182,7 @@ TEST(Swap, UnrolledAndReversed) {
     }
     double x[3] = {1, 2, 3};
     double y[3] = {7, 8, 9};
-    LA::swap(3, x, -1, y, 1);  // pairs x[2]<->y[0], x[1]<->y[1], x[0]<->y[2]
+    LA::swap(3, x, -1, y, 1); // pairs x[2]<->y[0], x[1]<->y[1], x[0]<->y[2]
     EXPECT_EQ(x[0], 9.0);
     EXPECT_EQ(x[1], 8.0);
     EXPECT_EQ(x[2], 7.0);
@@ -276,10 +276,10 @@ TEST(Rotg, BothZero) {
 TEST(Rotg, LargerA) {
     double v[5] = {42, -4, 3, 0, 0};
     LA::rotg(v);
-    EXPECT_DOUBLE_EQ(v[1], -5.0);  // r takes the sign of a, the larger one
+    EXPECT_DOUBLE_EQ(v[1], -5.0); // r takes the sign of a, the larger one
     EXPECT_DOUBLE_EQ(v[3], 0.8);
     EXPECT_DOUBLE_EQ(v[4], -0.6);
-    EXPECT_DOUBLE_EQ(v[2], -0.6);  // z = sn
+    EXPECT_DOUBLE_EQ(v[2], -0.6); // z = sn
     EXPECT_EQ(v[0], 42.0);
 }
 
@@ -289,7 +289,7 @@ TEST(Rotg, LargerB) {
     EXPECT_DOUBLE_EQ(v[1], 5.0);
     EXPECT_DOUBLE_EQ(v[3], 0.6);
     EXPECT_DOUBLE_EQ(v[4], 0.8);
-    EXPECT_DOUBLE_EQ(v[2], 1.0 / 0.6);  // z = 1/cs
+    EXPECT_DOUBLE_EQ(v[2], 1.0 / 0.6); // z = 1/cs
 }
 
 TEST(Rotg, ZeroAGivesUnitZ) {
@@ -298,5 +298,5 @@ TEST(Rotg, ZeroAGivesUnitZ) {
     EXPECT_EQ(v[1], -2.0);
     EXPECT_EQ(v[3], 0.0);
     EXPECT_EQ(v[4], 1.0);
-    EXPECT_EQ(v[2], 1.0);  // cs == 0: z stays 1
+    EXPECT_EQ(v[2], 1.0); // cs == 0: z stays 1
 }

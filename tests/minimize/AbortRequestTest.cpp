@@ -18,7 +18,8 @@ public:
     explicit SetUpHookProblem(golden::TestProblem& p) : CountingProblem(p) {}
     void InitialParameters(double* const x0) override {
         CountingProblem::InitialParameters(x0);
-        if (onSetUp) onSetUp();
+        if (onSetUp)
+            onSetUp();
     }
     std::function<void()> onSetUp;
 };
@@ -28,7 +29,8 @@ class AborterThread {
 public:
     explicit AborterThread(CVRNUnconstrainedMinimization& engine)
         : m_Thread([this, &engine] {
-              while (!m_Go.load()) std::this_thread::yield();
+              while (!m_Go.load())
+                  std::this_thread::yield();
               engine.Abort();
               m_Done = true;
           }) {}
@@ -38,7 +40,8 @@ public:
     }
     void AbortNow() {
         m_Go = true;
-        while (!m_Done.load()) std::this_thread::yield();
+        while (!m_Done.load())
+            std::this_thread::yield();
     }
 
 private:
@@ -54,10 +57,8 @@ struct Entry {
 };
 
 const Entry kEntries[] = {
-    {"Minimize, line search", false, 1},
-    {"Minimize, double dogleg", false, 2},
-    {"Minimize, hook step", false, 3},
-    {"Minimize, conjugate gradient", false, 4},
+    {"Minimize, line search", false, 1}, {"Minimize, double dogleg", false, 2},
+    {"Minimize, hook step", false, 3},   {"Minimize, conjugate gradient", false, 4},
     {"FirstStep, hook step", true, 3},
 };
 
@@ -68,7 +69,7 @@ void ExpectAbortDuringSetUpEndsTheRun(const Entry& entry,
     SetUpHookProblem problem(reference);
     CVRNUnconstrainedMinimization engine;
     engine.Default();
-    engine.Abort();  // stale: cleared by the entry point
+    engine.Abort(); // stale: cleared by the entry point
     problem.onSetUp = [&] { abort(engine); };
     if (entry.stepMode)
         engine.FirstStep(&problem, 1.0, 10000, entry.method);
@@ -112,4 +113,4 @@ TEST(EngineAbortRequest, StaleRequestIsClearedAndTheRunConverges) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -33,26 +33,40 @@ namespace {
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_allocations{0};
 
-}  // namespace
+} // namespace
 
 #if VRN_COUNT_ALLOCATIONS
 // The other forms (nothrow, arrays) of the standard library forward to these two;
 // the aligned forms keep their own matching pair.
 void* operator new(std::size_t size) {
-    if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0) size = 1;
+    if (g_counting.load(std::memory_order_relaxed))
+        g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0)
+        size = 1;
     for (;;) {
-        if (void* p = std::malloc(size)) return p;
+        if (void* p = std::malloc(size))
+            return p;
         std::new_handler handler = std::get_new_handler();
-        if (!handler) throw std::bad_alloc();
+        if (!handler)
+            throw std::bad_alloc();
         handler();
     }
 }
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 #endif
 
 namespace {
@@ -64,7 +78,8 @@ class QuietProblem : public CVRNMinimizationMethodBase {
 public:
     int NumberOfParameters() override { return m_Problem.n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_Problem.n; ++i) x0[i] = m_Problem.x0[static_cast<size_t>(i)];
+        for (int i = 0; i < m_Problem.n; ++i)
+            x0[i] = m_Problem.x0[static_cast<size_t>(i)];
     }
     double Fx(double* const x) override { return m_Problem.fx(x); }
     void Gradient(double* const x, double* const g) override { m_Problem.grad(x, g); }
@@ -106,7 +121,8 @@ const Setting kSettings[] = {
 class Allocations : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!VRN_COUNT_ALLOCATIONS) GTEST_SKIP() << "the sanitizer's allocator is in charge in this build";
+        if (!VRN_COUNT_ALLOCATIONS)
+            GTEST_SKIP() << "the sanitizer's allocator is in charge in this build";
     }
     void TearDown() override { g_counting = false; }
 };
@@ -132,7 +148,7 @@ TEST_F(Allocations, StepModeIterationsAfterTheFirstAllocateNothing) {
             CVRNUnconstrainedMinimization engine;
             engine.Default();
             engine.SetImplementationOptions(s.gradient, s.hessian, s.expensive);
-            engine.FirstStep(&problem, 1.0, 10000, method);  // sizes everything, takes iteration 1
+            engine.FirstStep(&problem, 1.0, 10000, method); // sizes everything, takes iteration 1
 
             g_allocations = 0;
             g_counting = true;
@@ -153,7 +169,8 @@ TEST_F(Allocations, RunsAllocateNothingFromTheFirstCandidatePointOn) {
     for (int method = 1; method <= 4; ++method) {
         for (const Setting& s : kSettings) {
             // The conjugate-gradient method always uses the analytic gradient alone.
-            if (method == 4 && (!s.gradient || s.hessian || s.expensive)) continue;
+            if (method == 4 && (!s.gradient || s.hessian || s.expensive))
+                continue;
             SCOPED_TRACE(::testing::Message() << "method " << method << ", " << s.name);
             QuietProblem problem;
             problem.startCountingAtFirstCommit = true;
@@ -165,7 +182,8 @@ TEST_F(Allocations, RunsAllocateNothingFromTheFirstCandidatePointOn) {
 
             EXPECT_GE(engine.GetIterationCount(), 5);
             EXPECT_GE(problem.commits, 5);
-            EXPECT_EQ(g_allocations.load(), 0) << "allocations in " << engine.GetIterationCount() << " iterations";
+            EXPECT_EQ(g_allocations.load(), 0)
+                << "allocations in " << engine.GetIterationCount() << " iterations";
         }
     }
 }
@@ -176,8 +194,10 @@ TEST_F(Allocations, RunsWithEvaluationThreadsAllocateNothingFromTheFirstCandidat
     for (int threads : {2, 3}) {
         for (int method = 1; method <= 4; ++method) {
             for (const Setting& s : kSettings) {
-                if (method == 4 && (!s.gradient || s.hessian || s.expensive)) continue;
-                SCOPED_TRACE(::testing::Message() << threads << " threads, method " << method << ", " << s.name);
+                if (method == 4 && (!s.gradient || s.hessian || s.expensive))
+                    continue;
+                SCOPED_TRACE(::testing::Message()
+                             << threads << " threads, method " << method << ", " << s.name);
                 QuietProblem problem;
                 problem.concurrent = true;
                 problem.startCountingAtFirstCommit = true;
@@ -189,7 +209,8 @@ TEST_F(Allocations, RunsWithEvaluationThreadsAllocateNothingFromTheFirstCandidat
                 g_counting = false;
 
                 EXPECT_GE(engine.GetIterationCount(), 5);
-                EXPECT_EQ(g_allocations.load(), 0) << "allocations in " << engine.GetIterationCount() << " iterations";
+                EXPECT_EQ(g_allocations.load(), 0)
+                    << "allocations in " << engine.GetIterationCount() << " iterations";
             }
         }
     }
@@ -266,7 +287,8 @@ TEST_F(Allocations, ARepeatedRunOfTheSameSizeAllocatesNothing) {
 TEST(Sizing, ASecondRunOfTheSameSizeEndsWhereAFreshEngineDoes) {
     for (int method = 1; method <= 4; ++method) {
         for (const Setting& s : kSettings) {
-            if (method == 4 && (!s.gradient || s.hessian || s.expensive)) continue;
+            if (method == 4 && (!s.gradient || s.hessian || s.expensive))
+                continue;
             SCOPED_TRACE(::testing::Message() << "method " << method << ", " << s.name);
             auto run = [&](CVRNUnconstrainedMinimization& engine, std::vector<double>& x) {
                 QuietProblem problem;
@@ -290,4 +312,4 @@ TEST(Sizing, ASecondRunOfTheSameSizeEndsWhereAFreshEngineDoes) {
     }
 }
 
-}  // namespace
+} // namespace

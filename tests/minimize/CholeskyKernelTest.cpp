@@ -15,8 +15,7 @@
 
 struct KernelTag {};
 
-template <>
-struct CVRNEngineProbe<KernelTag> {
+template <> struct CVRNEngineProbe<KernelTag> {
     static void Cholesky(CVRNUnconstrainedMinimization& e, int n, CMatrix& a, double dmax, double tol,
                          double* added) {
         e.m_nParameters = n;
@@ -37,7 +36,8 @@ void ReferenceCholesky(int n, CMatrix& a, double dmax, double tol, double* added
     const double theta = root * root;
     for (int j = 0; j < n; j++) {
         double sum = 0.0;
-        for (int k = 0; k < j; k++) sum += a[j][k] * a[j][k];
+        for (int k = 0; k < j; k++)
+            sum += a[j][k] * a[j][k];
         const double t = a[j][j] - sum;
         if (t >= theta) {
             a[j][j] = std::sqrt(t);
@@ -45,21 +45,25 @@ void ReferenceCholesky(int n, CMatrix& a, double dmax, double tol, double* added
             double w = 0.0;
             for (int i = j + 1; i < n; i++) {
                 const double v = std::fabs(a[i][j]);
-                if (v > w) w = v;
+                if (v > w)
+                    w = v;
             }
-            if (w <= theta) w = theta;
+            if (w <= theta)
+                w = theta;
             a[j][j] = std::sqrt(w);
             const double grow = w - t;
             *added = *added > grow ? *added : grow;
         }
         for (int i = j + 1; i < n; i++) {
             double s = 0.0;
-            for (int k = 0; k < j; k++) s += a[i][k] * a[j][k];
+            for (int k = 0; k < j; k++)
+                s += a[i][k] * a[j][k];
             if (a[j][j] == 0.0)
                 a[i][j] = 0.0;
             else
                 a[i][j] = (a[i][j] - s) / a[j][j];
-            if (std::fabs(a[i][j]) >= 1e300) a[i][j] = 0.0;
+            if (std::fabs(a[i][j]) >= 1e300)
+                a[i][j] = 0.0;
         }
     }
 }
@@ -71,23 +75,32 @@ CMatrix MakeMatrix(int n, Kind kind, unsigned seed) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     CMatrix a(n, n);
     for (int i = 0; i < n; i++)
-        for (int j = 0; j <= i; j++) a[i][j] = a[j][i] = u(rng);
+        for (int j = 0; j <= i; j++)
+            a[i][j] = a[j][i] = u(rng);
     for (int i = 0; i < n; i++) {
         switch (kind) {
-        case Kind::PositiveDefinite: a[i][i] = static_cast<double>(n) + 1.0 + u(rng); break;
-        case Kind::Indefinite: a[i][i] = 0.3 * u(rng); break;
+        case Kind::PositiveDefinite:
+            a[i][i] = static_cast<double>(n) + 1.0 + u(rng);
+            break;
+        case Kind::Indefinite:
+            a[i][i] = 0.3 * u(rng);
+            break;
         case Kind::ZeroColumns:
             if (i % 3 == 1)
-                for (int j = 0; j < n; j++) a[i][j] = a[j][i] = 0.0;
+                for (int j = 0; j < n; j++)
+                    a[i][j] = a[j][i] = 0.0;
             break;
         case Kind::Huge:
             a[i][i] = static_cast<double>(n) + 1.0;
-            if (i % 4 == 2 && i > 0) a[i][0] = a[0][i] = 1e301;
+            if (i % 4 == 2 && i > 0)
+                a[i][0] = a[0][i] = 1e301;
             break;
-        case Kind::NearSingular: break;
+        case Kind::NearSingular:
+            break;
         case Kind::WithNaN:
             a[i][i] = static_cast<double>(n) + 1.0;
-            if (i == n / 2) a[i][0] = a[0][i] = std::nan("");
+            if (i == n / 2)
+                a[i][0] = a[0][i] = std::nan("");
             break;
         }
     }
@@ -96,14 +109,17 @@ CMatrix MakeMatrix(int n, Kind kind, unsigned seed) {
         // semi-definite up to rounding, so that late pivots come out tiny or negative.
         const int m = n / 2 + 1;
         std::vector<double> bm(static_cast<size_t>(n) * static_cast<size_t>(m));
-        for (double& v : bm) v = u(rng);
+        for (double& v : bm)
+            v = u(rng);
         for (int i = 0; i < n; i++)
             for (int j = 0; j <= i; j++) {
                 double s = 0.0;
-                for (int k = 0; k < m; k++) s += bm[static_cast<size_t>(i * m + k)] * bm[static_cast<size_t>(j * m + k)];
+                for (int k = 0; k < m; k++)
+                    s += bm[static_cast<size_t>(i * m + k)] * bm[static_cast<size_t>(j * m + k)];
                 a[i][j] = a[j][i] = s;
             }
-        for (int i = 0; i < n; i++) a[i][i] = a[i][i] + 1e-13;
+        for (int i = 0; i < n; i++)
+            a[i][i] = a[i][i] + 1e-13;
     }
     return a;
 }
@@ -111,7 +127,8 @@ CMatrix MakeMatrix(int n, Kind kind, unsigned seed) {
 bool SameBits(const CMatrix& x, const CMatrix& y, int n, int& row, int& col) {
     for (row = 0; row < n; row++)
         for (col = 0; col < n; col++)
-            if (std::memcmp(&x[row][col], &y[row][col], sizeof(double)) != 0) return false;
+            if (std::memcmp(&x[row][col], &y[row][col], sizeof(double)) != 0)
+                return false;
     return true;
 }
 
@@ -121,8 +138,8 @@ TEST(CholeskyKernel, MatchesTheRowByRowLoopsBitForBit) {
     for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 31, 64}) {
         for (Kind kind : {Kind::PositiveDefinite, Kind::Indefinite, Kind::ZeroColumns, Kind::Huge}) {
             for (double dmax : {0.0, 1.0, static_cast<double>(n) + 2.0}) {
-                SCOPED_TRACE(::testing::Message() << "n " << n << ", kind " << static_cast<int>(kind) << ", dmax "
-                                                  << dmax);
+                SCOPED_TRACE(::testing::Message()
+                             << "n " << n << ", kind " << static_cast<int>(kind) << ", dmax " << dmax);
                 const unsigned seed = static_cast<unsigned>(n * 17 + static_cast<int>(kind));
                 CMatrix fast = MakeMatrix(n, kind, seed);
                 CMatrix plain = fast;
@@ -150,7 +167,8 @@ TEST(CholeskyKernel, FactorsAPositiveDefiniteMatrix) {
     for (int i = 0; i < n; i++)
         for (int j = 0; j <= i; j++) {
             double s = 0.0;
-            for (int k = 0; k <= j; k++) s += a[i][k] * a[j][k];
+            for (int k = 0; k <= j; k++)
+                s += a[i][k] * a[j][k];
             EXPECT_NEAR(s, original[i][j], 1e-12 * static_cast<double>(n));
         }
 }
@@ -163,7 +181,8 @@ bool SameValue(double x, double y) {
 bool SameMatrix(const CMatrix& x, const CMatrix& y, int n, int& row, int& col) {
     for (row = 0; row < n; row++)
         for (col = 0; col < n; col++)
-            if (!SameValue(x[row][col], y[row][col])) return false;
+            if (!SameValue(x[row][col], y[row][col]))
+                return false;
     return true;
 }
 
@@ -171,7 +190,8 @@ void ReferenceForward(int n, const CMatrix& l, double* x, const double* b) {
     x[0] = l[0][0] == 0.0 ? 0.0 : b[0] / l[0][0];
     for (int i = 1; i < n; i++) {
         double sum = 0.0;
-        for (int j = 0; j < i; j++) sum += l[i][j] * x[j];
+        for (int j = 0; j < i; j++)
+            sum += l[i][j] * x[j];
         x[i] = l[i][i] == 0.0 ? 0.0 : (b[i] - sum) / l[i][i];
     }
 }
@@ -180,16 +200,20 @@ void ReferenceBack(int n, const CMatrix& l, double* x, const double* b) {
     x[n - 1] = l[n - 1][n - 1] == 0.0 ? 0.0 : b[n - 1] / l[n - 1][n - 1];
     for (int i = n - 2; i >= 0; i--) {
         double sum = 0.0;
-        for (int k = i + 1; k < n; k++) sum += l[k][i] * x[k];
+        for (int k = i + 1; k < n; k++)
+            sum += l[k][i] * x[k];
         x[i] = l[i][i] == 0.0 ? 0.0 : (b[i] - sum) / l[i][i];
     }
 }
 
 const char* IsaName(vrn::cholesky::Isa isa) {
     switch (isa) {
-    case vrn::cholesky::Isa::Portable: return "portable";
-    case vrn::cholesky::Isa::Sse2: return "sse2";
-    case vrn::cholesky::Isa::Avx: return "avx";
+    case vrn::cholesky::Isa::Portable:
+        return "portable";
+    case vrn::cholesky::Isa::Sse2:
+        return "sse2";
+    case vrn::cholesky::Isa::Avx:
+        return "avx";
     }
     return "?";
 }
@@ -197,19 +221,21 @@ const char* IsaName(vrn::cholesky::Isa isa) {
 std::vector<vrn::cholesky::Isa> SupportedIsas() {
     std::vector<vrn::cholesky::Isa> isas;
     for (auto isa : {vrn::cholesky::Isa::Portable, vrn::cholesky::Isa::Sse2, vrn::cholesky::Isa::Avx})
-        if (vrn::cholesky::Supported(isa)) isas.push_back(isa);
+        if (vrn::cholesky::Supported(isa))
+            isas.push_back(isa);
     return isas;
 }
 
 std::vector<int> TableSizes() {
     std::vector<int> sizes;
-    for (int n = 1; n <= 64; n++) sizes.push_back(n);
+    for (int n = 1; n <= 64; n++)
+        sizes.push_back(n);
     sizes.push_back(400);
     return sizes;
 }
 
-const Kind kAllKinds[] = {Kind::PositiveDefinite, Kind::Indefinite, Kind::ZeroColumns,
-                          Kind::Huge,             Kind::NearSingular, Kind::WithNaN};
+const Kind kAllKinds[] = {Kind::PositiveDefinite, Kind::Indefinite, Kind::ZeroColumns, Kind::Huge,
+                          Kind::NearSingular,     Kind::WithNaN};
 
 TEST(CholeskyKernel, TheFastestInstructionSetIsSupported) {
     EXPECT_TRUE(vrn::cholesky::Supported(vrn::cholesky::Fastest()));
@@ -232,7 +258,8 @@ TEST(CholeskyKernel, EveryInstructionSetMatchesThePlainLoopsBitForBit) {
                     CMatrix fast = MakeMatrix(n, kind, seed);
                     // The strict upper triangle must come through untouched.
                     for (int i = 0; i < n; i++)
-                        for (int j = i + 1; j < n; j++) fast[i][j] = -7.0 - static_cast<double>(i + j);
+                        for (int j = i + 1; j < n; j++)
+                            fast[i][j] = -7.0 - static_cast<double>(i + j);
                     CMatrix plain = fast;
                     const double root = std::sqrt(dmax * tol);
                     const double theta = root * root;
@@ -247,12 +274,14 @@ TEST(CholeskyKernel, EveryInstructionSetMatchesThePlainLoopsBitForBit) {
                     std::mt19937_64 rng(seed + 1u);
                     std::uniform_real_distribution<double> u(-1.0, 1.0);
                     std::vector<double> b(static_cast<size_t>(n));
-                    for (double& v : b) v = u(rng);
+                    for (double& v : b)
+                        v = u(rng);
                     std::vector<double> xf(b.size()), xp(b.size());
                     vrn::cholesky::ForwardSolve(isa, fast[0], fast.GetCols(), n, xf.data(), b.data());
                     ReferenceForward(n, plain, xp.data(), b.data());
                     std::vector<double> inPlace = b;
-                    vrn::cholesky::ForwardSolve(isa, fast[0], fast.GetCols(), n, inPlace.data(), inPlace.data());
+                    vrn::cholesky::ForwardSolve(isa, fast[0], fast.GetCols(), n, inPlace.data(),
+                                                inPlace.data());
                     for (int i = 0; i < n; i++) {
                         ASSERT_TRUE(SameValue(xf[static_cast<size_t>(i)], xp[static_cast<size_t>(i)]))
                             << "forward solve, component " << i;
@@ -287,7 +316,8 @@ TEST(CholeskyKernel, EngineSolveMatchesThePlainLoops) {
             double added = 0.0;
             CVRNEngineProbe<KernelTag>::Cholesky(engine, n, l, 0.0, tol, &added);
             std::vector<double> b(static_cast<size_t>(n));
-            for (int i = 0; i < n; i++) b[static_cast<size_t>(i)] = 1.0 / (1.0 + i);
+            for (int i = 0; i < n; i++)
+                b[static_cast<size_t>(i)] = 1.0 / (1.0 + i);
             const std::vector<double> b0 = b;
             std::vector<double> x(b.size()), y(b.size());
             CVRNEngineProbe<KernelTag>::LLTransposeSolve(engine, n, l, x.data(), b.data());
@@ -299,4 +329,4 @@ TEST(CholeskyKernel, EngineSolveMatchesThePlainLoops) {
     }
 }
 
-}  // namespace
+} // namespace

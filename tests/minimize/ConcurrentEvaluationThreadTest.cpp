@@ -24,11 +24,13 @@ namespace {
 class PureProblem : public CVRNMinimizationMethodBase {
 public:
     PureProblem(const std::string& name, bool concurrent)
-        : m_Problem(golden::MakeTestProblem(name)), m_bConcurrent(concurrent), m_Owner(std::this_thread::get_id()) {}
+        : m_Problem(golden::MakeTestProblem(name)), m_bConcurrent(concurrent),
+          m_Owner(std::this_thread::get_id()) {}
 
     int NumberOfParameters() override { return m_Problem->n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_Problem->n; ++i) x0[i] = m_Problem->x0[static_cast<size_t>(i)];
+        for (int i = 0; i < m_Problem->n; ++i)
+            x0[i] = m_Problem->x0[static_cast<size_t>(i)];
     }
     bool bConcurrentEvaluation() const override { return m_bConcurrent; }
     double Fx(double* const x) override {
@@ -44,7 +46,8 @@ public:
         std::vector<double> buffer(n * n, 0.0);
         m_Problem->hess(x, buffer.data());
         for (size_t i = 0; i < n; ++i)
-            for (size_t j = 0; j < n; ++j) h[static_cast<int>(i)][j] = buffer[i * n + j];
+            for (size_t j = 0; j < n; ++j)
+                h[static_cast<int>(i)][j] = buffer[i * n + j];
     }
 
     std::atomic<long> calls{0};
@@ -53,7 +56,8 @@ public:
 private:
     void Note() {
         calls.fetch_add(1);
-        if (std::this_thread::get_id() != m_Owner) otherThread = true;
+        if (std::this_thread::get_id() != m_Owner)
+            otherThread = true;
     }
     std::unique_ptr<golden::TestProblem> m_Problem;
     bool m_bConcurrent;
@@ -108,7 +112,7 @@ Outcome RunSetting(const Setting& s, int threads, bool concurrent = true) {
     engine.SetEvaluationThreads(threads);
     engine.SetStatusView(&rows);
     engine.Default();
-    engine.SetMessageBits(16);  // an iterate line after every iteration
+    engine.SetMessageBits(16); // an iterate line after every iteration
     engine.SetImplementationOptions(s.gradient, s.hessian, s.expensive);
     engine.EnableGradientHessianCheck(s.checkGradient, s.checkHessian);
     engine.Minimize(&problem, 1.0, 10000, s.method);
@@ -128,9 +132,9 @@ TEST(ConcurrentEvaluationThread, RunsMatchTheOneThreadRunBitForBit) {
     for (const Setting& s : kSettings) {
         const Outcome one = RunSetting(s, 1);
         for (int threads : {2, 3}) {
-            SCOPED_TRACE(::testing::Message() << s.problem << ", method " << s.method << ", gradient " << s.gradient
-                                              << ", hessian " << s.hessian << ", expensive " << s.expensive << ", "
-                                              << threads << " threads");
+            SCOPED_TRACE(::testing::Message() << s.problem << ", method " << s.method << ", gradient "
+                                              << s.gradient << ", hessian " << s.hessian << ", expensive "
+                                              << s.expensive << ", " << threads << " threads");
             const Outcome many = RunSetting(s, threads);
             EXPECT_EQ(many.log, one.log);
             EXPECT_EQ(many.record.code, one.record.code);
@@ -183,13 +187,16 @@ public:
     explicit FailingProblem(long failAt) : m_nFailAt(failAt) {}
     int NumberOfParameters() override { return 6; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < 6; ++i) x0[i] = 1.0 + i;
+        for (int i = 0; i < 6; ++i)
+            x0[i] = 1.0 + i;
     }
     bool bConcurrentEvaluation() const override { return true; }
     double Fx(double* const x) override {
-        if (m_nCalls.fetch_add(1) + 1 == m_nFailAt) throw std::runtime_error("objective failed");
+        if (m_nCalls.fetch_add(1) + 1 == m_nFailAt)
+            throw std::runtime_error("objective failed");
         double s = 0.0;
-        for (int i = 0; i < 6; ++i) s += (x[i] - i) * (x[i] - i);
+        for (int i = 0; i < 6; ++i)
+            s += (x[i] - i) * (x[i] - i);
         return s;
     }
 
@@ -217,4 +224,4 @@ TEST(ConcurrentEvaluationThread, AnExceptionFromTheObjectiveReachesTheCaller) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -11,9 +11,9 @@
 
 #include "host/matrix/Matrix.h"
 #include "minimize/UnconstrainedMinimization.h"
-#include "support/LambdaProblem.h"
 #include "problems/ProblemAdapter.h"
 #include "problems/ReferenceProblems.h"
+#include "support/LambdaProblem.h"
 #include "views/StatusView.h"
 
 namespace {
@@ -22,7 +22,8 @@ struct CgProbeTag {};
 
 double SumOfSquares(const double* x, int n) {
     double s = 0.0;
-    for (int i = 0; i < n; ++i) s += x[i] * x[i];
+    for (int i = 0; i < n; ++i)
+        s += x[i] * x[i];
     return s;
 }
 
@@ -32,14 +33,14 @@ LambdaProblem SumOfSquaresProblem(std::vector<double> start) {
     return LambdaProblem(
         std::move(start), [n](const double* x) { return SumOfSquares(x, n); },
         [n](const double* x, double* g) {
-            for (int i = 0; i < n; ++i) g[i] = 2.0 * x[i];
+            for (int i = 0; i < n; ++i)
+                g[i] = 2.0 * x[i];
         });
 }
 
-}  // namespace
+} // namespace
 
-template <>
-struct CVRNEngineProbe<CgProbeTag> {
+template <> struct CVRNEngineProbe<CgProbeTag> {
     // Binds the problem, sizes the arrays and loads the start point, as a run does.
     static void Attach(CVRNUnconstrainedMinimization& e, CVRNMinimizationMethodBase* p) {
         e.m_pMethod = p;
@@ -47,8 +48,8 @@ struct CVRNEngineProbe<CgProbeTag> {
     }
     static void Run(CVRNUnconstrainedMinimization& e) { e.ConjugateGradient(); }
     static void LineMin(CVRNUnconstrainedMinimization& e) { e.ConjugateGradientStep_LineMinimizae(); }
-    static void Bracket(CVRNUnconstrainedMinimization& e, double& t1, double& t2, double& t3, double& f1, double& f2,
-                        double& f3) {
+    static void Bracket(CVRNUnconstrainedMinimization& e, double& t1, double& t2, double& t3, double& f1,
+                        double& f2, double& f3) {
         e.BracketMinimum(t1, t2, t3, f1, f2, f3);
     }
     static double Brent(CVRNUnconstrainedMinimization& e, double& t1, double& t2, double& t3, double tol,
@@ -105,8 +106,9 @@ TEST(ConjugateGradientSign, TinyValuesKeepTheirSign) {
 class BracketTest : public ::testing::Test {
 protected:
     BracketTest()
-        : problem({0.0}, [](const double* x) { return (x[0] - 5.0) * (x[0] - 5.0); },
-                  [](const double* x, double* g) { g[0] = 2.0 * (x[0] - 5.0); }) {
+        : problem(
+              {0.0}, [](const double* x) { return (x[0] - 5.0) * (x[0] - 5.0); },
+              [](const double* x, double* g) { g[0] = 2.0 * (x[0] - 5.0); }) {
         Probe::Attach(e, &problem);
         Probe::SizeLineArrays(e);
         Probe::Xi(e)[0] = 1.0;
@@ -224,11 +226,13 @@ TEST(ConjugateGradientLine, FirstLineMinimizationOfSumOfSquaresReachesTheOrigin)
 
 TEST(ConjugateGradientLine, LineArraysFollowTheProblemSize) {
     auto quad = [](int n) {
-        return LambdaProblem(std::vector<double>(static_cast<size_t>(n), 1.0),
-                             [n](const double* x) { return SumOfSquares(x, n); },
-                             [n](const double* x, double* g) {
-                                 for (int i = 0; i < n; ++i) g[i] = 2.0 * x[i];
-                             });
+        return LambdaProblem(
+            std::vector<double>(static_cast<size_t>(n), 1.0),
+            [n](const double* x) { return SumOfSquares(x, n); },
+            [n](const double* x, double* g) {
+                for (int i = 0; i < n; ++i)
+                    g[i] = 2.0 * x[i];
+            });
     };
     CVRNUnconstrainedMinimization e;
     e.Default();
@@ -240,7 +244,8 @@ TEST(ConjugateGradientLine, LineArraysFollowTheProblemSize) {
     Probe::Attach(e, &p2);
     Probe::Run(e);
     EXPECT_EQ(Probe::LineArraySize(e), 2);
-    for (int i = 0; i < 2; ++i) EXPECT_NEAR(Probe::X(e)[i], 0.0, 1e-7);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NEAR(Probe::X(e)[i], 0.0, 1e-7);
 }
 
 // ---------------------------------------------------------------- the method
@@ -278,11 +283,12 @@ TEST(ConjugateGradientRun, ReachingTheIterationLimitSetsCodeFour) {
 TEST(ConjugateGradientRun, FunctionChangeTestSetsCodeTwo) {
     // Constant offset: near the minimum the relative change of f falls below ftol
     // while the gradient is still well above sqrt(ftol).
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return 1.0 + x[0] * x[0] + 3.0 * x[1] * x[1]; },
-                          [](const double* x, double* g) {
-                              g[0] = 2.0 * x[0];
-                              g[1] = 6.0 * x[1];
-                          });
+    LambdaProblem problem(
+        {1.0, 2.0}, [](const double* x) { return 1.0 + x[0] * x[0] + 3.0 * x[1] * x[1]; },
+        [](const double* x, double* g) {
+            g[0] = 2.0 * x[0];
+            g[1] = 6.0 * x[1];
+        });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -308,11 +314,12 @@ TEST(ConjugateGradientRun, GradientTestSetsCodeOne) {
 }
 
 TEST(ConjugateGradientRun, PreviousCodeDoesNotSurviveANewRun) {
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return 1.0 + x[0] * x[0] + 3.0 * x[1] * x[1]; },
-                          [](const double* x, double* g) {
-                              g[0] = 2.0 * x[0];
-                              g[1] = 6.0 * x[1];
-                          });
+    LambdaProblem problem(
+        {1.0, 2.0}, [](const double* x) { return 1.0 + x[0] * x[0] + 3.0 * x[1] * x[1]; },
+        [](const double* x, double* g) {
+            g[0] = 2.0 * x[0];
+            g[1] = 6.0 * x[1];
+        });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -340,14 +347,16 @@ TEST(ConjugateGradientRun, ZeroGradientAtTheStartMakesNoMove) {
     EXPECT_EQ(Probe::P(e)[1], 0.0);
     EXPECT_EQ(Probe::FPlus(e), 0.0);
     EXPECT_EQ(e.GetIterationCount(), 0);
-    for (int i = 0; i < 2; ++i) EXPECT_FALSE(std::isnan(Probe::X(e)[i]));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_FALSE(std::isnan(Probe::X(e)[i]));
 }
 
 TEST(ConjugateGradientRun, GradientVanishingAfterAStepEndsWithCodeOne) {
     // A linear-then-flat valley: the exact minimum is reached by one line
     // minimization and the gradient there is exactly zero.
-    LambdaProblem problem({3.0}, [](const double* x) { return x[0] > 0.0 ? x[0] * x[0] : 0.0; },
-                          [](const double* x, double* g) { g[0] = x[0] > 0.0 ? 2.0 * x[0] : 0.0; });
+    LambdaProblem problem(
+        {3.0}, [](const double* x) { return x[0] > 0.0 ? x[0] * x[0] : 0.0; },
+        [](const double* x, double* g) { g[0] = x[0] > 0.0 ? 2.0 * x[0] : 0.0; });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -360,14 +369,15 @@ TEST(ConjugateGradientRun, GradientVanishingAfterAStepEndsWithCodeOne) {
 
 TEST(ConjugateGradientRun, NaNValuesAlongTheLineLeaveXInPlace) {
     // Finite only at the start point; the gradient points along the line.
-    LambdaProblem problem({0.0, 0.0},
-                          [](const double* x) {
-                              return x[0] == 0.0 && x[1] == 0.0 ? 9.0 : std::numeric_limits<double>::quiet_NaN();
-                          },
-                          [](const double*, double* g) {
-                              g[0] = -6.0;
-                              g[1] = 2.0;
-                          });
+    LambdaProblem problem(
+        {0.0, 0.0},
+        [](const double* x) {
+            return x[0] == 0.0 && x[1] == 0.0 ? 9.0 : std::numeric_limits<double>::quiet_NaN();
+        },
+        [](const double*, double* g) {
+            g[0] = -6.0;
+            g[1] = 2.0;
+        });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -384,11 +394,9 @@ TEST(ConjugateGradientRun, NaNValuesAlongTheLineLeaveXInPlace) {
 }
 
 TEST(ConjugateGradientRun, InfiniteValuesAlongTheLineLeaveXInPlace) {
-    LambdaProblem problem({1.0},
-                          [](const double* x) {
-                              return x[0] == 1.0 ? 1.0 : -std::numeric_limits<double>::infinity();
-                          },
-                          [](const double*, double* g) { g[0] = 1.0; });
+    LambdaProblem problem(
+        {1.0}, [](const double* x) { return x[0] == 1.0 ? 1.0 : -std::numeric_limits<double>::infinity(); },
+        [](const double*, double* g) { g[0] = 1.0; });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -399,11 +407,12 @@ TEST(ConjugateGradientRun, InfiniteValuesAlongTheLineLeaveXInPlace) {
 }
 
 TEST(ConjugateGradientRun, NaNGradientAtTheStartStopsWithoutEvaluatingTheLine) {
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
-                          [](const double*, double* g) {
-                              g[0] = std::numeric_limits<double>::quiet_NaN();
-                              g[1] = 1.0;
-                          });
+    LambdaProblem problem(
+        {1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
+        [](const double*, double* g) {
+            g[0] = std::numeric_limits<double>::quiet_NaN();
+            g[1] = 1.0;
+        });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -416,11 +425,12 @@ TEST(ConjugateGradientRun, NaNGradientAtTheStartStopsWithoutEvaluatingTheLine) {
 }
 
 TEST(ConjugateGradientRun, InfiniteGradientComponentDoesNotMoveXToNaN) {
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
-                          [](const double*, double* g) {
-                              g[0] = std::numeric_limits<double>::infinity();
-                              g[1] = 1.0;
-                          });
+    LambdaProblem problem(
+        {1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2); },
+        [](const double*, double* g) {
+            g[0] = std::numeric_limits<double>::infinity();
+            g[1] = 1.0;
+        });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
@@ -432,18 +442,20 @@ TEST(ConjugateGradientRun, InfiniteGradientComponentDoesNotMoveXToNaN) {
 
 TEST(ConjugateGradientRun, NaNGradientAfterAStepEndsWithCodeThreeWithinFewEvaluations) {
     // The gradient turns NaN once x leaves the start point.
-    LambdaProblem problem({1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2) + 1.0; },
-                          [](const double* x, double* g) {
-                              const bool start = x[0] == 1.0 && x[1] == 2.0;
-                              g[0] = start ? 2.0 : std::numeric_limits<double>::quiet_NaN();
-                              g[1] = start ? 4.0 : std::numeric_limits<double>::quiet_NaN();
-                          });
+    LambdaProblem problem(
+        {1.0, 2.0}, [](const double* x) { return SumOfSquares(x, 2) + 1.0; },
+        [](const double* x, double* g) {
+            const bool start = x[0] == 1.0 && x[1] == 2.0;
+            g[0] = start ? 2.0 : std::numeric_limits<double>::quiet_NaN();
+            g[1] = start ? 4.0 : std::numeric_limits<double>::quiet_NaN();
+        });
     CVRNUnconstrainedMinimization e;
     e.Default();
     Probe::Attach(e, &problem);
     Probe::Run(e);
     EXPECT_EQ(e.GetCodeforTerminationCode(), NoLowerPoint);
-    for (int i = 0; i < 2; ++i) EXPECT_TRUE(std::isfinite(Probe::X(e)[i]));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(std::isfinite(Probe::X(e)[i]));
     EXPECT_LT(problem.nfev + problem.ngev, 100);
 }
 
@@ -465,7 +477,7 @@ TEST(ConjugateGradientRun, QuadraticInThreeDimensionsConvergesInAFewLineMinimiza
     EXPECT_EQ(problem.nhev, 0);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- through the public Minimize
 
@@ -473,8 +485,8 @@ namespace {
 
 struct KnownMinimum {
     const char* problem;
-    double xstar;  // every component of the minimizer
-    double xtol;   // how close the default function tolerance 1e-10 gets
+    double xstar; // every component of the minimizer
+    double xtol;  // how close the default function tolerance 1e-10 gets
     double ftol;
 };
 
@@ -494,7 +506,8 @@ TEST_P(MethodFour, ReachesTheKnownMinimumAndSaysWhatStoppedIt) {
     ASSERT_EQ(n, reference->n);
     const int code = e.GetCodeforTerminationCode();
     EXPECT_TRUE(code == GradientSmall || code == StepSizeSmall) << code;
-    for (int i = 0; i < n; ++i) EXPECT_NEAR(e.GetX()[i], GetParam().xstar, GetParam().xtol) << i;
+    for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(e.GetX()[i], GetParam().xstar, GetParam().xtol) << i;
     EXPECT_LE(e.GetFx(), GetParam().ftol);
     EXPECT_EQ(problem.nhev, 0);
     EXPECT_LT(e.GetIterationCount(), 10000);
@@ -503,7 +516,7 @@ TEST_P(MethodFour, ReachesTheKnownMinimumAndSaysWhatStoppedIt) {
     ASSERT_EQ(view.GetRowCount(), 1);
     std::string text = e.GetTerminationCode().Str();
     ASSERT_FALSE(text.empty());
-    text.pop_back();  // the line feed ends the row
+    text.pop_back(); // the line feed ends the row
     EXPECT_EQ(std::string(view.GetRowText(0)), text);
 }
 
@@ -532,4 +545,4 @@ INSTANTIATE_TEST_SUITE_P(AnalyticGradients, MethodFour,
                              return std::string(info.param.problem);
                          });
 
-}  // namespace
+} // namespace

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "problems/ReferenceProblems.h"
 #include "host/matrix/Matrix.h"
 #include "minimize/UnconstrainedMinimization.h"
+#include "problems/ReferenceProblems.h"
 #include "views/StatusView.h"
 
 namespace {
@@ -27,12 +27,14 @@ public:
     explicit FaultyProblem(std::unique_ptr<golden::TestProblem> p) : m_P(std::move(p)) {}
     int NumberOfParameters() override { return m_P->n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_P->n; ++i) x0[i] = m_P->x0[static_cast<size_t>(i)];
+        for (int i = 0; i < m_P->n; ++i)
+            x0[i] = m_P->x0[static_cast<size_t>(i)];
     }
     double Fx(double* const x) override { return offset + m_P->fx(x); }
     void Gradient(double* const x, double* const g) override {
         m_P->grad(x, g);
-        if (gradIndex >= 0) g[gradIndex] += gradError;
+        if (gradIndex >= 0)
+            g[gradIndex] += gradError;
     }
     void Hessian(double* const x, CMatrix& h) override {
         ++nhev;
@@ -40,8 +42,10 @@ public:
         std::vector<double> flat(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
         m_P->hess(x, flat.data());
         for (int i = 0; i < n; ++i)
-            for (int j = 0; j < n; ++j) h[i][j] = flat[static_cast<size_t>(i * n + j)];
-        if (hessRow >= 0) h[hessRow][hessCol] += hessError;
+            for (int j = 0; j < n; ++j)
+                h[i][j] = flat[static_cast<size_t>(i * n + j)];
+        if (hessRow >= 0)
+            h[hessRow][hessCol] += hessError;
     }
 
     double offset = 0.0;
@@ -56,10 +60,9 @@ private:
     std::unique_ptr<golden::TestProblem> m_P;
 };
 
-}  // namespace
+} // namespace
 
-template <>
-struct CVRNEngineProbe<CheckProbeTag> {
+template <> struct CVRNEngineProbe<CheckProbeTag> {
     // Prepares the engine as a run does up to the derivative checks: arrays sized,
     // options corrected, noise and tolerance derived, f and the analytic gradient at x.
     static void Prepare(CVRNUnconstrainedMinimization& e, CVRNMinimizationMethodBase* p, bool gradientFlag) {
@@ -96,7 +99,8 @@ namespace {
 
 std::vector<std::string> Rows(CVRNStatusView& view) {
     std::vector<std::string> rows;
-    for (int i = 0; i < view.GetRowCount(); ++i) rows.emplace_back(view.GetRowText(i));
+    for (int i = 0; i < view.GetRowCount(); ++i)
+        rows.emplace_back(view.GetRowText(i));
     return rows;
 }
 
@@ -154,9 +158,11 @@ TEST(GradientCheck, OneWrongComponentPrintsWarningHeaderAndEveryComponent) {
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(rows[0], kGradientWarning);
     EXPECT_EQ(rows[1], kGradientHeader);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(rows[static_cast<size_t>(2 + i)], Formatted(i, before[i], d[i])) << i;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(rows[static_cast<size_t>(2 + i)], Formatted(i, before[i], d[i])) << i;
     // The analytic values stay in use.
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(CheckProbe::G(e)[i], before[i]);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(CheckProbe::G(e)[i], before[i]);
 }
 
 TEST(GradientCheck, LargeObjectiveValueRelaxesTheTest) {
@@ -202,7 +208,8 @@ TEST(GradientCheck, WithoutStatusViewAMismatchHasNoVisibleEffect) {
     CheckProbe::Prepare(e, &problem, true);
     std::vector<double> x(CheckProbe::X(e), CheckProbe::X(e) + 4);
     CheckProbe::CheckGradient(e);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(CheckProbe::X(e)[i], x[i]);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(CheckProbe::X(e)[i], x[i]);
 }
 
 // ---------------------------------------------------------------- Hessian check
@@ -288,7 +295,8 @@ TEST_P(HessianCheck, EngineHoldsTheAnalyticHessianAfterwards) {
         CMatrix expected(4, 4);
         problem.Hessian(CheckProbe::X(e), expected);
         for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j) EXPECT_EQ(e.GetHessian()[i][j], expected[i][j]) << i << "," << j;
+            for (int j = 0; j < 4; ++j)
+                EXPECT_EQ(e.GetHessian()[i][j], expected[i][j]) << i << "," << j;
     }
 }
 
@@ -306,8 +314,7 @@ TEST_P(HessianCheck, WithoutStatusViewTheAnalyticHessianIsStillLoaded) {
     EXPECT_EQ(e.GetHessian()[0][0], expected[0][0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Estimates, HessianCheck,
-                         ::testing::Values(HessianCase{true}, HessianCase{false}),
+INSTANTIATE_TEST_SUITE_P(Estimates, HessianCheck, ::testing::Values(HessianCase{true}, HessianCase{false}),
                          [](const ::testing::TestParamInfo<HessianCase>& info) {
                              return info.param.gradientFlag ? std::string("FromGradients")
                                                             : std::string("FromValues");
@@ -341,7 +348,8 @@ TEST(DerivativeChecksInARun, WarningsFollowTheInitialErrorAndTheRunGoesOn) {
     problem.hessError = 300.0;
     const std::vector<std::string> rows = RunRows(problem, true, true);
     size_t initial = 0;
-    while (initial < rows.size() && rows[initial].rfind("Initial Error", 0) != 0) ++initial;
+    while (initial < rows.size() && rows[initial].rfind("Initial Error", 0) != 0)
+        ++initial;
     ASSERT_LT(initial + 6, rows.size());
     EXPECT_EQ(rows[initial + 1], kGradientWarning);
     EXPECT_EQ(rows[initial + 2], kGradientHeader);
@@ -351,7 +359,8 @@ TEST(DerivativeChecksInARun, WarningsFollowTheInitialErrorAndTheRunGoesOn) {
     EXPECT_EQ(rows[initial + 6], kHessianHeader);
     // Each check reports once per run.
     size_t warnings = 0;
-    for (const std::string& r : rows) warnings += r == kGradientWarning || r == kHessianWarning;
+    for (const std::string& r : rows)
+        warnings += r == kGradientWarning || r == kHessianWarning;
     EXPECT_EQ(warnings, 2u);
 }
 
@@ -381,9 +390,8 @@ TEST_F(WriteToFileTest, MatrixRowsAreCommaSeparatedWithoutTrailingComma) {
     m[1][2] = -12.125;
     const std::string path = Path("matrix.txt");
     CheckProbe::Write(e, m, path);
-    EXPECT_EQ(ReadFile(path),
-              "   1.000000000000000,  -0.500000000000000,   3.250000000000000\n"
-              "   0.000000000000000,   0.000000000000000, -12.125000000000000\n");
+    EXPECT_EQ(ReadFile(path), "   1.000000000000000,  -0.500000000000000,   3.250000000000000\n"
+                              "   0.000000000000000,   0.000000000000000, -12.125000000000000\n");
     std::remove(path.c_str());
 }
 
@@ -431,4 +439,4 @@ TEST_F(WriteToFileTest, UnopenablePathIsSkippedSilently) {
     EXPECT_FALSE(FileExists(path));
 }
 
-}  // namespace
+} // namespace

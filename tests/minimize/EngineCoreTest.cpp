@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "minimize/UnconstrainedMinimization.h"
-#include "support/LambdaProblem.h"
 #include "problems/ProblemAdapter.h"
+#include "support/LambdaProblem.h"
 #include "views/StatusView.h"
 
 struct CoreTag {};
 
-template <>
-struct CVRNEngineProbe<CoreTag> {
+template <> struct CVRNEngineProbe<CoreTag> {
     using E = CVRNUnconstrainedMinimization;
     static double& Epsilon(E& e) { return e.m_dEpsilon; }
     static double& GradTol(E& e) { return e.m_dGradTol; }
@@ -48,7 +47,9 @@ struct CVRNEngineProbe<CoreTag> {
         e.AllocateTempArrays();
     }
     static void CheckOptions(E& e) { e.CheckOptions(); }
-    static void Terminate(E& e, double* xp, double fp, double* gp, double* xprev) { e.Terminate(xp, fp, gp, xprev); }
+    static void Terminate(E& e, double* xp, double fp, double* gp, double* xprev) {
+        e.Terminate(xp, fp, gp, xprev);
+    }
     static void SetK(E& e, int k) { e.m_nIterationCount = k; }
     static void Decompose(E& e) { e.DecomposeHessianLLPD(e.m_Hessian, e.m_pUDiag); }
     static void Solve(E& e, double* x, double* b) { e.LLTransposeSolve(e.m_Hessian, x, b); }
@@ -74,7 +75,9 @@ std::vector<std::string> Rows(CVRNStatusView& view) {
     return rows;
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST(EngineOptions, DefaultsAreTheDocumentedValues) {
     CVRNUnconstrainedMinimization e;
@@ -141,11 +144,12 @@ TEST(EngineOptions, FailedCheckStopsLaterCorrectionsButNotTheRun) {
     e.SetStatusView(&view);
     e.Default();
     e.SetGradientTolerance(-1.0);
-    LambdaProblem p({1.0, 1.0}, [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
-                    [](const double* x, double* g) {
-                        g[0] = 2.0 * x[0];
-                        g[1] = 2.0 * x[1];
-                    });
+    LambdaProblem p(
+        {1.0, 1.0}, [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
+        [](const double* x, double* g) {
+            g[0] = 2.0 * x[0];
+            g[1] = 2.0 * x[1];
+        });
     e.SetImplementationOptions(true, false, false);
     e.Minimize(&p, 1.0, 50, 1);
     const auto rows = Rows(view);
@@ -192,7 +196,8 @@ TEST(EngineDriver, NonFiniteObjectiveIsNeverConvergence) {
     // NaN everywhere but at the start: forward differences give NaN gradients.
     for (int method = 1; method <= 1; method++) {
         LambdaProblem p({1.0, 1.0}, [](const double* x) {
-            if (x[0] == 1.0 && x[1] == 1.0) return 2.0;
+            if (x[0] == 1.0 && x[1] == 1.0)
+                return 2.0;
             return std::numeric_limits<double>::quiet_NaN();
         });
         CVRNUnconstrainedMinimization e;
@@ -206,12 +211,13 @@ TEST(EngineDriver, NonFiniteObjectiveIsNeverConvergence) {
 
 TEST(EngineDriver, NaNTrialValuesBacktrackInTheLineSearch) {
     // f is NaN outside the unit disc: the Newton step from the start leaves it.
-    LambdaProblem p({0.5, 0.5},
-                    [](const double* x) {
-                        const double r = x[0] * x[0] + x[1] * x[1];
-                        return r > 1.0 ? std::numeric_limits<double>::quiet_NaN() : -std::log(1.0 - r) + x[0];
-                    },
-                    nullptr);
+    LambdaProblem p(
+        {0.5, 0.5},
+        [](const double* x) {
+            const double r = x[0] * x[0] + x[1] * x[1];
+            return r > 1.0 ? std::numeric_limits<double>::quiet_NaN() : -std::log(1.0 - r) + x[0];
+        },
+        nullptr);
     CVRNUnconstrainedMinimization e;
     e.Default();
     e.SetImplementationOptions(false, false, false);
@@ -237,7 +243,8 @@ TEST(EngineDriver, ResultsDoNotDependOnTheStatusView) {
     EXPECT_EQ(ea.GetCodeforTerminationCode(), eb.GetCodeforTerminationCode());
     EXPECT_EQ(ea.GetIterationCount(), eb.GetIterationCount());
     EXPECT_EQ(a.nfev, b.nfev);
-    for (int i = 0; i < 4; i++) EXPECT_TRUE(SameBits(ea.GetXMin()[i], eb.GetXMin()[i]));
+    for (int i = 0; i < 4; i++)
+        EXPECT_TRUE(SameBits(ea.GetXMin()[i], eb.GetXMin()[i]));
 }
 
 TEST(EngineDriver, StepModeFollowsTheRunAndAbortEndsIt) {
@@ -257,7 +264,8 @@ TEST(EngineDriver, StepModeFollowsTheRunAndAbortEndsIt) {
     }
     EXPECT_EQ(steps, run.GetIterationCount());
     EXPECT_EQ(step.GetCodeforTerminationCode(), run.GetCodeforTerminationCode());
-    for (int i = 0; i < 2; i++) EXPECT_TRUE(SameBits(step.GetXMin()[i], run.GetXMin()[i]));
+    for (int i = 0; i < 2; i++)
+        EXPECT_TRUE(SameBits(step.GetXMin()[i], run.GetXMin()[i]));
 
     // An abort between steps ends step mode with code 7; a stopping code stands.
     vrn_problems::CountingProblem p2(*ref);
@@ -277,13 +285,14 @@ TEST(EngineDriver, AbortDuringAnIterationEndsTheRun) {
     CVRNUnconstrainedMinimization e;
     int calls = 0;
     LambdaProblem p({-1.2, 1.0}, [&](const double* x) {
-        if (++calls == 40) e.Abort();
+        if (++calls == 40)
+            e.Abort();
         const double t1 = x[1] - x[0] * x[0], t2 = 1.0 - x[0];
         return 100.0 * t1 * t1 + t2 * t2;
     });
     e.Default();
     e.SetImplementationOptions(false, false, false);
-    e.Abort();  // before the run: cleared at its start
+    e.Abort(); // before the run: cleared at its start
     e.Minimize(&p, 1.0, 10000, 1);
     EXPECT_EQ(e.GetCodeforTerminationCode(), AbortedByUser);
     EXPECT_LT(e.GetIterationCount(), 10);
@@ -291,11 +300,12 @@ TEST(EngineDriver, AbortDuringAnIterationEndsTheRun) {
 
 TEST(EngineDriver, ChangingTheDimensionResetsTheIterationCount) {
     CVRNUnconstrainedMinimization e;
-    LambdaProblem two({1.0, 2.0}, [](const double* x) { return x[0] * x[0] + x[1] * x[1] + 1.0; },
-                      [](const double* x, double* g) {
-                          g[0] = 2.0 * x[0];
-                          g[1] = 2.0 * x[1];
-                      });
+    LambdaProblem two(
+        {1.0, 2.0}, [](const double* x) { return x[0] * x[0] + x[1] * x[1] + 1.0; },
+        [](const double* x, double* g) {
+            g[0] = 2.0 * x[0];
+            g[1] = 2.0 * x[1];
+        });
     e.Default();
     e.SetImplementationOptions(true, false, false);
     e.Minimize(&two, 1.0, 100, 1);
@@ -303,7 +313,7 @@ TEST(EngineDriver, ChangingTheDimensionResetsTheIterationCount) {
     const int k = e.GetIterationCount();
     EXPECT_GT(k, 0);
     two.told.clear();
-    e.Minimize(&two, 1.0, 100, 1);  // same n: k is kept (and counts on)
+    e.Minimize(&two, 1.0, 100, 1); // same n: k is kept (and counts on)
     EXPECT_TRUE(two.told.empty());
     EXPECT_GE(e.GetIterationCount(), k);
 }
@@ -322,7 +332,7 @@ TEST(EngineStoppingTest, RelativeGradientAndStepTests) {
     gp[1] = 1e-3;
     Probe::Terminate(e, xp, 1e6, gp, prev);
     EXPECT_EQ(e.GetCodeforTerminationCode(), GradientSmall);
-    Probe::Terminate(e, xp, 0.5, gp, prev);  // k = 0: nothing else can fire
+    Probe::Terminate(e, xp, 0.5, gp, prev); // k = 0: nothing else can fire
     EXPECT_EQ(e.GetCodeforTerminationCode(), OptimalSolution);
     Probe::SetK(e, 3);
     Probe::MaxStepTaken(e) = false;
@@ -342,7 +352,8 @@ TEST(EngineStoppingTest, RelativeGradientAndStepTests) {
     Probe::MaxStepTaken(e) = false;
     Probe::Terminate(e, xp, 0.5, gp, prev);
     Probe::MaxStepTaken(e) = true;
-    for (int i = 0; i < 4; i++) Probe::Terminate(e, xp, 0.5, gp, prev);
+    for (int i = 0; i < 4; i++)
+        Probe::Terminate(e, xp, 0.5, gp, prev);
     EXPECT_EQ(e.GetCodeforTerminationCode(), OptimalSolution);
     Probe::Terminate(e, xp, 0.5, gp, prev);
     EXPECT_EQ(e.GetCodeforTerminationCode(), TooManyLargeSteps);
@@ -380,7 +391,8 @@ protected:
     }
     double LLt(int i, int j) {
         double s = 0.0;
-        for (int k = 0; k <= (i < j ? i : j); k++) s += Probe::Hessian(e)[i][k] * Probe::Hessian(e)[j][k];
+        for (int k = 0; k <= (i < j ? i : j); k++)
+            s += Probe::Hessian(e)[i][k] * Probe::Hessian(e)[j][k];
         return s;
     }
     CVRNUnconstrainedMinimization e;
@@ -393,15 +405,19 @@ TEST_F(Factorization, PositiveDefiniteIsFactoredUnperturbed) {
     const double h[3][3] = {{4, 2, 0}, {2, 5, 1}, {0, 1, 3}};
     for (int i = 0; i < 3; i++) {
         EXPECT_EQ(Probe::UDiag(e)[i], h[i][i]);
-        for (int j = 0; j < 3; j++) EXPECT_NEAR(LLt(i, j), h[i][j], 1e-14);
-        for (int j = i + 1; j < 3; j++) EXPECT_EQ(Probe::Hessian(e)[i][j], h[i][j]);  // upper keeps H
+        for (int j = 0; j < 3; j++)
+            EXPECT_NEAR(LLt(i, j), h[i][j], 1e-14);
+        for (int j = i + 1; j < 3; j++)
+            EXPECT_EQ(Probe::Hessian(e)[i][j], h[i][j]); // upper keeps H
     }
     double x0[3] = {1.0, -2.0, 0.5}, b[3], x[3];
-    for (int i = 0; i < 3; i++) b[i] = h[i][0] * x0[0] + h[i][1] * x0[1] + h[i][2] * x0[2];
+    for (int i = 0; i < 3; i++)
+        b[i] = h[i][0] * x0[0] + h[i][1] * x0[1] + h[i][2] * x0[2];
     const double b1 = b[1];
     Probe::Solve(e, x, b);
     EXPECT_EQ(b[1], b1);
-    for (int i = 0; i < 3; i++) EXPECT_NEAR(x[i], x0[i], 1e-14);
+    for (int i = 0; i < 3; i++)
+        EXPECT_NEAR(x[i], x0[i], 1e-14);
 }
 
 TEST_F(Factorization, ZeroHessianBecomesTheScaling) {
@@ -472,7 +488,7 @@ TEST(EngineLineSearch, QuadraticBacktrackAndFailure) {
     Probe::F(e) = 0.0;
     Probe::Grad(e)[0] = -0.6;
     Probe::Step(e)[0] = 1.0;
-    view.DeleteAllItems();  // drop the size-1 warning of the option check
+    view.DeleteAllItems(); // drop the size-1 warning of the option check
     Probe::LineSearch(e);
     EXPECT_EQ(Probe::StepResult(e), 0);
     EXPECT_NEAR(e.GetXMin()[0], 0.3, 1e-15);
@@ -492,11 +508,12 @@ TEST(EngineLineSearch, QuadraticBacktrackAndFailure) {
 TEST(EngineFiniteDifferences, StepsBiasAndUntouchedPoint) {
     CVRNUnconstrainedMinimization e;
     e.Default();
-    LambdaProblem p({0.0, 0.0}, [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
-                    [](const double* x, double* g) {
-                        g[0] = 2.0 * x[0] + 3.0 * x[1];
-                        g[1] = 2.0 * x[1];
-                    });
+    LambdaProblem p(
+        {0.0, 0.0}, [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
+        [](const double* x, double* g) {
+            g[0] = 2.0 * x[0] + 3.0 * x[1];
+            g[1] = 2.0 * x[1];
+        });
     Probe::Attach(e, &p);
     Probe::CheckOptions(e);
     Probe::Noise(e) = 1e-15;
@@ -527,7 +544,7 @@ TEST(EngineFiniteDifferences, StepsBiasAndUntouchedPoint) {
     EXPECT_TRUE(SameBits(y[0], y0) && SameBits(y[1], y1));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -537,7 +554,8 @@ TEST(EngineDriver, AbortEndsAConjugateGradientRun) {
     LambdaProblem p(
         {-1.2, 1.0},
         [&](const double* x) {
-            if (++calls == 30) e.Abort();
+            if (++calls == 30)
+                e.Abort();
             const double t1 = x[1] - x[0] * x[0], t2 = 1.0 - x[0];
             return 100.0 * t1 * t1 + t2 * t2;
         },
@@ -547,10 +565,10 @@ TEST(EngineDriver, AbortEndsAConjugateGradientRun) {
             g[1] = 200.0 * t1;
         });
     e.Default();
-    e.Abort();  // a request before the run is cleared at its start
+    e.Abort(); // a request before the run is cleared at its start
     e.Minimize(&p, 1.0, 10000, 4);
     EXPECT_EQ(e.GetCodeforTerminationCode(), AbortedByUser);
     EXPECT_LT(e.GetIterationCount(), 10);
 }
 
-}  // namespace
+} // namespace

@@ -37,7 +37,8 @@ std::vector<std::string> ReadRows(const std::string& path) {
     std::vector<std::string> rows;
     std::ifstream in(path, std::ios::binary);
     std::string line;
-    while (std::getline(in, line)) rows.push_back(line);
+    while (std::getline(in, line))
+        rows.push_back(line);
     return rows;
 }
 
@@ -45,7 +46,8 @@ Expected ReadExpected(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
     Expected e;
-    if (j.is_discarded()) return e;
+    if (j.is_discarded())
+        return e;
     e.code = j.value("code", -1);
     e.k = j.value("k", -1);
     e.nfev = j.value("nfev", -1L);
@@ -54,14 +56,16 @@ Expected ReadExpected(const std::string& path) {
     e.runs = j.value("runs", -1);
     e.f = j.value("f", std::string());
     if (j.contains("x") && j["x"].is_array())
-        for (const auto& v : j["x"]) e.x.push_back(v.get<std::string>());
+        for (const auto& v : j["x"])
+            e.x.push_back(v.get<std::string>());
     return e;
 }
 
 // Equal to the last bit (NaN equals NaN).
 ::testing::AssertionResult SameBits(double actual, const std::string& expected) {
     const double want = std::strtod(expected.c_str(), nullptr);
-    if (std::memcmp(&actual, &want, sizeof(double)) == 0) return ::testing::AssertionSuccess();
+    if (std::memcmp(&actual, &want, sizeof(double)) == 0)
+        return ::testing::AssertionSuccess();
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.17g", actual);
     return ::testing::AssertionFailure() << "got " << buf << ", want " << expected;
@@ -70,7 +74,8 @@ Expected ReadExpected(const std::string& path) {
 std::vector<std::string> Rows(CVRNStatusView& view) {
     std::vector<std::string> rows;
     CListCtrl& list = view.GetListCtrl();
-    for (int i = 0; i < list.GetItemCount(); i++) rows.emplace_back(static_cast<const char*>(list.GetItemText(i, 0)));
+    for (int i = 0; i < list.GetItemCount(); i++)
+        rows.emplace_back(static_cast<const char*>(list.GetItemText(i, 0)));
     return rows;
 }
 
@@ -101,7 +106,8 @@ void ReproduceScenario(const Scenario& sc, int threads) {
     const std::vector<std::string> wantRows = ReadRows(base + ".rows");
     const Expected want = ReadExpected(base + ".json");
     ASSERT_FALSE(wantRows.empty());
-    ASSERT_TRUE(want.code >= 0 && want.k >= 0 && want.nfev >= 0 && want.runs >= 1 && !want.f.empty() && !want.x.empty());
+    ASSERT_TRUE(want.code >= 0 && want.k >= 0 && want.nfev >= 0 && want.runs >= 1 && !want.f.empty() &&
+                !want.x.empty());
 
     auto reference = golden::MakeTestProblem(sc.problem);
     ASSERT_TRUE(reference);
@@ -145,7 +151,8 @@ void ReproduceScenario(const Scenario& sc, int threads) {
             runs = tool.GetRunCount();
         } else {
             tool.FirstStep(sc.method);
-            while (tool.bNextStep()) tool.NextStep();
+            while (tool.bNextStep())
+                tool.NextStep();
             runs = 1;
         }
         collect(tool.GetEngine(), sc.method);
@@ -153,7 +160,8 @@ void ReproduceScenario(const Scenario& sc, int threads) {
 
     const std::vector<std::string> rows = Rows(view);
     const size_t common = rows.size() < wantRows.size() ? rows.size() : wantRows.size();
-    for (size_t i = 0; i < common; i++) ASSERT_EQ(rows[i], wantRows[i]) << "first difference at row " << i;
+    for (size_t i = 0; i < common; i++)
+        ASSERT_EQ(rows[i], wantRows[i]) << "first difference at row " << i;
     EXPECT_EQ(rows.size(), wantRows.size());
 
     EXPECT_EQ(code, want.code);
@@ -164,13 +172,15 @@ void ReproduceScenario(const Scenario& sc, int threads) {
     EXPECT_EQ(runs, want.runs);
     EXPECT_TRUE(SameBits(f, want.f)) << "f";
     ASSERT_EQ(x.size(), want.x.size());
-    for (size_t i = 0; i < x.size(); i++) EXPECT_TRUE(SameBits(x[i], want.x[i])) << "x[" << i << "]";
+    for (size_t i = 0; i < x.size(); i++)
+        EXPECT_TRUE(SameBits(x[i], want.x[i])) << "x[" << i << "]";
 
     // The engine's own run record says the same (the tool's record is of its last run).
     EXPECT_EQ(record.code, want.code);
     EXPECT_TRUE(SameBits(record.f, want.f)) << "record f";
     ASSERT_EQ(record.x.size(), want.x.size());
-    for (size_t i = 0; i < x.size(); i++) EXPECT_TRUE(SameBits(record.x[i], want.x[i])) << "record x[" << i << "]";
+    for (size_t i = 0; i < x.size(); i++)
+        EXPECT_TRUE(SameBits(record.x[i], want.x[i])) << "record x[" << i << "]";
     if (sc.mode != Scenario::Tool) {
         EXPECT_EQ(record.iterations, want.k);
         EXPECT_EQ(record.fEvaluations, want.nfev);
@@ -181,11 +191,17 @@ void ReproduceScenario(const Scenario& sc, int threads) {
 
 class GoldenLogs : public ::testing::TestWithParam<Scenario> {};
 
-TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) { ReproduceScenario(GetParam(), 1); }
+TEST_P(GoldenLogs, ReproducesRowsAndFinalPoint) {
+    ReproduceScenario(GetParam(), 1);
+}
 
 // The evaluation pool changes nothing: same rows, counts and bits.
-TEST_P(GoldenLogs, ReproducesRowsAndFinalPointWithTwoEvaluationThreads) { ReproduceScenario(GetParam(), 2); }
-TEST_P(GoldenLogs, ReproducesRowsAndFinalPointWithThreeEvaluationThreads) { ReproduceScenario(GetParam(), 3); }
+TEST_P(GoldenLogs, ReproducesRowsAndFinalPointWithTwoEvaluationThreads) {
+    ReproduceScenario(GetParam(), 2);
+}
+TEST_P(GoldenLogs, ReproducesRowsAndFinalPointWithThreeEvaluationThreads) {
+    ReproduceScenario(GetParam(), 3);
+}
 
 const Scenario kScenarios[] = {
     {"rosenbrock-m1-analytic", "rosenbrock", Scenario::Engine, 1, true, true, false},
@@ -205,8 +221,9 @@ INSTANTIATE_TEST_SUITE_P(Reference, GoldenLogs, ::testing::ValuesIn(kScenarios),
                          [](const ::testing::TestParamInfo<Scenario>& info) {
                              std::string name = info.param.name;
                              for (char& c : name)
-                                 if (c == '-') c = '_';
+                                 if (c == '-')
+                                     c = '_';
                              return name;
                          });
 
-}  // namespace
+} // namespace

@@ -34,10 +34,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // the body returned (empty: all invariants held) or why the child did not report.
 std::string RunInChild(const std::function<std::string()>& body, unsigned seconds = 60) {
     int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
+    if (pipe(fds) != 0)
+        return "pipe failed";
     std::fflush(nullptr);
     const pid_t pid = fork();
-    if (pid < 0) return "fork failed";
+    if (pid < 0)
+        return "fork failed";
     if (pid == 0) {
         close(fds[0]);
         alarm(seconds);
@@ -45,7 +47,8 @@ std::string RunInChild(const std::function<std::string()>& body, unsigned second
         size_t done = 0;
         while (done < report.size()) {
             const ssize_t w = write(fds[1], report.data() + done, report.size() - done);
-            if (w <= 0) break;
+            if (w <= 0)
+                break;
             done += static_cast<size_t>(w);
         }
         close(fds[1]);
@@ -56,7 +59,8 @@ std::string RunInChild(const std::function<std::string()>& body, unsigned second
     char buffer[512];
     for (;;) {
         const ssize_t r = read(fds[0], buffer, sizeof buffer);
-        if (r <= 0) break;
+        if (r <= 0)
+            break;
         report.append(buffer, static_cast<size_t>(r));
     }
     close(fds[0]);
@@ -65,7 +69,8 @@ std::string RunInChild(const std::function<std::string()>& body, unsigned second
     if (WIFSIGNALED(status))
         return WTERMSIG(status) == SIGALRM ? "did not end within the time limit"
                                            : "child died of signal " + std::to_string(WTERMSIG(status));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child exit status " + std::to_string(status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "child exit status " + std::to_string(status);
     return report;
 }
 
@@ -87,11 +92,14 @@ class TridiagonalQuadratic : public golden::TestProblem {
 public:
     TridiagonalQuadratic() : TestProblem({3.0, -2.0, 0.5, 4.0}) {}
     static void Ad(const double* x, double* d, double* ad) {
-        for (int i = 0; i < 4; ++i) d[i] = x[i] - 1.0;
+        for (int i = 0; i < 4; ++i)
+            d[i] = x[i] - 1.0;
         for (int i = 0; i < 4; ++i) {
             ad[i] = (2.0 * i + 4.0) * d[i];
-            if (i > 0) ad[i] += d[i - 1];
-            if (i < 3) ad[i] += d[i + 1];
+            if (i > 0)
+                ad[i] += d[i - 1];
+            if (i < 3)
+                ad[i] += d[i + 1];
         }
     }
     double fx(const double* x) const override {
@@ -106,8 +114,10 @@ public:
     void hess(const double*, double* h) const override {
         for (int i = 0; i < 4; ++i) {
             at(h, i, i) = 2.0 * i + 4.0;
-            if (i > 0) at(h, i, i - 1) = 1.0;
-            if (i < 3) at(h, i, i + 1) = 1.0;
+            if (i > 0)
+                at(h, i, i - 1) = 1.0;
+            if (i < 3)
+                at(h, i, i + 1) = 1.0;
         }
     }
 };
@@ -128,8 +138,10 @@ public:
 };
 
 std::unique_ptr<golden::TestProblem> MakeProblem(const std::string& name) {
-    if (name == "tridiagonal") return std::make_unique<TridiagonalQuadratic>();
-    if (name == "huge") return std::make_unique<HugeExponentials>();
+    if (name == "tridiagonal")
+        return std::make_unique<TridiagonalQuadratic>();
+    if (name == "huge")
+        return std::make_unique<HugeExponentials>();
     return golden::MakeTestProblem(name);
 }
 
@@ -148,25 +160,37 @@ enum class Driver { Engine, Step, Tool };
 
 const char* Name(Inject i) {
     switch (i) {
-    case Inject::None: return "none";
-    case Inject::NaNOrPlusInf: return "f NaN/+inf";
-    case Inject::MinusInf: return "f -inf";
-    case Inject::GradientNaN: return "g NaN";
-    case Inject::GradientNaNAll: return "g NaN everywhere";
-    case Inject::HessianNaN: return "H NaN";
+    case Inject::None:
+        return "none";
+    case Inject::NaNOrPlusInf:
+        return "f NaN/+inf";
+    case Inject::MinusInf:
+        return "f -inf";
+    case Inject::GradientNaN:
+        return "g NaN";
+    case Inject::GradientNaNAll:
+        return "g NaN everywhere";
+    case Inject::HessianNaN:
+        return "H NaN";
     }
     return "?";
 }
 const char* Name(Derivatives d) {
     switch (d) {
-    case Derivatives::Analytic: return "analytic";
-    case Derivatives::FiniteDifference: return "differences";
-    case Derivatives::Secant: return "secant";
-    case Derivatives::DifferenceHessian: return "difference Hessian";
+    case Derivatives::Analytic:
+        return "analytic";
+    case Derivatives::FiniteDifference:
+        return "differences";
+    case Derivatives::Secant:
+        return "secant";
+    case Derivatives::DifferenceHessian:
+        return "difference Hessian";
     }
     return "?";
 }
-const char* Name(Driver d) { return d == Driver::Engine ? "engine" : d == Driver::Step ? "step" : "tool"; }
+const char* Name(Driver d) {
+    return d == Driver::Engine ? "engine" : d == Driver::Step ? "step" : "tool";
+}
 
 // Forwards to a reference problem, injects the hostile values and watches what the
 // engine does with them. InitialParameters returns the last point given to CommitStep,
@@ -179,20 +203,24 @@ public:
 
     int NumberOfParameters() override { return m_P.n; }
     void InitialParameters(double* const x0) override {
-        for (int i = 0; i < m_P.n; ++i) x0[i] = m_Start[static_cast<size_t>(i)];
+        for (int i = 0; i < m_P.n; ++i)
+            x0[i] = m_Start[static_cast<size_t>(i)];
         m_bStartFinite = std::isfinite(Value(x0));
     }
     void SetIterations(int count) override {
-        if (count > maxCount) maxCount = count;
+        if (count > maxCount)
+            maxCount = count;
     }
     double Fx(double* const x) override { return Value(x); }
     void Gradient(double* const x, double* const g) override {
         m_P.grad(x, g);
         if (m_Inject == Inject::GradientNaNAll || (m_Inject == Inject::GradientNaN && Hit(x)))
-            for (int i = 0; i < m_P.n; ++i) g[i] = kNaN;
+            for (int i = 0; i < m_P.n; ++i)
+                g[i] = kNaN;
     }
     void Hessian(double* const x, CMatrix& h) override {
-        for (double& v : m_H) v = 0.0;
+        for (double& v : m_H)
+            v = 0.0;
         m_P.hess(x, m_H.data());
         const int n = m_P.n;
         for (int i = 0; i < n; ++i)
@@ -201,13 +229,16 @@ public:
     }
     void CommitStep(double* x, int n) override {
         for (int i = 0; i < n; ++i)
-            if (!std::isfinite(x[i])) committedNonFinite = true;
+            if (!std::isfinite(x[i]))
+                committedNonFinite = true;
         if (n == m_P.n)
-            for (int i = 0; i < n; ++i) m_Start[static_cast<size_t>(i)] = x[i];
+            for (int i = 0; i < n; ++i)
+                m_Start[static_cast<size_t>(i)] = x[i];
     }
     // Called whenever the engine's current point is set (accepted or restored).
     void UpdateViews() override {
-        if (engine && m_bStartFinite && !std::isfinite(engine->GetFx())) acceptedNonFinite = true;
+        if (engine && m_bStartFinite && !std::isfinite(engine->GetFx()))
+            acceptedNonFinite = true;
     }
 
     CVRNUnconstrainedMinimization* engine = nullptr;
@@ -218,12 +249,15 @@ public:
 private:
     // Never at the original start point, so that every case starts from a finite value.
     bool Hit(const double* x) const {
-        if (std::memcmp(x, m_X0.data(), sizeof(double) * m_X0.size()) == 0) return false;
+        if (std::memcmp(x, m_X0.data(), sizeof(double) * m_X0.size()) == 0)
+            return false;
         return (HashOf(x, m_P.n, m_Seed) & 3u) < 2u;
     }
     double Value(const double* x) const {
-        if (m_Inject == Inject::NaNOrPlusInf && Hit(x)) return (HashOf(x, m_P.n, m_Seed) >> 8) & 1u ? kNaN : kInf;
-        if (m_Inject == Inject::MinusInf && Hit(x)) return -kInf;
+        if (m_Inject == Inject::NaNOrPlusInf && Hit(x))
+            return (HashOf(x, m_P.n, m_Seed) >> 8) & 1u ? kNaN : kInf;
+        if (m_Inject == Inject::MinusInf && Hit(x))
+            return -kInf;
         return m_P.fx(x);
     }
 
@@ -254,7 +288,7 @@ struct Outcome {
     int code = -1;
     int iterations = 0;
     int runs = 0;
-    double f = 0.0;        // value at the point the run reports
+    double f = 0.0; // value at the point the run reports
     bool pointFinite = true;
 };
 
@@ -269,7 +303,7 @@ std::string CheckCase(const Case& c, Outcome* out = nullptr) {
     const bool hessian = c.derivatives == Derivatives::Analytic;
     const bool expensive = c.derivatives == Derivatives::Secant;
 
-    VRNMinimizerTool tool;  // holds the engine for every driver
+    VRNMinimizerTool tool; // holds the engine for every driver
     CVRNUnconstrainedMinimization& engine = tool.GetEngine();
     problem.engine = &engine;
     Outcome o;
@@ -282,7 +316,8 @@ std::string CheckCase(const Case& c, Outcome* out = nullptr) {
         engine.Minimize(&problem, 1.0, kIterationLimit, c.method);
         o.iterations = engine.GetIterationCount();
         o.runs = 1;
-        if (o.iterations > kIterationLimit) failures += " iteration limit exceeded;";
+        if (o.iterations > kIterationLimit)
+            failures += " iteration limit exceeded;";
         break;
     case Driver::Step:
         tool.SetMinimizationMethodObject(&problem);
@@ -290,10 +325,12 @@ std::string CheckCase(const Case& c, Outcome* out = nullptr) {
         tool.GetbUserDefinedHessian() = hessian ? 1 : 0;
         tool.GetbFunctionExpensiveToCalculate() = expensive ? 1 : 0;
         tool.FirstStep(c.method);
-        while (tool.bNextStep() && engine.GetIterationCount() < kIterationLimit) tool.NextStep();
+        while (tool.bNextStep() && engine.GetIterationCount() < kIterationLimit)
+            tool.NextStep();
         o.iterations = engine.GetIterationCount();
         o.runs = 1;
-        if (o.iterations > kIterationLimit) failures += " iteration limit exceeded;";
+        if (o.iterations > kIterationLimit)
+            failures += " iteration limit exceeded;";
         break;
     case Driver::Tool:
         tool.SetMinimizationMethodObject(&problem);
@@ -303,27 +340,36 @@ std::string CheckCase(const Case& c, Outcome* out = nullptr) {
         tool.Minimize(c.method);
         o.iterations = problem.maxCount;
         o.runs = tool.GetRunCount();
-        if (problem.maxCount > kToolIterationLimit) failures += " iteration limit exceeded;";
-        if (o.runs < 1 || o.runs > 10) failures += " run count out of range;";
+        if (problem.maxCount > kToolIterationLimit)
+            failures += " iteration limit exceeded;";
+        if (o.runs < 1 || o.runs > 10)
+            failures += " run count out of range;";
         break;
     }
     o.code = engine.GetCodeforTerminationCode();
     // The point the run reports: the judged candidate after a convergence or large-step
     // code of methods 1 to 3, the current point otherwise.
-    const bool candidate = c.method != 4 && (o.code == GradientSmall || o.code == StepSizeSmall ||
-                                             o.code == TooManyLargeSteps);
+    const bool candidate =
+        c.method != 4 && (o.code == GradientSmall || o.code == StepSizeSmall || o.code == TooManyLargeSteps);
     const double* x = candidate ? engine.GetXMin() : engine.GetX();
     o.f = candidate ? engine.GetFPlus() : engine.GetFx();
     for (int i = 0; i < reference->n; ++i)
-        if (!std::isfinite(x[i])) o.pointFinite = false;
+        if (!std::isfinite(x[i]))
+            o.pointFinite = false;
 
-    if (o.code < OptimalSolution || o.code > AbortedByUser || o.code == OptionCheck || o.code == AbortedByUser)
+    if (o.code < OptimalSolution || o.code > AbortedByUser || o.code == OptionCheck ||
+        o.code == AbortedByUser)
         failures += " code " + std::to_string(o.code) + " out of range;";
-    if (problem.acceptedNonFinite) failures += " accepted a point whose value is not finite;";
-    if (problem.committedNonFinite) failures += " CommitStep saw a point that is not finite;";
-    if (!o.pointFinite) failures += " result point not finite;";
-    if (!std::isfinite(o.f) && c.driver != Driver::Tool) failures += " result value not finite;";
-    if (out) *out = o;
+    if (problem.acceptedNonFinite)
+        failures += " accepted a point whose value is not finite;";
+    if (problem.committedNonFinite)
+        failures += " CommitStep saw a point that is not finite;";
+    if (!o.pointFinite)
+        failures += " result point not finite;";
+    if (!std::isfinite(o.f) && c.driver != Driver::Tool)
+        failures += " result value not finite;";
+    if (out)
+        *out = o;
     return failures;
 }
 
@@ -332,8 +378,10 @@ std::string CheckCase(const Case& c, Outcome* out = nullptr) {
 std::vector<Case> HostileCases() {
     std::vector<Case> cases;
     const char* problems[] = {"rosenbrock", "quadratic", "extrosenbrock"};
-    const Inject injections[] = {Inject::NaNOrPlusInf, Inject::MinusInf, Inject::GradientNaN, Inject::HessianNaN};
-    const Derivatives derivatives[] = {Derivatives::Analytic, Derivatives::FiniteDifference, Derivatives::Secant};
+    const Inject injections[] = {Inject::NaNOrPlusInf, Inject::MinusInf, Inject::GradientNaN,
+                                 Inject::HessianNaN};
+    const Derivatives derivatives[] = {Derivatives::Analytic, Derivatives::FiniteDifference,
+                                       Derivatives::Secant};
     const Driver drivers[] = {Driver::Engine, Driver::Step, Driver::Tool};
     for (const char* problem : problems)
         for (Inject inject : injections)
@@ -342,18 +390,23 @@ std::vector<Case> HostileCases() {
                     for (Driver driver : drivers) {
                         // Conjugate gradients always use the analytic gradient and no
                         // Hessian, and have no step mode.
-                        if (method == 4 && (d != Derivatives::Analytic || driver == Driver::Step)) continue;
+                        if (method == 4 && (d != Derivatives::Analytic || driver == Driver::Step))
+                            continue;
                         // Injections into derivatives the run does not ask for change nothing.
                         const bool usesGradient = method == 4 || d != Derivatives::FiniteDifference;
                         const bool usesHessian = method != 4 && d == Derivatives::Analytic;
-                        if (inject == Inject::GradientNaN && !usesGradient) continue;
-                        if (inject == Inject::HessianNaN && !usesHessian) continue;
+                        if (inject == Inject::GradientNaN && !usesGradient)
+                            continue;
+                        if (inject == Inject::HessianNaN && !usesHessian)
+                            continue;
                         cases.push_back({problem, inject, method, d, driver, 0});
                     }
     // Points at which runs used to go round without end (found with these seeds).
-    cases.push_back({"rosenbrock", Inject::NaNOrPlusInf, 3, Derivatives::FiniteDifference, Driver::Engine, 5});
+    cases.push_back(
+        {"rosenbrock", Inject::NaNOrPlusInf, 3, Derivatives::FiniteDifference, Driver::Engine, 5});
     cases.push_back({"rosenbrock", Inject::NaNOrPlusInf, 3, Derivatives::FiniteDifference, Driver::Tool, 5});
-    cases.push_back({"rosenbrock", Inject::NaNOrPlusInf, 1, Derivatives::FiniteDifference, Driver::Engine, 28});
+    cases.push_back(
+        {"rosenbrock", Inject::NaNOrPlusInf, 1, Derivatives::FiniteDifference, Driver::Engine, 28});
     cases.push_back({"helical", Inject::NaNOrPlusInf, 3, Derivatives::FiniteDifference, Driver::Step, 29});
     return cases;
 }
@@ -380,7 +433,8 @@ TEST(HostileObjectives, ReportedEndlessRunsEndWithNoLowerPoint) {
         const std::string report = RunInChild([&c] {
             Outcome o;
             std::string failures = CheckCase(c, &o);
-            if (o.code != NoLowerPoint) failures += " code " + std::to_string(o.code) + " instead of 3;";
+            if (o.code != NoLowerPoint)
+                failures += " code " + std::to_string(o.code) + " instead of 3;";
             return failures;
         });
         EXPECT_EQ(report, "") << Describe(c);
@@ -415,7 +469,8 @@ TEST(HostileObjectives, LineSearchBacktracksFromMinusInfinity) {
             x0[1] = 0.0;
         }
         double Fx(double* const x) override {
-            if (x[0] > 2.0) return -kInf;
+            if (x[0] > 2.0)
+                return -kInf;
             return (x[0] - 3.0) * (x[0] - 3.0) + (x[1] - 3.0) * (x[1] - 3.0);
         }
         void Gradient(double* const x, double* const g) override {
@@ -462,4 +517,4 @@ TEST(HostileObjectives, EveryMethodRefusesAnEmptyProblem) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -4,8 +4,8 @@
 
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -22,19 +22,22 @@ LambdaProblem Quadratic3(std::vector<double> x0, double gradientError = 0.0) {
         [](const double* x) {
             double f = 0.0;
             for (int i = 0; i < 3; i++)
-                for (int j = 0; j < 3; j++) f += 0.5 * (x[i] - 1.0) * kA[i][j] * (x[j] - 1.0);
+                for (int j = 0; j < 3; j++)
+                    f += 0.5 * (x[i] - 1.0) * kA[i][j] * (x[j] - 1.0);
             return f;
         },
         [gradientError](const double* x, double* g) {
             for (int i = 0; i < 3; i++) {
                 g[i] = 0.0;
-                for (int j = 0; j < 3; j++) g[i] += kA[i][j] * (x[j] - 1.0);
+                for (int j = 0; j < 3; j++)
+                    g[i] += kA[i][j] * (x[j] - 1.0);
             }
             g[0] += gradientError;
         },
         [](const double*, CMatrix& h) {
             for (int i = 0; i < 3; i++)
-                for (int j = 0; j < 3; j++) h[i][j] = kA[i][j];
+                for (int j = 0; j < 3; j++)
+                    h[i][j] = kA[i][j];
         });
 }
 
@@ -129,7 +132,8 @@ TEST(RunRecord, AHookStepOnAThreeByThreeQuadraticWithAWideRadiusIsTheNewtonStep)
     const CVRNRunRecord& r = e.GetRunRecord();
     EXPECT_EQ(r.code, GradientSmall);
     EXPECT_EQ(r.iterations, 1);
-    for (double xi : r.x) EXPECT_NEAR(xi, 1.0, 1e-12);
+    for (double xi : r.x)
+        EXPECT_NEAR(xi, 1.0, 1e-12);
 }
 
 TEST(RunRecord, TheGradientCheckRecordsEveryComponentAndFlagsTheWrongOne) {
@@ -163,7 +167,12 @@ TEST(MessageSink, AnySinkReceivesTheStatusRowsCutAtLineFeeds) {
         std::vector<std::string> rows;
     };
     const Case cases[] = {
-        {"", {}}, {"one", {"one"}}, {"one\n", {"one"}}, {"\n", {" "}}, {"a\n\nb", {"a", " ", "b"}}, {"a\n\n", {"a", " "}},
+        {"", {}},
+        {"one", {"one"}},
+        {"one\n", {"one"}},
+        {"\n", {" "}},
+        {"a\n\nb", {"a", " ", "b"}},
+        {"a\n\n", {"a", " "}},
     };
     for (const Case& c : cases) {
         RowSink sink;
@@ -182,4 +191,4 @@ TEST(MessageSink, AnySinkReceivesTheStatusRowsCutAtLineFeeds) {
     EXPECT_EQ(sink.rows.back(), "WARNING --- probably converged, Gradient small");
 }
 
-}  // namespace
+} // namespace

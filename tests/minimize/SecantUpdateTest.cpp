@@ -18,9 +18,11 @@ namespace {
 using Engine = CVRNUnconstrainedMinimization;
 
 bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i]))
+            return false;
     return true;
 }
 
@@ -28,9 +30,11 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
 std::vector<double> LLtTimes(CMatrix& a, int n, const std::vector<double>& v) {
     std::vector<double> u(static_cast<size_t>(n), 0.0), r(static_cast<size_t>(n), 0.0);
     for (int i = 0; i < n; ++i)
-        for (int j = i; j < n; ++j) u[static_cast<size_t>(i)] += a[j][i] * v[static_cast<size_t>(j)];
+        for (int j = i; j < n; ++j)
+            u[static_cast<size_t>(i)] += a[j][i] * v[static_cast<size_t>(j)];
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) r[static_cast<size_t>(i)] += a[i][j] * u[static_cast<size_t>(j)];
+        for (int j = 0; j <= i; ++j)
+            r[static_cast<size_t>(i)] += a[i][j] * u[static_cast<size_t>(j)];
     return r;
 }
 
@@ -56,7 +60,8 @@ protected:
     void LoadFactor3() {
         const double l[3][3] = {{2.0, 0.0, 0.0}, {0.5, 1.5, 0.0}, {-0.3, 0.4, 1.2}};
         for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) (*a)[i][j] = j <= i ? l[i][j] : 99.0;
+            for (int j = 0; j < 3; ++j)
+                (*a)[i][j] = j <= i ? l[i][j] : 99.0;
     }
 
     Engine e;
@@ -86,17 +91,20 @@ TEST_F(SecantTest, FactoredUpdateSatisfiesSecantEquationAndMirrorsFactor) {
         std::vector<double> ej(3, 0.0);
         ej[static_cast<size_t>(j)] = 1.0;
         std::vector<double> col = LLtTimes(*a, 3, ej);
-        for (int i = 0; i < 3; ++i) hold[static_cast<size_t>(i)][static_cast<size_t>(j)] = col[static_cast<size_t>(i)];
+        for (int i = 0; i < 3; ++i)
+            hold[static_cast<size_t>(i)][static_cast<size_t>(j)] = col[static_cast<size_t>(i)];
     }
 
     Probe::SecantFactored(e, x.data(), g.data(), xp.data(), gp.data(), false);
 
     // L+ L+^T s = y.
     const std::vector<double> r = LLtTimes(*a, 3, s);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(r[static_cast<size_t>(i)], y[static_cast<size_t>(i)], 1e-13);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(r[static_cast<size_t>(i)], y[static_cast<size_t>(i)], 1e-13);
     // The upper triangle holds L+^T, element for element.
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < i; ++j) EXPECT_EQ((*a)[j][i], (*a)[i][j]) << i << "," << j;
+        for (int j = 0; j < i; ++j)
+            EXPECT_EQ((*a)[j][i], (*a)[i][j]) << i << "," << j;
     // And L+ L+^T is the BFGS update of L L^T.
     for (int j = 0; j < 3; ++j) {
         std::vector<double> ej(3, 0.0);
@@ -114,7 +122,7 @@ TEST_F(SecantTest, FactoredUpdateSatisfiesSecantEquationAndMirrorsFactor) {
 TEST_F(SecantTest, FactoredOneVariableGivesSecantSlope) {
     Setup(1, 2);
     (*a)[0][0] = 3.0;
-    double x1 = 1.0, xp1 = 1.5, g1 = -1.0, gp1 = 1.0;  // s = 0.5, y = 2
+    double x1 = 1.0, xp1 = 1.5, g1 = -1.0, gp1 = 1.0; // s = 0.5, y = 2
     Probe::SecantFactored(e, &x1, &g1, &xp1, &gp1, false);
     EXPECT_NEAR((*a)[0][0] * (*a)[0][0], 4.0, 1e-14);
 }
@@ -128,7 +136,7 @@ TEST_F(SecantTest, FirstIterationRescalingAloneMatchesOneVariableSlope) {
     // The rescaling by sqrt(s^T y / s^T L L^T s) already gives L^2 = y/s; the skip test
     // then leaves it so.
     EXPECT_NEAR((*a)[0][0], 2.0, 1e-15);
-    EXPECT_TRUE(Probe::FirstIteration(e));  // the flag belongs to the driver
+    EXPECT_TRUE(Probe::FirstIteration(e)); // the flag belongs to the driver
 }
 
 TEST_F(SecantTest, SkippedUpdateKeepsRescaling) {
@@ -137,23 +145,27 @@ TEST_F(SecantTest, SkippedUpdateKeepsRescaling) {
     Probe::SetGradientFlag(e, false);
     std::vector<double> s{0.3, -0.3, 0.2};
     std::vector<double> y = LLtTimes(*a, 3, s);
-    for (double& v : y) v = 4.0 * v;  // y = 4 H s: the rescaled model predicts y exactly
+    for (double& v : y)
+        v = 4.0 * v; // y = 4 H s: the rescaled model predicts y exactly
     std::vector<double> gp4(3);
-    for (int i = 0; i < 3; ++i) gp4[static_cast<size_t>(i)] = g[static_cast<size_t>(i)] + y[static_cast<size_t>(i)];
+    for (int i = 0; i < 3; ++i)
+        gp4[static_cast<size_t>(i)] = g[static_cast<size_t>(i)] + y[static_cast<size_t>(i)];
     const std::vector<double> before = Snapshot(*a, 3);
     Probe::SecantFactored(e, x.data(), g.data(), xp.data(), gp4.data(), true);
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j <= i; ++j) EXPECT_NEAR((*a)[i][j], 2.0 * before[static_cast<size_t>(i * 3 + j)], 1e-14);
+        for (int j = 0; j <= i; ++j)
+            EXPECT_NEAR((*a)[i][j], 2.0 * before[static_cast<size_t>(i * 3 + j)], 1e-14);
     // Skipped: L was not moved into the upper triangle.
     for (int i = 0; i < 3; ++i)
-        for (int j = i + 1; j < 3; ++j) EXPECT_EQ((*a)[i][j], 99.0);
+        for (int j = i + 1; j < 3; ++j)
+            EXPECT_EQ((*a)[i][j], 99.0);
 }
 
 TEST_F(SecantTest, NegativeCurvatureLeavesFactorBitForBit) {
     Setup(3, 2);
     LoadFactor3();
-    Probe::FirstIteration(e) = true;  // would rescale if the step got that far
-    std::vector<double> gneg{2.2, 1.3, 3.3}, gpneg{1.0, 2.0, 3.0};  // y reversed: s^T y < 0
+    Probe::FirstIteration(e) = true;                               // would rescale if the step got that far
+    std::vector<double> gneg{2.2, 1.3, 3.3}, gpneg{1.0, 2.0, 3.0}; // y reversed: s^T y < 0
     const std::vector<double> before = Snapshot(*a, 3);
     Probe::SecantFactored(e, x.data(), gneg.data(), xp.data(), gpneg.data(), true);
     EXPECT_TRUE(SameBits(before, Snapshot(*a, 3)));
@@ -176,7 +188,8 @@ void LoadStoredHessian(CMatrix& a, double* d) {
     const double h[3][3] = {{4.0, 1.0, 0.5}, {1.0, 3.0, -0.2}, {0.5, -0.2, 2.0}};
     for (int i = 0; i < 3; ++i) {
         d[i] = h[i][i];
-        for (int j = 0; j < 3; ++j) a[i][j] = j > i ? h[i][j] : 7.0;  // junk where the factor lives
+        for (int j = 0; j < 3; ++j)
+            a[i][j] = j > i ? h[i][j] : 7.0; // junk where the factor lives
     }
 }
 
@@ -192,11 +205,13 @@ TEST_F(SecantTest, UnfactoredUpdateSatisfiesSecantEquation) {
         y[static_cast<size_t>(i)] = gp[static_cast<size_t>(i)] - g[static_cast<size_t>(i)];
     }
     const std::vector<double> r = SymTimes(*a, 3, s);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(r[static_cast<size_t>(i)], y[static_cast<size_t>(i)], 1e-13);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(r[static_cast<size_t>(i)], y[static_cast<size_t>(i)], 1e-13);
     // The strict upper triangle and the diagonal vector are not written.
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Probe::UDiag(e)[i], dbefore[static_cast<size_t>(i)]);
-        for (int j = i + 1; j < 3; ++j) EXPECT_EQ((*a)[i][j], before[static_cast<size_t>(i * 3 + j)]);
+        for (int j = i + 1; j < 3; ++j)
+            EXPECT_EQ((*a)[i][j], before[static_cast<size_t>(i * 3 + j)]);
     }
 }
 
@@ -208,7 +223,8 @@ TEST_F(SecantTest, UnfactoredNegativeCurvatureLeavesRebuiltHessian) {
     Probe::SecantUnfactored(e, x.data(), gneg.data(), xp.data(), gpneg.data(), true);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ((*a)[i][i], Probe::UDiag(e)[i]);
-        for (int j = i + 1; j < 3; ++j) EXPECT_EQ((*a)[j][i], (*a)[i][j]);
+        for (int j = i + 1; j < 3; ++j)
+            EXPECT_EQ((*a)[j][i], (*a)[i][j]);
     }
     EXPECT_EQ((*a)[1][0], 1.0);
     EXPECT_EQ((*a)[2][1], -0.2);
@@ -224,24 +240,29 @@ TEST_F(SecantTest, UnfactoredNoUpdateFlagRescalesToCurvature) {
     std::vector<double> gp2(3);
     for (int i = 0; i < 3; ++i) {
         double hs = 0.0;
-        for (int j = 0; j < 3; ++j) hs += h[i][j] * s[static_cast<size_t>(j)];
+        for (int j = 0; j < 3; ++j)
+            hs += h[i][j] * s[static_cast<size_t>(j)];
         gp2[static_cast<size_t>(i)] = g[static_cast<size_t>(i)] + 2.0 * hs;
     }
     Probe::Noise(e) = 1e-10;
     Probe::SecantUnfactored(e, x.data(), g.data(), xp.data(), gp2.data(), true);
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j <= i; ++j) EXPECT_NEAR((*a)[i][j], 2.0 * h[i][j], 1e-13);
+        for (int j = 0; j <= i; ++j)
+            EXPECT_NEAR((*a)[i][j], 2.0 * h[i][j], 1e-13);
 }
 
 TEST_F(SecantTest, QRUpdateReproducesRankOneChange) {
     Setup(4, 1);
-    const double r[4][4] = {{2.0, -1.0, 0.5, 3.0}, {0.0, 1.5, 0.7, -0.4}, {0.0, 0.0, 0.9, 1.1}, {0.0, 0.0, 0.0, 2.5}};
+    const double r[4][4] = {
+        {2.0, -1.0, 0.5, 3.0}, {0.0, 1.5, 0.7, -0.4}, {0.0, 0.0, 0.9, 1.1}, {0.0, 0.0, 0.0, 2.5}};
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) (*a)[i][j] = r[i][j];
+        for (int j = 0; j < 4; ++j)
+            (*a)[i][j] = r[i][j];
     std::vector<double> u{0.3, 0.0, -1.2, 0.5}, v{1.0, 2.0, -1.0, 0.5};
     double m[4][4];
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) m[i][j] = r[i][j] + u[static_cast<size_t>(i)] * v[static_cast<size_t>(j)];
+        for (int j = 0; j < 4; ++j)
+            m[i][j] = r[i][j] + u[static_cast<size_t>(i)] * v[static_cast<size_t>(j)];
 
     Probe::QRUpdate(e, u.data(), v.data());
 
@@ -259,33 +280,38 @@ TEST_F(SecantTest, QRUpdateReproducesRankOneChange) {
         }
     }
     for (int i = 1; i < 4; ++i)
-        for (int j = 0; j < i; ++j) EXPECT_NEAR((*a)[i][j], 0.0, 1e-14) << i << "," << j;
+        for (int j = 0; j < i; ++j)
+            EXPECT_NEAR((*a)[i][j], 0.0, 1e-14) << i << "," << j;
 }
 
 TEST_F(SecantTest, QRUpdateWithFirstUnitVectorOnlyChangesRowZero) {
     Setup(3, 1);
     const double r[3][3] = {{2.0, -1.0, 0.5}, {0.0, 1.5, 0.7}, {0.0, 0.0, 0.9}};
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) (*a)[i][j] = r[i][j];
+        for (int j = 0; j < 3; ++j)
+            (*a)[i][j] = r[i][j];
     std::vector<double> u{0.7, 0.0, 0.0}, v{1.0, 2.0, -1.0};
     Probe::QRUpdate(e, u.data(), v.data());
-    for (int j = 0; j < 3; ++j) EXPECT_EQ((*a)[0][j], r[0][j] + 0.7 * v[static_cast<size_t>(j)]);
+    for (int j = 0; j < 3; ++j)
+        EXPECT_EQ((*a)[0][j], r[0][j] + 0.7 * v[static_cast<size_t>(j)]);
     for (int i = 1; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_EQ((*a)[i][j], r[i][j]);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ((*a)[i][j], r[i][j]);
 }
 
 TEST_F(SecantTest, RowHelpersWorkFromColumnIOnward) {
     Setup(3, 1);
     double vals = 1.0;
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) (*a)[i][j] = vals++;
-    Probe::QRAuxFxn1(e, 1);  // rows 1 and 2, columns 1..2
+        for (int j = 0; j < 3; ++j)
+            (*a)[i][j] = vals++;
+    Probe::QRAuxFxn1(e, 1); // rows 1 and 2, columns 1..2
     EXPECT_EQ((*a)[1][0], 4.0);
     EXPECT_EQ((*a)[2][0], 7.0);
     EXPECT_EQ((*a)[1][1], 8.0);
     EXPECT_EQ((*a)[2][2], 6.0);
 
-    Probe::QRAuxFxn2(e, 0, 3.0, 4.0);  // cs = 0.6, sn = 0.8 on rows 0 and 1
+    Probe::QRAuxFxn2(e, 0, 3.0, 4.0); // cs = 0.6, sn = 0.8 on rows 0 and 1
     EXPECT_DOUBLE_EQ((*a)[0][0], 0.6 * 1.0 - 0.8 * 4.0);
     EXPECT_DOUBLE_EQ((*a)[1][0], 0.8 * 1.0 + 0.6 * 4.0);
     EXPECT_DOUBLE_EQ((*a)[0][2], 0.6 * 3.0 - 0.8 * 9.0);
@@ -313,4 +339,4 @@ TEST_F(SecantTest, StartMatrixDependsOnMethod) {
     EXPECT_EQ(Probe::UDiag(e)[1], 0.5);
 }
 
-}  // namespace
+} // namespace

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "minimize/UnconstrainedMinimization.h"
 #include "problems/ProblemAdapter.h"
 #include "problems/ReferenceProblems.h"
-#include "minimize/UnconstrainedMinimization.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct RunCase {
 struct Target {
     std::string problem;
     std::vector<double> xmin;
-    double tolerance;  // on each component of x
+    double tolerance; // on each component of x
 };
 
 const char* HessianName(HessianMode h) {
@@ -68,7 +68,8 @@ TEST_P(MethodCombinations, ReachKnownMinimum) {
         vrn_problems::CountingProblem problem(*reference);
         CVRNUnconstrainedMinimization e;
         e.Default();
-        e.SetImplementationOptions(c.gradient, c.hessian == HessianMode::Analytic, c.hessian == HessianMode::Secant);
+        e.SetImplementationOptions(c.gradient, c.hessian == HessianMode::Analytic,
+                                   c.hessian == HessianMode::Secant);
         e.Minimize(&problem, 1.0, 10000, c.method);
         const std::string what = Describe(c, t.problem);
         const int code = e.GetCodeforTerminationCode();
@@ -121,7 +122,8 @@ TEST(TrustRegionRuns, NaNValuesNeverBecomeTheIterate) {
     public:
         Fenced() : TestProblem({-1.2, 1.0}) {}
         double fx(const double* x) const override {
-            if (x[0] > 1.5) return NAN;
+            if (x[0] > 1.5)
+                return NAN;
             const double t1 = x[1] - x[0] * x[0];
             const double t2 = 1.0 - x[0];
             return 100.0 * t1 * t1 + t2 * t2;
@@ -145,7 +147,7 @@ TEST(TrustRegionRuns, NaNValuesNeverBecomeTheIterate) {
         CVRNUnconstrainedMinimization e;
         e.Default();
         e.SetImplementationOptions(true, true, false);
-        e.SetTrustRadius(100.0);  // the first trial lands in the NaN region
+        e.SetTrustRadius(100.0); // the first trial lands in the NaN region
         e.Minimize(&problem, 1.0, 10000, method);
         EXPECT_TRUE(std::isfinite(e.GetFPlus())) << method;
         const int code = e.GetCodeforTerminationCode();
@@ -154,4 +156,4 @@ TEST(TrustRegionRuns, NaNValuesNeverBecomeTheIterate) {
     }
 }
 
-}  // namespace
+} // namespace

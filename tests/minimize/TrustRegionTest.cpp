@@ -19,13 +19,17 @@ namespace {
 using Engine = CVRNUnconstrainedMinimization;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-double SumSquares(const double* x) { return x[0] * x[0] + x[1] * x[1]; }
+double SumSquares(const double* x) {
+    return x[0] * x[0] + x[1] * x[1];
+}
 
 // ---------------------------------------------------------------------------------
 // TrustRegionUpdate on F = x0^2 + x1^2 at x = (1, 1), f = 2, g = (2, 2).
 class TrustRegionUpdateTest : public ::testing::Test {
 protected:
-    void SetUp() override { Make([](const double* x) { return SumSquares(x); }, 3); }
+    void SetUp() override {
+        Make([](const double* x) { return SumSquares(x); }, 3);
+    }
 
     void Make(std::function<double(const double*)> f, int method) {
         problem = std::make_unique<h4test::FunctionProblem>(std::vector<double>{1.0, 1.0}, std::move(f));
@@ -63,7 +67,7 @@ TEST_F(TrustRegionUpdateTest, FallsBackToSavedPointWhenDoubledRadiusFails) {
     Probe::Wrk(e, 3)[0] = 0.5;
     Probe::Wrk(e, 3)[1] = 0.5;
     fplussave = 0.5;
-    Update(-2.0, -2.0);  // lands on (-1, -1), F = 2 >= 0.5
+    Update(-2.0, -2.0); // lands on (-1, -1), F = 2 >= 0.5
     EXPECT_EQ(Probe::StepResult(e), 0);
     EXPECT_EQ(Probe::XPlus(e)[0], 0.5);
     EXPECT_EQ(Probe::XPlus(e)[1], 0.5);
@@ -73,16 +77,16 @@ TEST_F(TrustRegionUpdateTest, FallsBackToSavedPointWhenDoubledRadiusFails) {
 
 TEST_F(TrustRegionUpdateTest, TooLargeWithTinyInterpolantCutsToTenthOfRadius) {
     Probe::StepResult(e) = 4;
-    Update(-20.0, -20.0);  // f+ = 722, slope -80: interpolated radius 0.05*Delta
+    Update(-20.0, -20.0); // f+ = 722, slope -80: interpolated radius 0.05*Delta
     EXPECT_EQ(Probe::StepResult(e), 2);
     EXPECT_EQ(Probe::Radius(e), 0.1 * 8.0);
-    EXPECT_EQ(fplussave, 0.0);  // cleared on the first call of a global step
+    EXPECT_EQ(fplussave, 0.0); // cleared on the first call of a global step
     EXPECT_FALSE(Probe::MaxStepTaken(e));
 }
 
 TEST_F(TrustRegionUpdateTest, TooLargeUsesQuadraticInterpolant) {
     Probe::StepResult(e) = 4;
-    Update(-2.5, -2.5);  // f+ = 4.5, delta f = 2.5, slope = -10
+    Update(-2.5, -2.5); // f+ = 4.5, delta f = 2.5, slope = -10
     EXPECT_EQ(Probe::StepResult(e), 2);
     const double expect = -(-10.0) * 8.0 / (2.0 * (2.5 - (-10.0)));
     EXPECT_EQ(Probe::Radius(e), expect);
@@ -91,7 +95,7 @@ TEST_F(TrustRegionUpdateTest, TooLargeUsesQuadraticInterpolant) {
 
 TEST_F(TrustRegionUpdateTest, TooLargeButRelativelyTinyStepFails) {
     Probe::StepResult(e) = 4;
-    Update(1e-10, 1e-10);  // uphill, relative length 1e-10 < steptl
+    Update(1e-10, 1e-10); // uphill, relative length 1e-10 < steptl
     EXPECT_EQ(Probe::StepResult(e), 1);
     EXPECT_EQ(Probe::Radius(e), 8.0);
     EXPECT_EQ(Probe::XPlus(e)[0], 1.0 + 1e-10);
@@ -126,7 +130,7 @@ TEST_F(TrustRegionUpdateTest, NonFiniteValueAfterDoublingFallsBack) {
 
 TEST_F(TrustRegionUpdateTest, WellPredictedStepDoublesRadiusAndSavesPoint) {
     Probe::StepResult(e) = 4;
-    Update(-0.5, -0.5);  // model 2I is exact: delta f = predicted = -1.5
+    Update(-0.5, -0.5); // model 2I is exact: delta f = predicted = -1.5
     EXPECT_EQ(Probe::StepResult(e), 3);
     EXPECT_EQ(Probe::Radius(e), 16.0);
     EXPECT_EQ(Probe::Wrk(e, 3)[0], 0.5);
@@ -137,7 +141,7 @@ TEST_F(TrustRegionUpdateTest, NoDoublingAfterReductionOrForNewtonStep) {
     Probe::StepResult(e) = 2;
     Update(-0.5, -0.5);
     EXPECT_EQ(Probe::StepResult(e), 0);
-    EXPECT_EQ(Probe::Radius(e), 16.0);  // accepted with very good agreement
+    EXPECT_EQ(Probe::Radius(e), 16.0); // accepted with very good agreement
 
     Probe::StepResult(e) = 4;
     Probe::Radius(e) = 8.0;
@@ -189,7 +193,7 @@ TEST_F(TrustRegionUpdateTest, FactorCurvatureForMethodTwo) {
 TEST_F(TrustRegionUpdateTest, MaxStepFlagOnlyOnAcceptanceNearMaxStep) {
     Probe::StepMax(e) = 8.0;
     Probe::StepResult(e) = 4;
-    Update(-0.5, -0.5);  // well predicted, but the radius is at MaxStep: accept
+    Update(-0.5, -0.5); // well predicted, but the radius is at MaxStep: accept
     EXPECT_EQ(Probe::StepResult(e), 0);
     EXPECT_TRUE(Probe::MaxStepTaken(e));
 
@@ -205,9 +209,10 @@ TEST_F(TrustRegionUpdateTest, MaxStepFlagOnlyOnAcceptanceNearMaxStep) {
 class DoglegTest : public ::testing::Test {
 protected:
     void Make(double sx0, double sx1) {
-        problem = std::make_unique<h4test::FunctionProblem>(std::vector<double>{1.0, 2.0}, [](const double* x) {
-            return 0.5 * (4.0 * x[0] * x[0] + 2.0 * x[0] * x[1] + 2.0 * x[1] * x[1]);
-        });
+        problem =
+            std::make_unique<h4test::FunctionProblem>(std::vector<double>{1.0, 2.0}, [](const double* x) {
+                return 0.5 * (4.0 * x[0] * x[0] + 2.0 * x[0] * x[1] + 2.0 * x[1] * x[1]);
+            });
         Probe::Attach(e, problem.get(), 2);
         Probe::ScaleX(e)[0] = sx0;
         Probe::ScaleX(e)[1] = sx1;
@@ -246,7 +251,7 @@ TEST_F(DoglegTest, NewtonStepFitsAndRadiusShrinksToIt) {
     EXPECT_EQ(Probe::TrialStep(e)[0], -1.0);
     EXPECT_EQ(Probe::TrialStep(e)[1], -2.0);
     EXPECT_EQ(Probe::Radius(e), Probe::NewtonLength(e));
-    EXPECT_TRUE(Probe::FirstDogleg(e));  // no curve needed
+    EXPECT_TRUE(Probe::FirstDogleg(e)); // no curve needed
 }
 
 TEST_F(DoglegTest, UnsetRadiusStartsAtCauchyLength) {
@@ -304,7 +309,7 @@ TEST_F(DoglegTest, DoglegSegmentStepHasLengthRadius) {
     double etaInOut = eta;
     Probe::Radius(e) = 0.5 * (lc + eta * ln);
     Probe::DoubleDoglegStep(e, etaInOut);
-    EXPECT_EQ(etaInOut, eta);  // the curve is not rebuilt
+    EXPECT_EQ(etaInOut, eta); // the curve is not rebuilt
     const double* sx = Probe::ScaleX(e);
     const double* s = Probe::TrialStep(e);
     EXPECT_NEAR(ScaledNorm(2, sx, s), Probe::Radius(e), 1e-12);
@@ -393,13 +398,15 @@ TEST(DoglegGlobalStep, DoublingThenFallBackToSavedPoint) {
 class HookTest : public ::testing::Test {
 protected:
     void Make(double radius) {
-        problem = std::make_unique<h4test::FunctionProblem>(std::vector<double>{2.0, -1.0, 3.0}, [](const double* x) {
-            const double h[3][3] = {{4.0, 1.0, 0.5}, {1.0, 3.0, -0.2}, {0.5, -0.2, 2.0}};
-            double f = 0.0;
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j) f += 0.5 * x[i] * h[i][j] * x[j];
-            return f - x[0];
-        });
+        problem = std::make_unique<h4test::FunctionProblem>(
+            std::vector<double>{2.0, -1.0, 3.0}, [](const double* x) {
+                const double h[3][3] = {{4.0, 1.0, 0.5}, {1.0, 3.0, -0.2}, {0.5, -0.2, 2.0}};
+                double f = 0.0;
+                for (int i = 0; i < 3; ++i)
+                    for (int j = 0; j < 3; ++j)
+                        f += 0.5 * x[i] * h[i][j] * x[j];
+                return f - x[0];
+            });
         Probe::Attach(e, problem.get(), 3);
         Probe::ScaleX(e)[0] = 1.0;
         Probe::ScaleX(e)[1] = 0.5;
@@ -407,11 +414,13 @@ protected:
         const double h[3][3] = {{4.0, 1.0, 0.5}, {1.0, 3.0, -0.2}, {0.5, -0.2, 2.0}};
         CMatrix& a = Probe::Hessian(e);
         for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) a[i][j] = j <= i ? h[i][j] : 0.0;
+            for (int j = 0; j < 3; ++j)
+                a[i][j] = j <= i ? h[i][j] : 0.0;
         const double* x = Probe::X(e);
         for (int i = 0; i < 3; ++i) {
             double gi = i == 0 ? -1.0 : 0.0;
-            for (int j = 0; j < 3; ++j) gi += h[i][j] * x[j];
+            for (int j = 0; j < 3; ++j)
+                gi += h[i][j] * x[j];
             Probe::Grad(e)[i] = gi;
         }
         Probe::Decompose(e);
@@ -477,7 +486,8 @@ TEST_F(HookTest, HookStepLandsInWindowAndLeavesStoredHessianAlone) {
     for (int i = 0; i < 3; ++i) {
         double r = Probe::Grad(e)[i];
         for (int j = 0; j < 3; ++j) {
-            const double hij = i == j ? d[static_cast<size_t>(i)] + mu * sx[i] * sx[i] : (i < j ? a[i][j] : a[j][i]);
+            const double hij =
+                i == j ? d[static_cast<size_t>(i)] + mu * sx[i] * sx[i] : (i < j ? a[i][j] : a[j][i]);
             r += hij * s[j];
         }
         EXPECT_NEAR(r, 0.0, 1e-10);
@@ -489,7 +499,8 @@ TEST_F(HookTest, HookStepLandsInWindowAndLeavesStoredHessianAlone) {
         Probe::MoreHebdenStep(e);
     }
     for (int i = 0; i < 3; ++i)
-        for (int j = i + 1; j < 3; ++j) EXPECT_EQ(a[i][j], before[static_cast<size_t>(i * 3 + j)]);
+        for (int j = i + 1; j < 3; ++j)
+            EXPECT_EQ(a[i][j], before[static_cast<size_t>(i * 3 + j)]);
 }
 
 TEST(HookOneVariable, FirstMuIsGeometricMeanOfBracket) {
@@ -531,7 +542,7 @@ TEST(HookGuard, NonFiniteGradientEndsAfterBoundedPasses) {
     Probe::FirstHook(e) = true;
     Probe::NewtonLength(e) = ScaledNorm(2, Probe::ScaleX(e), Probe::Step(e));
     Probe::Radius(e) = 1.0;
-    Probe::MoreHebdenStep(e);  // returns: the search on mu is capped
+    Probe::MoreHebdenStep(e); // returns: the search on mu is capped
     EXPECT_FALSE(Probe::NewtonTaken(e));
 }
 
@@ -539,7 +550,8 @@ TEST(HookGlobalStep, UnsetRadiusInFirstIterationStartsAtCauchyLength) {
     Engine e;
     std::vector<double> first;
     h4test::FunctionProblem problem({3.0, -1.0}, [&first](const double* x) {
-        if (first.empty()) first.assign(x, x + 2);
+        if (first.empty())
+            first.assign(x, x + 2);
         const double t1 = x[1] - x[0] * x[0];
         const double t2 = 1.0 - x[0];
         return 100.0 * t1 * t1 + t2 * t2;
@@ -574,4 +586,4 @@ TEST(HookGlobalStep, UnsetRadiusInFirstIterationStartsAtCauchyLength) {
     EXPECT_LE(Probe::StepResult(e), 1);
 }
 
-}  // namespace
+} // namespace

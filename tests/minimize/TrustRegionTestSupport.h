@@ -19,7 +19,8 @@ public:
         : m_X0(std::move(x0)), m_F(std::move(f)) {}
     int NumberOfParameters() override { return static_cast<int>(m_X0.size()); }
     void InitialParameters(double* const x0) override {
-        for (size_t i = 0; i < m_X0.size(); ++i) x0[i] = m_X0[i];
+        for (size_t i = 0; i < m_X0.size(); ++i)
+            x0[i] = m_X0[i];
     }
     double Fx(double* const x) override {
         ++nfev;
@@ -34,10 +35,9 @@ private:
 
 struct Tag {};
 
-}  // namespace h4test
+} // namespace h4test
 
-template <>
-struct CVRNEngineProbe<h4test::Tag> {
+template <> struct CVRNEngineProbe<h4test::Tag> {
     using E = CVRNUnconstrainedMinimization;
 
     // Engine with defaults, arrays sized to the problem, sx = 1, f = F(x0).
@@ -46,7 +46,8 @@ struct CVRNEngineProbe<h4test::Tag> {
         e.m_pMethod = problem;
         e.AllocateTempArrays();
         e.m_nMethod = method;
-        for (int i = 0; i < e.m_nParameters; ++i) e.m_pScaleX[i] = 1.0;
+        for (int i = 0; i < e.m_nParameters; ++i)
+            e.m_pScaleX[i] = 1.0;
         e.m_dStepMax = 1000.0;
         e.m_dNoise = 1e-15;
         e.m_bFirstIteration = false;
@@ -92,7 +93,8 @@ struct CVRNEngineProbe<h4test::Tag> {
     static void Decompose(E& e) { e.DecomposeHessianLLPD(e.m_Hessian, e.m_pUDiag); }
     // Newton step p from L L^T p = -g.
     static void NewtonStep(E& e) {
-        for (int i = 0; i < e.m_nParameters; ++i) e.m_pWrk1[i] = -e.m_pGrad[i];
+        for (int i = 0; i < e.m_nParameters; ++i)
+            e.m_pWrk1[i] = -e.m_pGrad[i];
         e.LLTransposeSolve(e.m_Hessian, e.m_pStep, e.m_pWrk1);
     }
     // Uses the trust-region arrays as the calling methods do.
@@ -131,21 +133,24 @@ using Probe = CVRNEngineProbe<Tag>;
 // ||Dx v||.
 inline double ScaledNorm(int n, const double* sx, const double* v) {
     double sum = 0.0;
-    for (int i = 0; i < n; ++i) sum += (sx[i] * sx[i]) * (v[i] * v[i]);
+    for (int i = 0; i < n; ++i)
+        sum += (sx[i] * sx[i]) * (v[i] * v[i]);
     return std::sqrt(sum);
 }
 
 // Loads a symmetric matrix (given row-major, n*n) into the lower triangle.
 inline void LoadLower(CMatrix& a, int n, const std::vector<double>& h) {
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) a[i][j] = (j <= i) ? h[static_cast<size_t>(i * n + j)] : 0.0;
+        for (int j = 0; j < n; ++j)
+            a[i][j] = (j <= i) ? h[static_cast<size_t>(i * n + j)] : 0.0;
 }
 
 inline std::vector<double> Snapshot(CMatrix& a, int n) {
     std::vector<double> v;
     for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) v.push_back(a[i][j]);
+        for (int j = 0; j < n; ++j)
+            v.push_back(a[i][j]);
     return v;
 }
 
-}  // namespace h4test
+} // namespace h4test

@@ -20,7 +20,8 @@ public:
 
     int NumberOfParameters() override { return static_cast<int>(m_X0.size()); }
     void InitialParameters(double* const x0) override {
-        for (size_t i = 0; i < m_X0.size(); i++) x0[i] = m_X0[i];
+        for (size_t i = 0; i < m_X0.size(); i++)
+            x0[i] = m_X0[i];
     }
     void SetIterations(int c) override { told.push_back(c); }
     double Fx(double* const x) override {
@@ -29,11 +30,13 @@ public:
     }
     void Gradient(double* const x, double* const g) override {
         ++ngev;
-        if (m_G) m_G(x, g);
+        if (m_G)
+            m_G(x, g);
     }
     void Hessian(double* const x, CMatrix& h) override {
         ++nhev;
-        if (m_H) m_H(x, h);
+        if (m_H)
+            m_H(x, h);
     }
     void CommitStep(double* x, int n) override {
         ++ncommit;

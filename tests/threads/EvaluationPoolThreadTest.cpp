@@ -18,8 +18,8 @@ struct LoopCase {
 };
 
 const LoopCase kLoops[] = {
-    {1, 0, 1}, {1, 1, 1},  {1, 17, 1},  {0, 5, 1},   {-3, 5, 1},  {2, 0, 2},
-    {2, 1, 2}, {2, 2, 2},  {2, 33, 2},  {3, 2, 3},   {3, 100, 3}, {4, 1000, 4},
+    {1, 0, 1}, {1, 1, 1}, {1, 17, 1}, {0, 5, 1}, {-3, 5, 1},  {2, 0, 2},
+    {2, 1, 2}, {2, 2, 2}, {2, 33, 2}, {3, 2, 3}, {3, 100, 3}, {4, 1000, 4},
 };
 
 TEST(EvaluationPoolThread, EveryIndexRunsExactlyOnceOnAThreadOfThePool) {
@@ -33,10 +33,12 @@ TEST(EvaluationPoolThread, EveryIndexRunsExactlyOnceOnAThreadOfThePool) {
             std::atomic<bool> badThread{false};
             auto body = [&](int i, int thread) {
                 hits[static_cast<size_t>(i)].fetch_add(1);
-                if (thread < 0 || thread >= pool.GetThreadCount()) badThread = true;
+                if (thread < 0 || thread >= pool.GetThreadCount())
+                    badThread = true;
             };
             pool.ParallelFor(c.count, body);
-            for (int i = 0; i < c.count; ++i) EXPECT_EQ(hits[static_cast<size_t>(i)].load(), 1) << "index " << i;
+            for (int i = 0; i < c.count; ++i)
+                EXPECT_EQ(hits[static_cast<size_t>(i)].load(), 1) << "index " << i;
             EXPECT_FALSE(badThread.load());
         }
     }
@@ -51,7 +53,8 @@ TEST(EvaluationPoolThread, TwoIndicesRunAtTheSameTimeOnTwoThreads) {
     auto body = [&](int i, int) {
         seen[i] = std::this_thread::get_id();
         arrived.fetch_add(1);
-        while (arrived.load() < 2) std::this_thread::yield();
+        while (arrived.load() < 2)
+            std::this_thread::yield();
     };
     pool.ParallelFor(2, body);
     EXPECT_NE(seen[0], seen[1]);
@@ -67,7 +70,8 @@ TEST(EvaluationPoolThread, AnExceptionReachesTheCallerAndThePoolGoesOn) {
             std::atomic<int> calls{0};
             auto body = [&](int i, int) {
                 calls.fetch_add(1);
-                if (i == bad) throw std::runtime_error("objective failed");
+                if (i == bad)
+                    throw std::runtime_error("objective failed");
             };
             EXPECT_THROW(pool.ParallelFor(64, body), std::runtime_error);
             EXPECT_GE(calls.load(), 1);
@@ -89,12 +93,14 @@ TEST(EvaluationPoolThread, ANestedLoopRunsOnTheCallingThread) {
         const std::thread::id me = std::this_thread::get_id();
         auto inner = [&, i, me](int j, int thread) {
             hits[static_cast<size_t>(i * 8 + j)].fetch_add(1);
-            if (thread != 0 || std::this_thread::get_id() != me) innerOnOtherThread = true;
+            if (thread != 0 || std::this_thread::get_id() != me)
+                innerOnOtherThread = true;
         };
         pool.ParallelFor(8, inner);
     };
     pool.ParallelFor(8, outer);
-    for (auto& h : hits) EXPECT_EQ(h.load(), 1);
+    for (auto& h : hits)
+        EXPECT_EQ(h.load(), 1);
     EXPECT_FALSE(innerOnOtherThread.load());
 }
 
@@ -113,4 +119,4 @@ TEST(EvaluationPoolThread, LoopsFromTwoCallersBothComplete) {
     EXPECT_EQ(sum.load(), 2L * 50 * (19 * 20 / 2));
 }
 
-}  // namespace
+} // namespace

@@ -16,22 +16,19 @@ using namespace std::chrono_literals;
 
 std::atomic<int> g_nCalls{0};
 
-unsigned int ReturnParam(void* p)
-{
+unsigned int ReturnParam(void* p) {
     g_nCalls++;
     return static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(p));
 }
 
-unsigned int SpinUntilSet(void* p)
-{
+unsigned int SpinUntilSet(void* p) {
     auto* flag = static_cast<std::atomic<bool>*>(p);
     while (!*flag)
         std::this_thread::sleep_for(1ms);
     return 7;
 }
 
-unsigned long ExitCodeWhenDone(CWinThread* t)
-{
+unsigned long ExitCodeWhenDone(CWinThread* t) {
     EXPECT_EQ(WaitForThread(t->m_hThread), WAIT_OBJECT_0);
     unsigned long code = 0;
     EXPECT_TRUE(GetExitCodeThread(t->m_hThread, &code));
@@ -40,12 +37,11 @@ unsigned long ExitCodeWhenDone(CWinThread* t)
 
 } // namespace
 
-TEST(ThreadWinThread, ExitCodeIsStillActiveUntilTheFunctionReturns)
-{
+TEST(ThreadWinThread, ExitCodeIsStillActiveUntilTheFunctionReturns) {
     std::atomic<bool> release{false};
     CWinThread* t = AfxBeginThread(SpinUntilSet, &release);
     ASSERT_NE(t, nullptr);
-    t->m_bAutoDelete = false;  // set while the thread spins: it reads it only at its end
+    t->m_bAutoDelete = false; // set while the thread spins: it reads it only at its end
     unsigned long code = 0;
     ASSERT_TRUE(GetExitCodeThread(t->m_hThread, &code));
     EXPECT_EQ(code, STILL_ACTIVE);
@@ -55,11 +51,10 @@ TEST(ThreadWinThread, ExitCodeIsStillActiveUntilTheFunctionReturns)
     delete t;
 }
 
-TEST(ThreadWinThread, SuspendedThreadRunsOnlyAfterResume)
-{
+TEST(ThreadWinThread, SuspendedThreadRunsOnlyAfterResume) {
     g_nCalls = 0;
-    CWinThread* t = AfxBeginThread(ReturnParam, reinterpret_cast<void*>(std::uintptr_t{42}), 0, 0,
-                                   CREATE_SUSPENDED);
+    CWinThread* t =
+        AfxBeginThread(ReturnParam, reinterpret_cast<void*>(std::uintptr_t{42}), 0, 0, CREATE_SUSPENDED);
     ASSERT_NE(t, nullptr);
     t->m_bAutoDelete = false;
     std::this_thread::sleep_for(5ms);
@@ -67,7 +62,7 @@ TEST(ThreadWinThread, SuspendedThreadRunsOnlyAfterResume)
     unsigned long code = 0;
     ASSERT_TRUE(GetExitCodeThread(t->m_hThread, &code));
     EXPECT_EQ(code, STILL_ACTIVE);
-    EXPECT_EQ(t->Wait(), WAIT_FAILED);  // it would never finish
+    EXPECT_EQ(t->Wait(), WAIT_FAILED); // it would never finish
     EXPECT_EQ(ResumeThread(t->m_hThread), 1u);
     EXPECT_EQ(ExitCodeWhenDone(t), 42u);
     EXPECT_EQ(g_nCalls, 1);
@@ -75,8 +70,7 @@ TEST(ThreadWinThread, SuspendedThreadRunsOnlyAfterResume)
     delete t;
 }
 
-TEST(ThreadWinThread, DeletingANeverResumedThreadDoesNotRunIt)
-{
+TEST(ThreadWinThread, DeletingANeverResumedThreadDoesNotRunIt) {
     g_nCalls = 0;
     CWinThread* t = AfxBeginThread(ReturnParam, nullptr, 0, 0, CREATE_SUSPENDED);
     ASSERT_NE(t, nullptr);
@@ -84,19 +78,17 @@ TEST(ThreadWinThread, DeletingANeverResumedThreadDoesNotRunIt)
     EXPECT_EQ(g_nCalls, 0);
 }
 
-TEST(ThreadWinThread, AutoDeletedThreadsCleanUpAfterThemselves)
-{
+TEST(ThreadWinThread, AutoDeletedThreadsCleanUpAfterThemselves) {
     g_nCalls = 0;
     for (int i = 0; i < 20; i++)
         ASSERT_NE(AfxBeginThread(ReturnParam, nullptr), nullptr);
     for (int i = 0; i < 2000 && g_nCalls < 20; i++)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(g_nCalls, 20);
-    std::this_thread::sleep_for(50ms);  // let the last ones delete themselves
+    std::this_thread::sleep_for(50ms); // let the last ones delete themselves
 }
 
-TEST(ThreadWinThread, NullHandlesFail)
-{
+TEST(ThreadWinThread, NullHandlesFail) {
     unsigned long code = 0;
     EXPECT_FALSE(GetExitCodeThread(nullptr, &code));
     EXPECT_EQ(ResumeThread(nullptr), 0xFFFFFFFFul);
@@ -104,8 +96,7 @@ TEST(ThreadWinThread, NullHandlesFail)
     EXPECT_EQ(AfxBeginThread(nullptr, nullptr), nullptr);
 }
 
-TEST(ThreadCriticalSection, AnotherThreadMayReleaseTheLock)
-{
+TEST(ThreadCriticalSection, AnotherThreadMayReleaseTheLock) {
     CCriticalSection cs;
     ASSERT_TRUE(cs.Lock());
     EXPECT_TRUE(cs.IsLocked());
@@ -118,10 +109,9 @@ TEST(ThreadCriticalSection, AnotherThreadMayReleaseTheLock)
     cs.Unlock();
 }
 
-TEST(ThreadCriticalSection, LockSerialisesThreads)
-{
+TEST(ThreadCriticalSection, LockSerialisesThreads) {
     CCriticalSection cs;
-    long counter = 0;  // guarded by cs only
+    long counter = 0; // guarded by cs only
     std::vector<std::thread> pool;
     for (int t = 0; t < 4; t++)
         pool.emplace_back([&] {
@@ -136,8 +126,7 @@ TEST(ThreadCriticalSection, LockSerialisesThreads)
     EXPECT_EQ(counter, 8000);
 }
 
-TEST(ThreadZubEvent, HandlersRunInSubscriptionOrderOnTheFiringThread)
-{
+TEST(ThreadZubEvent, HandlersRunInSubscriptionOrderOnTheFiringThread) {
     ZubEvent<CZubEventArgs> ev;
     std::vector<std::string> seen;
     std::thread::id where;
@@ -161,8 +150,7 @@ TEST(ThreadZubEvent, HandlersRunInSubscriptionOrderOnTheFiringThread)
     EXPECT_EQ(seen, (std::vector<std::string>{"a", "c"}));
 }
 
-TEST(ThreadZubEvent, HandlerSubscribingDuringFiringTakesEffectNextTime)
-{
+TEST(ThreadZubEvent, HandlerSubscribingDuringFiringTakesEffectNextTime) {
     ZubEvent<CZubEventArgs> ev;
     int late = 0;
     ev.Subscribe([&](CZubEventArgs&) { ev.Subscribe([&](CZubEventArgs&) { late++; }); });

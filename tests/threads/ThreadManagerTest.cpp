@@ -17,14 +17,12 @@ using namespace std::chrono_literals;
 // A gate the test opens to let a blocked handler go on.
 class Gate {
 public:
-    void Open()
-    {
+    void Open() {
         std::lock_guard<std::mutex> g(m_Mutex);
         m_bOpen = true;
         m_Cv.notify_all();
     }
-    void Wait()
-    {
+    void Wait() {
         std::unique_lock<std::mutex> g(m_Mutex);
         m_Cv.wait(g, [this] { return m_bOpen; });
     }
@@ -43,23 +41,20 @@ struct Journal {
     std::vector<void*> data;
     std::vector<std::thread::id> threads;
 
-    void Note(const char* what, CZubEventArgs& a)
-    {
+    void Note(const char* what, CZubEventArgs& a) {
         std::lock_guard<std::mutex> g(mutex);
         events.emplace_back(what);
         args.push_back(&a);
         data.push_back(a.GetData());
         threads.push_back(std::this_thread::get_id());
     }
-    std::vector<std::string> Events()
-    {
+    std::vector<std::string> Events() {
         std::lock_guard<std::mutex> g(mutex);
         return events;
     }
 };
 
-void Subscribe(CVRNiThreadManager& tm, Journal& j)
-{
+void Subscribe(CVRNiThreadManager& tm, Journal& j) {
     // Subscribed in an order different from the firing order.
     tm.AddPostRunHandler([&j](CZubEventArgs& a) { j.Note("post", a); });
     tm.AddRunHandler([&j](CZubEventArgs& a) { j.Note("run", a); });
@@ -67,8 +62,7 @@ void Subscribe(CVRNiThreadManager& tm, Journal& j)
 }
 
 // Polls bThreadActive until the worker has been reaped.
-bool WaitIdle(CVRNiThreadManager& tm)
-{
+bool WaitIdle(CVRNiThreadManager& tm) {
     for (int i = 0; i < 5000; i++) {
         if (!tm.bThreadActive())
             return true;
@@ -88,8 +82,7 @@ private:
 
 } // namespace
 
-TEST(ThreadManager, FiresPreRunRunPostRunOnTheWorker)
-{
+TEST(ThreadManager, FiresPreRunRunPostRunOnTheWorker) {
     Journal j;
     CVRNiThreadManager tm;
     Subscribe(tm, j);
@@ -102,8 +95,7 @@ TEST(ThreadManager, FiresPreRunRunPostRunOnTheWorker)
         EXPECT_NE(id, std::this_thread::get_id());
 }
 
-TEST(ThreadManager, WithoutArgumentsAFreshNullArgumentIsShared)
-{
+TEST(ThreadManager, WithoutArgumentsAFreshNullArgumentIsShared) {
     Journal j;
     CVRNiThreadManager tm;
     Subscribe(tm, j);
@@ -116,8 +108,7 @@ TEST(ThreadManager, WithoutArgumentsAFreshNullArgumentIsShared)
         EXPECT_EQ(p, nullptr);
 }
 
-TEST(ThreadManager, HeldArgumentsReachEveryHandler)
-{
+TEST(ThreadManager, HeldArgumentsReachEveryHandler) {
     Journal j;
     int payload = 5;
     int deaths = 0;
@@ -135,11 +126,10 @@ TEST(ThreadManager, HeldArgumentsReachEveryHandler)
         }
         EXPECT_EQ(deaths, 0);
     }
-    EXPECT_EQ(deaths, 1);  // the manager owns the arguments
+    EXPECT_EQ(deaths, 1); // the manager owns the arguments
 }
 
-TEST(ThreadManager, SetArgumentsKeepsTheSameObjectAndDeletesAReplacedOne)
-{
+TEST(ThreadManager, SetArgumentsKeepsTheSameObjectAndDeletesAReplacedOne) {
     int deaths = 0;
     CVRNiThreadManager tm;
     auto* first = new CountedArgs(nullptr, deaths);
@@ -152,8 +142,7 @@ TEST(ThreadManager, SetArgumentsKeepsTheSameObjectAndDeletesAReplacedOne)
     EXPECT_EQ(deaths, 2);
 }
 
-TEST(ThreadManager, StartingWhileRunningDoesNothingAndRestartWorksAfterwards)
-{
+TEST(ThreadManager, StartingWhileRunningDoesNothingAndRestartWorksAfterwards) {
     Gate gate;
     std::atomic<int> runs{0};
     CVRNiThreadManager tm;
@@ -180,8 +169,7 @@ TEST(ThreadManager, StartingWhileRunningDoesNothingAndRestartWorksAfterwards)
     EXPECT_EQ(runs, 11);
 }
 
-TEST(ThreadManager, DoneIsClearedForANewRun)
-{
+TEST(ThreadManager, DoneIsClearedForANewRun) {
     Gate gate;
     CVRNiThreadManager tm;
     std::atomic<bool> block{false};
@@ -200,8 +188,7 @@ TEST(ThreadManager, DoneIsClearedForANewRun)
     EXPECT_TRUE(tm.bDone());
 }
 
-TEST(ThreadManager, LockIsHeldDuringTheRunAndReleasedByTheWorker)
-{
+TEST(ThreadManager, LockIsHeldDuringTheRunAndReleasedByTheWorker) {
     Gate gate;
     std::atomic<bool> lockedSeenByWorker{true};
     CVRNiThreadManager tm;
@@ -228,8 +215,7 @@ TEST(ThreadManager, LockIsHeldDuringTheRunAndReleasedByTheWorker)
     tm.Unlock();
 }
 
-TEST(ThreadManager, WithoutLockingTheLockStaysFree)
-{
+TEST(ThreadManager, WithoutLockingTheLockStaysFree) {
     CVRNiThreadManager tm;
     Gate gate;
     tm.AddRunHandler([&](CZubEventArgs&) { gate.Wait(); });
@@ -242,8 +228,7 @@ TEST(ThreadManager, WithoutLockingTheLockStaysFree)
     EXPECT_FALSE(tm.IsLocked());
 }
 
-TEST(ThreadManager, DestroyingARunningManagerWaitsForItsWorker)
-{
+TEST(ThreadManager, DestroyingARunningManagerWaitsForItsWorker) {
     std::atomic<bool> finished{false};
     std::atomic<bool> started{false};
     auto* tm = new CVRNiThreadManager;
@@ -259,8 +244,7 @@ TEST(ThreadManager, DestroyingARunningManagerWaitsForItsWorker)
     EXPECT_TRUE(finished);
 }
 
-TEST(ThreadManager, UnsubscribedHandlersAreNotCalled)
-{
+TEST(ThreadManager, UnsubscribedHandlersAreNotCalled) {
     std::atomic<int> calls{0};
     CVRNiThreadManager tm;
     auto token = tm.AddRunHandler([&](CZubEventArgs&) { calls += 100; });

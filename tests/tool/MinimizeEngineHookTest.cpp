@@ -24,7 +24,8 @@ TEST(MinimizeEngineHook, IsCalledBeforeAndAfterTheRunWithTheSameEngine) {
     vrn::MinimizeOptions options;
     options.onEngine = [&](CVRNUnconstrainedMinimization& e, bool finished) {
         calls.emplace_back(&e, finished);
-        if (finished) iterationsSeen = e.GetIterationCount();
+        if (finished)
+            iterationsSeen = e.GetIterationCount();
     };
     const vrn::MinimizeResult r = vrn::Minimize(Rosenbrock, {-1.2, 1.0}, options);
     ASSERT_EQ(calls.size(), 2u);
@@ -46,7 +47,8 @@ TEST(MinimizeEngineHook, PlotsInstalledThroughItReceiveTheHistories) {
     std::unique_ptr<CVRNDiagnosticViews> display;
     vrn::MinimizeOptions options;
     options.onEngine = [&](CVRNUnconstrainedMinimization& e, bool finished) {
-        if (finished) return;
+        if (finished)
+            return;
         display = std::make_unique<CVRNDiagnosticViews>(e);
         e.InstallResidualPlot(&doc, "R");
         e.InstallGradientPlot(&doc, "G");
@@ -62,4 +64,4 @@ TEST(MinimizeEngineHook, PlotsInstalledThroughItReceiveTheHistories) {
     EXPECT_EQ(parameters.GetPlot().GetDataUI("Param1")->GetYData()[0], 1.0);
 }
 
-}  // namespace
+} // namespace

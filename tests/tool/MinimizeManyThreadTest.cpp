@@ -75,10 +75,11 @@ vrn::MinimizeResult RunCase(const MinimizeCase& c, int threads) {
     o.expensive = c.expensive;
     o.checkGradient = c.checkGradient;
     o.captureLog = true;
-    if (c.method != 4) o.messageBits = 16;
+    if (c.method != 4)
+        o.messageBits = 16;
     o.threads = threads;
-    return vrn::Minimize(k.f, c.gradient ? k.g : vrn::GradientFunction(), c.hessian ? k.h : vrn::HessianFunction(),
-                         k.problem->x0, o);
+    return vrn::Minimize(k.f, c.gradient ? k.g : vrn::GradientFunction(),
+                         c.hessian ? k.h : vrn::HessianFunction(), k.problem->x0, o);
 }
 
 TEST(MinimizeThreads, EvaluationThreadsGiveTheOneThreadResult) {
@@ -86,7 +87,8 @@ TEST(MinimizeThreads, EvaluationThreadsGiveTheOneThreadResult) {
         const vrn::MinimizeResult one = RunCase(c, 1);
         EXPECT_GT(one.evaluations.f, 0) << c.problem << ": " << one.message;
         for (int threads : {2, 4}) {
-            SCOPED_TRACE(::testing::Message() << c.problem << ", method " << c.method << ", " << threads << " threads");
+            SCOPED_TRACE(::testing::Message()
+                         << c.problem << ", method " << c.method << ", " << threads << " threads");
             ExpectSameResult(RunCase(c, threads), one);
         }
     }
@@ -109,7 +111,8 @@ std::vector<std::vector<double>> StartPoints(const golden::TestProblem& p, int c
     std::vector<std::vector<double>> x0s;
     for (int i = 0; i < count; ++i) {
         std::vector<double> x = p.x0;
-        for (size_t j = 0; j < x.size(); ++j) x[j] += 0.05 * ((i * 7 + static_cast<int>(j) * 3) % 11 - 5);
+        for (size_t j = 0; j < x.size(); ++j)
+            x[j] += 0.05 * ((i * 7 + static_cast<int>(j) * 3) % 11 - 5);
         x0s.push_back(x);
     }
     return x0s;
@@ -124,15 +127,15 @@ struct BatchCase {
 };
 
 const BatchCase kBatches[] = {
-    {"rosenbrock", 3, false, 0, 2},  {"rosenbrock", 3, false, 1, 2}, {"rosenbrock", 3, false, 9, 1},
-    {"rosenbrock", 1, true, 17, 2},  {"beale", 2, false, 12, 3},    {"wood", 3, true, 6, 8},
-    {"quadratic", 4, true, 10, 2},   {"helical", 3, false, 5, 0},
+    {"rosenbrock", 3, false, 0, 2}, {"rosenbrock", 3, false, 1, 2}, {"rosenbrock", 3, false, 9, 1},
+    {"rosenbrock", 1, true, 17, 2}, {"beale", 2, false, 12, 3},     {"wood", 3, true, 6, 8},
+    {"quadratic", 4, true, 10, 2},  {"helical", 3, false, 5, 0},
 };
 
 TEST(MinimizeManyThread, CallablesGiveTheSerialResultsInInputOrder) {
     for (const BatchCase& b : kBatches) {
-        SCOPED_TRACE(::testing::Message() << b.problem << ", method " << b.method << ", " << b.runs << " runs, "
-                                          << b.threads << " threads");
+        SCOPED_TRACE(::testing::Message() << b.problem << ", method " << b.method << ", " << b.runs
+                                          << " runs, " << b.threads << " threads");
         Callables k(b.problem);
         const auto x0s = StartPoints(*k.problem, b.runs);
         vrn::MinimizeOptions o;
@@ -156,7 +159,8 @@ TEST(MinimizeManyThread, TheEvaluationThreadsOfTheOptionsChangeNothing) {
     o.threads = 3;
     const auto threaded = vrn::MinimizeMany(k.f, x0s, o, 2);
     ASSERT_EQ(plain.size(), threaded.size());
-    for (size_t i = 0; i < plain.size(); ++i) ExpectSameResult(threaded[i], plain[i]);
+    for (size_t i = 0; i < plain.size(); ++i)
+        ExpectSameResult(threaded[i], plain[i]);
 }
 
 // A reference problem as a problem object of its own (each run gets its own).
@@ -166,10 +170,11 @@ public:
         : m_Problem(golden::MakeTestProblem(name)), m_Start(x0) {}
     int NumberOfParameters() override { return m_Problem->n; }
     void InitialParameters(double* const x0) override {
-        for (size_t i = 0; i < m_Start.size(); ++i) x0[i] = m_Start[i];
+        for (size_t i = 0; i < m_Start.size(); ++i)
+            x0[i] = m_Start[i];
     }
     double Fx(double* const x) override {
-        ++calls;  // one run per object: no other thread touches it
+        ++calls; // one run per object: no other thread touches it
         return m_Problem->fx(x);
     }
     void Gradient(double* const x, double* const g) override { m_Problem->grad(x, g); }
@@ -178,7 +183,8 @@ public:
         std::vector<double> buffer(n * n, 0.0);
         m_Problem->hess(x, buffer.data());
         for (size_t i = 0; i < n; ++i)
-            for (size_t j = 0; j < n; ++j) h[static_cast<int>(i)][j] = buffer[i * n + j];
+            for (size_t j = 0; j < n; ++j)
+                h[static_cast<int>(i)][j] = buffer[i * n + j];
     }
     long calls = 0;
 
@@ -193,7 +199,8 @@ TEST(MinimizeManyThread, ProblemObjectsGiveTheSerialResultsInInputOrder) {
         int method;
         bool gradient, hessian;
     };
-    const ObjectCase cases[] = {{"rosenbrock", 3, true, true}, {"beale", 1, false, false}, {"wood", 2, true, false}};
+    const ObjectCase cases[] = {
+        {"rosenbrock", 3, true, true}, {"beale", 1, false, false}, {"wood", 2, true, false}};
     for (const ObjectCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.problem << ", method " << c.method);
         auto reference = golden::MakeTestProblem(c.problem);
@@ -255,10 +262,12 @@ TEST(MinimizeManyThread, AnExceptionInOneRunReachesTheCaller) {
     // The objective fails at a point no other start point reaches first: the start of run 13.
     const std::vector<double> bad = x0s[13];
     const vrn::Objective f = [&](std::span<const double> x) {
-        if (x[0] == bad[0] && x[1] == bad[1]) throw std::runtime_error("objective failed");
+        if (x[0] == bad[0] && x[1] == bad[1])
+            throw std::runtime_error("objective failed");
         return k.problem->fx(x.data());
     };
-    for (int threads : {1, 2, 3}) EXPECT_THROW(vrn::MinimizeMany(f, x0s, {}, threads), std::runtime_error);
+    for (int threads : {1, 2, 3})
+        EXPECT_THROW(vrn::MinimizeMany(f, x0s, {}, threads), std::runtime_error);
 }
 
 TEST(MinimizeManyThread, CallbacksSeeEveryRun) {
@@ -273,10 +282,11 @@ TEST(MinimizeManyThread, CallbacksSeeEveryRun) {
     o.onLogRow = [&](const std::string&) { rows.fetch_add(1); };
     const auto results = vrn::MinimizeMany(k.f, k.g, k.h, x0s, o, 2);
     long iterations = 0;
-    for (const auto& r : results) iterations += r.iterations;
+    for (const auto& r : results)
+        iterations += r.iterations;
     EXPECT_GE(steps.load(), iterations - static_cast<long>(x0s.size()));
     EXPECT_LE(steps.load(), iterations);
     EXPECT_GT(rows.load(), 0);
 }
 
-}  // namespace
+} // namespace

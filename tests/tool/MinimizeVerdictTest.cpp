@@ -129,8 +129,9 @@ TEST(MinimizeVerdict, TableOfCases) {
             return c.f(x);
         };
         const vrn::MinimizeResult r = vrn::Minimize(counted, c.g, c.x0, c.o);
-        if (c.code >= 0)
+        if (c.code >= 0) {
             EXPECT_EQ(r.code, c.code) << r.message;
+        }
         EXPECT_EQ(static_cast<int>(r.status), r.code);
         EXPECT_EQ(r.success, c.success) << r.Summary();
         if (c.code == 6) {
@@ -144,8 +145,9 @@ TEST(MinimizeVerdict, TableOfCases) {
         for (const std::string& w : r.warnings)
             named = named || w.find(c.says) != std::string::npos;
         EXPECT_TRUE(named) << r.Summary();
-        if (c.success)
+        if (c.success) {
             EXPECT_LT(r.f, 1e-6);
+        }
     }
 }
 

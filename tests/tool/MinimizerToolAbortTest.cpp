@@ -22,7 +22,8 @@ public:
     }
     double Fx(double* const x) override {
         const double f = CountingProblem::Fx(x);
-        if (onFx) onFx(nfev);
+        if (onFx)
+            onFx(nfev);
         return f;
     }
     int runs = 0;
@@ -36,13 +37,14 @@ void AbortFromAnotherThread(VRNMinimizerTool& tool) {
         tool.Abort();
         done = true;
     });
-    while (!done.load()) std::this_thread::yield();
+    while (!done.load())
+        std::this_thread::yield();
     aborter.join();
 }
 
 struct AbortCase {
     const char* name;
-    long atCall;  // the Fx call during which the abort is requested
+    long atCall; // the Fx call during which the abort is requested
     int method;
 };
 
@@ -60,10 +62,11 @@ void ExpectAbortEndsTheRestarts(const AbortCase& c, const std::function<void(VRN
     HookedProblem problem(reference);
     VRNMinimizerTool tool;
     problem.onFx = [&](long call) {
-        if (call == c.atCall) abort(tool);
+        if (call == c.atCall)
+            abort(tool);
     };
     tool.SetMinimizationMethodObject(&problem);
-    tool.Abort();  // stale: cleared when Minimize starts
+    tool.Abort(); // stale: cleared when Minimize starts
     tool.Minimize(c.method);
     EXPECT_EQ(tool.GetRunCount(), 1) << c.name;
     EXPECT_EQ(problem.runs, 1) << c.name;
@@ -72,11 +75,13 @@ void ExpectAbortEndsTheRestarts(const AbortCase& c, const std::function<void(VRN
 }
 
 TEST(MinimizerToolAbort, AbortDuringARunThatConvergesEndsTheRestarts) {
-    for (const AbortCase& c : kCases) ExpectAbortEndsTheRestarts(c, [](VRNMinimizerTool& t) { t.Abort(); });
+    for (const AbortCase& c : kCases)
+        ExpectAbortEndsTheRestarts(c, [](VRNMinimizerTool& t) { t.Abort(); });
 }
 
 TEST(MinimizerToolAbort, AbortFromAnotherThreadEndsTheRestarts) {
-    for (const AbortCase& c : kCases) ExpectAbortEndsTheRestarts(c, AbortFromAnotherThread);
+    for (const AbortCase& c : kCases)
+        ExpectAbortEndsTheRestarts(c, AbortFromAnotherThread);
 }
 
 TEST(MinimizerToolAbort, ConvergingRunWithoutAbortIsRestarted) {
@@ -84,11 +89,11 @@ TEST(MinimizerToolAbort, ConvergingRunWithoutAbortIsRestarted) {
     HookedProblem problem(reference);
     VRNMinimizerTool tool;
     tool.SetMinimizationMethodObject(&problem);
-    tool.Abort();  // before Minimize: stale
+    tool.Abort(); // before Minimize: stale
     tool.Minimize(1);
     const int code = tool.GetEngine().GetCodeforTerminationCode();
     EXPECT_TRUE(code == GradientSmall || code == StepSizeSmall) << code;
-    EXPECT_EQ(tool.GetRunCount(), 2);  // the second run starts converged and takes no iteration
+    EXPECT_EQ(tool.GetRunCount(), 2); // the second run starts converged and takes no iteration
     EXPECT_FALSE(tool.GetEngine().bAbortRequested());
 }
 
@@ -98,7 +103,8 @@ TEST(MinimizerToolAbort, AbortWhileFirstStepSetsUpEndsTheSession) {
     HookedProblem problem(reference);
     VRNMinimizerTool tool;
     problem.onFx = [&](long call) {
-        if (call == 1) tool.Abort();
+        if (call == 1)
+            tool.Abort();
     };
     tool.SetMinimizationMethodObject(&problem);
     tool.FirstStep(3);
@@ -107,4 +113,4 @@ TEST(MinimizerToolAbort, AbortWhileFirstStepSetsUpEndsTheSession) {
     EXPECT_EQ(tool.GetEngine().GetIterationCount(), 0);
 }
 
-}  // namespace
+} // namespace

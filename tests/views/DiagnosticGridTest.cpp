@@ -28,10 +28,20 @@ TEST_F(DiagnosticGridTest, TheGridShowsFourteenArraysWithTheObjectiveHistoryTwel
     CHdrGridDataSrc* src = Columns();
     ASSERT_NE(src, nullptr);
     ASSERT_EQ(src->GetNumberCols(), 14);
-    const std::vector<std::string> labels = {"x{\\sub 0}",  "x",          "u{\\sub H}",   "typsiz",
-                                             "Grad",        "Step",       "Scale{\\sub x}", "wrk{\\sub 0}",
-                                             "wrk{\\sub 1}", "wrk{\\sub 2}", "wrk{\\sub 3}", "m_ErrorHistory",
-                                             "Grad{\\sub min}", "X{\\sub min}"};
+    const std::vector<std::string> labels = {"x{\\sub 0}",
+                                             "x",
+                                             "u{\\sub H}",
+                                             "typsiz",
+                                             "Grad",
+                                             "Step",
+                                             "Scale{\\sub x}",
+                                             "wrk{\\sub 0}",
+                                             "wrk{\\sub 1}",
+                                             "wrk{\\sub 2}",
+                                             "wrk{\\sub 3}",
+                                             "m_ErrorHistory",
+                                             "Grad{\\sub min}",
+                                             "X{\\sub min}"};
     for (int c = 0; c < 14; c++) {
         EXPECT_EQ(src->GetColLabel(c).Str(), labels[static_cast<size_t>(c)]) << c;
         EXPECT_TRUE(src->ColShows(c, *DiagProbe::GridArray(engine, c))) << c;
@@ -59,11 +69,13 @@ TEST_F(DiagnosticGridTest, TheCsvHoldsTheCurrentArraysAndTheObjectiveHistory) {
     std::istringstream in(csv);
     std::string line;
     std::getline(in, line);
-    EXPECT_EQ(line, "x_0,x,u_H,typsiz,Grad,Step,Scale_x,wrk_0,wrk_1,wrk_2,wrk_3,m_ErrorHistory,Grad_min,X_min");
+    EXPECT_EQ(line,
+              "x_0,x,u_H,typsiz,Grad,Step,Scale_x,wrk_0,wrk_1,wrk_2,wrk_3,m_ErrorHistory,Grad_min,X_min");
     std::vector<std::string> rows;
-    while (std::getline(in, line)) rows.push_back(line);
-    ASSERT_EQ(rows.size(), 5u);  // the objective history: iterations 0 to 4
-    EXPECT_EQ(rows[0].substr(0, 2), "3,");  // x0 of the first parameter
+    while (std::getline(in, line))
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 5u);            // the objective history: iterations 0 to 4
+    EXPECT_EQ(rows[0].substr(0, 2), "3,"); // x0 of the first parameter
     // Only the history is that long: row 2 holds f at iteration 2 and nothing else.
     char f2[64];
     std::snprintf(f2, sizeof f2, "%.12g", DiagProbe::ErrorHistory(engine)[2]);
@@ -71,7 +83,7 @@ TEST_F(DiagnosticGridTest, TheCsvHoldsTheCurrentArraysAndTheObjectiveHistory) {
 }
 
 TEST_F(DiagnosticGridTest, InstallingNeedsAnIdentifierADocumentAndSizedArrays) {
-    engine.InstallDiagnosticGrid();  // no document
+    engine.InstallDiagnosticGrid(); // no document
     engine.InstallDiagnosticGrid(&host.doc, "");
     EXPECT_EQ(host.grid.GetApplyCount(), 0);
     DiagProbe::Allocated(engine) = 0;
@@ -80,7 +92,7 @@ TEST_F(DiagnosticGridTest, InstallingNeedsAnIdentifierADocumentAndSizedArrays) {
     EXPECT_EQ(host.grid.GetApplyCount(), 0);
     EXPECT_EQ(DiagProbe::HessianView(engine), nullptr);
     DiagProbe::Allocated(engine) = -1;
-    engine.InstallDiagnosticGrid(&host.doc, "Hessian");  // a matrix view, not a grid view
+    engine.InstallDiagnosticGrid(&host.doc, "Hessian"); // a matrix view, not a grid view
     EXPECT_EQ(DiagProbe::DiagGrid(engine), nullptr);
 }
 
@@ -157,8 +169,9 @@ TEST_F(GridRefreshTest, TheHessianViewPaintsTheModelHessian) {
     engine.SaveStep();
     int numbers = 0;
     for (const CDrawOp& op : host.hessian.GetLastPaint().GetOps())
-        if (op.kind == CDrawOp::Text) ++numbers;
-    EXPECT_GE(numbers, 2);  // at least the diagonal of the 2 x 2 matrix
+        if (op.kind == CDrawOp::Text)
+            ++numbers;
+    EXPECT_GE(numbers, 2); // at least the diagonal of the 2 x 2 matrix
 }
 
-}  // namespace
+} // namespace

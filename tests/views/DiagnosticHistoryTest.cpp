@@ -10,7 +10,8 @@ namespace {
 
 std::vector<double> Values(const CDblHdr& h) {
     std::vector<double> v;
-    for (int i = 0; i < h.GetSize(); i++) v.push_back(h[i]);
+    for (int i = 0; i < h.GetSize(); i++)
+        v.push_back(h[i]);
     return v;
 }
 
@@ -54,7 +55,8 @@ TEST_F(DiagnosticHistoryTest, HistoriesAreNamedByComponent) {
     EXPECT_EQ(DiagProbe::GradientHistory(engine)[3].GetMoniker(), "Gradient3");
     EXPECT_EQ(DiagProbe::GradientHistory(engine)[3].GetDescriptor(),
               "0|Gradient3|Gradient3|Gradient3|Gradient3|MA_NULL");
-    EXPECT_EQ(DiagProbe::ParameterHistory(engine)[0].GetDescriptor(), "0|Param0|Param0|Param0|Param0|MA_NULL");
+    EXPECT_EQ(DiagProbe::ParameterHistory(engine)[0].GetDescriptor(),
+              "0|Param0|Param0|Param0|Param0|MA_NULL");
     EXPECT_EQ(DiagProbe::ErrorHistory(engine).GetMoniker(), "m_ErrorHistory");
 }
 
@@ -73,7 +75,7 @@ TEST_F(DiagnosticHistoryTest, ARunContinuingTheCountAppends) {
     DiagProblem p = Quartic({3.0, -2.0});
     host.InstallPlots(engine);
     RunQuartic(engine, p, 5);
-    RunQuartic(engine, p, 7);  // k goes on from 5
+    RunQuartic(engine, p, 7); // k goes on from 5
     EXPECT_EQ(Values(DiagProbe::IterationArray(engine)), (std::vector<double>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(DiagProbe::ParameterHistory(engine)[0].GetSize(), 8);
 }
@@ -135,7 +137,7 @@ protected:
     // gradient and point are (1000, 1000) and (-1000, -1000).
     void Prepare(int k, int entries) {
         DiagProblem p = Quartic({3.0, -2.0});
-        RunQuartic(engine, p, 0);  // sizes the arrays for n = 2
+        RunQuartic(engine, p, 0); // sizes the arrays for n = 2
         DiagProbe::GradientHistory(engine).assign(2, CDblHdr());
         DiagProbe::ParameterHistory(engine).assign(2, CDblHdr());
         for (int j = 0; j < entries; j++) {
@@ -220,19 +222,23 @@ TEST_F(DiagnosticHistoryTest, DiagnosticsSwitchedOnDuringARunStartTheHistoriesTh
     DiagProblem p = Quartic({3.0, -2.0});
     DiagProbe::ShowDiag(engine) = 0;
     p.onUpdateViews = [&] {
-        if (engine.GetIterationCount() == 15) DiagProbe::ShowDiag(engine) = 1;
+        if (engine.GetIterationCount() == 15)
+            DiagProbe::ShowDiag(engine) = 1;
     };
     RunQuartic(engine, p, 30);
     ASSERT_EQ(engine.GetIterationCount(), 30);
 
     std::vector<double> expected;
-    for (int k = 15; k <= 30; k++) expected.push_back(k);
+    for (int k = 15; k <= 30; k++)
+        expected.push_back(k);
     EXPECT_EQ(Values(DiagProbe::IterationArray(engine)), expected);
     EXPECT_EQ(DiagProbe::ErrorHistory(engine).GetSize(), 16);
     ASSERT_EQ(DiagProbe::GradientHistory(engine).size(), 2u);
     ASSERT_EQ(DiagProbe::ParameterHistory(engine).size(), 2u);
-    for (const CDblHdr& h : DiagProbe::GradientHistory(engine)) EXPECT_EQ(h.GetSize(), 16);
-    for (const CDblHdr& h : DiagProbe::ParameterHistory(engine)) EXPECT_EQ(h.GetSize(), 16);
+    for (const CDblHdr& h : DiagProbe::GradientHistory(engine))
+        EXPECT_EQ(h.GetSize(), 16);
+    for (const CDblHdr& h : DiagProbe::ParameterHistory(engine))
+        EXPECT_EQ(h.GetSize(), 16);
 
     // The window of iteration 30 is what exists of iterations 10 to 29: entries 0 to 14.
     double gmin = DiagProbe::GradientHistory(engine)[0][0], gmax = gmin;
@@ -261,14 +267,14 @@ TEST_F(DiagnosticHistoryTest, DiagnosticsSwitchedOnDuringARunStartTheHistoriesTh
 TEST(DiagnosticColours, TheTableHasTwentySevenFixedEntries) {
     CVRNUnconstrainedMinimization engine;
     const std::vector<unsigned long> expected = {
-        RGB(0, 225, 0),   RGB(0, 196, 0),     RGB(0, 128, 0),   RGB(0, 255, 0),     RGB(225, 0, 0),
-        RGB(196, 0, 0),   RGB(128, 0, 0),     RGB(255, 0, 0),   RGB(0, 0, 225),     RGB(0, 0, 196),
-        RGB(0, 0, 128),   RGB(0, 225, 225),   RGB(0, 196, 196), RGB(0, 128, 128),   RGB(225, 225, 0),
-        RGB(196, 196, 0), RGB(128, 128, 0),   RGB(225, 0, 225), RGB(196, 0, 196),   RGB(128, 0, 128),
-        RGB(0, 225, 128), RGB(0, 128, 128),   RGB(225, 128, 0), RGB(128, 225, 0),   RGB(225, 0, 128),
+        RGB(0, 225, 0),   RGB(0, 196, 0),   RGB(0, 128, 0),   RGB(0, 255, 0),   RGB(225, 0, 0),
+        RGB(196, 0, 0),   RGB(128, 0, 0),   RGB(255, 0, 0),   RGB(0, 0, 225),   RGB(0, 0, 196),
+        RGB(0, 0, 128),   RGB(0, 225, 225), RGB(0, 196, 196), RGB(0, 128, 128), RGB(225, 225, 0),
+        RGB(196, 196, 0), RGB(128, 128, 0), RGB(225, 0, 225), RGB(196, 0, 196), RGB(128, 0, 128),
+        RGB(0, 225, 128), RGB(0, 128, 128), RGB(225, 128, 0), RGB(128, 225, 0), RGB(225, 0, 128),
         RGB(128, 0, 225), RGB(0, 0, 0)};
     EXPECT_EQ(DiagProbe::Colors(engine), expected);
-    EXPECT_EQ(DiagProbe::Colors(engine)[12], 0x00C4C400ul);  // (0, 196, 196) stored as 0x00BBGGRR
+    EXPECT_EQ(DiagProbe::Colors(engine)[12], 0x00C4C400ul); // (0, 196, 196) stored as 0x00BBGGRR
 }
 
-}  // namespace
+} // namespace

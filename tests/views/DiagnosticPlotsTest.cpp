@@ -80,7 +80,8 @@ TEST_F(DiagnosticPlotsTest, ThePlotsSwitchToTheWindowAtIteration20) {
 
     const auto residual = PerIteration(host.residual.GetPlot(), 0);
     ASSERT_EQ(residual.size(), 22u);
-    for (int k = 1; k <= 19; k++) EXPECT_TRUE(residual[static_cast<size_t>(k - 1)][0].automatic) << k;
+    for (int k = 1; k <= 19; k++)
+        EXPECT_TRUE(residual[static_cast<size_t>(k - 1)][0].automatic) << k;
     const auto& at20 = residual[19];
     ASSERT_EQ(at20.size(), 2u);
     EXPECT_EQ(at20[0].loc, KelPlotUI::Bottom);
@@ -111,7 +112,8 @@ TEST_F(DiagnosticPlotsTest, WithTrackingOffEveryUpdateUsesTheAutomaticRange) {
     for (CPlotFrameView* view : {&host.residual, &host.gradient, &host.parameters}) {
         const CWPlot& plot = view->GetPlot();
         ASSERT_FALSE(plot.GetRangeJournal().empty());
-        for (const RangeCall& c : plot.GetRangeJournal()) EXPECT_TRUE(c.automatic);
+        for (const RangeCall& c : plot.GetRangeJournal())
+            EXPECT_TRUE(c.automatic);
         EXPECT_FALSE(plot.IsFixedRange(KelPlotUI::Bottom));
         EXPECT_FALSE(plot.IsFixedRange(KelPlotUI::Left));
         EXPECT_EQ(view->GetPlot().GetDataAt(0)->m_nFirstPoint, 0);
@@ -189,7 +191,8 @@ TEST_F(DiagnosticPlotsTest, ComponentPlotsHoldOneSeriesPerComponentInTheTableCol
 
 TEST_F(DiagnosticPlotsTest, SeriesColoursRepeatAfterTwentySeven) {
     std::vector<double> x0;
-    for (int i = 0; i < 29; i++) x0.push_back(1.0 + i);
+    for (int i = 0; i < 29; i++)
+        x0.push_back(1.0 + i);
     DiagProblem p = Quartic(x0);
     host.InstallPlots(engine);
     RunQuartic(engine, p, 1);
@@ -202,7 +205,7 @@ TEST_F(DiagnosticPlotsTest, SeriesColoursRepeatAfterTwentySeven) {
 }
 
 TEST_F(DiagnosticPlotsTest, InstallingNeedsAnIterationLimitADocumentAndAMatchingView) {
-    engine.InstallResidualPlot();  // no document yet
+    engine.InstallResidualPlot(); // no document yet
     EXPECT_EQ(host.residual.GetProcessCount(), 0);
 
     DiagProbe::Limit(engine) = 0;
@@ -212,7 +215,7 @@ TEST_F(DiagnosticPlotsTest, InstallingNeedsAnIterationLimitADocumentAndAMatching
 
     DiagProbe::Limit(engine) = 10000;
     engine.InstallResidualPlot(&host.doc, "NoSuchView");
-    engine.InstallResidualPlot(&host.doc, "Hessian");  // not a plot view
+    engine.InstallResidualPlot(&host.doc, "Hessian"); // not a plot view
     EXPECT_EQ(DiagProbe::ResidualView(engine), nullptr);
     EXPECT_EQ(host.residual.GetSetup(), nullptr);
 }
@@ -226,7 +229,7 @@ TEST_F(DiagnosticPlotsTest, AHostInstallingOnlyTheResidualPlotGetsNoDiagnostics)
     EXPECT_FALSE(static_cast<bool>(DiagProbe::ShowDiag(engine)));
     EXPECT_EQ(DiagProbe::ErrorHistory(engine).GetSize(), 0);
     EXPECT_EQ(host.gradient.GetPlot().GetDataCount(), 0);
-    EXPECT_EQ(host.residual.GetPlot().GetRangeJournal().size(), 1u);  // its set-up only
+    EXPECT_EQ(host.residual.GetPlot().GetRangeJournal().size(), 1u); // its set-up only
 }
 
 TEST_F(DiagnosticPlotsTest, UpdatesInvalidateThePlotViews) {
@@ -261,18 +264,21 @@ TEST_F(DiagnosticPlotsTest, ThePicturesHaveTitlesAxisLabelsTicksAndColouredSerie
     auto texts = [](const CDC& dc) {
         std::vector<std::string> out;
         for (const CDrawOp& op : dc.GetOps())
-            if (op.kind == CDrawOp::Text) out.push_back(op.text);
+            if (op.kind == CDrawOp::Text)
+                out.push_back(op.text);
         return out;
     };
     auto has = [](const std::vector<std::string>& v, const std::string& s) {
         for (const std::string& t : v)
-            if (t == s) return true;
+            if (t == s)
+                return true;
         return false;
     };
     auto linesIn = [](const CDC& dc, COLORREF c) {
         int n = 0;
         for (const CDrawOp& op : dc.GetOps())
-            if (op.kind == CDrawOp::Line && op.color == c) ++n;
+            if (op.kind == CDrawOp::Line && op.color == c)
+                ++n;
         return n;
     };
 
@@ -300,4 +306,4 @@ TEST_F(DiagnosticPlotsTest, ThePicturesHaveTitlesAxisLabelsTicksAndColouredSerie
     EXPECT_NE(svg.find("Gradient1"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

@@ -18,8 +18,7 @@
 
 struct DiagnosticsTag {};
 
-template <>
-struct CVRNEngineProbe<DiagnosticsTag> {
+template <> struct CVRNEngineProbe<DiagnosticsTag> {
     using E = CVRNUnconstrainedMinimization;
     static CDblHdr& ErrorHistory(E& e) { return e.m_ErrorHistory; }
     static CDblHdr& IterationArray(E& e) { return e.m_IterationArray; }
@@ -38,17 +37,24 @@ struct CVRNEngineProbe<DiagnosticsTag> {
     static double* Grad(E& e) { return e.m_pGrad; }
     static double* X(E& e) { return e.m_pX; }
     // The views the engine's diagnostics display found (null without a display).
-    static CVRNDiagnosticViews* Display(E& e) { return static_cast<CVRNDiagnosticViews*>(e.GetDiagnosticsDisplay()); }
-    static CKelPlotDllView* ResidualView(E& e) { return Display(e) ? Display(e)->GetResidualPlotView() : nullptr; }
-    static CKelPlotDllView* GradientView(E& e) { return Display(e) ? Display(e)->GetGradientPlotView() : nullptr; }
+    static CVRNDiagnosticViews* Display(E& e) {
+        return static_cast<CVRNDiagnosticViews*>(e.GetDiagnosticsDisplay());
+    }
+    static CKelPlotDllView* ResidualView(E& e) {
+        return Display(e) ? Display(e)->GetResidualPlotView() : nullptr;
+    }
+    static CKelPlotDllView* GradientView(E& e) {
+        return Display(e) ? Display(e)->GetGradientPlotView() : nullptr;
+    }
     static CKelPlotDllView* ParametersView(E& e) {
         return Display(e) ? Display(e)->GetParametersPlotView() : nullptr;
     }
     static CKelGrid* DiagGrid(E& e) { return Display(e) ? Display(e)->GetDiagnosticGrid() : nullptr; }
     static CVRNMatrixView* HessianView(E& e) { return Display(e) ? Display(e)->GetHessianView() : nullptr; }
     static CDblHdr* GridArray(E& e, int column) {
-        CDblHdr* arrays[] = {&e.m_X0,   &e.m_X,    &e.m_UDiag, &e.m_TypSiz, &e.m_Grad,         &e.m_Step,    &e.m_ScaleX,
-                             &e.m_Wrk0, &e.m_Wrk1, &e.m_Wrk2,  &e.m_Wrk3,   &e.m_ErrorHistory, &e.m_GradMin, &e.m_XMin};
+        CDblHdr* arrays[] = {&e.m_X0,      &e.m_X,    &e.m_UDiag, &e.m_TypSiz, &e.m_Grad, &e.m_Step,
+                             &e.m_ScaleX,  &e.m_Wrk0, &e.m_Wrk1,  &e.m_Wrk2,   &e.m_Wrk3, &e.m_ErrorHistory,
+                             &e.m_GradMin, &e.m_XMin};
         return arrays[column];
     }
     static void SetPlotMinMaxValues(E& e) { e.SetPlotMinMaxValues(); }
@@ -71,14 +77,16 @@ public:
 
     int NumberOfParameters() override { return static_cast<int>(m_X0.size()); }
     void InitialParameters(double* const x0) override {
-        for (size_t i = 0; i < m_X0.size(); i++) x0[i] = m_X0[i];
+        for (size_t i = 0; i < m_X0.size(); i++)
+            x0[i] = m_X0[i];
     }
     double Fx(double* const x) override { return m_F(x); }
     void Gradient(double* const x, double* const g) override { m_G(x, g); }
     void Hessian(double* const x, CMatrix& h) override { m_H(x, h); }
     void UpdateViews() override {
         ++updateViews;
-        if (onUpdateViews) onUpdateViews();
+        if (onUpdateViews)
+            onUpdateViews();
     }
 
     std::vector<double> m_X0;
@@ -97,15 +105,18 @@ inline DiagProblem Quartic(std::vector<double> x0) {
         std::move(x0),
         [n](const double* x) {
             double f = 0.0;
-            for (size_t i = 0; i < n; i++) f += x[i] * x[i] * x[i] * x[i];
+            for (size_t i = 0; i < n; i++)
+                f += x[i] * x[i] * x[i] * x[i];
             return f;
         },
         [n](const double* x, double* g) {
-            for (size_t i = 0; i < n; i++) g[i] = 4.0 * x[i] * x[i] * x[i];
+            for (size_t i = 0; i < n; i++)
+                g[i] = 4.0 * x[i] * x[i] * x[i];
         },
         [n](const double* x, CMatrix& h) {
             for (size_t i = 0; i < n; i++)
-                for (size_t j = 0; j < n; j++) h[static_cast<int>(i)][static_cast<int>(j)] = i == j ? 12.0 * x[i] * x[i] : 0.0;
+                for (size_t j = 0; j < n; j++)
+                    h[static_cast<int>(i)][static_cast<int>(j)] = i == j ? 12.0 * x[i] * x[i] : 0.0;
         });
 }
 
@@ -116,15 +127,18 @@ inline DiagProblem LinearStart(std::vector<double> x0, std::vector<double> c) {
         s,
         [s, c](const double* x) {
             double f = 0.0;
-            for (size_t i = 0; i < s.size(); i++) f += c[i] * (x[i] - s[i]) + 0.5 * (x[i] - s[i]) * (x[i] - s[i]);
+            for (size_t i = 0; i < s.size(); i++)
+                f += c[i] * (x[i] - s[i]) + 0.5 * (x[i] - s[i]) * (x[i] - s[i]);
             return f;
         },
         [s, c](const double* x, double* g) {
-            for (size_t i = 0; i < s.size(); i++) g[i] = c[i] + (x[i] - s[i]);
+            for (size_t i = 0; i < s.size(); i++)
+                g[i] = c[i] + (x[i] - s[i]);
         },
         [n = s.size()](const double*, CMatrix& h) {
             for (size_t i = 0; i < n; i++)
-                for (size_t j = 0; j < n; j++) h[static_cast<int>(i)][static_cast<int>(j)] = i == j ? 1.0 : 0.0;
+                for (size_t j = 0; j < n; j++)
+                    h[static_cast<int>(i)][static_cast<int>(j)] = i == j ? 1.0 : 0.0;
         });
 }
 
@@ -157,7 +171,8 @@ struct DiagnosticDocument {
     // The display that draws the engine's diagnostics into this document's views.
     std::unique_ptr<CVRNDiagnosticViews> display;
     void Attach(CVRNUnconstrainedMinimization& e) {
-        if (!display || display->GetEngine() != &e) display = std::make_unique<CVRNDiagnosticViews>(e);
+        if (!display || display->GetEngine() != &e)
+            display = std::make_unique<CVRNDiagnosticViews>(e);
     }
 
     void InstallPlots(CVRNUnconstrainedMinimization& e) {

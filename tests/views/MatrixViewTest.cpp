@@ -93,7 +93,7 @@ TEST_F(MatrixViewTest, AMatrixSetBeforeTheInitialUpdateIsLaidOutWithTheMeasuredC
     v.Create(nullptr, nullptr, 0, CRect(0, 0, 200, 200), nullptr, 2);
     CMatrix m = Identity(4);
     v.SetCMatrix(m);
-    v.UpdateWindow();  // no cell size yet: background only
+    v.UpdateWindow(); // no cell size yet: background only
     EXPECT_EQ(OpsOf(v.GetLastPaint(), CDrawOp::Text).size(), 0U);
     v.OnInitialUpdate();
     EXPECT_EQ(v.GetTotalSize(), CSize(4 * 90, 4 * 14));
@@ -155,9 +155,9 @@ TEST_F(MatrixViewTest, LargeAndSmallValuesUseTheExponentFormat) {
         m[k / 4][k % 4] = values[k];
     view.SetCMatrix(m);
     view.UpdateWindow();
-    EXPECT_EQ(Texts(Last()), (std::vector<std::string>{"1.00000000e+09", "1.00000000e-03", "       0.01000",
-                                                       "100000000.00000", "-1.00000000e+09", "-1.00000000e-03",
-                                                       "      -0.01000", "     123.45600"}));
+    EXPECT_EQ(Texts(Last()), (std::vector<std::string>{
+                                 "1.00000000e+09", "1.00000000e-03", "       0.01000", "100000000.00000",
+                                 "-1.00000000e+09", "-1.00000000e-03", "      -0.01000", "     123.45600"}));
 }
 
 TEST_F(MatrixViewTest, ValuesAreReadAgainAtEveryPaintAndNewDimensionsAreLaidOut) {
@@ -166,7 +166,8 @@ TEST_F(MatrixViewTest, ValuesAreReadAgainAtEveryPaintAndNewDimensionsAreLaidOut)
     view.UpdateWindow();
     m[0][1] = 2.5;
     Paint();
-    EXPECT_EQ(Texts(Last()), (std::vector<std::string>{"       1.00000", "       2.50000", "       1.00000"}));
+    EXPECT_EQ(Texts(Last()),
+              (std::vector<std::string>{"       1.00000", "       2.50000", "       1.00000"}));
 
     m.SetSize(4, 5);
     m[3][4] = 7.0;
@@ -195,7 +196,7 @@ TEST_F(MatrixViewTest, EnterShowsSignColouredSquaresAndBack) {
     EXPECT_EQ(view.GetTotalSize(), CSize(18, 6));
     view.UpdateWindow();
     std::vector<CDrawOp> fills = OpsOf(Last(), CDrawOp::Fill);
-    ASSERT_EQ(fills.size(), 4U);  // background, then the three squares
+    ASSERT_EQ(fills.size(), 4U); // background, then the three squares
     EXPECT_EQ(fills[1].rect, CRect(0, 0, 6, 6));
     EXPECT_EQ(fills[1].color, RGB(0, 225, 0));
     EXPECT_EQ(fills[2].rect, CRect(6, 0, 12, 6));
@@ -246,7 +247,7 @@ TEST_F(MatrixViewTest, OnlyTheVisibleCellsWithTwoCellsOfMarginAreDrawn) {
     view.ScrollToPosition(CPoint(900, 140));
     view.UpdateWindow();
     const std::vector<CDrawOp> texts = OpsOf(Last(), CDrawOp::Text);
-    ASSERT_EQ(texts.size(), 5U * 9U);  // columns 10 .. 14, rows 10 .. 18
+    ASSERT_EQ(texts.size(), 5U * 9U); // columns 10 .. 14, rows 10 .. 18
     EXPECT_EQ(texts.front().from, CPoint(11 * 90, 10 * 14));
     EXPECT_EQ(texts.back().from, CPoint(15 * 90, 18 * 14));
     EXPECT_EQ(texts.front().viewportOrg, CPoint(-900, -140));
@@ -283,7 +284,7 @@ TEST_F(MatrixViewTest, BackgroundIsFilledOnlyAfterScrollResizeActivationOrModeCh
     Paint();
     EXPECT_EQ(BackgroundFills(view), 0);
     view.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    EXPECT_EQ(BackgroundFills(view), 0);  // the window's own erase is suppressed
+    EXPECT_EQ(BackgroundFills(view), 0); // the window's own erase is suppressed
     EXPECT_EQ(view.GetDefaultCount(WM_ERASEBKGND), 0);
 
     view.ScrollToPosition(CPoint(90, 28));
@@ -304,7 +305,7 @@ TEST_F(MatrixViewTest, BackgroundIsFilledOnlyAfterScrollResizeActivationOrModeCh
     Paint();
     EXPECT_EQ(BackgroundFills(view), 1);
 
-    view.SetClientSize(0, 0);  // minimised: nothing to fill again
+    view.SetClientSize(0, 0); // minimised: nothing to fill again
     EXPECT_FALSE(view.IsRedrawAllPending());
 }
 
@@ -329,7 +330,7 @@ TEST_F(MatrixViewTest, CreatedByRunTimeClassAndFoundByIdentifier) {
     ASSERT_NE(obj, nullptr);
     EXPECT_TRUE(obj->IsKindOf(RUNTIME_CLASS(CView)));
     auto* other = static_cast<CVRNMatrixView*>(obj);
-    EXPECT_EQ(other->GetUniqueViewID(), "");  // the view sets no identifier itself
+    EXPECT_EQ(other->GetUniqueViewID(), ""); // the view sets no identifier itself
     other->SetUniqueViewID("Hessian");
     doc.AdoptView(other);
     EXPECT_EQ(FindUniqueView<CVRNMatrixView>(&doc, "Hessian"), other);
@@ -349,4 +350,4 @@ TEST_F(MatrixViewTest, APaintCanBeSavedAsAPicture) {
     EXPECT_NE(svg.find(">      -0.50000</text>"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

@@ -7,7 +7,9 @@
 
 namespace {
 
-int CountKind(const CDC& dc, CDrawOp::Kind kind) { return dc.CountOps(kind); }
+int CountKind(const CDC& dc, CDrawOp::Kind kind) {
+    return dc.CountOps(kind);
+}
 
 class SparseMatrixViewTest : public ::testing::Test {
 protected:
@@ -120,4 +122,4 @@ TEST_F(SparseMatrixViewTest, DimensionChangesAreLaidOutOnTheNextPaint) {
     EXPECT_EQ(view.GetTotalSize(), CSize(20 * 90, 10 * 14));
 }
 
-}  // namespace
+} // namespace

@@ -137,8 +137,8 @@ TEST_F(StatusViewTest, ASelectionStopsNewRowsFromScrolling) {
 TEST_F(StatusViewTest, AddingRowsDoesNotWalkTheLog) {
     struct Case {
         int rows;
-        int rowsPerText;  // lines joined by "\n" in one AddLine
-        int selectedRow;  // -1: none
+        int rowsPerText; // lines joined by "\n" in one AddLine
+        int selectedRow; // -1: none
     };
     const Case cases[] = {{2000, 1, -1}, {2000, 1, 0}, {3000, 3, -1}, {3000, 3, 5}};
     for (const Case& c : cases) {
@@ -152,7 +152,8 @@ TEST_F(StatusViewTest, AddingRowsDoesNotWalkTheLog) {
         for (int i = 0; i < c.rows; i += c.rowsPerText) {
             log.AddLine(line);
             if (!selected && c.selectedRow >= 0 && log.GetRowCount() > c.selectedRow)
-                selected = log.GetListCtrl().SetItemState(c.selectedRow, LVIS_SELECTED, LVIS_SELECTED) != FALSE;
+                selected =
+                    log.GetListCtrl().SetItemState(c.selectedRow, LVIS_SELECTED, LVIS_SELECTED) != FALSE;
         }
         EXPECT_EQ(log.GetRowCount(), c.rows);
         EXPECT_LE(list.GetRowsWalked(), static_cast<long long>(c.rows))
@@ -172,7 +173,7 @@ TEST_F(StatusViewTest, EndShowsTheLastRow) {
     view.OnMenuEnd();
     EXPECT_TRUE(view.GetListCtrl().IsItemVisible(9));
     view.DeleteAllItems();
-    view.OnMenuEnd();  // an empty list: nothing to show, nothing breaks
+    view.OnMenuEnd(); // an empty list: nothing to show, nothing breaks
     EXPECT_EQ(view.GetRowCount(), 0);
 }
 
@@ -318,7 +319,7 @@ TEST_F(StatusViewTest, ReflectedRightClickOpensTheMenuAndRightButtonUpGetsDefaul
     EXPECT_EQ(CMenu::GetShownCount(), 1);
     view.SendMessage(WM_RBUTTONUP);
     EXPECT_EQ(view.GetDefaultCount(WM_RBUTTONUP), 1);
-    view.SendMessage(WM_KEYDOWN, 'A');  // key-down is not routed to OnKeyDown by the view
+    view.SendMessage(WM_KEYDOWN, 'A'); // key-down is not routed to OnKeyDown by the view
     EXPECT_EQ(CMenu::GetShownCount(), 1);
 }
 
@@ -354,4 +355,4 @@ TEST_F(StatusViewTest, CreatedByClassWithReportStyleIdentityAndTextColumn) {
     delete other;
 }
 
-}  // namespace
+} // namespace
