@@ -1,6 +1,6 @@
 // vrn::Minimize: callables wrapped in a problem object and run by the engine or the tool.
 #include "tool/Minimize.h"
-#include "tool/ResultText.h"
+#include "tool/MinimizeSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -406,25 +406,7 @@ DerivativeCheck Reduce(const CVRNDerivativeCheckRecord& c) {
     return d;
 }
 
-VRNMinimizerOptions ToolOptions(const MinimizeOptions& o) {
-    VRNMinimizerOptions t;
-    if (o.gradientTolerance)
-        t.gradientTolerance = *o.gradientTolerance;
-    if (o.stepTolerance)
-        t.stepTolerance = *o.stepTolerance;
-    if (o.maximumStep)
-        t.maximumStep = *o.maximumStep;
-    if (o.trustRadius)
-        t.trustRadius = *o.trustRadius;
-    if (o.numberOfDigits)
-        t.numberOfDigits = *o.numberOfDigits;
-    if (o.messageBits)
-        t.messageBits = *o.messageBits;
-    if (o.cgTolerance)
-        t.cgTolerance = *o.cgTolerance;
-    t.typicalX = o.typicalX;
-    return t;
-}
+using detail::ToolOptions;
 
 void ApplyEngineOptions(CVRNUnconstrainedMinimization& e, const MinimizeOptions& o) {
     ToolOptions(o).ApplyTo(e);

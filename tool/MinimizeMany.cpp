@@ -9,8 +9,8 @@
 #include "minimize/MinimizationMethodBase.h"
 #include "minimize/UnconstrainedMinimization.h"
 #include "threads/EvaluationPool.h"
+#include "tool/MinimizeSupport.h"
 #include "tool/MinimizerTool.h"
-#include "tool/ResultText.h"
 
 namespace vrn {
 
@@ -81,23 +81,7 @@ private:
 };
 
 void ApplyEngineOptions(CVRNUnconstrainedMinimization& engine, const MinimizeOptions& o) {
-    VRNMinimizerOptions t;
-    if (o.gradientTolerance)
-        t.gradientTolerance = *o.gradientTolerance;
-    if (o.stepTolerance)
-        t.stepTolerance = *o.stepTolerance;
-    if (o.maximumStep)
-        t.maximumStep = *o.maximumStep;
-    if (o.trustRadius)
-        t.trustRadius = *o.trustRadius;
-    if (o.numberOfDigits)
-        t.numberOfDigits = *o.numberOfDigits;
-    if (o.messageBits)
-        t.messageBits = *o.messageBits;
-    if (o.cgTolerance)
-        t.cgTolerance = *o.cgTolerance;
-    t.typicalX = o.typicalX;
-    t.ApplyTo(engine);
+    detail::ToolOptions(o).ApplyTo(engine);
 }
 
 MinimizeResult RunProblem(CVRNMinimizationMethodBase* problem, bool gradient, bool hessian,
