@@ -44,17 +44,22 @@ std::vector<std::string> SplitLines(const std::string& text) {
 // refuse are left as they are, so that the refusal is exercised.
 void Bound(vrnmath::MinimizeArguments& a) {
     a.plots.clear();
-    if (a.tool && a.itnlim.empty() && a.typf.empty() && !a.step)
+    a.report.clear();
+    auto& v = a.values;
+    const bool tool = a.tool || (v.count("driver") && v["driver"] == "tool");
+    if (tool && !v.count("itnlim") && !v.count("typicalF") && !a.step) {
         a.tool = false; // the same checks then pass; the engine runs once instead
-    if (a.tool)
+        v.erase("driver");
+    }
+    if (a.tool || (v.count("driver") && v["driver"] == "tool"))
         return;
-    if (a.itnlim.empty()) {
-        a.itnlim = std::to_string(kIterationCap);
+    if (!v.count("itnlim")) {
+        v["itnlim"] = std::to_string(kIterationCap);
         return;
     }
     try {
-        if (vrnmath::ParseInteger(a.itnlim, "--itnlim") > kIterationCap)
-            a.itnlim = std::to_string(kIterationCap);
+        if (vrnmath::ParseInteger(v["itnlim"], "--itnlim") > kIterationCap)
+            v["itnlim"] = std::to_string(kIterationCap);
     } catch (const vrnmath::UsageError&) {
     }
 }

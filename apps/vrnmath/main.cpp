@@ -1,10 +1,11 @@
 // vrnmath: the command line of VRNMathTools.
 //
-// Exit status: 0 success (the verdict of vrn::MinimizeResult: a stopping test ended the
-// run and the final gradient is small, see tool/Minimize.h), 1 the minimization did not
-// succeed, 2 a usage error (unknown option, problem or variable, malformed number or one
-// out of its range, an option the method does not use, formula that does not parse, an
-// objective that is not finite at the start point), reported on one line.
+// Exit status: 0 success (the verdict of vrn::MinimizeResult, see face/Verdict.h), 1 the
+// minimization did not succeed, 2 a usage error (unknown option, problem or variable,
+// malformed number or one out of its range, an option the method does not use, formula
+// that does not parse, an output file that cannot be written, an objective that is not
+// finite at the start point), reported on one line, 3 the run finished but its report or
+// pictures could not be written.
 #include <CLI/CLI.hpp>
 
 #include <exception>
@@ -33,9 +34,10 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "0.1.0");
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 success (a stopping test ended the run and the final gradient is small), 1 no "
-        "success "
-        "(the summary's warnings say why), 2 usage error or an objective not finite at the start point.");
+        "Exit status: 0 success (the end point is a minimum: the Hessian there is positive definite and a "
+        "Newton step would lower f by at most success-tol^2 max(|f|, typf)), 1 no success (the summary's "
+        "warnings say why), 2 usage error, an output that cannot be written or an objective not finite at "
+        "the start point, 3 the run finished but --report or --plots could not be written.");
 
     vrnmath::MinimizeArguments minimizeArgs;
     CLI::App* minimize = vrnmath::AddMinimizeCommand(app, minimizeArgs);

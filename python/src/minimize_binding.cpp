@@ -28,8 +28,11 @@
 
 #include "minimize/UnconstrainedMinimization.h"
 #include "python/src/bindings.h"
-#include "tool/Minimize.h"
-#include "tool/MinimizeMany.h"
+#include "face/Minimize.h"
+#include "face/MinimizeMany.h"
+#include "face/OptionTable.h"
+#include "face/RunCore.h"
+#include "render/ResultJson.h"
 
 namespace vrnpy {
 
@@ -163,80 +166,89 @@ struct Run {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The engine options from the dict that vrnmath.minimize builds (its arguments, already
-// checked there; what only the library can judge is refused by vrn::Minimize itself).
-vrn::MinimizeOptions OptionsFrom(const py::dict& o) {
+// The options from the keywords vrnmath.minimize was given (only those given): each
+// keyword is a row of the option table, converted by the row's type. A value of the
+// wrong kind raises ValueError worded with the Python keyword; ranges and the options a
+// method does not use are the run core's to refuse.
+vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
     vrn::MinimizeOptions options;
-    options.method = o["method"].cast<int>();
-    const int driver = o["driver"].cast<int>();
-    options.driver = driver == 1 ? vrn::Driver::Tool : driver == 2 ? vrn::Driver::Step : vrn::Driver::Engine;
-    options.itnlim = o["maxiter"].cast<int>();
-    options.typicalF = o["typical_f"].cast<double>();
-    if (!o["typical_x"].is_none()) {
-        const auto tx = DoubleArray::ensure(o["typical_x"]);
-        options.typicalX.assign(tx.data(), tx.data() + tx.size());
+    options.naming = vrn::OptionNaming::Python;
+    for (const auto& [key, value] : given) {
+        const std::string keyword = py::str(key);
+        const vrn::OptionSpec* spec = vrn::FindOption(keyword, vrn::OptionNaming::Python);
+        if (!spec || !spec->put)
+            throw py::value_error("unknown option '" + keyword + "'");
+        const std::string shown = py::repr(value);
+        auto refuse = [&](const std::string& what) {
+            throw py::value_error(keyword + " must be " + what + " (got " + shown + ")");
+        };
+        vrn::OptionValue v;
+        v.set = true;
+        const bool isBool = py::isinstance<py::bool_>(value) || py::isinstance(value, py::module_::import("numpy").attr("bool_"));
+        switch (spec->type) {
+        case vrn::OptionType::Method: {
+            const vrn::MethodInfo* m = nullptr;
+            if (py::isinstance<py::str>(value))
+                m = vrn::FindMethod(std::string_view(value.cast<std::string>()));
+            else if (!isBool && py::isinstance<py::int_>(value))
+                m = vrn::FindMethod(value.cast<int>());
+            if (!m)
+                refuse("one of " + vrn::MethodKeys() + " or a number from 1 to 4");
+            v.number = m->number;
+            break;
+        }
+        case vrn::OptionType::Driver: {
+            const std::string d = py::isinstance<py::str>(value) ? value.cast<std::string>() : "";
+            if (d != "engine" && d != "tool" && d != "step")
+                refuse("'engine', 'tool' or 'step'");
+            v.number = d == "engine" ? 0 : d == "tool" ? 1 : 2;
+            break;
+        }
+        case vrn::OptionType::Flag:
+            v.number = PyObject_IsTrue(value.ptr()) == 1 ? 1.0 : 0.0;
+            break;
+        case vrn::OptionType::Integer: {
+            if (isBool || !py::isinstance(value, py::module_::import("numbers").attr("Integral")))
+                refuse("an integer");
+            const long long i = value.cast<long long>();
+            if (i < -2000000000LL || i > 2000000000LL)
+                refuse(vrn::RangeText(*spec));
+            v.number = static_cast<double>(i);
+            break;
+        }
+        case vrn::OptionType::Real:
+            if (isBool || !py::isinstance(value, py::module_::import("numbers").attr("Real")))
+                refuse("a real number");
+            v.number = value.cast<double>();
+            break;
+        case vrn::OptionType::RealList: {
+            const auto a = DoubleArray::ensure(value);
+            if (!a || a.ndim() > 1) {
+                PyErr_Clear();
+                refuse("a one-dimensional array of numbers");
+            }
+            v.list.assign(a.data(), a.data() + a.size());
+            break;
+        }
+        case vrn::OptionType::Derivative:
+            refuse("given as jac or hess");
+        }
+        spec->put(options, v);
     }
-    options.gradientTolerance = o["gtol"].cast<std::optional<double>>();
-    options.stepTolerance = o["xtol"].cast<std::optional<double>>();
-    options.maximumStep = o["max_step"].cast<std::optional<double>>();
-    options.trustRadius = o["trust_radius"].cast<std::optional<double>>();
-    options.numberOfDigits = o["ndigits"].cast<std::optional<int>>();
-    options.cgTolerance = o["cg_tol"].cast<std::optional<double>>();
-    options.expensive = o["secant"].cast<bool>();
-    options.checkGradient = o["check_gradient"].cast<bool>();
-    options.checkHessian = o["check_hessian"].cast<bool>();
-    options.captureLog = o["capture_log"].cast<bool>();
-    options.threads = o["threads"].cast<int>();
     return options;
 }
 
-py::object CheckOf(const vrn::DerivativeCheck& c) {
-    if (!c.ran)
-        return py::none();
-    py::dict d;
-    d["passed"] = c.passed;
-    // The worst component: (i,) for the gradient, (i, j) with i >= j for the Hessian.
-    if (c.row < 0)
-        d["index"] = py::none();
-    else if (c.column < 0)
-        d["index"] = py::make_tuple(c.row);
-    else
-        d["index"] = py::make_tuple(c.row, c.column);
-    d["analytic"] = c.analytic;
-    d["estimate"] = c.estimate;
-    d["relative_error"] = c.relativeError;
-    d["tolerance"] = c.tolerance;
-    return d;
-}
-
-// Everything of the result that does not depend on who counted the calls.
-py::dict ResultDict(const vrn::MinimizeResult& result) {
-    py::dict out;
-    out["x"] = ToArray(result.x);
-    out["fun"] = result.f;
-    if (result.gradient.empty()) {
-        out["jac"] = py::none();
-        out["gradient_norm"] = kNaN;
-    } else {
-        out["jac"] = ToArray(result.gradient);
-        out["gradient_norm"] = result.gradientNorm;
+// The result in its one serialized form (NaN and infinities as Python reads them).
+std::string ResultJson(const vrn::MinimizeResult& result, const Run* run) {
+    std::vector<std::pair<std::string, std::string>> extra;
+    if (run && !run->compiled) {
+        // The calls of the user's callables (with jac=True a gradient served from fun's
+        // pair is a gradient call, not a call of fun).
+        extra.emplace_back("python_calls", "{\"f\":" + std::to_string(run->nfev.load()) +
+                                               ",\"gradient\":" + std::to_string(run->njev.load()) +
+                                               ",\"hessian\":" + std::to_string(run->nhev.load()) + "}");
     }
-    out["code"] = result.code;
-    out["message"] = result.message;
-    out["success"] = result.success;
-    out["warnings"] = py::cast(result.warnings);
-    out["nit"] = result.iterations;
-    out["runs"] = result.runs;
-    out["nfev"] = result.evaluations.f;
-    out["njev"] = result.evaluations.gradient;
-    out["nhev"] = result.evaluations.hessian;
-    out["log"] = py::cast(result.log);
-    out["initial_f"] = result.initialF;
-    out["time_s"] = result.timeSeconds;
-    out["nonfinite_fev"] = result.nonFiniteEvaluations;
-    out["gradient_check"] = CheckOf(result.gradientCheck);
-    out["hessian_check"] = CheckOf(result.hessianCheck);
-    return out;
+    return vrn::ToJson(result, vrn::JsonNumbers::Python, extra);
 }
 
 // The compiled problem's own f, gradient and Hessian; they hold no state, so any
@@ -253,8 +265,9 @@ void CompiledCallables(const CompiledProblem& compiled, bool withGradient, bool 
 
 } // namespace
 
-py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, py::object jac, bool jacInFun,
-                         py::object hess, py::object callback, py::object logRow, const py::dict& settings) {
+std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, py::object jac, bool jacInFun,
+                            py::object hess, py::object callback, py::object logRow, const py::dict& given,
+                            bool compiledJac, bool compiledHess, bool captureLog, bool central) {
     Run run;
     run.n = static_cast<size_t>(x0.size());
     run.fun = std::move(fun);
@@ -265,15 +278,15 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     run.callback = std::move(callback);
     run.logRow = std::move(logRow);
     const std::vector<double> start(x0.data(), x0.data() + x0.size());
-    vrn::MinimizeOptions options = OptionsFrom(settings);
+    vrn::MinimizeOptions options = OptionsFrom(given);
+    options.captureLog = captureLog;
 
     vrn::Objective f;
     vrn::GradientFunction gradient;
     vrn::HessianFunction hessian;
     if (py::isinstance<CompiledProblem>(run.fun)) {
         run.compiled = true;
-        CompiledCallables(run.fun.cast<const CompiledProblem&>(), settings["compiled_jac"].cast<bool>(),
-                          settings["compiled_hess"].cast<bool>(), f, gradient, hessian);
+        CompiledCallables(run.fun.cast<const CompiledProblem&>(), compiledJac, compiledHess, f, gradient, hessian);
     } else if (run.jacInFun) {
         f = [&run](std::span<const double> x) {
             double value = kNaN;
@@ -300,6 +313,13 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
 
     if (run.compiled) {
         // CompiledCallables gave the gradient and Hessian asked for.
+    } else if (central) {
+        // jac='3-point': central differences of fun, handed to the engine as its gradient.
+        gradient = [&f, n = run.n](std::span<const double> x, std::span<double> g) {
+            std::vector<double> scratch(x.begin(), x.end());
+            vrn::CentralDifferenceGradient(f, scratch, g);
+            (void)n;
+        };
     } else if (run.jacInFun) {
         gradient = [&run](std::span<const double> x, std::span<double> g) {
             const bool ok = run.Python([&] {
@@ -361,31 +381,23 @@ py::dict MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, 
     if (run.error)
         std::rethrow_exception(run.error);
 
-    py::dict out = ResultDict(result);
-    if (!run.compiled) {
-        // The calls of the user's callables (with jac=True a gradient served from fun's
-        // pair is a gradient call, not a call of fun).
-        out["nfev"] = run.nfev.load();
-        out["njev"] = run.njev.load();
-        out["nhev"] = run.nhev.load();
-    }
-    return out;
+    return ResultJson(result, &run);
 }
 
 // One run per start point of a compiled problem, on `threads` threads (vrn::MinimizeMany);
 // the results are those of one MinimizeBinding call per start, in input order.
 py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<DoubleArray>& x0s,
-                             const py::dict& settings, int threads) {
+                             const py::dict& given, bool compiledJac, bool compiledHess, bool captureLog, int threads) {
     std::vector<std::vector<double>> starts;
     starts.reserve(x0s.size());
     for (const DoubleArray& x : x0s)
         starts.emplace_back(x.data(), x.data() + x.size());
-    vrn::MinimizeOptions options = OptionsFrom(settings);
+    vrn::MinimizeOptions options = OptionsFrom(given);
+    options.captureLog = captureLog;
     vrn::Objective f;
     vrn::GradientFunction gradient;
     vrn::HessianFunction hessian;
-    CompiledCallables(problem, settings["compiled_jac"].cast<bool>(), settings["compiled_hess"].cast<bool>(),
-                      f, gradient, hessian);
+    CompiledCallables(problem, compiledJac, compiledHess, f, gradient, hessian);
     std::vector<vrn::MinimizeResult> results;
     {
         py::gil_scoped_release release;
@@ -393,17 +405,36 @@ py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<D
     }
     py::list out;
     for (const vrn::MinimizeResult& r : results)
-        out.append(ResultDict(r));
+        out.append(py::str(ResultJson(r, nullptr)));
     return out;
 }
 
 void RegisterMinimize(py::module_& m) {
     m.def("_minimize", &MinimizeBinding, py::arg("fun"), py::arg("x0"), py::arg("args"), py::arg("jac"),
-          py::arg("jac_in_fun"), py::arg("hess"), py::arg("callback"), py::arg("log_row"),
-          py::arg("settings"), "One minimization; the arguments are checked by vrnmath.minimize.");
-    m.def("_minimize_many", &MinimizeManyBinding, py::arg("problem"), py::arg("x0s"), py::arg("settings"),
-          py::arg("threads"),
-          "Minimizations of a compiled problem side by side; checked by vrnmath.minimize_many.");
+          py::arg("jac_in_fun"), py::arg("hess"), py::arg("callback"), py::arg("log_row"), py::arg("options"),
+          py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"), py::arg("central") = false,
+          "One minimization through the run core; returns the result's JSON.");
+    m.def("_minimize_many", &MinimizeManyBinding, py::arg("problem"), py::arg("x0s"), py::arg("options"),
+          py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"), py::arg("threads"),
+          "Minimizations of a compiled problem side by side; one JSON text per start point.");
+    m.def(
+        "_option_table",
+        [] {
+            py::list rows;
+            for (const vrn::OptionSpec& s : vrn::OptionTable()) {
+                py::dict row;
+                row["name"] = s.name;
+                row["keyword"] = s.keyword;
+                row["switch"] = s.cliSwitch;
+                row["default"] = s.byDefault;
+                row["default_text"] = vrn::DefaultText(s);
+                row["range"] = vrn::RangeText(s);
+                row["description"] = s.description;
+                rows.append(row);
+            }
+            return rows;
+        },
+        "The option table: one dict per option (name, keyword, switch, default, range, description).");
 }
 
 } // namespace vrnpy

@@ -24,7 +24,7 @@ except ImportError:
                           % ((_buildinfo.PYTHON_EXECUTABLE,) + _buildinfo.PYTHON_VERSION)) from None
 
 from . import methods, problems
-from ._minimize import METHODS, minimize
+from ._minimize import METHODS, minimize, option_table
 from ._result import OptimizeResult
 from ._vrnmath import ReferenceProblem
 from .batch import minimize_many
@@ -33,5 +33,5 @@ from .datautil import NULL, bracket, fit_type_curve, indirect_sort, interpolate,
 __version__ = "0.2.0"
 
 __all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "fit_type_curve",
-           "indirect_sort", "interpolate", "methods", "minimize", "minimize_many", "normal_deviates",
+           "indirect_sort", "interpolate", "methods", "minimize", "minimize_many", "option_table", "normal_deviates",
            "problems", "slope"]

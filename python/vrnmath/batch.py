@@ -5,40 +5,79 @@ import math
 import numbers
 
 from . import _vrnmath
-from ._minimize import _Call, minimize
+from ._minimize import _Call, minimize, result_from_json
+from ._result import OptimizeResult
 
 __all__ = ["minimize_many"]
 
 
-def _run_chunk(tasks, fun, jac, hess, method, options, threads=1):
+def _failure(index, error):
+    """The result of an item that could not run: not a success, with a message naming it."""
+    message = "item %d: %s" % (index, error)
+    return OptimizeResult(x=None, fun=math.nan, jac=None, success=False, status=2, outcome="refused", code=6,
+                          message=message, warnings=[message], nit=0, nfev=0, njev=0, nhev=0, item=index,
+                          error=error)
+
+
+def _run_chunk(tasks, fun, jac, hess, method, options, threads=1, first_index=0, errors="keep"):
     """Runs a list of (x0, args); in this process or on a Dask worker.
 
     A compiled objective (vrnmath.ReferenceProblem, with its own derivatives or none) and
     no Python callback or log function run on the library's pool of `threads` threads
     (vrn::MinimizeMany), without the interpreter; anything else runs one minimization
-    after the other. Both give what one vrnmath.minimize call per task gives."""
+    after the other. Both give what one vrnmath.minimize call per task gives. An item
+    that is refused or raises becomes a failed result naming its index (errors="keep"),
+    or raises (errors="raise")."""
     if not tasks:
         return []
-    calls = [_Call(fun, x0, args, jac, hess, method, **_with_defaults(options)) for x0, args in tasks]
-    first = calls[0]
-    if first.compiled and first.callback is None and first.row_sink is None:
-        raws = _vrnmath._minimize_many(fun, [c.x for c in calls], first.settings, threads)
-        return [c.result(raw) for c, raw in zip(calls, raws)]
-    return [c.run() for c in calls]
+    _check_keywords(options)
+    calls, results = [], []
+    for k, (x0, args) in enumerate(tasks):
+        try:
+            calls.append(_Call(fun, x0, args, jac, hess, method, **options))
+        except ValueError as e:
+            if errors == "raise":
+                raise
+            calls.append(_failure(first_index + k, e))
+    ready = [c for c in calls if isinstance(c, _Call)]
+    if ready and all(c.compiled and c.callback is None and c.row_sink is None for c in ready):
+        first = ready[0]
+        texts = iter(_vrnmath._minimize_many(fun, [c.x for c in ready], first.options, first.compiled_jac,
+                                             first.compiled_hess, first.capture, threads))
+    else:
+        texts = None
+    for k, c in enumerate(calls):
+        if not isinstance(c, _Call):
+            results.append(c)
+            continue
+        try:
+            if texts is not None:
+                results.append(result_from_json(next(texts), c.capture))
+            else:
+                results.append(c.run())
+        except (KeyboardInterrupt, SystemExit):
+            raise
+        except Exception as e:  # the item's own failure: kept as its result
+            if errors == "raise":
+                raise
+            results.append(_failure(first_index + k, "%s: %s" % (type(e).__name__, e)
+                                    if not isinstance(e, ValueError) else e))
+    return results
 
 
-def _with_defaults(options):
-    """minimize's keyword arguments with its defaults filled in (as _Call takes them all)."""
-    defaults = {name: p.default for name, p in _MINIMIZE_KEYWORDS.items()}
-    unknown = set(options) - set(defaults)
+def _run_chunk_at(tasks, first_index, **kwargs):
+    """_run_chunk for a chunk whose first item has index first_index (Dask maps over both)."""
+    return _run_chunk(tasks, first_index=first_index, **kwargs)
+
+
+def _check_keywords(options):
+    unknown = set(options) - set(_MINIMIZE_KEYWORDS)
     if unknown:
         raise TypeError("minimize_many() got an unexpected keyword argument %r" % sorted(unknown)[0])
-    defaults.update(options)
-    return defaults
 
 
-def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batch_args=None, client=None,
-                  chunksize=None, threads=1, **options):
+def minimize_many(fun, x0s, args=(), jac=None, hess=None, method=None, *, batch_args=None, client=None,
+                  chunksize=None, threads=1, errors="keep", **options):
     """One vrnmath.minimize(fun, x0, args, jac, hess, method, **options) per start point
     in x0s; the results come back as a list in the order of x0s.
 
@@ -58,9 +97,14 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batc
                 results in order. fun, jac, hess, the arguments and callback must then
                 be picklable (cloudpickle takes lambdas and closures), and callback and
                 log run on the workers: use log=True to get the rows back in the
-                results. The first exception raised in any run propagates (also a
-                refusal, such as f not finite at one of the start points: ValueError).
+                results.
+    errors      "keep" (default): an item that is refused (f not finite at its start
+                point, say) or whose fun raises gets a result with success False, status
+                2, outcome "refused" and a message naming its index ("item 17: ..."); the
+                other items finish. "raise": the first such error propagates.
     """
+    if errors not in ("keep", "raise"):
+        raise ValueError("errors must be 'keep' or 'raise', got %r" % (errors,))
     if isinstance(threads, bool) or not isinstance(threads, numbers.Integral) or threads < 1:
         raise ValueError("threads must be an integer of at least 1, got %r" % (threads,))
     starts = list(x0s)
@@ -73,7 +117,7 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batc
                              % (len(starts), len(run_args)))
     tasks = list(zip(starts, run_args))
     if client is None:
-        return _run_chunk(tasks, fun, jac, hess, method, options, int(threads))
+        return _run_chunk(tasks, fun, jac, hess, method, options, int(threads), 0, errors)
 
     log = options.get("log")
     if log not in (None, False, True):
@@ -89,8 +133,9 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method="hook", *, batc
     elif isinstance(chunksize, bool) or not isinstance(chunksize, int) or chunksize < 1:
         raise ValueError("chunksize must be a positive integer, got %r" % (chunksize,))
     chunks = [tasks[i:i + chunksize] for i in range(0, len(tasks), chunksize)]
-    futures = client.map(_run_chunk, chunks, fun=fun, jac=jac, hess=hess, method=method, options=options,
-                         threads=int(threads), pure=False)
+    firsts = list(range(0, len(tasks), chunksize))
+    futures = client.map(_run_chunk_at, chunks, firsts, fun=fun, jac=jac, hess=hess, method=method,
+                         options=options, threads=int(threads), errors=errors, pure=False)
     try:
         parts = client.gather(futures)
     finally:

@@ -1,5 +1,5 @@
 // The run report: an HTML page with inline SVG pictures drawn from the run's records.
-#include "tool/Report.h"
+#include "render/Report.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,488 @@
+// The option table and what is derived from it: validation, refusals, help texts and
+// the settings of a finished run.
+#include "face/OptionTable.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "minimize/UnconstrainedMinimization.h"
+#include "threads/EvaluationPool.h"
+
+namespace vrn {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+// The engine's own defaults (CVRNUnconstrainedMinimization::Default, machine epsilon 1.12e-16).
+const double kEngineEpsilon = 1.12e-16;
+const double kDefaultGradTol = std::pow(kEngineEpsilon, 1.0 / 3.0);
+const double kDefaultStepTol = std::sqrt(kEngineEpsilon);
+
+OptionValue Num(double v) { return OptionValue{true, v, {}}; }
+template <class T> OptionValue Opt(const std::optional<T>& v) {
+    return v ? Num(static_cast<double>(*v)) : OptionValue{};
+}
+
+// Field accessors, one pair per row.
+#define VRN_OPTIONAL_FIELD(field, T)                                                                           \
+    [](const MinimizeOptions& o) { return Opt(o.field); },                                                     \
+        [](MinimizeOptions& o, const OptionValue& v) {                                                         \
+            if (v.set)                                                                                         \
+                o.field = static_cast<T>(v.number);                                                            \
+            else                                                                                               \
+                o.field.reset();                                                                               \
+        }
+
+std::optional<double> UsedGradTol(const CVRNUnconstrainedMinimization& e) { return e.GetGradientTolerance(); }
+std::optional<double> UsedStepTol(const CVRNUnconstrainedMinimization& e) { return e.GetStepTolerance(); }
+std::optional<double> UsedMaxStep(const CVRNUnconstrainedMinimization& e) { return e.GetMaximumStep(); }
+std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) { return e.GetCGTolerance(); }
+
+const std::array<OptionSpec, 19> kOptions{{
+    {"method", "--method", "method", "Method", OptionType::Method, 1, 4, true, true, kDefaultMethod, nullptr,
+     OptionUse::AllMethods, kAllDrivers,
+     "1 line search, 2 double dogleg, 3 More-Hebden hook step, 4 Polak-Ribiere conjugate gradient (also by "
+     "name: line-search, dogleg, hook, cg)",
+     [](const MinimizeOptions& o) { return Num(o.method); },
+     [](MinimizeOptions& o, const OptionValue& v) { o.method = v.set ? static_cast<int>(v.number) : kDefaultMethod; },
+     nullptr},
+    {"driver", "--driver", "driver", "Driver", OptionType::Driver, 0, 2, true, true, 0, nullptr,
+     OptionUse::AllMethods, kAllDrivers,
+     "engine (one run), tool (up to 10 runs, each restarting where the last ended) or step (step mode, one "
+     "iteration per call; methods 1 to 3)",
+     [](const MinimizeOptions& o) { return Num(static_cast<double>(o.driver)); },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         o.driver = v.set ? static_cast<Driver>(static_cast<int>(v.number)) : Driver::Engine;
+     },
+     nullptr},
+    {"gradient", "--gradient", "jac", "Gradient", OptionType::Derivative, 0, 0, true, true, kNaN,
+     "analytic when one is given, else finite differences", OptionUse::AllMethods, kAllDrivers,
+     "the gradient: analytic (given by the caller) or finite differences", nullptr, nullptr, nullptr},
+    {"hessian", "--hessian", "hess", "Hessian", OptionType::Derivative, 0, 0, true, true, kNaN,
+     "analytic when one is given, else secant updates", OptionUse::Hessian, kAllDrivers,
+     "the Hessian: analytic (given by the caller), finite differences, or secant updates (expensive)", nullptr,
+     nullptr, nullptr},
+    {"expensive", "--expensive", "secant", "Secant (BFGS) updates", OptionType::Flag, 0, 1, true, true, kNaN,
+     "on when no analytic Hessian is given", OptionUse::Hessian, kAllDrivers,
+     "keep the Hessian by secant (BFGS) updates instead of evaluating it or its finite differences",
+     [](const MinimizeOptions& o) { return Opt(o.expensive); },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         if (v.set)
+             o.expensive = v.number != 0.0;
+         else
+             o.expensive.reset();
+     },
+     nullptr},
+    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 0, 1e9, true, true, 1000, nullptr,
+     OptionUse::AllMethods, kEngineDriver | kStepDriver,
+     "iteration limit (the tool driver gives each of its runs 100000)", VRN_OPTIONAL_FIELD(itnlim, int), nullptr},
+    {"typicalF", "--typf", "typical_f", "Typical f", OptionType::Real, 0, kInf, false, false, 1, nullptr,
+     OptionUse::AllMethods, kEngineDriver,
+     "typical magnitude of f near the minimum (the tool and step drivers use 1)",
+     VRN_OPTIONAL_FIELD(typicalF, double), nullptr},
+    {"typicalX", "--typsiz", "typical_x", "Typical sizes of x", OptionType::RealList, 0, kInf, false, false, kNaN,
+     "max(|x0_i|, 1)", OptionUse::TypicalSizes, kAllDrivers,
+     "typical size of each parameter near the minimum, one per parameter",
+     [](const MinimizeOptions& o) { return OptionValue{!o.typicalX.empty(), 0.0, o.typicalX}; },
+     [](MinimizeOptions& o, const OptionValue& v) { o.typicalX = v.set ? v.list : std::vector<double>{}; },
+     nullptr},
+    {"gradientTolerance", "--gradtol", "gtol", "Gradient tolerance", OptionType::Real, 0, 1, false, false,
+     kDefaultGradTol, nullptr, OptionUse::TypicalSizes, kAllDrivers,
+     "the engine's relative gradient test: it stops when max_i |g_i| max(|x_i|, typsiz_i) / max(|f|, typf) is "
+     "below this",
+     VRN_OPTIONAL_FIELD(gradientTolerance, double), &UsedGradTol},
+    {"stepTolerance", "--steptol", "xtol", "Step tolerance", OptionType::Real, 0, 1, false, false, kDefaultStepTol,
+     nullptr, OptionUse::TypicalSizes, kAllDrivers, "the engine's relative step test",
+     VRN_OPTIONAL_FIELD(stepTolerance, double), &UsedStepTol},
+    {"maximumStep", "--maxstep", "max_step", "Maximum step", OptionType::Real, 0, kInf, false, false, kNaN,
+     "max(1000 ||x0 / typsiz||, 1000)", OptionUse::TypicalSizes, kAllDrivers, "maximum scaled step length",
+     VRN_OPTIONAL_FIELD(maximumStep, double), &UsedMaxStep},
+    {"trustRadius", "--trust-radius", "trust_radius", "Initial trust radius", OptionType::Real, 0, kInf, false,
+     false, kNaN, "chosen by the method from the first Cauchy step", OptionUse::TrustRadius, kAllDrivers,
+     "initial trust radius", VRN_OPTIONAL_FIELD(trustRadius, double), nullptr},
+    {"numberOfDigits", "--ndigit", "ndigits", "Good digits in f", OptionType::Integer, 1, 15, true, true, 15,
+     nullptr, OptionUse::TypicalSizes, kAllDrivers, "number of good digits in the objective value",
+     VRN_OPTIONAL_FIELD(numberOfDigits, int), nullptr},
+    {"messageBits", "--msg", "message_bits", "Status-log bits", OptionType::Integer, 0, 31, true, true, 0, nullptr,
+     OptionUse::TypicalSizes, kAllDrivers,
+     "status-log control bits: 2 accept the gradient unchecked, 4 the Hessian, 8 no settings listing and "
+     "stopping messages, 16 an iterate line after every iteration",
+     VRN_OPTIONAL_FIELD(messageBits, int), nullptr},
+    {"cgTolerance", "--cgtol", "cg_tol", "CG function tolerance", OptionType::Real, 0, 1, false, false, 1e-10,
+     nullptr, OptionUse::NoHessian, kAllDrivers, "function tolerance of the conjugate-gradient method",
+     VRN_OPTIONAL_FIELD(cgTolerance, double), &UsedCGTol},
+    {"successTolerance", "--success-tol", "success_tol", "Success tolerance", OptionType::Real, 0, 1, false, false,
+     kDefaultGradTol, nullptr, OptionUse::AllMethods, kAllDrivers,
+     "tolerance t of the success verdict: a Newton step from the end point may still lower f by at most "
+     "t^2 max(min(|f|, |f0 - f|), typf), f0 the value at the start",
+     VRN_OPTIONAL_FIELD(successTolerance, double), nullptr},
+    {"checkGradient", "--check-gradient", "check_gradient", "Gradient check", OptionType::Flag, 0, 1, true, true,
+     0, nullptr, OptionUse::Hessian, kAllDrivers,
+     "compare the analytic gradient with finite differences at the start (the tool driver: first run only)",
+     [](const MinimizeOptions& o) { return o.checkGradient ? Num(1) : OptionValue{}; },
+     [](MinimizeOptions& o, const OptionValue& v) { o.checkGradient = v.set && v.number != 0.0; }, nullptr},
+    {"checkHessian", "--check-hessian", "check_hessian", "Hessian check", OptionType::Flag, 0, 1, true, true, 0,
+     nullptr, OptionUse::Hessian, kAllDrivers,
+     "compare the analytic Hessian with finite differences at the start (the tool driver: first run only)",
+     [](const MinimizeOptions& o) { return o.checkHessian ? Num(1) : OptionValue{}; },
+     [](MinimizeOptions& o, const OptionValue& v) { o.checkHessian = v.set && v.number != 0.0; }, nullptr},
+    {"threads", "--threads", "threads", "Evaluation threads", OptionType::Integer, 1, kNaN, true, true, 1,
+     nullptr, OptionUse::AllMethods, kAllDrivers,
+     "threads that evaluate the points of one finite-difference estimate at the same time (same result as one)",
+     [](const MinimizeOptions& o) { return o.threads != 1 ? Num(o.threads) : OptionValue{}; },
+     [](MinimizeOptions& o, const OptionValue& v) { o.threads = v.set ? static_cast<int>(v.number) : 1; },
+     nullptr},
+}};
+
+#undef VRN_OPTIONAL_FIELD
+
+// The upper bound of a row; the thread row's depends on the machine.
+double Upper(const OptionSpec& s) {
+    if (std::string_view(s.name) == "threads")
+        return MaxEvaluationThreads();
+    return s.upper;
+}
+
+std::string Got(const std::string& v) { return v.empty() ? "" : " (got " + v + ")"; }
+
+const char* DriverName(Driver d) {
+    switch (d) {
+    case Driver::Engine:
+        return "engine";
+    case Driver::Tool:
+        return "tool";
+    case Driver::Step:
+        return "step";
+    }
+    return "engine";
+}
+
+std::string UsersText(OptionUse use) {
+    std::string s;
+    for (const MethodInfo& m : Methods()) {
+        OptionSpec probe{};
+        probe.use = use;
+        if (MethodUses(probe, m))
+            s += (s.empty() ? "" : ", ") + std::to_string(m.number);
+    }
+    return s;
+}
+
+OptionRefusal Refuse(const OptionSpec* spec, OptionNaming naming, std::string constraint, std::string given) {
+    OptionRefusal r;
+    r.option = spec ? spec->name : "";
+    r.constraint = std::move(constraint);
+    r.given = std::move(given);
+    r.text = (spec ? OptionName(*spec, naming) + " " : std::string()) + r.constraint + Got(r.given);
+    return r;
+}
+
+bool InRange(const OptionSpec& s, double v) {
+    const double up = Upper(s);
+    const bool low = s.lowerIncluded ? v >= s.lower : v > s.lower;
+    const bool high = std::isinf(up) ? std::isfinite(v) : (s.upperIncluded ? v <= up : v < up);
+    return low && high;
+}
+
+} // namespace
+
+std::string NumberText(double v) {
+    if (std::isnan(v))
+        return "nan";
+    if (std::isinf(v))
+        return v > 0 ? "inf" : "-inf";
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+int MaxEvaluationThreads() {
+    const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<int>(std::min(256u, 4u * hw));
+}
+
+std::span<const OptionSpec> OptionTable() { return kOptions; }
+
+std::string OptionName(const OptionSpec& spec, OptionNaming naming) {
+    switch (naming) {
+    case OptionNaming::CommandLine:
+        return spec.cliSwitch;
+    case OptionNaming::Python:
+        return spec.keyword;
+    case OptionNaming::Cpp:
+        break;
+    }
+    return spec.name;
+}
+
+std::string OptionName(std::string_view cppName, OptionNaming naming) {
+    const OptionSpec* s = FindOption(cppName);
+    return s ? OptionName(*s, naming) : std::string(cppName);
+}
+
+const OptionSpec* FindOption(std::string_view name, OptionNaming naming) {
+    for (const OptionSpec& s : kOptions)
+        if (OptionName(s, naming) == name)
+            return &s;
+    return nullptr;
+}
+
+bool MethodUses(const OptionSpec& spec, const MethodInfo& m) {
+    switch (spec.use) {
+    case OptionUse::AllMethods:
+        return true;
+    case OptionUse::TypicalSizes:
+        return m.usesTypicalSizes;
+    case OptionUse::TrustRadius:
+        return m.usesTrustRadius;
+    case OptionUse::Hessian:
+        return m.usesHessian;
+    case OptionUse::NoHessian:
+        return !m.usesHessian;
+    }
+    return true;
+}
+
+bool DriverUses(const OptionSpec& spec, Driver driver) {
+    return (spec.drivers & (1u << static_cast<unsigned>(driver))) != 0;
+}
+
+std::string DefaultText(const OptionSpec& s) {
+    if (s.defaultText)
+        return s.defaultText;
+    switch (s.type) {
+    case OptionType::Method:
+        return std::to_string(static_cast<int>(s.byDefault)) + " (" + MethodName(static_cast<int>(s.byDefault)) +
+               ")";
+    case OptionType::Driver:
+        return "engine";
+    case OptionType::Flag:
+        return s.byDefault != 0.0 ? "on" : "off";
+    default:
+        return NumberText(s.byDefault);
+    }
+}
+
+std::string RangeText(const OptionSpec& s) {
+    const double up = Upper(s);
+    if (s.type == OptionType::Integer) {
+        if (std::isinf(up) || up >= 1e9)
+            return NumberText(s.lower) + " or more";
+        return NumberText(s.lower) + " to " + NumberText(up);
+    }
+    if (s.type == OptionType::Real || s.type == OptionType::RealList) {
+        const std::string low = std::string(s.lowerIncluded ? "at least " : "greater than ") + NumberText(s.lower);
+        if (std::isinf(up))
+            return "finite and " + low;
+        return low + " and " + (s.upperIncluded ? "at most " : "less than ") + NumberText(up);
+    }
+    return "";
+}
+
+std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const OptionSpec& spec,
+                                               const std::string& text, OptionNaming naming) {
+    auto number = [](std::string_view t, double& v) {
+        while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
+            t.remove_prefix(1);
+        while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
+            t.remove_suffix(1);
+        if (!t.empty() && t.front() == '+')
+            t.remove_prefix(1);
+        const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+        return !t.empty() && r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(v);
+    };
+    const std::string shown = text.size() > 60 ? text.substr(0, 60) + "..." : text;
+    OptionValue v;
+    v.set = true;
+    switch (spec.type) {
+    case OptionType::Method: {
+        const MethodInfo* m = FindMethod(text);
+        if (!m)
+            return Refuse(&spec, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", "'" + shown + "'");
+        v.number = m->number;
+        break;
+    }
+    case OptionType::Driver: {
+        int d = -1;
+        for (int i = 0; i < 3; i++)
+            if (text == DriverName(static_cast<Driver>(i)))
+                d = i;
+        if (d < 0)
+            return Refuse(&spec, naming, "must be engine, tool or step", "'" + shown + "'");
+        v.number = d;
+        break;
+    }
+    case OptionType::Real:
+        if (!number(text, v.number))
+            return Refuse(&spec, naming, "must be a number", "'" + shown + "'");
+        break;
+    case OptionType::Integer:
+        if (!number(text, v.number) || v.number != std::floor(v.number) || std::fabs(v.number) > 2e9)
+            return Refuse(&spec, naming, "must be a whole number", "'" + shown + "'");
+        break;
+    case OptionType::Flag:
+        v.number = 1;
+        break;
+    case OptionType::RealList: {
+        size_t start = 0;
+        while (true) {
+            const size_t comma = text.find(',', start);
+            double x = 0;
+            const std::string piece = text.substr(start, comma == std::string::npos ? comma : comma - start);
+            if (!number(piece, x))
+                return Refuse(&spec, naming, "must be a comma-separated list of numbers", "'" + shown + "'");
+            v.list.push_back(x);
+            if (comma == std::string::npos)
+                break;
+            start = comma + 1;
+        }
+        break;
+    }
+    case OptionType::Derivative:
+        return Refuse(&spec, naming, "cannot be set as a value", "");
+    }
+    if (spec.put)
+        spec.put(options, v);
+    return std::nullopt;
+}
+
+std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunShape& shape, OptionNaming naming) {
+    auto name = [naming](const char* field) { return OptionName(field, naming); };
+    if (shape.n == 0)
+        return Refuse(nullptr, naming, "The start point has no parameters", "");
+    const MethodInfo* method = FindMethod(o.method);
+    const OptionSpec& methodRow = *FindOption("method");
+    if (!method)
+        return Refuse(&methodRow, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", NumberText(o.method));
+    if (o.driver == Driver::Step && !method->hasStepMode)
+        return Refuse(&methodRow, naming,
+                      "must have a step mode for the step driver (methods 1 to 3; the " +
+                          std::string(method->title) + " has none)",
+                      NumberText(o.method));
+
+    // Every value in its range.
+    for (const OptionSpec& s : kOptions) {
+        if (!s.get || s.type == OptionType::Method || s.type == OptionType::Driver || s.type == OptionType::Flag)
+            continue;
+        const OptionValue v = s.get(o);
+        if (!v.set)
+            continue;
+        if (s.type == OptionType::RealList) {
+            if (v.list.size() != shape.n)
+                return Refuse(&s, naming,
+                              "must have one entry per parameter (" + std::to_string(shape.n) + ")",
+                              std::to_string(v.list.size()) + " entries");
+            for (double x : v.list)
+                if (!InRange(s, x))
+                    return Refuse(&s, naming, "must hold numbers " + RangeText(s), NumberText(x));
+            continue;
+        }
+        if (!InRange(s, v.number)) {
+            std::string rule = "must be " + RangeText(s);
+            if (std::string_view(s.name) == "threads")
+                rule += " (4 per hardware thread, never more than 256)";
+            if (std::string_view(s.name) == "messageBits")
+                rule += " (a sum of the bits 1, 2, 4, 8 and 16)";
+            return Refuse(&s, naming, rule, NumberText(v.number));
+        }
+    }
+
+    // Only options the method and the driver use.
+    for (const OptionSpec& s : kOptions) {
+        bool given = false;
+        if (std::string_view(s.name) == "hessian")
+            given = shape.hessian;
+        else if (s.get)
+            given = s.get(o).set;
+        if (!given || s.type == OptionType::Method || s.type == OptionType::Driver)
+            continue;
+        if (!MethodUses(s, *method))
+            return Refuse(&s, naming,
+                          "is not used by method " + std::to_string(method->number) + " (" + method->title +
+                              "): methods " + UsersText(s.use) + " only",
+                          "");
+        if (!DriverUses(s, o.driver))
+            return Refuse(&s, naming, std::string("is not used with the ") + DriverName(o.driver) + " driver", "");
+    }
+
+    // Combinations.
+    const bool secant = o.expensive.value_or(false);
+    if (shape.hessian && secant)
+        return Refuse(FindOption("hessian"), naming,
+                      "is not used with " + name("expensive") + " (the Hessian is kept by secant updates)", "");
+    if (o.checkGradient && !shape.gradient)
+        return Refuse(FindOption("checkGradient"), naming, "needs an analytic gradient", "");
+    if (o.checkHessian && (!shape.hessian || secant))
+        return Refuse(FindOption("checkHessian"), naming,
+                      "needs an analytic Hessian and no " + name("expensive"), "");
+    if (o.messageBits && (*o.messageBits / 2) % 2 == 1 && !shape.gradient)
+        return Refuse(FindOption("messageBits"), naming,
+                      "bit 2 (accept the gradient unchecked) needs an analytic gradient", "");
+    if (o.messageBits && (*o.messageBits / 4) % 2 == 1 && !shape.hessian)
+        return Refuse(FindOption("messageBits"), naming,
+                      "bit 4 (accept the Hessian unchecked) needs an analytic Hessian", "");
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOptions& o,
+                                                              const CVRNUnconstrainedMinimization& engine) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const MethodInfo* method = FindMethod(o.method);
+    if (!method)
+        return out;
+    for (const OptionSpec& s : kOptions) {
+        if (!MethodUses(s, *method) || !DriverUses(s, o.driver) || !s.get)
+            continue;
+        const OptionValue v = s.get(o);
+        std::string text;
+        if (s.type == OptionType::Method)
+            text = std::to_string(method->number) + " (" + method->title + ")";
+        else if (s.type == OptionType::Driver)
+            text = DriverName(o.driver);
+        else if (s.type == OptionType::Flag)
+            text = v.set ? "on" : "off";
+        else if (s.type == OptionType::RealList) {
+            const std::vector<double>& list = v.set ? v.list : engine.GetTypicalX();
+            for (double x : list)
+                text += (text.empty() ? "" : ", ") + NumberText(x);
+        } else if (s.used) {
+            const std::optional<double> u = s.used(engine);
+            text = u ? NumberText(*u) : DefaultText(s);
+        } else if (v.set) {
+            text = NumberText(v.number);
+        } else if (!std::isnan(s.byDefault)) {
+            text = NumberText(s.byDefault);
+        } else {
+            text = DefaultText(s);
+        }
+        if (text.empty())
+            continue;
+        out.emplace_back(s.label, text);
+    }
+    return out;
+}
+
+std::string HelpText(const OptionSpec& s) {
+    std::string h = s.description;
+    h[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(h[0])));
+    const std::string range = RangeText(s);
+    if (!range.empty())
+        h += "; " + range;
+    if (s.use != OptionUse::AllMethods)
+        h += "; methods " + UsersText(s.use);
+    if (s.drivers != kAllDrivers) {
+        std::string d;
+        for (int i = 0; i < 3; i++)
+            if (s.drivers & (1u << i))
+                d += (d.empty() ? "" : " and ") + std::string(DriverName(static_cast<Driver>(i)));
+        h += "; " + d + " driver" + (d.find(" and ") != std::string::npos ? "s" : "") + " only";
+    }
+    return h + ". Default: " + DefaultText(s) + ".";
+}
+
+} // namespace vrn

@@ -1,0 +1,73 @@
+#pragma once
+
+// The success verdict, decided once for every face from the model the run ends with.
+//
+// At the end point x, with gradient g and Hessian H (analytic, the method's model, or
+// estimated there by differences):
+//   - H must be positive definite (tested on D H D with D = diag(H)^-1/2, so the
+//     scaling of x does not matter): a negative eigenvalue means a saddle point or no
+//     minimum;
+//   - the decrease a Newton step would still bring, 1/2 g^T H^-1 g, must be at most
+//     t^2 max(min(|f|, f0 - f), typf), t the success tolerance and f0 f at the start:
+//     small against the size of f, and against what the run has achieved (a constant
+//     added to f then excuses nothing).
+// Near a minimum this is the relative gradient test made affine-invariant: it does not
+// care how x or f are scaled, so a large |f| neither excuses a large gradient nor
+// condemns a small one. Without any Hessian (very large n with method 4) the verdict
+// falls back to the engine's own relative gradient test against t.
+//
+// A non-finite f or gradient, a failed derivative check and a run stopped by the
+// caller are never a success. The engine's code and message stay as the engine said.
+
+#include <string>
+#include <vector>
+
+#include "face/MinimizeOptions.h"
+#include "face/MinimizeResult.h"
+
+namespace vrn {
+
+// What the verdict looks at.
+struct VerdictInput {
+    const std::vector<double>* x = nullptr;
+    double f = 0.0;
+    double initialF = 0.0; // f at the start of the first run
+    const std::vector<double>* g = nullptr;
+    // Row-major n x n, or empty when there is none.
+    const std::vector<double>* hessian = nullptr;
+    std::string hessianSource; // "analytic", "model", "differences" or "none"
+    // The differences could not resolve the curvature of f at this scale (the change of
+    // f over the step drowned in its rounding): the end point cannot be confirmed.
+    bool curvatureUnresolved = false;
+    const std::vector<double>* typicalX = nullptr;
+    double typicalF = 1.0;
+    double tolerance = 0.0;
+    int code = 0;
+    bool stoppedByCaller = false;
+    bool stopMeansConverged = false;
+    bool checksPassed = true;
+};
+
+// The verdict's judgement of one end point.
+struct Judgement {
+    Outcome outcome = Outcome::NotConverged;
+    Verdict verdict;
+    // For a saddle point: the direction of most negative curvature (in x), when n is
+    // small enough to find it; empty otherwise.
+    std::vector<double> descentDirection;
+};
+
+Judgement JudgeEndPoint(const VerdictInput& in);
+
+// The largest n for which the verdict estimates a missing Hessian by differences at the
+// end point: of the gradient when one is given (n gradient calls), of f otherwise
+// (about n^2 / 2 calls).
+constexpr size_t kVerdictDifferencesWithGradient = 400;
+constexpr size_t kVerdictDifferencesWithoutGradient = 100;
+
+// The sentences that explain a result that is not a success (and notes worth a word on
+// one that is), in the naming of the face that asked. Every advice names a setting
+// whose change leads somewhere, or says that none will help.
+std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& o, bool hasGradient);
+
+} // namespace vrn
