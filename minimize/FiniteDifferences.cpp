@@ -32,13 +32,17 @@ inline void SecondOrderPoint(int n, int k, int& i, int& j) {
 } // namespace
 
 void CVRNUnconstrainedMinimization::SetEvaluationThreads(int k) {
+    const int most = VRNMaxEvaluationThreads();
     if (k < 1)
         k = 1;
+    if (k > most)
+        k = most;
     if (k == m_nEvaluationThreads)
         return;
     m_nEvaluationThreads = k;
     // A pool of the new size is made when a run first needs one.
     m_pPool.reset();
+    m_nPoolRequest = 0;
 }
 
 CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int tasks, std::size_t values,
@@ -46,8 +50,22 @@ CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int task
     if (m_nEvaluationThreads < 2 || tasks < 2 || m_nParameters < 1 || !m_pMethod ||
         !m_pMethod->bConcurrentEvaluation())
         return nullptr;
-    if (!m_pPool)
-        m_pPool = std::make_unique<CVRNEvaluationPool>(m_nEvaluationThreads);
+    // One thread per point at most. A difference gradient may switch to central
+    // differences in any iteration: its 2n points are planned for from the start, so
+    // that the pool is made while the start point is evaluated and then stays.
+    int planned = tasks;
+    if (!m_bGradientFlag && planned < 2 * m_nParameters)
+        planned = 2 * m_nParameters;
+    const int wanted = planned < m_nEvaluationThreads ? planned : m_nEvaluationThreads;
+    // The pool only grows, and is made again only for a larger request than the last
+    // one: a pool that got fewer threads than asked for is kept as it is.
+    if (!m_pPool || wanted > m_nPoolRequest) {
+        m_pPool.reset();
+        m_pPool = std::make_unique<CVRNEvaluationPool>(wanted);
+        m_nPoolRequest = wanted;
+    }
+    if (m_pPool->GetThreadCount() < 2)
+        return nullptr;
     const std::size_t n = static_cast<std::size_t>(m_nParameters);
     const std::size_t points = n * static_cast<std::size_t>(m_pPool->GetThreadCount());
     if (m_EvalPoints.size() < points)
