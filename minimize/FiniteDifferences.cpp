@@ -4,6 +4,7 @@
 // evaluation) every estimate first evaluates all of its points, each thread on its own
 // copy of x, into a buffer, and then combines the values in the same order and with
 // the same operations as the one-thread loops: the results are the same bits.
+#include <climits>
 #include <cmath>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -207,8 +208,10 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
                                                                        double* const fnbr) {
     const int n = m_nParameters;
     const double kappa = std::pow(m_dNoise, 1.0 / 3.0);
-    // n neighbours and n(n + 1)/2 points of the columns.
-    const int tasks = n > 0 ? n + n * (n + 1) / 2 : 0;
+    // n neighbours and n(n + 1)/2 points of the columns; one after the other when
+    // that many points cannot be counted in an int.
+    const long long points = n > 0 ? n + static_cast<long long>(n) * (n + 1) / 2 : 0;
+    const int tasks = points <= INT_MAX ? static_cast<int>(points) : 0;
     if (CVRNEvaluationPool* pool = ConcurrentEvaluation(tasks, static_cast<std::size_t>(tasks), 0)) {
         for (int i = 0; i < n; i++)
             step[i] = StepSize(kappa, x[i], sx[i]);

@@ -51,7 +51,7 @@ enum TerminationCode : int {
 // thread while a run or a step is in progress. With SetEvaluationThreads(k), k > 1,
 // and a problem whose bConcurrentEvaluation() says yes, the points of a
 // finite-difference gradient or Hessian (and of the derivative checks) are evaluated
-// on k threads at once, each on its own copy of x; the results, the status log and
+// on up to k threads at once, each on its own copy of x; the results, the status log and
 // the evaluation counts are those of the one-thread run, bit for bit. Engines share
 // no state: separate engines may run on separate threads at the same time.
 class CVRNUnconstrainedMinimization {

@@ -100,7 +100,7 @@ struct RunResult {
 };
 
 RunResult RunBowl(CVRNUnconstrainedMinimization& engine, int n, bool gradient, bool hessian, bool expensive,
-            bool watch = true) {
+                  bool watch = true) {
     Bowl problem(n, watch);
     engine.Default();
     engine.SetImplementationOptions(gradient, hessian, expensive);
@@ -134,24 +134,26 @@ const SizeCase kSizes[] = {
 };
 
 TEST(EvaluationThreadLimit, ThePoolHasNoMoreThreadsThanAnEstimateHasPoints) {
-    if (ProcessThreads() != 1)
-        GTEST_SKIP() << "needs /proc/self/status and no other thread in the process";
+    // Threads the process has besides the engine's (a sanitizer's, for one).
+    const int others = ProcessThreads() - 1;
+    if (others < 0)
+        GTEST_SKIP() << "needs /proc/self/status";
     const int most = VRNMaxEvaluationThreads();
     for (const SizeCase& c : kSizes) {
-        SCOPED_TRACE(::testing::Message() << "n " << c.n << ", gradient " << c.gradient << ", hessian "
-                                          << c.hessian << ", expensive " << c.expensive << ", asked "
-                                          << c.asked);
+        SCOPED_TRACE(::testing::Message()
+                     << "n " << c.n << ", gradient " << c.gradient << ", hessian " << c.hessian
+                     << ", expensive " << c.expensive << ", asked " << c.asked);
         const int asked = c.asked > 0 ? c.asked : most;
         int expected = c.points < asked ? c.points : asked;
         if (expected < 2)
             expected = 1;
         CVRNUnconstrainedMinimization one;
         const RunResult single = RunBowl(one, c.n, c.gradient, c.hessian, c.expensive);
-        EXPECT_EQ(single.mostThreads, 1);
+        EXPECT_EQ(single.mostThreads, others + 1);
         CVRNUnconstrainedMinimization engine;
         engine.SetEvaluationThreads(asked);
         const RunResult many = RunBowl(engine, c.n, c.gradient, c.hessian, c.expensive);
-        EXPECT_EQ(many.mostThreads, expected);
+        EXPECT_EQ(many.mostThreads, others + expected);
         ASSERT_EQ(many.x.size(), single.x.size());
         EXPECT_EQ(std::memcmp(many.x.data(), single.x.data(), sizeof(double) * single.x.size()), 0);
     }
