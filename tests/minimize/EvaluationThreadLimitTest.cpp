@@ -134,10 +134,12 @@ const SizeCase kSizes[] = {
 };
 
 TEST(EvaluationThreadLimit, ThePoolHasNoMoreThreadsThanAnEstimateHasPoints) {
-    // Threads the process has besides the engine's (a sanitizer's, for one).
+    // Threads the process has besides the engine's. A sanitizer may start one of its
+    // own at any time: one more is allowed then.
     const int others = ProcessThreads() - 1;
     if (others < 0)
         GTEST_SKIP() << "needs /proc/self/status";
+    const int slack = VRN_SANITIZED ? 1 : 0;
     const int most = VRNMaxEvaluationThreads();
     for (const SizeCase& c : kSizes) {
         SCOPED_TRACE(::testing::Message()
@@ -149,11 +151,12 @@ TEST(EvaluationThreadLimit, ThePoolHasNoMoreThreadsThanAnEstimateHasPoints) {
             expected = 1;
         CVRNUnconstrainedMinimization one;
         const RunResult single = RunBowl(one, c.n, c.gradient, c.hessian, c.expensive);
-        EXPECT_EQ(single.mostThreads, others + 1);
+        EXPECT_LE(single.mostThreads, others + 1 + slack);
         CVRNUnconstrainedMinimization engine;
         engine.SetEvaluationThreads(asked);
         const RunResult many = RunBowl(engine, c.n, c.gradient, c.hessian, c.expensive);
-        EXPECT_EQ(many.mostThreads, others + expected);
+        EXPECT_GE(many.mostThreads, others + expected);
+        EXPECT_LE(many.mostThreads, others + expected + slack);
         ASSERT_EQ(many.x.size(), single.x.size());
         EXPECT_EQ(std::memcmp(many.x.data(), single.x.data(), sizeof(double) * single.x.size()), 0);
     }
