@@ -51,13 +51,18 @@ CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int task
     if (m_nEvaluationThreads < 2 || tasks < 2 || m_nParameters < 1 || !m_pMethod ||
         !m_pMethod->bConcurrentEvaluation())
         return nullptr;
-    // One thread per point at most. A difference gradient may switch to central
-    // differences in any iteration: its 2n points are planned for from the start, so
-    // that the pool is made while the start point is evaluated and then stays.
-    int planned = tasks;
-    if (!m_bGradientFlag && planned < 2 * m_nParameters)
-        planned = 2 * m_nParameters;
-    const int wanted = planned < m_nEvaluationThreads ? planned : m_nEvaluationThreads;
+    // One thread per point at most, planned for the largest estimate of the run so that
+    // the pool is made once, while the start point is evaluated: a difference gradient
+    // may switch to central differences (2n points) in any iteration, and without
+    // analytic derivatives every Hessian comes from n + n(n+1)/2 function values.
+    const long long params = m_nParameters;
+    long long planned = tasks;
+    if (!m_bGradientFlag && planned < 2 * params)
+        planned = 2 * params;
+    if (!m_bGradientFlag && !m_bHessianFlag && !m_bExpensiveFxFlag &&
+        planned < params + params * (params + 1) / 2)
+        planned = params + params * (params + 1) / 2;
+    const int wanted = planned < m_nEvaluationThreads ? static_cast<int>(planned) : m_nEvaluationThreads;
     // The pool only grows, and is made again only for a larger request than the last
     // one: a pool that got fewer threads than asked for is kept as it is.
     if (!m_pPool || wanted > m_nPoolRequest) {
