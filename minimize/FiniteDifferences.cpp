@@ -4,6 +4,7 @@
 // evaluation) every estimate first evaluates all of its points, each thread on its own
 // copy of x, into a buffer, and then combines the values in the same order and with
 // the same operations as the one-thread loops: the results are the same bits.
+#include <climits>
 #include <cmath>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -32,13 +33,17 @@ inline void SecondOrderPoint(int n, int k, int& i, int& j) {
 } // namespace
 
 void CVRNUnconstrainedMinimization::SetEvaluationThreads(int k) {
+    const int most = VRNMaxEvaluationThreads();
     if (k < 1)
         k = 1;
+    if (k > most)
+        k = most;
     if (k == m_nEvaluationThreads)
         return;
     m_nEvaluationThreads = k;
     // A pool of the new size is made when a run first needs one.
     m_pPool.reset();
+    m_nPoolRequest = 0;
 }
 
 CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int tasks, std::size_t values,
@@ -46,8 +51,27 @@ CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int task
     if (m_nEvaluationThreads < 2 || tasks < 2 || m_nParameters < 1 || !m_pMethod ||
         !m_pMethod->bConcurrentEvaluation())
         return nullptr;
-    if (!m_pPool)
-        m_pPool = std::make_unique<CVRNEvaluationPool>(m_nEvaluationThreads);
+    // One thread per point at most, planned for the largest estimate of the run so that
+    // the pool is made once, while the start point is evaluated: a difference gradient
+    // may switch to central differences (2n points) in any iteration, and without
+    // analytic derivatives every Hessian comes from n + n(n+1)/2 function values.
+    const long long params = m_nParameters;
+    long long planned = tasks;
+    if (!m_bGradientFlag && planned < 2 * params)
+        planned = 2 * params;
+    if (!m_bGradientFlag && !m_bHessianFlag && !m_bExpensiveFxFlag &&
+        planned < params + params * (params + 1) / 2)
+        planned = params + params * (params + 1) / 2;
+    const int wanted = planned < m_nEvaluationThreads ? static_cast<int>(planned) : m_nEvaluationThreads;
+    // The pool only grows, and is made again only for a larger request than the last
+    // one: a pool that got fewer threads than asked for is kept as it is.
+    if (!m_pPool || wanted > m_nPoolRequest) {
+        m_pPool.reset();
+        m_pPool = std::make_unique<CVRNEvaluationPool>(wanted);
+        m_nPoolRequest = wanted;
+    }
+    if (m_pPool->GetThreadCount() < 2)
+        return nullptr;
     const std::size_t n = static_cast<std::size_t>(m_nParameters);
     const std::size_t points = n * static_cast<std::size_t>(m_pPool->GetThreadCount());
     if (m_EvalPoints.size() < points)
@@ -189,8 +213,10 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
                                                                        double* const fnbr) {
     const int n = m_nParameters;
     const double kappa = std::pow(m_dNoise, 1.0 / 3.0);
-    // n neighbours and n(n + 1)/2 points of the columns.
-    const int tasks = n > 0 ? n + n * (n + 1) / 2 : 0;
+    // n neighbours and n(n + 1)/2 points of the columns; one after the other when
+    // that many points cannot be counted in an int.
+    const long long points = n > 0 ? n + static_cast<long long>(n) * (n + 1) / 2 : 0;
+    const int tasks = points <= INT_MAX ? static_cast<int>(points) : 0;
     if (CVRNEvaluationPool* pool = ConcurrentEvaluation(tasks, static_cast<std::size_t>(tasks), 0)) {
         for (int i = 0; i < n; i++)
             step[i] = StepSize(kappa, x[i], sx[i]);

@@ -51,7 +51,7 @@ enum TerminationCode : int {
 // thread while a run or a step is in progress. With SetEvaluationThreads(k), k > 1,
 // and a problem whose bConcurrentEvaluation() says yes, the points of a
 // finite-difference gradient or Hessian (and of the derivative checks) are evaluated
-// on k threads at once, each on its own copy of x; the results, the status log and
+// on up to k threads at once, each on its own copy of x; the results, the status log and
 // the evaluation counts are those of the one-thread run, bit for bit. Engines share
 // no state: separate engines may run on separate threads at the same time.
 class CVRNUnconstrainedMinimization {
@@ -153,11 +153,15 @@ public:
     int GetStepResult() const { return m_nStepResult; }
 
     // Threads that evaluate the points of a finite-difference estimate (default 1: all
-    // on the caller's thread, and no thread is ever created). With k > 1 a pool of
-    // k - 1 worker threads is made when a run first needs it, and only for a problem
-    // that allows concurrent evaluation (CVRNMinimizationMethodBase::
-    // bConcurrentEvaluation); the caller's thread takes part. Values below 1 count as
-    // 1. Not to be called while a run or a step is in progress.
+    // on the caller's thread, and no thread is ever created). With k > 1 a pool is
+    // made when a run first needs it, and only for a problem that allows concurrent
+    // evaluation (CVRNMinimizationMethodBase::bConcurrentEvaluation); the caller's
+    // thread takes part. The pool has no more threads than an estimate of the run has
+    // points (n for a forward-difference gradient or a Hessian from gradients, 2n when
+    // the gradient is estimated, since it may turn to central differences, n + n(n+1)/2
+    // for a Hessian from function values), and fewer when the system cannot start
+    // them. Values below 1 count as 1, values above VRNMaxEvaluationThreads() as that
+    // maximum. Not to be called while a run or a step is in progress.
     void SetEvaluationThreads(int k);
     int GetEvaluationThreads() const { return m_nEvaluationThreads; }
 
@@ -472,6 +476,8 @@ private:
     // ---- Concurrent evaluation ----
     int m_nEvaluationThreads = 1;
     std::unique_ptr<CVRNEvaluationPool> m_pPool;
+    // The thread count m_pPool was made for (it may hold fewer threads).
+    int m_nPoolRequest = 0;
     // One copy of x per thread of the pool; function values and gradients of the
     // points of one estimate, combined after all of them are evaluated. They only grow.
     std::vector<double> m_EvalPoints;

@@ -1,10 +1,47 @@
 #include "threads/EvaluationPool.h"
 
-CVRNEvaluationPool::CVRNEvaluationPool(int threads) {
-    const int workers = threads > 1 ? threads - 1 : 0;
-    m_Workers.reserve(static_cast<size_t>(workers));
-    for (int t = 1; t <= workers; ++t)
-        m_Workers.emplace_back([this, t] { WorkerLoop(t); });
+#include <utility>
+
+namespace {
+
+std::thread StartThread(void (*work)(CVRNEvaluationPool*, int), CVRNEvaluationPool* pool, int thread) {
+    return std::thread(work, pool, thread);
+}
+
+} // namespace
+
+int VRNMaxEvaluationThreads() {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    const unsigned cores = hardware > 0 ? hardware : 1;
+    const unsigned limit = 256;
+    return static_cast<int>(cores < limit / 4 ? 4 * cores : limit);
+}
+
+CVRNEvaluationPool::CVRNEvaluationPool(int threads) noexcept : CVRNEvaluationPool(threads, &StartThread) {}
+
+CVRNEvaluationPool::CVRNEvaluationPool(int threads, ThreadStarter start) noexcept {
+    const int most = VRNMaxEvaluationThreads();
+    const int total = threads < 1 ? 1 : (threads > most ? most : threads);
+    const int workers = total - 1;
+    // The vector never grows after this, so adding a started thread cannot fail: a
+    // joinable std::thread is never dropped (which would terminate the program).
+    try {
+        m_Workers.reserve(static_cast<size_t>(workers));
+    } catch (...) {
+        return;
+    }
+    // A worker only waits for loops; one that could not be started is simply left out,
+    // and the workers are numbered 1, 2, ... in the order they started.
+    for (int t = 1; t <= workers; ++t) {
+        try {
+            std::thread worker = start(&StartWorker, this, t);
+            if (!worker.joinable())
+                break;
+            m_Workers.push_back(std::move(worker));
+        } catch (...) {
+            break;
+        }
+    }
 }
 
 CVRNEvaluationPool::~CVRNEvaluationPool() {

@@ -19,6 +19,12 @@
 // One loop at a time: a ParallelFor called while the pool runs a loop (from the body
 // itself, or from another thread) runs its loop on the calling thread alone, as a
 // plain loop.
+//
+// Making a pool never fails: it holds at most VRNMaxEvaluationThreads() threads
+// whatever it is asked for, and when a thread cannot be started (the system is out of
+// threads or of memory for their stacks) the pool goes on with the threads it has,
+// down to the calling thread alone. The constructor throws nothing, blocks on nothing
+// but the start of its threads, and GetThreadCount() tells how many threads it got.
 
 #include <atomic>
 #include <condition_variable>
@@ -27,11 +33,27 @@
 #include <thread>
 #include <vector>
 
+// The largest number of threads an evaluation pool holds, the caller's included:
+// 4 per hardware thread (std::thread::hardware_concurrency(), 0 counting as 1), at
+// most 256. Evaluations that wait on something else than the processor may use more
+// threads than there are cores; beyond that, more threads only cost memory and
+// process-table entries. Never below 4.
+int VRNMaxEvaluationThreads();
+
 class CVRNEvaluationPool {
 public:
+    // Starts a thread that calls work(pool, thread) and returns it; throws, or returns
+    // a thread that is not joinable, when it cannot. The default one uses std::thread;
+    // tests pass their own to make thread creation fail.
+    using ThreadStarter = std::thread (*)(void (*work)(CVRNEvaluationPool* pool, int thread),
+                                          CVRNEvaluationPool* pool, int thread);
+
     // threads: the number of threads taking part in a loop, the caller included;
-    // values below 1 count as 1 (no worker threads at all).
-    explicit CVRNEvaluationPool(int threads);
+    // values below 1 count as 1 (no worker threads at all), values above
+    // VRNMaxEvaluationThreads() as that maximum. Fewer when threads cannot be started
+    // (see above); never throws.
+    explicit CVRNEvaluationPool(int threads) noexcept;
+    CVRNEvaluationPool(int threads, ThreadStarter start) noexcept;
     // Stops and joins the workers. Must not be called while a loop runs.
     ~CVRNEvaluationPool();
     CVRNEvaluationPool(const CVRNEvaluationPool&) = delete;
@@ -52,6 +74,7 @@ private:
     }
 
     void Run(int count, Function function, void* context);
+    static void StartWorker(CVRNEvaluationPool* pool, int thread) { pool->WorkerLoop(thread); }
     void WorkerLoop(int thread);
     // Takes indices of the current loop until none is left.
     void Work(int thread);

@@ -131,7 +131,8 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
 TEST(ConcurrentEvaluationThread, RunsMatchTheOneThreadRunBitForBit) {
     for (const Setting& s : kSettings) {
         const Outcome one = RunSetting(s, 1);
-        for (int threads : {2, 3}) {
+        // The largest count gives most estimates a thread per point.
+        for (int threads : {2, 3, VRNMaxEvaluationThreads()}) {
             SCOPED_TRACE(::testing::Message() << s.problem << ", method " << s.method << ", gradient "
                                               << s.gradient << ", hessian " << s.hessian << ", expensive "
                                               << s.expensive << ", " << threads << " threads");

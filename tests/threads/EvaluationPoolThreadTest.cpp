@@ -1,9 +1,15 @@
 // The evaluation pool: every index once, the caller taking part, exceptions carried
-// back to the caller, nested and concurrent loops run on their own.
+// back to the caller, nested and concurrent loops run on their own; never more than
+// the maximum number of threads, and a pool that cannot start its threads runs with
+// those it has.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <new>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -117,6 +123,103 @@ TEST(EvaluationPoolThread, LoopsFromTwoCallersBothComplete) {
     loop();
     other.join();
     EXPECT_EQ(sum.load(), 2L * 50 * (19 * 20 / 2));
+}
+
+// Thread starters for the pool's seam: the first g_startsLeft starts succeed, the next
+// one fails in the way g_failure says.
+enum class Failure { Throw, OutOfMemory, NotJoinable };
+std::atomic<int> g_startsLeft{0};
+std::atomic<int> g_startCalls{0};
+Failure g_failure = Failure::Throw;
+
+std::thread FailingStarter(void (*work)(CVRNEvaluationPool*, int), CVRNEvaluationPool* pool, int thread) {
+    g_startCalls.fetch_add(1);
+    if (g_startsLeft.fetch_sub(1) > 0)
+        return std::thread(work, pool, thread);
+    switch (g_failure) {
+    case Failure::Throw:
+        throw std::system_error(EAGAIN, std::generic_category(), "thread creation refused");
+    case Failure::OutOfMemory:
+        throw std::bad_alloc();
+    case Failure::NotJoinable:
+        break;
+    }
+    return std::thread();
+}
+
+int ExpectedMaximum() {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    const long four = 4L * (hardware > 0 ? hardware : 1);
+    return static_cast<int>(four < 256 ? four : 256);
+}
+
+TEST(EvaluationPoolThread, TheMaximumIsFourPerHardwareThreadUpTo256) {
+    EXPECT_EQ(VRNMaxEvaluationThreads(), ExpectedMaximum());
+    EXPECT_GE(VRNMaxEvaluationThreads(), 4);
+    EXPECT_LE(VRNMaxEvaluationThreads(), 256);
+}
+
+TEST(EvaluationPoolThread, APoolNeverStartsMoreThanTheMaximum) {
+    const int most = VRNMaxEvaluationThreads();
+    for (int asked : {most - 1, most, most + 1, 100000, INT_MAX}) {
+        SCOPED_TRACE(::testing::Message() << asked << " threads asked for");
+        g_startsLeft = INT_MAX;
+        g_startCalls = 0;
+        CVRNEvaluationPool pool(asked, &FailingStarter);
+        const int expected = asked < most ? asked : most;
+        EXPECT_EQ(pool.GetThreadCount(), expected);
+        EXPECT_EQ(g_startCalls.load(), expected - 1);
+        std::atomic<int> calls{0};
+        auto body = [&](int, int) { calls.fetch_add(1); };
+        pool.ParallelFor(3 * most, body);
+        EXPECT_EQ(calls.load(), 3 * most);
+    }
+    CVRNEvaluationPool plain(INT_MAX);
+    EXPECT_EQ(plain.GetThreadCount(), most);
+}
+
+struct StartCase {
+    Failure failure;
+    int starts; // successful starts before the failure
+};
+
+const StartCase kStarts[] = {
+    {Failure::Throw, 0},       {Failure::Throw, 1},       {Failure::Throw, 2},
+    {Failure::OutOfMemory, 0}, {Failure::OutOfMemory, 2}, {Failure::NotJoinable, 0},
+    {Failure::NotJoinable, 1},
+};
+
+TEST(EvaluationPoolThread, AThreadThatCannotStartLeavesThePoolWithTheOthers) {
+    for (const StartCase& c : kStarts) {
+        SCOPED_TRACE(::testing::Message()
+                     << "failure " << static_cast<int>(c.failure) << " after " << c.starts << " starts");
+        g_failure = c.failure;
+        g_startsLeft = c.starts;
+        g_startCalls = 0;
+        CVRNEvaluationPool pool(4, &FailingStarter);
+        // No further attempt after the first failure.
+        EXPECT_EQ(g_startCalls.load(), c.starts + 1);
+        ASSERT_EQ(pool.GetThreadCount(), c.starts + 1);
+        for (int round = 0; round < 3; ++round) {
+            std::vector<std::atomic<int>> hits(50);
+            std::atomic<bool> badThread{false};
+            auto body = [&](int i, int thread) {
+                hits[static_cast<size_t>(i)].fetch_add(1);
+                if (thread < 0 || thread >= pool.GetThreadCount())
+                    badThread = true;
+            };
+            pool.ParallelFor(50, body);
+            for (auto& h : hits)
+                EXPECT_EQ(h.load(), 1);
+            EXPECT_FALSE(badThread.load());
+        }
+        auto failing = [](int i, int) {
+            if (i == 3)
+                throw std::runtime_error("objective failed");
+        };
+        EXPECT_THROW(pool.ParallelFor(10, failing), std::runtime_error);
+        // Leaving the scope joins the workers that did start.
+    }
 }
 
 } // namespace
