@@ -163,19 +163,20 @@ CVRNRunCostJudgement VRNJudgeRunCost(const CVRNRunCost& cost, double availableBy
     if (memoryKnown && cost.bytes > availableBytes) {
         j.verdict = VRNRunCostVerdict::Refuse;
         j.message = "the run needs " + Bytes(cost.bytes) + " of memory and only " + Bytes(availableBytes) +
-                    " is available" + (cost.modelHessian ? " (the n x n model Hessian; method 4 keeps none)" : "");
+                    " is available" +
+                    (cost.modelHessian ? " (the n x n model Hessian; method 4 keeps none)" : "");
         return j;
     }
     const long long evaluations = cost.FirstIteration().Total();
     if (evaluationLimit >= 0 && evaluations > evaluationLimit) {
         j.verdict = VRNRunCostVerdict::Warn;
-        j.message = "the first iteration costs at least " + Figure(static_cast<double>(evaluations)) +
-                    " evaluations";
+        j.message =
+            "the first iteration costs at least " + Figure(static_cast<double>(evaluations)) + " evaluations";
     }
     if (memoryKnown && cost.bytes > share * availableBytes) {
         j.verdict = VRNRunCostVerdict::Warn;
-        j.message += std::string(j.message.empty() ? "the run needs " : "; the run needs ") + Bytes(cost.bytes) +
-                     " of the " + Bytes(availableBytes) + " of memory available";
+        j.message += std::string(j.message.empty() ? "the run needs " : "; the run needs ") +
+                     Bytes(cost.bytes) + " of the " + Bytes(availableBytes) + " of memory available";
     }
     return j;
 }

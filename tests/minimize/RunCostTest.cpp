@@ -70,14 +70,14 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {1, true, true, false, false, false},  {2, true, true, false, false, false},
-    {3, true, true, false, false, false},  {1, true, false, false, false, false},
-    {3, true, false, false, false, false}, {1, false, false, false, false, false},
+    {1, true, true, false, false, false},   {2, true, true, false, false, false},
+    {3, true, true, false, false, false},   {1, true, false, false, false, false},
+    {3, true, false, false, false, false},  {1, false, false, false, false, false},
     {2, false, false, false, false, false}, {3, false, false, false, false, false},
-    {1, true, false, true, false, false},  {3, false, false, true, false, false},
-    {3, true, true, false, true, true},   {2, false, true, false, false, true},
+    {1, true, false, true, false, false},   {3, false, false, true, false, false},
+    {3, true, true, false, true, true},     {2, false, true, false, false, true},
     {1, true, true, true, true, true}, // secant updates: no Hessian to check
-    {4, true, false, false, false, false}, {4, false, false, false, false, false},
+    {4, true, false, false, false, false},  {4, false, false, false, false, false},
     {7, true, true, false, false, false}, // run as method 1
 };
 
@@ -115,9 +115,10 @@ CVRNIterationRecord FirstIteration(const Case& c, int n) {
 TEST(RunCost, CountsTheEvaluationsOfTheFirstIterationOfARealRun) {
     for (int n : {1, 4, 9}) {
         for (const Case& c : kCases) {
-            SCOPED_TRACE(::testing::Message() << "n " << n << ", method " << c.method << ", gradient " << c.gradient
-                                              << ", hessian " << c.hessian << ", expensive " << c.expensive
-                                              << ", checks " << c.checkGradient << c.checkHessian);
+            SCOPED_TRACE(::testing::Message()
+                         << "n " << n << ", method " << c.method << ", gradient " << c.gradient
+                         << ", hessian " << c.hessian << ", expensive " << c.expensive << ", checks "
+                         << c.checkGradient << c.checkHessian);
             const CVRNRunCost cost = VRNEstimateRunCost(Settings(c, n));
             ASSERT_TRUE(cost.valid);
             const CVRNEvaluationCount want = cost.FirstIteration();
@@ -171,7 +172,8 @@ TEST(RunCost, MethodFourNeedsLinearMemoryAndTheOthersQuadratic) {
     s.gradient = s.hessian = s.checkHessian = true;
     const CVRNRunCost checked = VRNEstimateRunCost(s);
     const CVRNRunCost plain = VRNEstimateRunCost(1000, 3, true, true, false);
-    EXPECT_GE(checked.bytes - plain.bytes, 1000.0 * 1000.0 * 8.0 + 500500.0 * sizeof(CVRNDerivativeCheckEntry));
+    EXPECT_GE(checked.bytes - plain.bytes,
+              1000.0 * 1000.0 * 8.0 + 500500.0 * sizeof(CVRNDerivativeCheckEntry));
     // Recorded iterations add a point and a gradient each.
     s.checkHessian = false;
     s.recordIterations = true;
@@ -248,7 +250,8 @@ TEST(RunCost, TheEngineTakesTheEstimatedHeap) {
         {1200, 1, true, false, 2},   {300, 2, false, false, 2},
     };
     for (const HeapCase& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "n " << c.n << ", method " << c.method << ", threads " << c.threads);
+        SCOPED_TRACE(::testing::Message()
+                     << "n " << c.n << ", method " << c.method << ", threads " << c.threads);
         Quartic problem(c.n);
         auto e = std::make_unique<CVRNUnconstrainedMinimization>();
         e->Default();
