@@ -145,9 +145,12 @@ void CVRNUnconstrainedMinimization::AllocateTempArrays() {
     if (static_cast<int>(m_UserTypSiz.size()) == count)
         for (int i = 0; i < count; i++)
             m_pTypSiz[i] = m_UserTypSiz[i];
-    // The conjugate-gradient method keeps no Hessian: its run allocates O(n) memory.
+    // The conjugate-gradient method keeps no Hessian: its run allocates O(n) memory,
+    // and it lets go of a matrix an earlier run of another method left.
     if (m_nMethod != 4)
         SizeModelHessian();
+    else if (m_Hessian.GetRows() != 0 || m_Hessian.GetCols() != 0)
+        m_Hessian = CMatrix();
     InstallDiagnosticGrid();
 }
 

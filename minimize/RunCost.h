@@ -16,7 +16,8 @@
 struct CVRNRunSettings {
     long long n = 0;
     // 1 line search, 2 double dogleg, 3 More-Hebden, 4 conjugate gradient; the engine
-    // runs any other value as method 1.
+    // runs any other value as method 1, and step mode (FirstStep) runs 4 as 1 too: pass
+    // 1 for a step session.
     int method = 3;
     bool gradient = false;  // analytic gradient
     bool hessian = false;   // analytic Hessian

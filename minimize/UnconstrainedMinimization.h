@@ -68,8 +68,8 @@ public:
     void SetIterationCount(int k) { m_nIterationCount = k; }
     double GetFx() const { return m_dF; }
     // The working matrix of the model Hessian: n x n for methods 1 to 3, sized when a
-    // run of one of them starts; a conjugate-gradient run (method 4) never sizes it, so
-    // that it stays 0 x 0 on an engine that ran no other method.
+    // run of one of them starts; a conjugate-gradient run (method 4) never sizes it and
+    // empties it (0 x 0) when an earlier run left one.
     CMatrix& GetHessian() { return m_Hessian; }
     // The model Hessian as a full symmetric n x n copy, whatever form the working
     // matrix is in (lower triangle before factorization; factor, strict upper triangle

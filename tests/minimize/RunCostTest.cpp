@@ -287,8 +287,10 @@ TEST(RunCost, AConjugateGradientRunLeavesNoModelHessian) {
 
     e.Minimize(&problem, 1.0, 50, 3);
     EXPECT_EQ(e.GetModelHessian().GetRows(), 6);
+    // A later conjugate-gradient run lets go of the matrix.
     e.Minimize(&problem, 1.0, 50, 4);
     EXPECT_EQ(e.GetModelHessian().GetRows(), 0);
+    EXPECT_EQ(e.GetHessian().GetRows(), 0);
     EXPECT_NEAR(e.GetFx(), 0.0, 1e-8);
 
     // Step mode runs method 4 as method 1, which needs the matrix: it is sized then.
