@@ -7,7 +7,6 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 #include "minimize/UnconstrainedMinimization.h"
 #include "threads/EvaluationPool.h"
@@ -201,10 +200,7 @@ std::string NumberText(double v) {
     return std::string(buf, r.ptr);
 }
 
-int MaxEvaluationThreads() {
-    const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
-    return static_cast<int>(std::min(256u, 4u * hw));
-}
+int MaxEvaluationThreads() { return VRNMaxEvaluationThreads(); }
 
 std::span<const OptionSpec> OptionTable() { return kOptions; }
 

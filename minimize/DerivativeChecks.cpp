@@ -5,6 +5,7 @@
 // on with the analytic values either way.
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 #include "host/data/DataHeaders.h"
@@ -23,11 +24,14 @@ bool Mismatch(double a, double r, double allowed) {
     return !std::isfinite(a) && std::isfinite(r);
 }
 
-void BeginCheck(CVRNDerivativeCheckRecord& record, double tolerance) {
+// The record gets room for exactly its entries (n for a gradient, n(n + 1)/2 for a
+// Hessian): growing by doubling could take twice the memory of the entries.
+void BeginCheck(CVRNDerivativeCheckRecord& record, double tolerance, std::size_t entries) {
     record.ran = true;
     record.passed = true;
     record.tolerance = tolerance;
     record.entries.clear();
+    record.entries.reserve(entries);
 }
 
 // Records one compared component; the relative error is measured against the same
@@ -63,7 +67,7 @@ void CVRNUnconstrainedMinimization::CheckGradient() {
     const double fscale = absf > m_dTypicalF ? absf : m_dTypicalF;
     bool mismatch = false;
     CVRNDerivativeCheckRecord& record = m_Record.gradientCheck;
-    BeginCheck(record, tau);
+    BeginCheck(record, tau, static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         const double absx = std::fabs(x[i]);
         const double s = fscale / (absx > m_pTypSiz[i] ? absx : m_pTypSiz[i]);
@@ -112,7 +116,7 @@ void CVRNUnconstrainedMinimization::CheckHessian() {
     // the diagonal and the strict lower triangle are compared.
     bool mismatch = false;
     CVRNDerivativeCheckRecord& record = m_Record.hessianCheck;
-    BeginCheck(record, tau);
+    BeginCheck(record, tau, static_cast<std::size_t>(n) * static_cast<std::size_t>(n + 1) / 2);
     for (int i = 0; i < n; ++i) {
         const double absg = std::fabs(g[i]);
         const double gscale = absg > 1.0 ? absg : 1.0;

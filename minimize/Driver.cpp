@@ -40,8 +40,9 @@ void CVRNUnconstrainedMinimization::RunMinimize(CVRNMinimizationMethodBase* prob
                                                 int itnlim, int method) {
     m_bStepMode = false;
     BeginRecord(problem);
-    AllocateTempArrays();
+    // The method decides whether the arrays include the n x n model Hessian.
     m_nMethod = method;
+    AllocateTempArrays();
     m_nIterationLimit = itnlim;
     m_dTypicalF = typicalF;
     if (!DiagnosticPlotsInstalled())
@@ -81,8 +82,8 @@ void CVRNUnconstrainedMinimization::RunFirstStep(CVRNMinimizationMethodBase* pro
                                                  int itnlim, int method) {
     m_bStepMode = true;
     BeginRecord(problem);
-    AllocateTempArrays();
     m_nMethod = method;
+    AllocateTempArrays();
     m_dTypicalF = typicalF;
     m_nIterationLimit = 1;
     m_bInFirstStep = true;
@@ -106,6 +107,9 @@ void CVRNUnconstrainedMinimization::Minimize() {
     // the illegal dimension and the run ends with its code.
     if (n <= 0)
         return;
+    // Every method of this driver keeps a model Hessian (step mode runs method 4 as
+    // method 1, and CheckOptions has just said so).
+    SizeModelHessian();
 
     const double tenPower = IntegerPowerOfTen(-m_nDigits);
     m_dNoise = tenPower > m_dEpsilon ? tenPower : m_dEpsilon;

@@ -145,12 +145,22 @@ void CVRNUnconstrainedMinimization::AllocateTempArrays() {
     if (static_cast<int>(m_UserTypSiz.size()) == count)
         for (int i = 0; i < count; i++)
             m_pTypSiz[i] = m_UserTypSiz[i];
+    // The conjugate-gradient method keeps no Hessian: its run allocates O(n) memory,
+    // and it lets go of a matrix an earlier run of another method left.
+    if (m_nMethod != 4)
+        SizeModelHessian();
+    else if (m_Hessian.GetRows() != 0 || m_Hessian.GetCols() != 0)
+        m_Hessian = CMatrix();
+    InstallDiagnosticGrid();
+}
+
+void CVRNUnconstrainedMinimization::SizeModelHessian() {
+    const int count = m_nParameters > 0 ? m_nParameters : 0;
     // Like the arrays, the matrix is sized only when n changes: sizing zero-fills all
     // n*n entries, which for a large n costs more than a short conjugate-gradient run.
     // Every run writes the entries it reads (first Hessian, factorization) before use.
     if (m_Hessian.GetRows() != count || m_Hessian.GetCols() != count)
         m_Hessian.SetSize(count, count);
-    InstallDiagnosticGrid();
 }
 
 bool CVRNUnconstrainedMinimization::MessagesOn() const {

@@ -46,8 +46,7 @@ void CVRNUnconstrainedMinimization::SetEvaluationThreads(int k) {
     m_nPoolRequest = 0;
 }
 
-CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int tasks, std::size_t values,
-                                                                        std::size_t gradients) {
+CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int tasks, std::size_t values) {
     if (m_nEvaluationThreads < 2 || tasks < 2 || m_nParameters < 1 || !m_pMethod ||
         !m_pMethod->bConcurrentEvaluation())
         return nullptr;
@@ -82,8 +81,6 @@ CVRNEvaluationPool* CVRNUnconstrainedMinimization::ConcurrentEvaluation(int task
         values = 2 * n;
     if (m_EvalValues.size() < values)
         m_EvalValues.resize(values);
-    if (m_EvalGradients.size() < gradients)
-        m_EvalGradients.resize(gradients);
     return m_pPool.get();
 }
 
@@ -102,7 +99,7 @@ void CVRNUnconstrainedMinimization::ForwardFiniteDifferenceGradient(double* cons
     const int n = m_nParameters;
     const double* const sx = m_pScaleX;
     const double kappa = std::sqrt(m_dNoise);
-    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(n, static_cast<std::size_t>(n), 0)) {
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(n, static_cast<std::size_t>(n))) {
         LoadPointCopies(x);
         double* const values = m_EvalValues.data();
         auto evaluate = [&](int i, int thread) {
@@ -133,7 +130,7 @@ void CVRNUnconstrainedMinimization::CentralFiniteDifferenceGradient(double* cons
                                                                     double* const g) {
     const int n = m_nParameters;
     const double kappa = std::pow(m_dNoise, 1.0 / 3.0);
-    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(2 * n, 2 * static_cast<std::size_t>(n), 0)) {
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(2 * n, 2 * static_cast<std::size_t>(n))) {
         LoadPointCopies(x);
         double* const values = m_EvalValues.data();
         // Point 2i is x + h_i e_i, point 2i + 1 is x - h_i e_i.
@@ -168,29 +165,34 @@ void CVRNUnconstrainedMinimization::FiniteDifferenceHessian(double* const x, dou
                                                             double* const sx, double* const work) {
     const int n = m_nParameters;
     const double kappa = std::sqrt(m_dNoise);
-    const std::size_t un = static_cast<std::size_t>(n > 0 ? n : 0);
-    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(n, 0, un * un)) {
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(n, 0)) {
         LoadPointCopies(x);
-        double* const gradients = m_EvalGradients.data();
-        // Row i of the buffer: the gradient at x + h_i e_i.
+        // Row i of a receives the gradient at x + h_i e_i: the matrix itself is the
+        // buffer, so that the threads need no second n x n array.
         auto evaluate = [&](int i, int thread) {
             double* const xt = PointCopy(thread);
             const double h = StepSize(kappa, x[i], sx[i]);
             xt[i] = x[i] + h;
-            m_pMethod->Gradient(xt, gradients + static_cast<std::size_t>(i) * un);
+            m_pMethod->Gradient(xt, a[i]);
             xt[i] = x[i];
         };
         pool->ParallelFor(n, evaluate);
-        for (int i = 0; i < n; i++) {
-            const double h = StepSize(kappa, x[i], sx[i]);
-            const double* const gi = gradients + static_cast<std::size_t>(i) * un;
-            for (int j = 0; j < n; j++)
-                a[j][i] = (gi[j] - g[j]) / h;
-        }
         // The scratch array ends as in the one-thread loop: the last column's gradient.
-        const double* const last = gradients + (un - 1) * un;
         for (int j = 0; j < n; j++)
-            work[j] = last[j];
+            work[j] = a[n - 1][j];
+        // Column i of the one-sided estimate is (g(x + h_i e_i) - g) / h_i: transpose
+        // the gradients into place, pair by pair, with the one-thread loop's operations.
+        for (int i = 0; i < n; i++) {
+            const double hi = StepSize(kappa, x[i], sx[i]);
+            a[i][i] = (a[i][i] - g[i]) / hi;
+            for (int j = i + 1; j < n; j++) {
+                const double hj = StepSize(kappa, x[j], sx[j]);
+                const double gij = a[i][j]; // component j of the gradient at x + h_i e_i
+                const double gji = a[j][i]; // component i of the gradient at x + h_j e_j
+                a[j][i] = (gij - g[j]) / hi;
+                a[i][j] = (gji - g[i]) / hj;
+            }
+        }
     } else {
         for (int i = 0; i < n; i++) {
             const double h = StepSize(kappa, x[i], sx[i]);
@@ -213,20 +215,22 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
                                                                        double* const fnbr) {
     const int n = m_nParameters;
     const double kappa = std::pow(m_dNoise, 1.0 / 3.0);
-    // n neighbours and n(n + 1)/2 points of the columns; one after the other when
-    // that many points cannot be counted in an int.
+    // n neighbours and n(n + 1)/2 points of the columns. A count beyond int (n above
+    // 65,534) is evaluated on this thread.
     const long long points = n > 0 ? n + static_cast<long long>(n) * (n + 1) / 2 : 0;
     const int tasks = points <= INT_MAX ? static_cast<int>(points) : 0;
-    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(tasks, static_cast<std::size_t>(tasks), 0)) {
+    if (CVRNEvaluationPool* pool = ConcurrentEvaluation(tasks, 0)) {
         for (int i = 0; i < n; i++)
             step[i] = StepSize(kappa, x[i], sx[i]);
         LoadPointCopies(x);
-        double* const values = m_EvalValues.data();
+        // The neighbour values go to fnbr and the value at the point of (i, j), j >= i,
+        // to a[j][i], which the combination below then overwrites: no buffer of
+        // n(n + 1)/2 values besides the matrix.
         auto evaluate = [&](int k, int thread) {
             double* const xt = PointCopy(thread);
             if (k < n) {
                 xt[k] = x[k] + step[k];
-                values[k] = m_pMethod->Fx(xt);
+                fnbr[k] = m_pMethod->Fx(xt);
                 xt[k] = x[k];
                 return;
             }
@@ -238,18 +242,15 @@ void CVRNUnconstrainedMinimization::SecondOrderFiniteDifferenceHessian(double* c
                 xt[i] = x[i] + step[i];
                 xt[j] = x[j] + step[j];
             }
-            values[k] = m_pMethod->Fx(xt);
+            a[j][i] = m_pMethod->Fx(xt);
             xt[i] = x[i];
             xt[j] = x[j];
         };
         pool->ParallelFor(tasks, evaluate);
-        for (int i = 0; i < n; i++)
-            fnbr[i] = values[i];
-        int k = n;
         for (int i = 0; i < n; i++) {
-            a[i][i] = ((fx - fnbr[i]) + (values[k++] - fnbr[i])) / (step[i] * step[i]);
+            a[i][i] = ((fx - fnbr[i]) + (a[i][i] - fnbr[i])) / (step[i] * step[i]);
             for (int j = i + 1; j < n; j++)
-                a[j][i] = ((fx - fnbr[i]) + (values[k++] - fnbr[j])) / (step[i] * step[j]);
+                a[j][i] = ((fx - fnbr[i]) + (a[j][i] - fnbr[j])) / (step[i] * step[j]);
         }
         return;
     }

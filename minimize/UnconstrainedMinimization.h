@@ -67,6 +67,9 @@ public:
     int GetIterationCount() const { return m_nIterationCount; }
     void SetIterationCount(int k) { m_nIterationCount = k; }
     double GetFx() const { return m_dF; }
+    // The working matrix of the model Hessian: n x n for methods 1 to 3, sized when a
+    // run of one of them starts; a conjugate-gradient run (method 4) never sizes it and
+    // empties it (0 x 0) when an earlier run left one.
     CMatrix& GetHessian() { return m_Hessian; }
     // The model Hessian as a full symmetric n x n copy, whatever form the working
     // matrix is in (lower triangle before factorization; factor, strict upper triangle
@@ -234,6 +237,8 @@ private:
     void CheckOptions();
     void SaveAsNeg(double* dst, double* src);
     void SetSize(int n);
+    // Sizes the model Hessian to n x n unless it has that size already (methods 1 to 3).
+    void SizeModelHessian();
     void RefreshArrayPointers();
     bool MessagesOn() const;
 
@@ -299,9 +304,10 @@ private:
 
     // The pool for a concurrent evaluation of tasks points, or null when the points are
     // to be evaluated one after the other on this thread. Makes the pool and sizes the
-    // per-thread copies of x and the buffers (values doubles of function values,
-    // gradients doubles of gradient values) when they are missing or too small.
-    CVRNEvaluationPool* ConcurrentEvaluation(int tasks, std::size_t values, std::size_t gradients);
+    // per-thread copies of x and the buffer of function values (at least values, and
+    // at least 2n, doubles) when they are missing or too small. The difference
+    // Hessians use the model Hessian itself as their buffer: no n x n array here.
+    CVRNEvaluationPool* ConcurrentEvaluation(int tasks, std::size_t values);
     // Copies x into every thread's copy of x; the copy of thread t.
     void LoadPointCopies(const double* x);
     double* PointCopy(int thread) {
@@ -478,9 +484,8 @@ private:
     std::unique_ptr<CVRNEvaluationPool> m_pPool;
     // The thread count m_pPool was made for (it may hold fewer threads).
     int m_nPoolRequest = 0;
-    // One copy of x per thread of the pool; function values and gradients of the
-    // points of one estimate, combined after all of them are evaluated. They only grow.
+    // One copy of x per thread of the pool; function values of the points of one
+    // gradient estimate, combined after all of them are evaluated. They only grow.
     std::vector<double> m_EvalPoints;
     std::vector<double> m_EvalValues;
-    std::vector<double> m_EvalGradients;
 };

@@ -119,6 +119,34 @@ TEST_F(DiagnosticGridTest, BothMatrixViewsShowTheModelHessian) {
     EXPECT_EQ(DiagProbe::HessianView(engine), &host.hessian);
 }
 
+// A conjugate-gradient run sizes no model Hessian: the matrix views stay on the empty
+// matrix and paint no cells, and a later run of method 1 lays them out n x n.
+TEST_F(DiagnosticGridTest, TheMatrixViewsOfAConjugateGradientRunShowNoCells) {
+    DiagProblem p = Quartic({3.0, -2.0, 1.0});
+    host.InstallAll(engine);
+    engine.Default();
+    engine.SetImplementationOptions(true, false, false);
+    engine.Minimize(&p, 1e-30, 20, 4);
+    EXPECT_EQ(engine.GetHessian().GetRows(), 0);
+    EXPECT_EQ(host.hessian.GetCMatrix(), &engine.GetHessian());
+    for (CVRNMatrixView* view : {&host.hessian, &host.jacobian}) {
+        view->Invalidate(FALSE);
+        view->UpdateWindow();
+        for (const CDrawOp& op : view->GetLastPaint().GetOps())
+            EXPECT_NE(op.kind, CDrawOp::Text);
+    }
+    EXPECT_EQ(engine.GetModelHessian().GetRows(), 0);
+
+    RunQuartic(engine, p, 3);
+    EXPECT_EQ(engine.GetHessian().GetRows(), 3);
+    host.hessian.Invalidate(FALSE);
+    host.hessian.UpdateWindow();
+    int texts = 0;
+    for (const CDrawOp& op : host.hessian.GetLastPaint().GetOps())
+        texts += op.kind == CDrawOp::Text ? 1 : 0;
+    EXPECT_GE(texts, 3); // the diagonal (zeros are not shown)
+}
+
 class GridRefreshTest : public DiagnosticGridTest {
 protected:
     void SetUp() override {
