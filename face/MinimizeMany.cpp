@@ -22,7 +22,7 @@ template <class One>
 std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options, const BatchOptions& batch, One one) {
     std::vector<MinimizeResult> results(count);
     const int most = MaxEvaluationThreads();
-    if (batch.threads < 1 || batch.threads > most) {
+    if (batch.threads > most) {
         const std::string why = "the batch's threads must be 1 to " + std::to_string(most) +
                                 " (4 per hardware thread, never more than 256) (got " +
                                 std::to_string(batch.threads) + ")";
@@ -49,7 +49,7 @@ std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options,
             batch.onItemDone(k, results[k]);
     };
     (void)options;
-    const int threads = std::min<int>(batch.threads, static_cast<int>(std::max<size_t>(count, 1)));
+    const int threads = std::min<int>(std::max(batch.threads, 1), static_cast<int>(std::max<size_t>(count, 1)));
     if (threads <= 1) {
         for (size_t i = 0; i < count; i++)
             body(static_cast<int>(i), 0);

@@ -39,8 +39,9 @@ class CVRNMinimizationMethodBase;
 namespace vrn {
 
 struct BatchOptions {
-    // Threads that run minimizations, the calling thread included: 1 to
-    // MaxEvaluationThreads(); more than the number of items run no faster.
+    // Threads that run minimizations, the calling thread included: at most
+    // MaxEvaluationThreads() (more refuses every item); values below 1 count as 1, and
+    // more threads than items run no faster.
     int threads = 1;
     // Rethrow the first exception of an item instead of keeping it as that item's result.
     bool rethrow = false;

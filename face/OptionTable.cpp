@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -196,6 +197,10 @@ std::string NumberText(double v) {
     if (std::isinf(v))
         return v > 0 ? "inf" : "-inf";
     char buf[64];
+    if (v == std::floor(v) && std::fabs(v) < 1e15) {
+        std::snprintf(buf, sizeof buf, "%.0f", v);
+        return buf;
+    }
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
 }
@@ -393,14 +398,17 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
         bool given = false;
         if (std::string_view(s.name) == "hessian")
             given = shape.hessian;
-        else if (s.get)
-            given = s.get(o).set;
+        else if (s.get) {
+            const OptionValue v = s.get(o);
+            // A flag set to off asks for nothing a method could fail to use.
+            given = v.set && !(s.type == OptionType::Flag && v.number == 0.0);
+        }
         if (!given || s.type == OptionType::Method || s.type == OptionType::Driver)
             continue;
         if (!MethodUses(s, *method))
             return Refuse(&s, naming,
-                          "is not used by method " + std::to_string(method->number) + " (" + method->title +
-                              "): methods " + UsersText(s.use) + " only",
+                          "is not used by method " + std::to_string(method->number) + " (" + method->title + "): " +
+                              (UsersText(s.use).size() == 1 ? "method " : "methods ") + UsersText(s.use) + " only",
                           "");
         if (!DriverUses(s, o.driver))
             return Refuse(&s, naming, std::string("is not used with the ") + DriverName(o.driver) + " driver", "");
@@ -439,7 +447,9 @@ std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOpti
         if (s.type == OptionType::Method)
             text = std::to_string(method->number) + " (" + method->title + ")";
         else if (s.type == OptionType::Driver)
-            text = DriverName(o.driver);
+            text = o.driver == Driver::Engine ? "engine, one run"
+                   : o.driver == Driver::Tool ? "tool, up to 10 runs with restarts"
+                                              : "step mode";
         else if (s.type == OptionType::Flag)
             text = v.set ? "on" : "off";
         else if (s.type == OptionType::RealList) {

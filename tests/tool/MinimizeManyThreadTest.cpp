@@ -94,14 +94,15 @@ TEST(MinimizeThreads, EvaluationThreadsGiveTheOneThreadResult) {
     }
 }
 
-TEST(MinimizeThreads, FewerThanOneThreadIsRefused) {
+TEST(MinimizeThreads, ThreadCountsOutsideTheRangeAreRefused) {
     Callables k("rosenbrock");
-    for (int threads : {0, -1}) {
+    for (int threads : {0, -1, vrn::MaxEvaluationThreads() + 1, 100000}) {
         vrn::MinimizeOptions o;
         o.threads = threads;
         const vrn::MinimizeResult r = vrn::Minimize(k.f, k.problem->x0, o);
         EXPECT_EQ(r.code, 6);
-        EXPECT_EQ(r.message, "threads must be 1 or more (got " + std::to_string(threads) + ")");
+        EXPECT_EQ(r.message, "threads must be 1 to " + std::to_string(vrn::MaxEvaluationThreads()) +
+                                 " (4 per hardware thread, never more than 256) (got " + std::to_string(threads) + ")");
         EXPECT_EQ(r.evaluations.f, 0);
     }
 }
@@ -240,9 +241,12 @@ TEST(MinimizeManyThread, ProblemObjectRequestsThatCannotRunAreRefused) {
         const char* message;
     };
     const Refusal refusals[] = {
-        {{nullptr}, 3, vrn::Driver::Engine, "No problem object was given"},
-        {{&p}, 5, vrn::Driver::Engine, "The method must be 1, 2, 3 or 4"},
-        {{&p}, 3, vrn::Driver::Tool, "Problem objects are run with the engine driver only"},
+        {{nullptr}, 3, vrn::Driver::Engine, "item 0: no problem object was given"},
+        {{&p}, 5, vrn::Driver::Engine,
+         "item 0: method must be 1, 2, 3 or 4 (or 'line-search', 'dogleg', 'hook', 'cg') (got 5)"},
+        {{&p}, 4, vrn::Driver::Step,
+         "item 0: method must have a step mode for the step driver (methods 1 to 3; the Polak-Ribiere "
+         "conjugate gradient has none) (got 4)"},
     };
     for (const Refusal& r : refusals) {
         vrn::MinimizeOptions o;
@@ -256,7 +260,7 @@ TEST(MinimizeManyThread, ProblemObjectRequestsThatCannotRunAreRefused) {
     EXPECT_EQ(p.calls, 0);
 }
 
-TEST(MinimizeManyThread, AnExceptionInOneRunReachesTheCaller) {
+TEST(MinimizeManyThread, AnExceptionInOneRunCostsOnlyThatRun) {
     Callables k("rosenbrock");
     const auto x0s = StartPoints(*k.problem, 20);
     // The objective fails at a point no other start point reaches first: the start of run 13.
@@ -266,8 +270,28 @@ TEST(MinimizeManyThread, AnExceptionInOneRunReachesTheCaller) {
             throw std::runtime_error("objective failed");
         return k.problem->fx(x.data());
     };
-    for (int threads : {1, 2, 3})
-        EXPECT_THROW(vrn::MinimizeMany(f, x0s, {}, threads), std::runtime_error);
+    const auto serial = vrn::MinimizeMany(k.f, x0s, {}, 1);
+    for (int threads : {1, 2, 3}) {
+        vrn::BatchOptions batch;
+        batch.threads = threads;
+        std::atomic<int> done{0};
+        batch.onItemDone = [&](size_t, const vrn::MinimizeResult&) { done.fetch_add(1); };
+        const auto results = vrn::MinimizeMany(f, vrn::GradientFunction(), vrn::HessianFunction(), x0s, {}, batch);
+        ASSERT_EQ(results.size(), x0s.size());
+        EXPECT_EQ(done.load(), static_cast<int>(x0s.size()));
+        for (size_t i = 0; i < x0s.size(); ++i) {
+            if (x0s[i] == bad) { // run 13, and any other run with the same start
+                EXPECT_FALSE(results[i].success);
+                EXPECT_EQ(results[i].message,
+                          "item " + std::to_string(i) + ": the objective raised an exception: objective failed");
+            } else {
+                ExpectSameResult(results[i], serial[i]);
+            }
+        }
+        batch.rethrow = true;
+        EXPECT_THROW(vrn::MinimizeMany(f, vrn::GradientFunction(), vrn::HessianFunction(), x0s, {}, batch),
+                     std::runtime_error);
+    }
 }
 
 TEST(MinimizeManyThread, CallbacksSeeEveryRun) {

@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"id=\"summary\"", ">Success<", "f\u2080 = 24.2", "id=\"convergence\"", ">Objective f<",
                   "id=\"steps\"", "trust radius", "id=\"parameters\"", ">x0<", ">x1<", "id=\"contour\"",
                   "not counted in the run's evaluations", "id=\"hessian\"", "Eigenvalues from",
-                  "id=\"settings\"", "3, More-Hebden hook step", "<details>", "OPTDRV", "#0072B2"},
+                  "id=\"settings\"", "3 (More-Hebden hook step)", "<details>", "OPTDRV", "#0072B2"},
                  {"id=\"checks\"", "no finite"}},
         PageCase{Run::RosenbrockMethod4,
                  {"line step", "<polyline", "keeps no Hessian", "id=\"contour\"", "Polak-Ribiere"},
@@ -286,7 +286,7 @@ TEST(ReportRecords, StartAndFinalPointAreRecorded) {
     EXPECT_DOUBLE_EQ(r.iterationRecords.front().f, 24.2);
     EXPECT_EQ(r.iterationRecords.back().iteration, r.iterations);
     EXPECT_DOUBLE_EQ(r.iterationRecords.back().f, r.f);
-    EXPECT_EQ(r.method, 3);
+    EXPECT_EQ(r.method, vrn::kDefaultMethod);
     EXPECT_FALSE(r.settings.empty());
 }
 
