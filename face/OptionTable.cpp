@@ -117,9 +117,10 @@ const std::array<OptionSpec, 19> kOptions{{
      nullptr, OptionUse::NoHessian, kAllDrivers, "function tolerance of the conjugate-gradient method",
      VRN_OPTIONAL_FIELD(cgTolerance, double), &UsedCGTol},
     {"successTolerance", "--success-tol", "success_tol", "Success tolerance", OptionType::Real, 0, 1, false, false,
-     kDefaultGradTol, nullptr, OptionUse::AllMethods, kAllDrivers,
+     10 * kDefaultGradTol, nullptr, OptionUse::AllMethods, kAllDrivers,
      "tolerance t of the success verdict: a Newton step from the end point may still lower f by at most "
-     "t^2 max(min(|f|, |f0 - f|), typf), f0 the value at the start",
+     "t^2 max(min(|f|, |f0 - f|), typf), f0 the value at the start (ten times the engine's default gradient "
+     "tolerance, so that a run its gradient test stopped near a minimum passes)",
      VRN_OPTIONAL_FIELD(successTolerance, double), nullptr},
     {"checkGradient", "--check-gradient", "check_gradient", "Gradient check", OptionType::Flag, 0, 1, true, true,
      0, nullptr, OptionUse::Hessian, kAllDrivers,

@@ -415,16 +415,24 @@ std::vector<double> DifferenceHessian(FaceProblem& p, std::vector<double> x, dou
     }
     std::vector<double> steps(n), fi(n);
     for (size_t i = 0; i < n; i++) {
-        steps[i] = step(i, 0.25);
+        // A second difference within a few hundred roundings of f says nothing: the step
+        // grows (up to 8^5 times) until the change of f stands out of its rounding.
         const double xi = x[i];
-        x[i] = xi + steps[i];
-        fi[i] = p.Evaluate(x.data());
-        x[i] = xi - steps[i];
-        const double fm = p.Evaluate(x.data());
-        x[i] = xi;
-        const double change = (fi[i] - f) + (fm - f);
-        // A second difference within a few hundred roundings of f says nothing.
-        if (!(std::fabs(change) > 256.0 * DBL_EPSILON * (std::fabs(f) + std::fabs(fi[i]) + std::fabs(fm))))
+        bool resolved = false;
+        double change = 0.0;
+        steps[i] = step(i, 0.25);
+        for (int grow = 0; grow < 6 && !resolved; grow++, steps[i] *= 8.0) {
+            x[i] = xi + steps[i];
+            fi[i] = p.Evaluate(x.data());
+            x[i] = xi - steps[i];
+            const double fm = p.Evaluate(x.data());
+            x[i] = xi;
+            change = (fi[i] - f) + (fm - f);
+            resolved = std::fabs(change) > 256.0 * DBL_EPSILON * (std::fabs(f) + std::fabs(fi[i]) + std::fabs(fm));
+            if (resolved)
+                break;
+        }
+        if (!resolved)
             unresolved = true;
         h[i * n + i] = change / (steps[i] * steps[i]);
     }

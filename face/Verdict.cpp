@@ -109,6 +109,16 @@ double RelativeGradient(const MinimizeResult& r) {
     return m;
 }
 
+// The Newton step from the end point in units of the typical sizes (0 without one).
+double LongestStep(const MinimizeResult& r) {
+    double m = 0.0;
+    for (size_t i = 0; i < r.verdict.newtonStep.size() && i < r.x.size(); i++) {
+        const double t = i < r.typicalX.size() ? r.typicalX[i] : 1.0;
+        m = std::max(m, std::fabs(r.verdict.newtonStep[i]) / std::max(std::fabs(r.x[i]), t));
+    }
+    return m;
+}
+
 } // namespace
 
 const char* OutcomeName(Outcome outcome) {
@@ -264,6 +274,17 @@ Judgement JudgeEndPoint(const VerdictInput& in) {
         sum += y[a] * y[a];
     }
     v.decrease = 0.5 * sum;
+    // The step itself: L^T z = y, s = -D z.
+    std::vector<double> z(m);
+    for (size_t a = m; a-- > 0;) {
+        double t = y[a];
+        for (size_t b = a + 1; b < m; b++)
+            t -= s[b * m + a] * z[b];
+        z[a] = t / s[a * m + a];
+    }
+    v.newtonStep.assign(n, 0.0);
+    for (size_t a = 0; a < m; a++)
+        v.newtonStep[keep[a]] = -scale[keep[a]] * z[a];
     decide(v.decrease <= v.allowed);
     return j;
 }
@@ -328,11 +349,24 @@ std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& 
                                                                                    : "cgTolerance"));
         } else if (r.code == 1 && typicalSizes && !hasGradient && v.engineGradientNorm == 0.0) {
             const double digits = std::log10(std::fabs(r.f) / std::max(std::fabs(r.initialF - r.f), 1e-300));
-            const int ndigit = std::max(1, std::min(15, 15 - static_cast<int>(std::ceil(digits))));
+            // Two digits fewer than f's changes seem to need: the differences' step grows by
+            // ten for each, so the change of f over it stands well clear of the rounding.
+            const int now = o.numberOfDigits.value_or(15);
+            int ndigit = std::min(15, 13 - static_cast<int>(std::ceil(digits)));
+            if (ndigit >= now)
+                ndigit = now - 2;
+            ndigit = std::max(1, ndigit);
             w.push_back(where + ": the engine's finite-difference gradient is exactly zero at the end point (the "
                         "change of f over its step is below the rounding of |f| = " + Short(std::fabs(r.f)) +
                         "), but " + falls + "; give " + name("numberOfDigits") + " " + std::to_string(ndigit) +
                         " (the digits of f that change near the minimum), or an analytic gradient");
+        } else if (r.code == 1 && typicalSizes && LongestStep(r) > 10.0) {
+            std::string sizes;
+            for (size_t i = 0; i < v.newtonStep.size(); i++)
+                sizes += (i ? "," : "") + Short(std::max(std::fabs(v.newtonStep[i]), i < r.typicalX.size() ? r.typicalX[i] : 1.0));
+            w.push_back(where + ": the engine's relative gradient test passed, but " + falls + "; the minimum looks " +
+                        "far away compared with the typical sizes of x: give " + name("typicalX") + " of the size of "
+                        "the distance still to go (about " + sizes + ")");
         } else if (r.code == 1 && typicalSizes) {
             const double suggest = RelativeGradient(r) * ratio * 0.1;
             w.push_back(where + ": the engine's relative gradient test passed, but " + falls + "; give a smaller " +

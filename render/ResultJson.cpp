@@ -201,6 +201,7 @@ std::string ToJson(const MinimizeResult& r, JsonNumbers numbers,
     w.Key("min_curvature").Number(v.minCurvature);
     w.Key("positive_definite").Bool(v.positiveDefinite);
     w.Key("curvature_unresolved").Bool(v.curvatureUnresolved);
+    w.Key("newton_step").Numbers(v.newtonStep);
     w.Key("engine_gradient_norm").Number(v.engineGradientNorm);
     w.Key("evaluations").Counts(v.evaluations);
     w.Key("saddle_escapes").Integer(v.saddleEscapes);

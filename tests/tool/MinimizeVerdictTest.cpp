@@ -1,11 +1,13 @@
-// vrn::Minimize's refusals and verdict, one table of cases.
+// The verdict and the refusals of the run core, through vrn::Minimize: tables of cases.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "tool/Minimize.h"
+#include "face/Minimize.h"
+#include "face/OptionTable.h"
+#include "render/ResultJson.h"
 
 namespace {
 
@@ -19,144 +21,265 @@ void RosenbrockGradient(std::span<const double> x, std::span<double> g) {
     g[1] = 200.0 * a;
 }
 
-struct Case {
-    const char* name;
-    vrn::Objective f;
-    vrn::GradientFunction g;
-    std::vector<double> x0;
-    vrn::MinimizeOptions o;
-    int code; // expected code; 6 = refused before any evaluation but the start
-    bool success;
-    std::string says; // in the message (code 6) or in a warning
-};
-
 vrn::MinimizeOptions With(void (*set)(vrn::MinimizeOptions&)) {
     vrn::MinimizeOptions o;
     set(o);
     return o;
 }
 
-std::vector<Case> Cases() {
-    const vrn::GradientFunction wrong = [](std::span<const double> x, std::span<double> g) {
-        RosenbrockGradient(x, g);
-        g[1] += 50.0;
+// ---- Refusals: one structured rule, worded in each face's spelling ----
+
+struct Refusal {
+    const char* name;
+    vrn::MinimizeOptions o;
+    bool gradient, hessian;
+    const char* option;
+    // The sentence with {} where the option's name goes.
+    const char* text;
+};
+
+TEST(MinimizeRefusals, OneRuleWordedForEveryFace) {
+    const Refusal cases[] = {
+        {"negative iteration limit", With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }), true, false, "itnlim",
+         "{} must be 0 or more (got -1)"},
+        {"tolerance above 1", With([](vrn::MinimizeOptions& o) { o.gradientTolerance = 5; }), true, false,
+         "gradientTolerance", "{} must be greater than 0 and less than 1 (got 5)"},
+        {"typical f of 0", With([](vrn::MinimizeOptions& o) { o.typicalF = 0; }), true, false, "typicalF",
+         "{} must be finite and greater than 0 (got 0)"},
+        {"typical f with the tool driver",
+         With([](vrn::MinimizeOptions& o) {
+             o.driver = vrn::Driver::Tool;
+             o.typicalF = 10;
+         }),
+         true, false, "typicalF", "{} is not used with the tool driver"},
+        {"iteration limit with the tool driver",
+         With([](vrn::MinimizeOptions& o) {
+             o.driver = vrn::Driver::Tool;
+             o.itnlim = 5;
+         }),
+         true, false, "itnlim", "{} is not used with the tool driver"},
+        {"secant updates with method 4",
+         With([](vrn::MinimizeOptions& o) {
+             o.method = 4;
+             o.expensive = true;
+         }),
+         true, false, "expensive",
+         "{} is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only"},
+        {"a Hessian with method 4", With([](vrn::MinimizeOptions& o) { o.method = 4; }), true, true, "hessian",
+         "{} is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only"},
+        {"CG tolerance with method 2",
+         With([](vrn::MinimizeOptions& o) {
+             o.method = 2;
+             o.cgTolerance = 1e-6;
+         }),
+         true, false, "cgTolerance", "{} is not used by method 2 (double dogleg): method 4 only"},
+        {"trust radius with the line search",
+         With([](vrn::MinimizeOptions& o) {
+             o.method = 1;
+             o.trustRadius = 1;
+         }),
+         true, false, "trustRadius", "{} is not used by method 1 (line search): methods 2, 3 only"},
+        {"too many threads", With([](vrn::MinimizeOptions& o) { o.threads = 100000; }), true, false, "threads",
+         "{} must be 1 to @ (4 per hardware thread, never more than 256) (got 100000)"},
+        {"gradient check without a gradient", With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }), false,
+         false, "checkGradient", "{} needs an analytic gradient"},
     };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (vrn::OptionNaming naming :
+             {vrn::OptionNaming::Cpp, vrn::OptionNaming::CommandLine, vrn::OptionNaming::Python}) {
+            const auto refusal = vrn::CheckOptions(c.o, {2, c.gradient, c.hessian}, naming);
+            ASSERT_TRUE(refusal.has_value());
+            EXPECT_EQ(refusal->option, c.option);
+            std::string want = c.text;
+            want.replace(want.find("{}"), 2, vrn::OptionName(c.option, naming));
+            if (const size_t at = want.find('@'); at != std::string::npos)
+                want.replace(at, 1, std::to_string(vrn::MaxEvaluationThreads()));
+            EXPECT_EQ(refusal->text, want);
+        }
+        // The run refuses with the same sentence and evaluates nothing.
+        long calls = 0;
+        const vrn::Objective f = [&calls](std::span<const double> x) {
+            ++calls;
+            return Rosenbrock(x);
+        };
+        const vrn::HessianFunction h = [](std::span<const double>, std::span<double> out) { out[0] = out[3] = 1; };
+        const vrn::MinimizeResult r = vrn::Minimize(f, c.gradient ? RosenbrockGradient : vrn::GradientFunction(),
+                                                    c.hessian ? h : vrn::HessianFunction(), {-1.2, 1}, c.o);
+        EXPECT_EQ(r.code, 6);
+        EXPECT_EQ(r.outcome, vrn::Outcome::Refused);
+        EXPECT_FALSE(r.success);
+        EXPECT_EQ(calls, 0);
+    }
+}
+
+TEST(MinimizeRefusals, EveryOptionOfTheTableHasASpellingInEveryFace) {
+    for (const vrn::OptionSpec& s : vrn::OptionTable()) {
+        EXPECT_EQ(vrn::FindOption(s.name), &s);
+        EXPECT_EQ(vrn::FindOption(s.cliSwitch, vrn::OptionNaming::CommandLine), &s);
+        EXPECT_EQ(vrn::FindOption(s.keyword, vrn::OptionNaming::Python), &s);
+        EXPECT_FALSE(vrn::HelpText(s).empty());
+    }
+}
+
+// ---- The verdict: the cases a user meets, judged from the final model ----
+
+struct VerdictCase {
+    const char* name;
+    vrn::Objective f;
+    std::vector<double> x0;
+    vrn::MinimizeOptions o;
+    bool success;
+    vrn::Outcome outcome;
+    std::vector<double> near; // the minimum, when the run should find it
+};
+
+std::vector<VerdictCase> VerdictCases() {
+    auto m3 = With([](vrn::MinimizeOptions& o) { o.method = 3; });
     return {
-        {"itnlim -1",
-         Rosenbrock,
+        {"exp(-x) has no minimum", [](std::span<const double> x) { return std::exp(-x[0]); }, {0}, {}, false,
+         vrn::Outcome::NotConverged, {}},
+        {"x^2-y^2 from its saddle point",
+         [](std::span<const double> x) { return x[0] * x[0] - x[1] * x[1]; },
+         {0, 0},
          {},
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }),
-         6,
          false,
-         "itnlim must be 0 or more (got -1)"},
-        {"gradtol -1",
-         Rosenbrock,
+         vrn::Outcome::NotConverged, // after leaving the saddle f falls without bound
+         {}},
+        {"x^4-2x^2+y^2 from (0, 1) leaves the saddle for a minimum",
+         [](std::span<const double> x) { return std::pow(x[0], 4) - 2 * x[0] * x[0] + x[1] * x[1]; },
+         {0, 1},
          {},
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.gradientTolerance = -1; }),
-         6,
-         false,
-         "gradientTolerance must be greater than 0 and less than 1"},
-        {"typicalF 0",
-         Rosenbrock,
-         {},
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.typicalF = 0; }),
-         6,
-         false,
-         "typicalF must be a finite number greater than 0"},
-        {"cg tolerance, method 3",
-         Rosenbrock,
-         {},
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.cgTolerance = 1e-8; }),
-         6,
-         false,
-         "cgTolerance is used by method 4 only"},
-        {"check without gradient",
-         Rosenbrock,
-         {},
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }),
-         6,
-         false,
-         "checkGradient needs"},
-        {"log from -1",
-         [](std::span<const double> x) { return std::log(x[0]) + x[0] * x[0]; },
-         {},
-         {-1},
-         {},
-         6,
-         false,
-         "the objective is not finite at the start point (f = nan)"},
-        {"start near zero", Rosenbrock, RosenbrockGradient, {1e-6, 1e-6}, {}, 1, true, ""},
-        {"large constant",
+         true,
+         vrn::Outcome::Success,
+         {1, 0}},
+        {"(x-1e6)^2 from 0: the curvature drowns in f's rounding",
          [](std::span<const double> x) { return (x[0] - 1e6) * (x[0] - 1e6); },
-         {},
          {0},
          {},
-         1,
          false,
-         "is large compared with the typical f = 1"},
-        {"wrong gradient",
-         Rosenbrock,
-         wrong,
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }),
-         -1,
+         vrn::Outcome::NotConverged,
+         {}},
+        {"(x-3)^2+1e6 from 0, hook step: stopped short",
+         [](std::span<const double> x) { return (x[0] - 3) * (x[0] - 3) + 1e6; },
+         {0},
+         m3,
          false,
-         "the analytic gradient disagrees with finite differences at the start point: component 1"},
-        {"iteration limit",
-         Rosenbrock,
-         RosenbrockGradient,
-         {-1.2, 1},
-         With([](vrn::MinimizeOptions& o) { o.itnlim = 2; }),
-         4,
+         vrn::Outcome::NotConverged,
+         {}},
+        {"1e12((x-1)^2+(y-2)^2)",
+         [](std::span<const double> x) { return 1e12 * ((x[0] - 1) * (x[0] - 1) + (x[1] - 2) * (x[1] - 2)); },
+         {0, 0},
+         {},
+         true,
+         vrn::Outcome::Success,
+         {1, 2}},
+        {"Rosenbrock", Rosenbrock, {-1.2, 1}, {}, true, vrn::Outcome::Success, {1, 1}},
+        {"Rosenbrock from near 0", Rosenbrock, {1e-6, 1e-6}, {}, true, vrn::Outcome::Success, {1, 1}},
+        {"a large constant does not excuse a large gradient (the engine stops at the start)",
+         [](std::span<const double> x) { return 1e8 + (x[0] - 2) * (x[0] - 2) + 10 * (x[1] + 1) * (x[1] + 1); },
+         {0, 0},
+         {},
          false,
-         "raise itnlim"},
+         vrn::Outcome::NotConverged,
+         {}},
+
     };
 }
 
-} // namespace
-
 TEST(MinimizeVerdict, TableOfCases) {
-    for (const Case& c : Cases()) {
+    for (const VerdictCase& c : VerdictCases()) {
         SCOPED_TRACE(c.name);
-        long calls = 0;
-        const vrn::Objective counted = [&](std::span<const double> x) {
-            ++calls;
-            return c.f(x);
-        };
-        const vrn::MinimizeResult r = vrn::Minimize(counted, c.g, c.x0, c.o);
-        if (c.code >= 0) {
-            EXPECT_EQ(r.code, c.code) << r.message;
-        }
-        EXPECT_EQ(static_cast<int>(r.status), r.code);
+        const vrn::MinimizeResult r = vrn::Minimize(c.f, c.x0, c.o);
         EXPECT_EQ(r.success, c.success) << r.Summary();
-        if (c.code == 6) {
-            EXPECT_EQ(r.message.find(c.says), 0u) << r.message;
-            EXPECT_LE(calls, 1); // at most the start point
-            continue;
+        EXPECT_EQ(r.outcome, c.outcome) << r.Summary();
+        EXPECT_EQ(r.success, r.outcome == vrn::Outcome::Success);
+        // A run that is not a success says why; a summary opens with the verdict.
+        if (!c.success)
+            EXPECT_FALSE(r.warnings.empty());
+        EXPECT_EQ(r.Summary().rfind("Success:", 0), 0u) << r.Summary();
+        for (size_t i = 0; i < c.near.size(); i++)
+            EXPECT_NEAR(std::fabs(r.x[i]), c.near[i], 1e-3 * std::max(1.0, std::fabs(c.near[i])));
+        // The serialized result carries the same verdict.
+        const std::string json = vrn::ToJson(r);
+        EXPECT_NE(json.find(std::string("\"success\":") + (c.success ? "true" : "false")), std::string::npos);
+    }
+}
+
+// The advice names a setting that leads somewhere: following it (a few times at most)
+// gives a success.
+bool FollowAdvice(const vrn::MinimizeResult& r, vrn::MinimizeOptions& o) {
+    for (const std::string& w : r.warnings) {
+        auto number = [&w](const std::string& after) {
+            const size_t at = w.find(after);
+            return at == std::string::npos ? -1.0 : std::atof(w.c_str() + at + after.size());
+        };
+        if (const double v = number("gradientTolerance (about "); v > 0) {
+            o.gradientTolerance = v;
+            return true;
         }
-        EXPECT_EQ(calls, r.evaluations.f);
-        EXPECT_EQ(r.gradient.size(), c.x0.size());
-        bool named = c.says.empty();
-        for (const std::string& w : r.warnings)
-            named = named || w.find(c.says) != std::string::npos;
-        EXPECT_TRUE(named) << r.Summary();
-        if (c.success) {
-            EXPECT_LT(r.f, 1e-6);
+        if (const double v = number("give numberOfDigits "); v > 0) {
+            o.numberOfDigits = static_cast<int>(v);
+            return true;
+        }
+        if (const double v = number("distance still to go (about "); v > 0) {
+            o.typicalX.assign(r.x.size(), v);
+            return true;
         }
     }
+    return false;
+}
+
+TEST(MinimizeVerdict, FollowingTheAdviceLeadsToASuccess) {
+    struct Advice {
+        const char* name;
+        vrn::Objective f;
+        std::vector<double> x0;
+        vrn::MinimizeOptions o;
+    };
+    const Advice cases[] = {
+        {"(x-1e6)^2", [](std::span<const double> x) { return (x[0] - 1e6) * (x[0] - 1e6); }, {0}, {}},
+        {"1e8 + a quadratic",
+         [](std::span<const double> x) { return 1e8 + (x[0] - 2) * (x[0] - 2) + 10 * (x[1] + 1) * (x[1] + 1); },
+         {0, 0},
+         {}},
+        {"(x-3)^2+1e6, hook step", [](std::span<const double> x) { return (x[0] - 3) * (x[0] - 3) + 1e6; }, {0},
+         With([](vrn::MinimizeOptions& o) { o.method = 3; })},
+    };
+    for (const Advice& c : cases) {
+        SCOPED_TRACE(c.name);
+        vrn::MinimizeOptions o = c.o;
+        vrn::MinimizeResult r = vrn::Minimize(c.f, c.x0, o);
+        ASSERT_FALSE(r.success);
+        for (int round = 0; round < 3 && !r.success; round++) {
+            ASSERT_TRUE(FollowAdvice(r, o)) << r.Summary();
+            r = vrn::Minimize(c.f, c.x0, o);
+        }
+        EXPECT_TRUE(r.success) << r.Summary();
+    }
+}
+
+TEST(MinimizeVerdict, AnalyticGradientIsNeverToldToGiveOne) {
+    // A run that stops at its noise floor with an analytic gradient.
+    const vrn::Objective f = [](std::span<const double> x) {
+        return 1e8 + (x[0] - 1) * (x[0] - 1) * 1e-8 + std::sin(1e9 * x[0]) * 1e-7;
+    };
+    const vrn::GradientFunction g = [](std::span<const double> x, std::span<double> out) {
+        out[0] = 2e-8 * (x[0] - 1);
+    };
+    const vrn::MinimizeResult r = vrn::Minimize(f, g, std::vector<double>{0.0}, vrn::MinimizeOptions{});
+    for (const std::string& w : r.warnings)
+        EXPECT_EQ(w.find("give an analytic gradient"), std::string::npos) << w;
 }
 
 TEST(MinimizeVerdict, ResultCarriesChecksRecordsAndReports) {
     vrn::MinimizeOptions o;
+    o.method = 3;
     o.checkGradient = true;
     o.recordIterations = true;
+    o.names = {"a", "b"};
     int progress = 0;
-    o.onProgress = [&](int run, const vrn::IterationRecord& r) {
+    o.onProgress = [&progress](int run, const vrn::IterationRecord& r) {
         EXPECT_EQ(run, 1);
         EXPECT_EQ(r.iteration, progress++);
     };
@@ -171,10 +294,55 @@ TEST(MinimizeVerdict, ResultCarriesChecksRecordsAndReports) {
     EXPECT_EQ(static_cast<int>(r.iterationRecords.size()), r.iterations + 1);
     EXPECT_EQ(progress, r.iterations + 1);
     EXPECT_GT(r.timeSeconds, 0.0);
+    EXPECT_EQ(r.verdict.test, "newton-decrease");
+    EXPECT_TRUE(r.verdict.positiveDefinite);
+    EXPECT_LE(r.verdict.decrease, r.verdict.allowed);
     const std::string summary = r.Summary();
-    for (const char* part : {"Method:       3 More-Hebden hook step, analytic gradient", "Success:      yes",
+    for (const char* part : {"Success:      yes", "Method:       3 More-Hebden hook step, analytic gradient",
                              "Gradient check: passed", "x:            a = "})
         EXPECT_NE(summary.find(part), std::string::npos) << part << "\n" << summary;
+    EXPECT_EQ(summary.find("Termination:  WARNING"), std::string::npos);
     const std::string full = r.FullReport();
     EXPECT_NE(full.find("f/g/H evaluations"), std::string::npos) << full;
+    // Settings hold numbers, and only what the method uses.
+    bool cg = false, gradtol = false;
+    for (const auto& [k, v] : r.settings) {
+        cg = cg || k == "CG function tolerance";
+        if (k == "Gradient tolerance")
+            gradtol = std::isfinite(std::atof(v.c_str())) && std::atof(v.c_str()) > 0;
+    }
+    EXPECT_FALSE(cg);
+    EXPECT_TRUE(gradtol);
 }
+
+TEST(MinimizeVerdict, RecordsStayBoundedOnALongRun) {
+    // A slow run of many iterations: the records keep the first and the last ones.
+    vrn::MinimizeOptions o;
+    o.method = 4;
+    o.recordIterations = true;
+    o.itnlim = 100000;
+    o.cgTolerance = 1e-30;
+    const vrn::Objective f = [](std::span<const double> x) {
+        double s = 0;
+        for (size_t i = 0; i < x.size(); i++)
+            s += std::pow(1.0 + static_cast<double>(i), 4) * x[i] * x[i];
+        return s;
+    };
+    const vrn::GradientFunction g = [](std::span<const double> x, std::span<double> out) {
+        for (size_t i = 0; i < x.size(); i++)
+            out[i] = 2 * std::pow(1.0 + static_cast<double>(i), 4) * x[i];
+    };
+    std::vector<double> x0(60, 1.0);
+    long seen = 0;
+    o.onProgress = [&seen](int, const vrn::IterationRecord&) { ++seen; };
+    const vrn::MinimizeResult r = vrn::Minimize(f, g, x0, o);
+    EXPECT_LE(r.iterationRecords.size(), vrn::kMaxIterationRecords);
+    EXPECT_EQ(static_cast<long>(r.iterationRecords.size()) + r.recordsDropped, seen);
+    if (!r.iterationRecords.empty()) {
+        EXPECT_EQ(r.iterationRecords.front().iteration, 0);
+        for (size_t i = 1; i < r.iterationRecords.size(); i++)
+            EXPECT_LT(r.iterationRecords[i - 1].iteration, r.iterationRecords[i].iteration);
+    }
+}
+
+} // namespace
