@@ -10,6 +10,7 @@ ccache is used when it is on PATH.
 """
 
 import glob
+import hashlib
 import os
 import shlex
 import shutil
@@ -30,9 +31,12 @@ class CMakeExtension(Extension):
 class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
         if shutil.which("cmake") is None:
-            raise RuntimeError("building vrnmath needs cmake (Debian: apt-get install cmake g++ pybind11-dev python3-dev)")
+            raise RuntimeError("building vrnmath needs cmake (Debian: bash scripts/deps.sh, or apt-get install "
+                               "cmake g++ pybind11-dev python3-dev)")
         with_program = os.environ.get("VRNMATH_WITHOUT_PROGRAM", "") in ("", "0")
-        build_dir = os.path.join(os.path.abspath(self.build_temp), "cmake")
+        # One CMake build per interpreter: two CPython 3.11 share setuptools' build_temp.
+        tag = hashlib.sha1(os.path.realpath(sys.executable).encode()).hexdigest()[:8]
+        build_dir = os.path.join(os.path.abspath(self.build_temp), "cmake-" + tag)
         configure = ["cmake", "-S", ROOT, "-B", build_dir,
                      "-DCMAKE_BUILD_TYPE=Release",
                      "-DBUILD_SHARED_LIBS=OFF",

@@ -111,3 +111,35 @@ def test_missing_numpy(package_copy):
     last = done.stderr.strip().splitlines()[-1]
     assert last.startswith("ImportError: vrnmath needs NumPy"), done.stderr
     assert "--system-site-packages" in last
+
+
+def stub_names(tree):
+    """Top-level names of a stub, and the members of each class in it."""
+    import ast
+
+    names, members = set(), {}
+    for node in tree.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            names.add(node.name)
+        if isinstance(node, ast.ClassDef):
+            members[node.name] = {n.name for n in node.body if isinstance(n, ast.FunctionDef)}
+        elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            names.add(node.target.id)
+    return names, members
+
+
+def test_stub_covers_the_compiled_module():
+    import ast
+
+    from vrnmath import _vrnmath
+
+    stub = PACKAGE / "_vrnmath.pyi"
+    assert (PACKAGE / "py.typed").is_file()
+    names, members = stub_names(ast.parse(stub.read_text()))
+    module_names = {n for n in dir(_vrnmath) if not (n.startswith("__") and n != "__version__")}
+    # Private aliases of the stub itself (_Array, ...) are not in the module.
+    typed = {n for n in names if not (n[:1] == "_" and n[1:2].isupper())}
+    assert typed == module_names
+    for cls, declared in members.items():
+        runtime = {n for n in dir(getattr(_vrnmath, cls)) if not n.startswith("__")}
+        assert runtime <= declared, "%s: not in the stub: %s" % (cls, sorted(runtime - declared))

@@ -35,15 +35,6 @@ def test_metadata_version(version):
     assert importlib.metadata.version("vrnmath") == version
 
 
-def programs():
-    found = []
-    if os.environ.get("VRNMATH_EXE"):
-        found.append(os.environ["VRNMATH_EXE"])
-    if vrnmain.program():
-        found.append(vrnmain.program())
-    return found
-
-
 @pytest.mark.parametrize("which", ["VRNMATH_EXE", "packaged"])
 def test_program_version(version, which):
     program = os.environ.get("VRNMATH_EXE") if which == "VRNMATH_EXE" else vrnmain.program()
