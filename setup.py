@@ -67,7 +67,17 @@ class CMakeBuild(build_ext):
             self.copy_file(os.path.join(built, "_bin", "vrnmath"), os.path.join(package_dir, "_bin", "vrnmath"))
 
 
+def version() -> str:
+    """The one line of the file VERSION, the version of everything the project makes."""
+    with open(os.path.join(ROOT, "VERSION"), encoding="ascii") as f:
+        return f.read().strip()
+
+
 setup(
+    version=version(),
+    package_dir={"": "python"},
+    packages=["vrnmath"],
+    package_data={"vrnmath": ["py.typed", "*.pyi"]},
     ext_modules=[CMakeExtension("vrnmath._vrnmath")],
     cmdclass={"build_ext": CMakeBuild},
     # setuptools' own build folder beside CMake's build/ rather than inside it.
