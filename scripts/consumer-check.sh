@@ -41,6 +41,16 @@ if [[ -x "$work/prefix/bin/vrnmath" ]]; then
         exit 1
     fi
 fi
+site=$(compgen -G "$work/prefix/lib/python3*/site-packages" || true)
+if [[ -n "$site" && -d "$site/vrnmath" ]]; then
+    # The installed Python package, with its metadata, from outside the tree.
+    echo "--- installed Python package"
+    (cd "$work" && PYTHONPATH="$site" /usr/bin/python3 -c "
+import importlib.metadata, sys, vrnmath
+assert vrnmath.__file__.startswith('$site'), vrnmath.__file__
+assert vrnmath.__version__ == importlib.metadata.version('vrnmath') == '$version', vrnmath.__version__
+print('vrnmath', vrnmath.__version__, 'from', vrnmath.__file__)")
+fi
 if [[ -z "$component" ]]; then
     # The pkg-config file of the whole library, used by a plain compiler call.
     echo "--- pkg-config vrnmath"
