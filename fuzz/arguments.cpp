@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return -1;
 
     CLI::App app{"vrnmath: command line of the VRNMathTools numerical toolkit."};
-    app.set_version_flag("--version", "0.1.0");
+    app.set_version_flag("--version", VRN_VERSION_TEXT);
     app.require_subcommand(1);
     vrnmath::MinimizeArguments a;
     CLI::App* minimize = vrnmath::AddMinimizeCommand(app, a);

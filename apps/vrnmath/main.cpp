@@ -31,7 +31,7 @@ std::string OneLine(std::string s) {
 
 int main(int argc, char** argv) {
     CLI::App app{"vrnmath: command line of the VRNMathTools numerical toolkit."};
-    app.set_version_flag("--version", "0.1.0");
+    app.set_version_flag("--version", VRN_VERSION_TEXT);
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 success (the end point is a minimum: the Hessian there is positive definite and a "

@@ -4,6 +4,8 @@
 
 PYBIND11_MODULE(_vrnmath, m) {
     m.doc() = "VRNMathTools minimizer and data utilities (compiled part of the vrnmath package)";
+    // The version the module was built as: the package refuses a module of another one.
+    m.attr("__version__") = VRN_VERSION_TEXT;
     vrnpy::RegisterProblems(m);
     vrnpy::RegisterMinimize(m);
     vrnpy::RegisterDatautil(m);

@@ -10,6 +10,8 @@ import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 DATA = pathlib.Path(os.environ.get("VRN_TEST_DATA", REPO / "tests" / "data"))
+# The file that holds the version of everything the project makes.
+VERSION_FILE = pathlib.Path(os.environ.get("VRN_VERSION_FILE", REPO / "VERSION"))
 
 
 def cpp_reference(cases):

@@ -7,21 +7,10 @@ More-Hebden hook step, conjugate gradient) and the data utilities, on NumPy arra
     rs = vrnmath.minimize_many(fun, starts, client=dask_client)
 """
 
-import os as _os
-import sys as _sys
+# The compiled module first: ImportError saying what is missing when it cannot be loaded.
+from ._loading import load as _load
 
-from . import _buildinfo
-
-try:
-    import numpy as _numpy  # noqa: F401
-except ImportError:
-    # An interpreter of the same version as the build's that does not see the build's
-    # NumPy (a pyenv CPython beside Debian's): look where the build interpreter found it.
-    if _sys.version_info[:2] == _buildinfo.PYTHON_VERSION and _os.path.isdir(_buildinfo.NUMPY_DIR):
-        _sys.path.append(_buildinfo.NUMPY_DIR)
-    else:
-        raise ImportError("vrnmath needs NumPy; the module was built for %s (Python %d.%d)"
-                          % ((_buildinfo.PYTHON_EXECUTABLE,) + _buildinfo.PYTHON_VERSION)) from None
+_buildinfo, _compiled = _load()
 
 from . import methods, problems
 from ._minimize import METHODS, minimize, option_table
@@ -30,7 +19,7 @@ from ._vrnmath import ReferenceProblem
 from .batch import minimize_many
 from .datautil import NULL, bracket, fit_type_curve, indirect_sort, interpolate, normal_deviates, slope
 
-__version__ = "0.2.0"
+__version__ = _buildinfo.VERSION
 
 __all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "fit_type_curve",
            "indirect_sort", "interpolate", "methods", "minimize", "minimize_many", "option_table", "normal_deviates",

@@ -7,18 +7,23 @@ arrays are never changed.
 """
 
 import numbers
+from typing import Optional, Tuple, Union
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _vrnmath
 
+FloatArray = npt.NDArray[np.float64]
+IndexArray = npt.NDArray[np.intp]
+
 #: The library's null value, marking a missing double.
-NULL = _vrnmath.NULL_VALUE
+NULL: float = _vrnmath.NULL_VALUE
 
 __all__ = ["NULL", "bracket", "fit_type_curve", "indirect_sort", "interpolate", "normal_deviates", "slope"]
 
 
-def _vector(name, a, minimum=0):
+def _vector(name: str, a: npt.ArrayLike, minimum: int = 0) -> FloatArray:
     try:
         v = np.array(a, dtype=float)
     except (TypeError, ValueError) as e:
@@ -30,12 +35,12 @@ def _vector(name, a, minimum=0):
     return v
 
 
-def _points(name, at):
+def _points(name: str, at: npt.ArrayLike) -> Tuple[FloatArray, bool]:
     p = np.array(at, dtype=float)
     return p, p.ndim == 0
 
 
-def _ascending(name, v, strict):
+def _ascending(name: str, v: FloatArray, strict: bool) -> None:
     d = np.diff(v)
     bad = np.flatnonzero(~(d > 0) if strict else ~(d >= 0))
     if bad.size:
@@ -44,7 +49,8 @@ def _ascending(name, v, strict):
                          % (name, "strictly " if strict else "", name, i, float(v[i]), float(v[i + 1])))
 
 
-def interpolate(x, y, at, *, derivative=False, skip_null=False):
+def interpolate(x: npt.ArrayLike, y: npt.ArrayLike, at: npt.ArrayLike, *, derivative: bool = False,
+                skip_null: bool = False) -> Union[float, FloatArray]:
     """The four-point Lagrange interpolant of the table (x, y) at the points at (or its
     derivative with derivative=True). Outside the table the first or last cubic is
     extrapolated. skip_null drops the pairs where x or y is missing (NULL, or NaN) and
@@ -74,7 +80,7 @@ def interpolate(x, y, at, *, derivative=False, skip_null=False):
     return float(out[0]) if scalar else out
 
 
-def bracket(values, at):
+def bracket(values: npt.ArrayLike, at: npt.ArrayLike) -> Union[int, IndexArray]:
     """Index i of the interval values[i] <= at < values[i+1] of an ascending array
     (at = values[-1] gives len - 2; values outside are clamped to the first or last
     interval). Needs at least 2 values. Returns an int for a scalar at."""
@@ -87,7 +93,8 @@ def bracket(values, at):
     return int(out[0]) if scalar else out.astype(np.intp)
 
 
-def slope(x, y, *, weight_index=None, weight=1.0, semilog=False):
+def slope(x: npt.ArrayLike, y: npt.ArrayLike, *, weight_index: Optional[int] = None, weight: float = 1.0,
+          semilog: bool = False) -> Tuple[float, float]:
     """(slope, intercept) of the least-squares line of y on x (on ln x with semilog=True),
     one point (weight_index) optionally weighted by weight. Needs two distinct x."""
     xv = _vector("x", x, minimum=2)
@@ -111,7 +118,8 @@ def slope(x, y, *, weight_index=None, weight=1.0, semilog=False):
     return float(s), float(b)
 
 
-def fit_type_curve(nodes, t, p, tc, q, *, constant=0.0, fit_constant=False):
+def fit_type_curve(nodes: npt.ArrayLike, t: npt.ArrayLike, p: npt.ArrayLike, tc: npt.ArrayLike, q: npt.ArrayLike, *,
+                   constant: float = 0.0, fit_constant: bool = False) -> Tuple[FloatArray, float]:
     """Fits the type curve g on its nodes (at least 4, > 0, evenly spaced in ln) to the
     observations p at times t, modelled as p_i = c - sum_k dq_k g(t_i - tc_k) over the
     input changes tc (ascending) with levels q (dq_k = q_k - q_(k-1)). The constant c is
@@ -142,7 +150,7 @@ def fit_type_curve(nodes, t, p, tc, q, *, constant=0.0, fit_constant=False):
     return g, float(c)
 
 
-def indirect_sort(a):
+def indirect_sort(a: npt.ArrayLike) -> IndexArray:
     """The permutation that sorts a ascending: a[indirect_sort(a)] is sorted. Equal
     values keep no particular order."""
     v = _vector("a", a)
@@ -151,7 +159,7 @@ def indirect_sort(a):
     return _vrnmath._indirect_sort(v).astype(np.intp)
 
 
-def normal_deviates(size, sigma=1.0, mean=0.0, *, seed=None):
+def normal_deviates(size: int, sigma: float = 1.0, mean: float = 0.0, *, seed: Optional[int] = None) -> FloatArray:
     """size normal deviates (polar method on the library's generator) with standard
     deviation sigma and mean mean. The generator is one for the whole process: a seed
     restarts its sequence, no seed reseeds it from the clock."""

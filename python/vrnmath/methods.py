@@ -11,15 +11,21 @@ refused: the methods are unconstrained.
 """
 
 import sys
+from typing import Any, Callable, Optional, Sequence, Tuple
 
 from ._minimize import minimize
+
+#: A method as scipy.optimize.minimize calls it: fun, x0 and SciPy's keyword arguments,
+#: returning the result of vrnmath.minimize.
+CustomMethod = Callable[..., Any]
 
 __all__ = ["line_search", "dogleg", "hook", "cg"]
 
 
-def _custom(method, label):
-    def run(fun, x0, args=(), jac=None, hess=None, hessp=None, bounds=None, constraints=(), callback=None,
-            **options):
+def _custom(method: str, label: str) -> CustomMethod:
+    def run(fun: Callable[..., Any], x0: Any, args: Tuple[Any, ...] = (), jac: Any = None, hess: Any = None,
+            hessp: Optional[Callable[..., Any]] = None, bounds: Any = None, constraints: Sequence[Any] = (),
+            callback: Optional[Callable[..., Any]] = None, **options: Any) -> Any:
         if bounds is not None:
             raise ValueError("vrnmath.methods.%s is unconstrained: bounds are not supported" % label)
         if constraints:
@@ -40,7 +46,7 @@ def _custom(method, label):
     return run
 
 
-line_search = _custom("line-search", "line_search")
-dogleg = _custom("dogleg", "dogleg")
-hook = _custom("hook", "hook")
-cg = _custom("cg", "cg")
+line_search: CustomMethod = _custom("line-search", "line_search")
+dogleg: CustomMethod = _custom("dogleg", "dogleg")
+hook: CustomMethod = _custom("hook", "hook")
+cg: CustomMethod = _custom("cg", "cg")
