@@ -37,11 +37,23 @@ struct ReportOptions {
     int contourPoints = 41;
 };
 
-// The page as text.
-std::string ReportHtml(const MinimizeResult& result, const ReportOptions& options = {});
+// What making the page took, for the caller to tell its user.
+struct ReportStats {
+    // Evaluations of ReportOptions::objective for the contour plot (0 without one).
+    int contourEvaluations = 0;
+    // Size of the page in bytes.
+    size_t bytes = 0;
+};
+
+// The page as text; stats, when given, receives what making it took.
+std::string ReportHtml(const MinimizeResult& result, const ReportOptions& options = {},
+                       ReportStats* stats = nullptr);
 // Writes the page to path; false when the file cannot be written.
-bool WriteReport(const MinimizeResult& result, const std::string& path, const ReportOptions& options = {});
+bool WriteReport(const MinimizeResult& result, const std::string& path, const ReportOptions& options = {},
+                 ReportStats* stats = nullptr);
 // Number of objective evaluations the contour plot of this report takes (0 without one).
+// Which cells get the finer grid depends on the values found, so this evaluates the grid
+// as the page would: prefer the count in ReportStats, which costs nothing more.
 int ReportContourEvaluations(const MinimizeResult& result, const ReportOptions& options = {});
 
 // Eigenvalues of the symmetric n x n matrix a (row-major; only its lower triangle is
