@@ -260,7 +260,7 @@ std::string TickText(double v, const Axis& a) {
     if (a.symlog && v != 0.0) {
         const double e = std::log10(std::fabs(v));
         if (e >= -2 && e <= 3)
-            return Num(v, 6);
+            return (v < 0 ? "\u2212" : "") + Num(std::fabs(v), 6);
         char buf[32];
         std::snprintf(buf, sizeof buf, "%s1e%d", v < 0 ? "\u2212" : "", static_cast<int>(std::lround(e)));
         return buf;
@@ -426,10 +426,10 @@ std::string DrawChart(const Chart& c) {
             const double px = ax.Map(se.x[i], left, right), py = ay.Map(se.y[i], bottom, top);
             s += "<polygon points=\"" + P(px - 7) + "," + P(py - 14) + " " + P(px + 7) + "," + P(py - 14) +
                  " " + P(px) + "," + P(py - 3) + "\" fill=\"#C00000\" class=\"flag\"/>\n";
-            const bool toLeft = px > (left + right) / 2;
-            s += "<text x=\"" + P(toLeft ? px - 10 : px + 10) + "\" y=\"" + P(std::max(top + 14, py - 6)) +
-                 "\" text-anchor=\"" + (toLeft ? "end" : "start") + "\" class=\"fl\">" + Escape(c.flag) +
-                 "</text>\n";
+            // The words in the corner away from the point, so that they cover no line.
+            const bool low = py > (top + bottom) / 2;
+            s += "<text x=\"" + P(right - 8) + "\" y=\"" + P(low ? top + 16 : bottom - 8) +
+                 "\" text-anchor=\"end\" class=\"fl\">\u25bc " + Escape(c.flag) + "</text>\n";
             break;
         }
     }
