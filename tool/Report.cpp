@@ -584,8 +584,9 @@ std::string DriverText(const MinimizeResult& r) {
     return driver;
 }
 
-// f falls without bound: the run failed, ended at its lowest value, and either the engine
-// saw five maximum-length steps in a row or f fell by more than a million times its scale.
+// f falls without bound: the run failed, ended at its lowest value, below zero, and either
+// the engine saw five maximum-length steps in a row or f fell by more than a million times
+// its scale.
 bool Diverging(const MinimizeResult& r) {
     if (r.success || r.iterationRecords.empty())
         return false;
@@ -597,7 +598,7 @@ bool Diverging(const MinimizeResult& r) {
             if (std::isnan(first))
                 first = e.f;
         }
-    if (!Finite(last) || last > lowest || !(last < first))
+    if (!Finite(last) || last > lowest || !(last < first) || !(last < 0.0))
         return false;
     return r.code == static_cast<int>(Status::TooManyLargeSteps) ||
            first - last > 1e6 * std::max(1.0, std::fabs(first));

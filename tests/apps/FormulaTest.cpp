@@ -90,15 +90,14 @@ TEST_P(FormulaUnknownName, IsCalledAFunctionWhenCalled) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, FormulaUnknownName,
-    ::testing::Values(UnknownName{"foo(x)", "unknown function 'foo'"},
-                      UnknownName{"x + foo (y, 2)", "unknown function 'foo'"},
-                      UnknownName{"fmod(x, 2)", "unknown function 'fmod'"},
-                      UnknownName{"foo(x)", "functions: sin, cos"},
-                      UnknownName{"x * foo", "unknown variable 'foo'"},
-                      UnknownName{"foo + sin(x)", "unknown variable 'foo'"},
-                      UnknownName{"z", "variables given by --x0: x, y"},
-                      UnknownName{"sin(x) + cos(y) * z2", "unknown variable 'z2'"}));
+INSTANTIATE_TEST_SUITE_P(Names, FormulaUnknownName,
+                         ::testing::Values(UnknownName{"foo(x)", "unknown function 'foo'"},
+                                           UnknownName{"x + foo (y, 2)", "unknown function 'foo'"},
+                                           UnknownName{"fmod(x, 2)", "unknown function 'fmod'"},
+                                           UnknownName{"foo(x)", "functions: sin, cos"},
+                                           UnknownName{"x * foo", "unknown variable 'foo'"},
+                                           UnknownName{"foo + sin(x)", "unknown variable 'foo'"},
+                                           UnknownName{"z", "variables given by --x0: x, y"},
+                                           UnknownName{"sin(x) + cos(y) * z2", "unknown variable 'z2'"}));
 
 } // namespace
