@@ -65,6 +65,25 @@ std::string Num(double v, int digits = 6) {
     return buf;
 }
 
+// At most about 8 characters, for a number inside a heat-map cell: 4 significant digits,
+// or 3 with a short exponent ("5.92e291", "-1.2e-05" as "-1.2e-5").
+std::string Compact(double v) {
+    std::string s = Num(v, 4);
+    if (s.size() <= 8)
+        return s;
+    s = Num(v, 3);
+    const size_t e = s.find('e');
+    if (e == std::string::npos)
+        return s;
+    std::string mantissa = s.substr(0, e), exponent = s.substr(e + 1);
+    const bool negative = !exponent.empty() && exponent[0] == '-';
+    if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-'))
+        exponent.erase(0, 1);
+    while (exponent.size() > 1 && exponent[0] == '0')
+        exponent.erase(0, 1);
+    return mantissa + "e" + (negative ? "-" : "") + exponent;
+}
+
 // Pixel coordinates with one decimal.
 std::string P(double v) {
     char buf[32];
@@ -246,7 +265,8 @@ bool MakeSymlogAxis(const std::vector<const std::vector<double>*>& data, Axis& a
     const int stride = std::max(1, decades * std::max(1, sides) / 8 + 1);
     if (a.lo <= 0 && a.hi >= 0)
         a.ticks.push_back(0.0);
-    for (int e = static_cast<int>(top); e >= static_cast<int>(bottom); e -= stride) {
+    const bool zero = !a.ticks.empty();
+    for (int e = static_cast<int>(top); e >= static_cast<int>(bottom) + (zero ? 1 : 0); e -= stride) {
         const double t = std::pow(10.0, e);
         if (t <= a.hi * (1 + 1e-12))
             a.ticks.push_back(t);
@@ -306,7 +326,8 @@ std::vector<std::pair<double, double>> Thin(const std::vector<std::pair<double, 
 std::string DrawChart(const Chart& c) {
     const double W = c.width, H = c.height;
     const bool legend = c.legend && c.series.size() > 1;
-    const double left = 62, right = W - 12, top = (c.title.empty() ? 12 : 30) + (legend ? 16 : 0),
+    const double left = 62, right = W - 12,
+                 top = (c.title.empty() ? 12 : 30) + (legend ? 16 : 0) + (c.flag.empty() ? 0 : 16),
                  bottom = H - 42;
     std::string s;
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" width=\"" + std::to_string(c.width) +
@@ -426,9 +447,8 @@ std::string DrawChart(const Chart& c) {
             const double px = ax.Map(se.x[i], left, right), py = ay.Map(se.y[i], bottom, top);
             s += "<polygon points=\"" + P(px - 7) + "," + P(py - 14) + " " + P(px + 7) + "," + P(py - 14) +
                  " " + P(px) + "," + P(py - 3) + "\" fill=\"#C00000\" class=\"flag\"/>\n";
-            // The words in the corner away from the point, so that they cover no line.
-            const bool low = py > (top + bottom) / 2;
-            s += "<text x=\"" + P(right - 8) + "\" y=\"" + P(low ? top + 16 : bottom - 8) +
+            // The words above the plot, where they cover no line.
+            s += "<text x=\"" + P(right) + "\" y=\"" + P(top - 5) +
                  "\" text-anchor=\"end\" class=\"fl\">\u25bc " + Escape(c.flag) + "</text>\n";
             break;
         }
@@ -1225,7 +1245,7 @@ std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
             if (text)
                 s += "<text x=\"" + std::to_string(x + cell / 2) + "\" y=\"" +
                      std::to_string(y + cell / 2 + 4) + "\" text-anchor=\"middle\" class=\"hv\" fill=\"" +
-                     (std::fabs(t) > 0.6 ? "#ffffff" : "#000000") + "\">" + Escape(Num(v, 4)) + "</text>\n";
+                     (std::fabs(t) > 0.6 ? "#ffffff" : "#000000") + "\">" + Escape(Compact(v)) + "</text>\n";
         }
     for (int i = 0; i < nb; i += rowStride)
         s += "<text x=\"" + std::to_string(labelW - 6) + "\" y=\"" +
@@ -1302,6 +1322,12 @@ std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
     return s;
 }
 
+// The status log shows at most its first and last kLogRowsKept rows, each cut after
+// kLogRowBytes bytes; a derivative check at most kCheckRowsShown entries.
+constexpr size_t kLogRowsKept = 1000;
+constexpr size_t kLogRowBytes = 400;
+constexpr size_t kCheckRowsShown = 200;
+
 std::string ChecksSection(const MinimizeResult& r, const ReportOptions& o) {
     if (!r.gradientCheck.ran && !r.hessianCheck.ran)
         return "";
@@ -1320,7 +1346,24 @@ std::string ChecksSection(const MinimizeResult& r, const ReportOptions& o) {
              ")</h3>\n";
         s += "<table class=\"data\"><thead><tr><th>Entry</th><th>Analytic</th><th>Finite "
              "differences</th><th>Relative error</th><th></th></tr></thead><tbody>\n";
-        for (const CVRNDerivativeCheckEntry& e : check->entries) {
+        // Beyond kCheckRowsShown entries: the flagged ones first, then those of largest
+        // relative error, shown in their own order.
+        std::vector<size_t> shown(check->entries.size());
+        std::iota(shown.begin(), shown.end(), size_t{0});
+        if (shown.size() > kCheckRowsShown) {
+            auto key = [&](size_t i) {
+                const CVRNDerivativeCheckEntry& e = check->entries[i];
+                return (e.flagged ? 1e300 : 0.0) + (std::isnan(e.relativeError) ? 1e299 : e.relativeError);
+            };
+            std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) { return key(a) > key(b); });
+            shown.resize(kCheckRowsShown);
+            std::sort(shown.begin(), shown.end());
+            s += "<p class=\"cap\">" + std::to_string(kCheckRowsShown) + " of " +
+                 std::to_string(check->entries.size()) +
+                 " entries: the flagged ones and those of largest relative error.</p>\n";
+        }
+        for (size_t i : shown) {
+            const CVRNDerivativeCheckEntry& e = check->entries[i];
             const std::string entry = e.column < 0 ? name(e.row) : name(e.row) + ", " + name(e.column);
             s += std::string("<tr") + (e.flagged ? " class=\"bad\"" : "") + "><td>" + Escape(entry) +
                  "</td><td>" + Escape(Num(e.analytic, 10)) + "</td><td>" + Escape(Num(e.estimate, 10)) +
@@ -1350,8 +1393,16 @@ std::string LogSection(const MinimizeResult& r) {
         return s;
     }
     s += "<details><summary>" + Plural(static_cast<long>(r.log.size()), "row") + "</summary>\n<pre>";
-    for (const std::string& row : r.log)
-        s += Escape(row) + "\n";
+    // A long log keeps its first and last rows; a long row is cut.
+    const size_t n = r.log.size();
+    for (size_t i = 0; i < n; i++) {
+        if (n > 2 * kLogRowsKept && i == kLogRowsKept) {
+            s += "\u2026 " + Plural(static_cast<long>(n - 2 * kLogRowsKept), "row") + " left out \u2026\n";
+            i = n - kLogRowsKept;
+        }
+        const std::string& row = r.log[i];
+        s += Escape(row.size() > kLogRowBytes ? row.substr(0, kLogRowBytes) + "\u2026" : row) + "\n";
+    }
     s += "</pre></details>\n</section>\n";
     return s;
 }

@@ -541,6 +541,29 @@ TEST(ReportSize, ManyRecordsKeepThePageSmall) {
     }
 }
 
+TEST(ReportSize, LongLogsAndChecksKeepThePageSmall) {
+    vrn::MinimizeResult r = Handmade({{2, 1}}, 1, true);
+    for (int i = 0; i < 100000; i++)
+        r.log.push_back("row " + std::to_string(i) + std::string(i == 5 ? 5000 : 40, '.'));
+    r.hessianCheck.ran = true;
+    for (int i = 0; i < 400; i++)
+        for (int j = 0; j <= i; j++)
+            r.hessianCheck.entries.push_back({i, j, 1.0, 1.0, i == 300 && j == 7 ? 0.5 : 1e-9, false});
+    r.hessianCheck.entries[12345].flagged = true;
+    const std::string html = vrn::ReportHtml(r);
+    EXPECT_LT(html.size(), 1u << 20);
+    EXPECT_TRUE(Has(html, "row 999."));
+    EXPECT_FALSE(Has(html, "row 1000."));
+    EXPECT_TRUE(Has(html, "\u2026 98000 rows left out \u2026"));
+    EXPECT_TRUE(Has(html, "row 99999."));
+    EXPECT_TRUE(Has(html, ">100000 rows<"));
+    EXPECT_TRUE(Has(html, "200 of 80200 entries"));
+    EXPECT_TRUE(Has(html, "<td>300, 7</td>")); // the largest relative error (names beyond x1: numbers)
+    const CVRNDerivativeCheckEntry& flagged = r.hessianCheck.entries[12345];
+    EXPECT_TRUE(Has(html, "<tr class=\"bad\"><td>" + std::to_string(flagged.row) + ", " +
+                              std::to_string(flagged.column) + "</td>"));
+}
+
 TEST(ReportText, SettingsAreTheResultsPairsAndCountsArePlural) {
     vrn::MinimizeResult r = Handmade({{2, 1}}, 1, true);
     r.settings = {{"Gradient tolerance", "4.8e-06"}, {"Maximum step", "1000"}};
