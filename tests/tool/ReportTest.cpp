@@ -2,6 +2,7 @@
 // engine's model Hessian accessor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -137,15 +138,51 @@ TEST_P(Eigenvalues, MatchTheKnownSpectrum) {
         EXPECT_NEAR(ev[i], c.expected[i], 1e-9 * (1 + std::fabs(c.expected[i])));
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrices, Eigenvalues,
-                         ::testing::Values(EigenCase{{2, 1, 1, 2}, 2, {1, 3}}, EigenCase{{5}, 1, {5}},
-                                           EigenCase{{3, 0, 0, 0, -1, 0, 0, 0, 2}, 3, {-1, 2, 3}},
-                                           EigenCase{{802, -400, -400, 200},
-                                                     2,
-                                                     {100.0 * (5.01 - std::sqrt(5.01 * 5.01 - 0.04)),
-                                                      100.0 * (5.01 + std::sqrt(5.01 * 5.01 - 0.04))}},
-                                           EigenCase{{1, NAN, NAN, 1}, 2, {}}, EigenCase{{1, 2, 3}, 2, {}},
-                                           EigenCase{{}, 0, {}}));
+INSTANTIATE_TEST_SUITE_P(
+    Matrices, Eigenvalues,
+    ::testing::Values(EigenCase{{2, 1, 1, 2}, 2, {1, 3}}, EigenCase{{5}, 1, {5}},
+                      EigenCase{{3, 0, 0, 0, -1, 0, 0, 0, 2}, 3, {-1, 2, 3}},
+                      EigenCase{{802, -400, -400, 200},
+                                2,
+                                {100.0 * (5.01 - std::sqrt(5.01 * 5.01 - 0.04)),
+                                 100.0 * (5.01 + std::sqrt(5.01 * 5.01 - 0.04))}},
+                      EigenCase{{1, NAN, NAN, 1}, 2, {}}, EigenCase{{1, 2, 3}, 2, {}}, EigenCase{{}, 0, {}},
+                      EigenCase{{0, 0, 0, 0}, 2, {0, 0}},
+                      EigenCase{{1, 0, 0, 0, 1, 0, 0, 0, 1}, 3, {1, 1, 1}},
+                      EigenCase{{1e300, 0, 0, -1e300}, 2, {-1e300, 1e300}},
+                      EigenCase{{2, -1, 0, 0, -1, 2, -1, 0, 0, -1, 2, -1, 0, 0, -1, 2},
+                                4,
+                                {2 - 2 * std::cos(M_PI / 5), 2 - 2 * std::cos(2 * M_PI / 5),
+                                 2 - 2 * std::cos(3 * M_PI / 5), 2 - 2 * std::cos(4 * M_PI / 5)}}));
+
+// A dense symmetric matrix: the eigenvalues keep the trace and the Frobenius norm
+// (sum of squares).
+TEST(EigenvaluesDense, KeepTraceAndFrobeniusNorm) {
+    for (int n : {3, 17, 60}) {
+        std::vector<double> a(static_cast<size_t>(n * n));
+        unsigned state = 12345;
+        auto next = [&]() {
+            state = state * 1103515245u + 12345u;
+            return static_cast<double>((state >> 8) % 2001) / 1000.0 - 1.0;
+        };
+        for (int i = 0; i < n; i++)
+            for (int j = 0; j <= i; j++)
+                a[static_cast<size_t>(i * n + j)] = a[static_cast<size_t>(j * n + i)] = 1e6 * next();
+        const std::vector<double> ev = vrn::SymmetricEigenvalues(a, n);
+        ASSERT_EQ(ev.size(), static_cast<size_t>(n));
+        double trace = 0, frobenius = 0, sum = 0, squares = 0;
+        for (int i = 0; i < n; i++) {
+            trace += a[static_cast<size_t>(i * n + i)];
+            for (int j = 0; j < n; j++)
+                frobenius += a[static_cast<size_t>(i * n + j)] * a[static_cast<size_t>(i * n + j)];
+            sum += ev[static_cast<size_t>(i)];
+            squares += ev[static_cast<size_t>(i)] * ev[static_cast<size_t>(i)];
+        }
+        EXPECT_NEAR(sum, trace, 1e-9 * std::sqrt(frobenius) * n) << n;
+        EXPECT_NEAR(squares, frobenius, 1e-10 * frobenius) << n;
+        EXPECT_TRUE(std::is_sorted(ev.begin(), ev.end()));
+    }
+}
 
 TEST(EigenvaluesTrace, SumIsTheTraceAndProductTheDeterminant) {
     const std::vector<double> a = {4, 1, 2, 1, 3, 0, 2, 0, 5};
@@ -511,8 +548,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ReportHeatMap,
                                            HeatCase{40, false, 1600, true, "Hover over a cell"},
                                            HeatCase{41, false, 21 * 21, true, "block of 2 \u00d7 2"},
                                            HeatCase{300, false, 38 * 38, true, "block of 8 \u00d7 8"},
-                                           HeatCase{401, false, 37 * 37, false,
-                                                    "not computed for more than 400"}));
+                                           HeatCase{401, false, 37 * 37, true, "Eigenvalues from 3.25"},
+                                           HeatCase{1001, false, 39 * 39, false,
+                                                    "not computed for more than 1000"}));
 
 TEST(ReportHeatMapBlocks, ShowTheLargestEntryOfEachBlockWithItsSign) {
     // n = 80: blocks of 2 x 2; the off-diagonal -100 outweighs the diagonal in its block.
