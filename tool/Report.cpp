@@ -846,10 +846,9 @@ std::string ParameterSection(const MinimizeResult& r, const ReportOptions& o) {
 }
 
 // The grid of objective values around the path of a two-parameter run: a coarse m x m
-// grid over the box, and in the cells the path passes through (and their neighbours) a
-// grid kRefine times finer, so that narrow valleys near the path keep their contours
-// whole. Which cells are refined depends on the path only, so the number of evaluations
-// is known before any is made.
+// grid over the box, and in the cells the path passes through and those on the floor of
+// a valley (each with its neighbours) a grid kRefine times finer, so that the lowest
+// contours of a narrow valley stay whole lines instead of breaking into islands.
 constexpr int kRefine = 4;
 constexpr int kMaxContourPoints = 201;
 
