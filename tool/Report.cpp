@@ -2,7 +2,6 @@
 #include "tool/Report.h"
 
 #include <algorithm>
-#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -1001,6 +1000,27 @@ void EvaluateContour(const Objective& objective, Contour& c) {
                 for (int b = 0; b <= kRefine; b++)
                     for (int a = 0; a <= kRefine; a++)
                         evaluate(i * kRefine + a, j * kRefine + b);
+    // The fine points not evaluated take the bilinear interpolation of their coarse
+    // cell's corners. Every cell is then drawn on the fine lattice, and a contour that
+    // leaves a refined cell meets its continuation on the shared edge, whose values both
+    // cells share.
+    for (int j = 0; j < cells; j++)
+        for (int i = 0; i < cells; i++) {
+            if (c.refined[static_cast<size_t>(j * cells + i)])
+                continue;
+            const double v00 = c.v[c.At(i * kRefine, j * kRefine)],
+                         v10 = c.v[c.At((i + 1) * kRefine, j * kRefine)],
+                         v01 = c.v[c.At(i * kRefine, (j + 1) * kRefine)],
+                         v11 = c.v[c.At((i + 1) * kRefine, (j + 1) * kRefine)];
+            for (int b = 0; b <= kRefine; b++)
+                for (int a = 0; a <= kRefine; a++) {
+                    const size_t at = c.At(i * kRefine + a, j * kRefine + b);
+                    if (c.needed[at])
+                        continue;
+                    const double u = static_cast<double>(a) / kRefine, w = static_cast<double>(b) / kRefine;
+                    c.v[at] = (1 - u) * (1 - w) * v00 + u * (1 - w) * v10 + (1 - u) * w * v01 + u * w * v11;
+                }
+        }
 }
 
 std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, const Contour& c) {
@@ -1018,31 +1038,25 @@ std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, cons
          "\" y=\"18\" text-anchor=\"middle\" class=\"ct\">f around the path</text>\n";
     s += "<rect x=\"" + P(left) + "\" y=\"" + P(top) + "\" width=\"" + P(right - left) + "\" height=\"" +
          P(bottom - top) + "\" fill=\"#fbfbfb\" stroke=\"#444\"/>\n";
-    // The squares to draw: each unrefined coarse cell, and the kRefine^2 fine squares of a
-    // refined one, as (i, j, size) on the fine lattice.
-    const int cells = c.m - 1;
-    std::vector<std::array<int, 3>> squares;
-    for (int j = 0; j < cells; j++)
-        for (int i = 0; i < cells; i++) {
-            if (!c.refined[static_cast<size_t>(j * cells + i)]) {
-                squares.push_back({i * kRefine, j * kRefine, kRefine});
-                continue;
-            }
-            for (int b = 0; b < kRefine; b++)
-                for (int a = 0; a < kRefine; a++)
-                    squares.push_back({i * kRefine + a, j * kRefine + b, 1});
-        }
-    // Where f is not finite: grey squares (a row of neighbours merged into one rectangle).
+    // Where f is not finite: grey, one rectangle per row of neighbouring fine squares
+    // that have a non-finite corner.
+    auto finiteSquare = [&](int i, int j) {
+        return Finite(c.v[c.At(i, j)]) && Finite(c.v[c.At(i + 1, j)]) && Finite(c.v[c.At(i + 1, j + 1)]) &&
+               Finite(c.v[c.At(i, j + 1)]);
+    };
     if (anyNonFinite) {
         std::string d;
-        for (const auto& [i, j, k] : squares) {
-            const double v[4] = {c.v[c.At(i, j)], c.v[c.At(i + k, j)], c.v[c.At(i + k, j + k)],
-                                 c.v[c.At(i, j + k)]};
-            if (Finite(v[0]) && Finite(v[1]) && Finite(v[2]) && Finite(v[3]))
-                continue;
-            const double xa = X(c.X(i)), xb = X(c.X(i + k)), ya = Y(c.Y(j + k)), yb = Y(c.Y(j));
-            d += "M" + P(xa) + " " + P(ya) + "H" + P(xb) + "V" + P(yb) + "H" + P(xa) + "Z";
-        }
+        for (int j = 0; j + 1 < c.fine; j++)
+            for (int i = 0; i + 1 < c.fine; i++) {
+                if (finiteSquare(i, j))
+                    continue;
+                int k = i;
+                while (k + 2 < c.fine && !finiteSquare(k + 1, j))
+                    ++k;
+                const double xa = X(c.X(i)), xb = X(c.X(k + 1)), ya = Y(c.Y(j + 1)), yb = Y(c.Y(j));
+                d += "M" + P(xa) + " " + P(ya) + "H" + P(xb) + "V" + P(yb) + "H" + P(xa) + "Z";
+                i = k;
+            }
         s += "<path d=\"" + d +
              "\" fill=\"#9e9e9e\" fill-opacity=\"0.6\" stroke=\"none\" class=\"nonfinite\"/>\n";
     }
@@ -1050,34 +1064,36 @@ std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, cons
     for (size_t l = 0; l < levels.size(); l++) {
         const double lv = levels[l];
         std::string d;
-        for (const auto& [i, j, k] : squares) {
-            const double v[4] = {c.v[c.At(i, j)], c.v[c.At(i + k, j)], c.v[c.At(i + k, j + k)],
-                                 c.v[c.At(i, j + k)]};
-            if (!Finite(v[0]) || !Finite(v[1]) || !Finite(v[2]) || !Finite(v[3]))
-                continue;
-            const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
-            double ex[4], ey[4];
-            int count = 0;
-            for (int e = 0; e < 4; e++) {
-                const int a = e, b = (e + 1) % 4;
-                if ((v[a] < lv) != (v[b] < lv)) {
-                    const double t = (lv - v[a]) / (v[b] - v[a]);
-                    ex[count] = cx[a] + t * (cx[b] - cx[a]);
-                    ey[count] = cy[a] + t * (cy[b] - cy[a]);
-                    ++count;
+        for (int j = 0; j + 1 < c.fine; j++)
+            for (int i = 0; i + 1 < c.fine; i++) {
+                const int k = 1;
+                const double v[4] = {c.v[c.At(i, j)], c.v[c.At(i + k, j)], c.v[c.At(i + k, j + k)],
+                                     c.v[c.At(i, j + k)]};
+                if (!Finite(v[0]) || !Finite(v[1]) || !Finite(v[2]) || !Finite(v[3]))
+                    continue;
+                const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
+                double ex[4], ey[4];
+                int count = 0;
+                for (int e = 0; e < 4; e++) {
+                    const int a = e, b = (e + 1) % 4;
+                    if ((v[a] < lv) != (v[b] < lv)) {
+                        const double t = (lv - v[a]) / (v[b] - v[a]);
+                        ex[count] = cx[a] + t * (cx[b] - cx[a]);
+                        ey[count] = cy[a] + t * (cy[b] - cy[a]);
+                        ++count;
+                    }
+                }
+                for (int e = 0; e + 1 < count; e += 2) {
+                    d += 'M';
+                    d += P(X(c.X(i) + ex[e] * (c.X(i + k) - c.X(i))));
+                    d += ' ';
+                    d += P(Y(c.Y(j) + ey[e] * (c.Y(j + k) - c.Y(j))));
+                    d += 'L';
+                    d += P(X(c.X(i) + ex[e + 1] * (c.X(i + k) - c.X(i))));
+                    d += ' ';
+                    d += P(Y(c.Y(j) + ey[e + 1] * (c.Y(j + k) - c.Y(j))));
                 }
             }
-            for (int e = 0; e + 1 < count; e += 2) {
-                d += 'M';
-                d += P(X(c.X(i) + ex[e] * (c.X(i + k) - c.X(i))));
-                d += ' ';
-                d += P(Y(c.Y(j) + ey[e] * (c.Y(j + k) - c.Y(j))));
-                d += 'L';
-                d += P(X(c.X(i) + ex[e + 1] * (c.X(i + k) - c.X(i))));
-                d += ' ';
-                d += P(Y(c.Y(j) + ey[e + 1] * (c.Y(j + k) - c.Y(j))));
-            }
-        }
         if (!d.empty())
             s += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" +
                  Sequential(static_cast<double>(l) / std::max<size_t>(1, levels.size() - 1)) +
