@@ -2,9 +2,11 @@
 #include "tool/Report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -1617,11 +1619,25 @@ std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o, ReportSt
 bool WriteReport(const MinimizeResult& result, const std::string& path, const ReportOptions& options,
                  ReportStats* stats) {
     const std::string html = ReportHtml(result, options, stats);
+    auto fail = [&](int error) {
+        if (stats)
+            stats->error = std::strerror(error != 0 ? error : EIO);
+        return false;
+    };
+    if (stats)
+        stats->error.clear();
+    errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
-        return false;
-    const bool ok = std::fwrite(html.data(), 1, html.size(), f) == html.size();
-    return std::fclose(f) == 0 && ok;
+        return fail(errno);
+    errno = 0;
+    const bool written = std::fwrite(html.data(), 1, html.size(), f) == html.size();
+    int error = errno;
+    if (std::fclose(f) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (!written || error != 0)
+        return fail(error);
+    return true;
 }
 
 } // namespace vrn

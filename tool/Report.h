@@ -54,12 +54,15 @@ struct ReportStats {
     int contourEvaluations = 0;
     // Size of the page in bytes.
     size_t bytes = 0;
+    // Why WriteReport could not write the file (the system's words, e.g. "Is a
+    // directory", "Permission denied", "No such file or directory"); empty when it could.
+    std::string error;
 };
 
 // The page as text; stats, when given, receives what making it took.
 std::string ReportHtml(const MinimizeResult& result, const ReportOptions& options = {},
                        ReportStats* stats = nullptr);
-// Writes the page to path; false when the file cannot be written.
+// Writes the page to path; false when the file cannot be written (stats->error says why).
 bool WriteReport(const MinimizeResult& result, const std::string& path, const ReportOptions& options = {},
                  ReportStats* stats = nullptr);
 // Number of objective evaluations the contour plot of this report takes (0 without one).

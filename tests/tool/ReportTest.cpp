@@ -628,6 +628,43 @@ TEST(ReportRecords, StartAndFinalPointAreRecorded) {
     EXPECT_FALSE(r.settings.empty());
 }
 
+struct WriteCase {
+    std::string path; // under the test's temporary folder
+    bool ok;
+    const char* error; // the reason, when not ok
+};
+
+class ReportWrite : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(ReportWrite, SaysWhyAPathCannotBeWritten) {
+    const WriteCase& c = GetParam();
+    const std::string path = ::testing::TempDir() + c.path;
+    vrn::ReportStats stats;
+    stats.error = "left over";
+    EXPECT_EQ(vrn::WriteReport(Handmade({{2, 1}}, 1, true), path, {}, &stats), c.ok);
+    EXPECT_EQ(stats.error, c.ok ? "" : c.error);
+    if (c.ok) {
+        EXPECT_GT(stats.bytes, 1000u);
+        std::remove(path.c_str());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ReportWrite,
+    ::testing::Values(WriteCase{"/vrn_report_ok.html", true, ""}, WriteCase{"/", false, "Is a directory"},
+                      WriteCase{"/no-such-folder-for-sure/r.html", false, "No such file or directory"}));
+
+// A write that fails after the file opened (a full disk) is a failure too.
+TEST(ReportFile, AFullDiskIsReported) {
+    if (std::FILE* probe = std::fopen("/dev/full", "wb"))
+        std::fclose(probe);
+    else
+        GTEST_SKIP() << "no /dev/full here";
+    vrn::ReportStats stats;
+    EXPECT_FALSE(vrn::WriteReport(Handmade({{2, 1}}, 1, true), "/dev/full", {}, &stats));
+    EXPECT_EQ(stats.error, "No space left on device");
+}
+
 TEST(ReportFile, UnwritablePathIsReported) {
     vrn::MinimizeResult r;
     EXPECT_FALSE(vrn::WriteReport(r, "/nonexistent-dir/for/sure/r.html"));
