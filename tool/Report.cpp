@@ -466,9 +466,19 @@ std::string DrawChart(const Chart& c) {
             x += 34 + 7.0 * static_cast<double>(se.name.size());
         }
     }
-    if (!c.note.empty())
+    // A log scale cannot show 0 or a negative value: say so rather than let the line end.
+    std::string note = c.note;
+    if (c.logY && note.empty()) {
+        bool left = false;
+        for (const Series& se : c.series)
+            for (double v : se.y)
+                left = left || (Finite(v) && !(v > 0.0));
+        if (left)
+            note = "values \u2264 0 are not drawn on this log scale";
+    }
+    if (!note.empty())
         s += "<text x=\"" + P(right) + "\" y=\"" + P(H - 3) + "\" text-anchor=\"end\" class=\"cn\">" +
-             Escape(c.note) + "</text>\n";
+             Escape(note) + "</text>\n";
     s += "</svg>\n";
     return s;
 }

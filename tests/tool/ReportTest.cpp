@@ -464,6 +464,7 @@ TEST(ReportRuns, EachRunOfTheToolIsItsOwnLineWithItsStartMarked) {
     ASSERT_EQ(steps.size(), 4u);
     EXPECT_EQ(steps[0].size(), 3u);
     EXPECT_EQ(steps[1].size(), 2u);
+    EXPECT_FALSE(Has(html, "not drawn on this log scale"));
     // One run: one line, no marks.
     const std::string one = vrn::ReportHtml(Handmade({{5, 3, 2, 1}}, 1, true));
     EXPECT_EQ(Polylines(Picture(one, "Objective f")).size(), 1u);
@@ -600,6 +601,13 @@ TEST(ReportSize, LongLogsAndChecksKeepThePageSmall) {
     const CVRNDerivativeCheckEntry& flagged = r.hessianCheck.entries[12345];
     EXPECT_TRUE(Has(html, "<tr class=\"bad\"><td>" + std::to_string(flagged.row) + ", " +
                               std::to_string(flagged.column) + "</td>"));
+}
+
+TEST(ReportText, ZeroOnALogScaleIsSaidNotDrawn) {
+    vrn::MinimizeResult r = Handmade({{4, 2, 1}}, 1, true);
+    r.iterationRecords.back().gradientNorm = 0.0;
+    const std::string svg = Picture(vrn::ReportHtml(r), "Largest gradient component");
+    EXPECT_TRUE(Has(svg, "values \u2264 0 are not drawn on this log scale"));
 }
 
 TEST(ReportText, SettingsAreTheResultsPairsAndCountsArePlural) {
