@@ -86,6 +86,17 @@ std::string Compact(double v) {
     return mantissa + "e" + (negative ? "-" : "") + exponent;
 }
 
+// s cut after about bytes bytes (never inside a UTF-8 sequence), with an ellipsis.
+constexpr size_t kTitleBytes = 240;
+std::string Cut(const std::string& s, size_t bytes) {
+    if (s.size() <= bytes)
+        return s;
+    size_t cut = bytes;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
+        --cut;
+    return s.substr(0, cut) + "\u2026";
+}
+
 // Pixel coordinates with one decimal.
 std::string P(double v) {
     char buf[32];
@@ -1463,6 +1474,7 @@ svg text { font-family: system-ui, "DejaVu Sans", Arial, sans-serif; }
 .vd { font-size: 22px; font-weight: 700; }
 .vt { font-size: 14px; }
 .cap { color: #555; font-size: 0.9em; }
+.long { overflow-wrap: anywhere; font-size: 0.85em; }
 .cap.alarm { color: #a00000; font-weight: 600; }
 .rm { font-size: 10px; fill: #444; }
 .fl { font-size: 11.5px; font-weight: 700; fill: #C00000; }
@@ -1597,12 +1609,19 @@ std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o, ReportSt
     std::string h;
     h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     h += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    h += "<title>Minimization report" + (o.title.empty() ? std::string() : " \u2014 " + Escape(o.title)) +
-         "</title>\n";
+    // A long title (a formula of many variables) is cut in the header; the whole of it
+    // stays one click away.
+    const std::string title = o.title.empty() ? "VRNMathTools minimizer" : o.title;
+    const std::string shortTitle = Cut(title, kTitleBytes);
+    h += "<title>Minimization report" +
+         (o.title.empty() ? std::string() : " \u2014 " + Escape(Cut(title, 80))) + "</title>\n";
     h += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
-    h += "<header><h1>Minimization report</h1>\n<p class=\"sub\">" +
-         Escape(o.title.empty() ? "VRNMathTools minimizer" : o.title) + "</p>\n<p class=\"sub\" id=\"how\">" +
-         "Method " + std::to_string(r.method) + ", " + Escape(MethodName(r.method)) +
+    h += "<header><h1>Minimization report</h1>\n<p class=\"sub\">" + Escape(shortTitle) + "</p>\n";
+    if (shortTitle != title)
+        h += "<details class=\"sub\"><summary>the whole title (" + std::to_string(title.size()) +
+             " characters)</summary><p class=\"long\">" + Escape(title) + "</p></details>\n";
+    h += "<p class=\"sub\" id=\"how\">Method " + std::to_string(r.method) + ", " +
+         Escape(MethodName(r.method)) +
          (DriverText(r).empty() ? std::string() : " \u00b7 " + Escape(DriverText(r))) +
          (r.derivatives.empty() ? std::string() : " \u00b7 " + Escape(r.derivatives)) +
          "</p></header>\n<main>\n";

@@ -603,6 +603,17 @@ TEST(ReportSize, LongLogsAndChecksKeepThePageSmall) {
                               std::to_string(flagged.column) + "</td>"));
 }
 
+TEST(ReportText, ALongTitleIsCutInTheHeader) {
+    vrn::ReportOptions ro;
+    ro.title = std::string(5000, 'x') + "END";
+    const std::string html = vrn::ReportHtml(Handmade({{2, 1}}, 1, true), ro);
+    EXPECT_TRUE(Has(html, "<p class=\"sub\">" + std::string(240, 'x') + "\u2026</p>"));
+    EXPECT_TRUE(Has(html, "the whole title (5003 characters)"));
+    EXPECT_EQ(Count(html, "END"), 1u); // once, inside the collapsed details
+    ro.title = "short";
+    EXPECT_FALSE(Has(vrn::ReportHtml(Handmade({{2, 1}}, 1, true), ro), "the whole title"));
+}
+
 TEST(ReportText, ZeroOnALogScaleIsSaidNotDrawn) {
     vrn::MinimizeResult r = Handmade({{4, 2, 1}}, 1, true);
     r.iterationRecords.back().gradientNorm = 0.0;
