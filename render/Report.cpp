@@ -2,8 +2,11 @@
 #include "render/Report.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -64,6 +67,36 @@ std::string Num(double v, int digits = 6) {
     return buf;
 }
 
+// At most about 8 characters, for a number inside a heat-map cell: 4 significant digits,
+// or 3 with a short exponent ("5.92e291", "-1.2e-05" as "-1.2e-5").
+std::string Compact(double v) {
+    std::string s = Num(v, 4);
+    if (s.size() <= 8)
+        return s;
+    s = Num(v, 3);
+    const size_t e = s.find('e');
+    if (e == std::string::npos)
+        return s;
+    std::string mantissa = s.substr(0, e), exponent = s.substr(e + 1);
+    const bool negative = !exponent.empty() && exponent[0] == '-';
+    if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-'))
+        exponent.erase(0, 1);
+    while (exponent.size() > 1 && exponent[0] == '0')
+        exponent.erase(0, 1);
+    return mantissa + "e" + (negative ? "-" : "") + exponent;
+}
+
+// s cut after about bytes bytes (never inside a UTF-8 sequence), with an ellipsis.
+constexpr size_t kTitleBytes = 240;
+std::string Cut(const std::string& s, size_t bytes) {
+    if (s.size() <= bytes)
+        return s;
+    size_t cut = bytes;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
+        --cut;
+    return s.substr(0, cut) + "\u2026";
+}
+
 // Pixel coordinates with one decimal.
 std::string P(double v) {
     char buf[32];
@@ -79,6 +112,11 @@ double Norm(const std::vector<double>& g) {
         m = std::max(m, std::fabs(v));
     }
     return m;
+}
+
+// "1 row", "2 rows".
+std::string Plural(long count, const std::string& word) {
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
 std::vector<std::string> Names(const MinimizeResult& r, const ReportOptions& o) {
@@ -105,11 +143,19 @@ struct Series {
     bool dashed = false;
     // Points drawn hollow (values not drawn where they are: see the chart's note).
     std::vector<bool> hollow;
+    // Points not joined to the one before (the first point of a run of the tool driver).
+    std::vector<bool> breakBefore;
 };
 
 struct Chart {
     std::string title, xLabel, yLabel, note;
     bool logY = false;
+    // Signed values on a symmetric log scale: linear near 0, logarithmic in both directions.
+    bool symlogY = false;
+    // Vertical marks across the plot (x, label): where each run of the tool driver starts.
+    std::vector<std::pair<double, std::string>> marks;
+    // A warning drawn inside the plot at the last point of the first series, in red.
+    std::string flag;
     int width = 470, height = 270;
     std::vector<Series> series;
     bool legend = true;
@@ -118,10 +164,15 @@ struct Chart {
 struct Axis {
     double lo = 0.0, hi = 1.0;
     bool log = false;
+    // Symmetric log: sign(v) log10(1 + |v| / linear), linear about 0 within +-linear.
+    bool symlog = false;
+    double linear = 1.0;
     std::vector<double> ticks;
+    double Symlog(double v) const { return (v < 0 ? -1.0 : 1.0) * std::log10(1.0 + std::fabs(v) / linear); }
     double Map(double v, double p0, double p1) const {
-        const double t =
-            log ? (std::log10(v) - std::log10(lo)) / (std::log10(hi) - std::log10(lo)) : (v - lo) / (hi - lo);
+        const double t = log      ? (std::log10(v) - std::log10(lo)) / (std::log10(hi) - std::log10(lo))
+                         : symlog ? (Symlog(v) - Symlog(lo)) / (Symlog(hi) - Symlog(lo))
+                                  : (v - lo) / (hi - lo);
         return p0 + t * (p1 - p0);
     }
 };
@@ -186,7 +237,67 @@ bool MakeAxis(const std::vector<const std::vector<double>*>& data, bool log, boo
     return true;
 }
 
+// A symmetric-log range for signed values: decades on both sides of a linear band
+// around 0, at most 12 decades below the largest magnitude.
+bool MakeSymlogAxis(const std::vector<const std::vector<double>*>& data, Axis& a) {
+    double lo = INFINITY, hi = -INFINITY, big = 0.0, small = INFINITY;
+    for (const std::vector<double>* d : data)
+        for (double v : *d) {
+            if (!Finite(v) || std::fabs(v) > 1e300)
+                continue;
+            lo = std::min(lo, v), hi = std::max(hi, v);
+            big = std::max(big, std::fabs(v));
+            if (v != 0.0)
+                small = std::min(small, std::fabs(v));
+        }
+    a.symlog = true;
+    a.log = false;
+    a.ticks.clear();
+    if (!(lo <= hi))
+        return false;
+    if (big == 0.0)
+        big = small = 1.0;
+    const double top = std::ceil(std::log10(big));
+    const double bottom = std::max(std::floor(std::log10(small)), top - 12.0);
+    a.linear = std::pow(10.0, bottom);
+    auto outward = [&](double v, bool up) {
+        if (std::fabs(v) < a.linear)
+            return v < 0 || (v == 0 && !up) ? (up ? 0.0 : -a.linear) : (up ? a.linear : 0.0);
+        const double e = std::log10(std::fabs(v));
+        const double away = std::pow(10.0, std::ceil(e - 1e-12)),
+                     toward = std::pow(10.0, std::floor(e + 1e-12));
+        return v > 0 ? (up ? away : toward) : (up ? -toward : -away);
+    };
+    a.lo = outward(lo, false);
+    a.hi = outward(hi, true);
+    if (!(a.hi > a.lo))
+        a.hi = a.lo + a.linear;
+    // Ticks at 0 and at every k-th power of ten on each side (at most about 8 in all).
+    const int decades = static_cast<int>(top - bottom) + 1;
+    const int sides = (a.lo < 0 ? 1 : 0) + (a.hi > 0 ? 1 : 0);
+    const int stride = std::max(1, decades * std::max(1, sides) / 8 + 1);
+    if (a.lo <= 0 && a.hi >= 0)
+        a.ticks.push_back(0.0);
+    const bool zero = !a.ticks.empty();
+    for (int e = static_cast<int>(top); e >= static_cast<int>(bottom) + (zero ? 1 : 0); e -= stride) {
+        const double t = std::pow(10.0, e);
+        if (t <= a.hi * (1 + 1e-12))
+            a.ticks.push_back(t);
+        if (-t >= a.lo * (1 + 1e-12))
+            a.ticks.push_back(-t);
+    }
+    return true;
+}
+
 std::string TickText(double v, const Axis& a) {
+    if (a.symlog && v != 0.0) {
+        const double e = std::log10(std::fabs(v));
+        if (e >= -2 && e <= 3)
+            return (v < 0 ? "\u2212" : "") + Num(std::fabs(v), 6);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%s1e%d", v < 0 ? "\u2212" : "", static_cast<int>(std::lround(e)));
+        return buf;
+    }
     if (a.log) {
         const double e = std::log10(v);
         if (e >= -2 && e <= 3)
@@ -198,10 +309,38 @@ std::string TickText(double v, const Axis& a) {
     return Num(v, 4);
 }
 
+// Keeps at most four points per pixel column (the first, lowest, highest and last), so
+// that a chart of many thousands of iterations stays small and looks the same.
+std::vector<std::pair<double, double>> Thin(const std::vector<std::pair<double, double>>& pts) {
+    if (pts.size() <= 1500)
+        return pts;
+    std::vector<std::pair<double, double>> out;
+    size_t i = 0;
+    while (i < pts.size()) {
+        const double column = std::floor(pts[i].first);
+        size_t j = i, lo = i, hi = i;
+        while (j < pts.size() && std::floor(pts[j].first) == column) {
+            if (pts[j].second < pts[lo].second)
+                lo = j;
+            if (pts[j].second > pts[hi].second)
+                hi = j;
+            ++j;
+        }
+        std::vector<size_t> keep{i, lo, hi, j - 1};
+        std::sort(keep.begin(), keep.end());
+        keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
+        for (size_t k : keep)
+            out.push_back(pts[k]);
+        i = j;
+    }
+    return out;
+}
+
 std::string DrawChart(const Chart& c) {
     const double W = c.width, H = c.height;
     const bool legend = c.legend && c.series.size() > 1;
-    const double left = 62, right = W - 12, top = (c.title.empty() ? 12 : 30) + (legend ? 16 : 0),
+    const double left = 62, right = W - 12,
+                 top = (c.title.empty() ? 12 : 30) + (legend ? 16 : 0) + (c.flag.empty() ? 0 : 16),
                  bottom = H - 42;
     std::string s;
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" width=\"" + std::to_string(c.width) +
@@ -217,7 +356,7 @@ std::string DrawChart(const Chart& c) {
         xs.push_back(&se.x), ys.push_back(&se.y);
     Axis ax, ay;
     const bool haveX = MakeAxis(xs, false, true, ax);
-    const bool haveY = MakeAxis(ys, c.logY, false, ay);
+    const bool haveY = c.symlogY ? MakeSymlogAxis(ys, ay) : MakeAxis(ys, c.logY, false, ay);
     s += "<rect x=\"" + P(left) + "\" y=\"" + P(top) + "\" width=\"" + P(right - left) + "\" height=\"" +
          P(bottom - top) + "\" fill=\"#fbfbfb\" stroke=\"#444\" stroke-width=\"1\"/>\n";
     if (!haveX || !haveY) {
@@ -232,7 +371,7 @@ std::string DrawChart(const Chart& c) {
     for (double t : ay.ticks) {
         const double y = ay.Map(t, bottom, top);
         s += "<line x1=\"" + P(left) + "\" y1=\"" + P(y) + "\" x2=\"" + P(right) + "\" y2=\"" + P(y) +
-             "\" stroke=\"#ddd\" stroke-width=\"1\"/>\n";
+             "\" stroke=\"" + (ay.symlog && t == 0.0 ? "#999" : "#ddd") + "\" stroke-width=\"1\"/>\n";
         s += "<text x=\"" + P(left - 5) + "\" y=\"" + P(y + 4) + "\" text-anchor=\"end\" class=\"tk\">" +
              Escape(TickText(t, ay)) + "</text>\n";
     }
@@ -249,6 +388,21 @@ std::string DrawChart(const Chart& c) {
     s += "<text x=\"14\" y=\"" + P((top + bottom) / 2) +
          "\" text-anchor=\"middle\" class=\"al\" transform=\"rotate(-90 14 " + P((top + bottom) / 2) +
          ")\">" + Escape(c.yLabel) + "</text>\n";
+    // Run boundaries: a dashed line and the run's number (labels that would collide are
+    // left out; the lines stay).
+    double lastLabel = -1e9;
+    for (const auto& [mx, label] : c.marks) {
+        if (!Finite(mx) || mx < ax.lo || mx > ax.hi)
+            continue;
+        const double x = ax.Map(mx, left, right);
+        s += "<line x1=\"" + P(x) + "\" y1=\"" + P(top) + "\" x2=\"" + P(x) + "\" y2=\"" + P(bottom) +
+             "\" stroke=\"#555\" stroke-width=\"1\" stroke-dasharray=\"3 3\" class=\"runmark\"/>\n";
+        if (x - lastLabel > 40) {
+            s += "<text x=\"" + P(x + 3) + "\" y=\"" + P(top + 11) + "\" class=\"rm\">" + Escape(label) +
+                 "</text>\n";
+            lastLabel = x;
+        }
+    }
 
     // Series: a polyline per unbroken run of drawable points, markers when few.
     for (const Series& se : c.series) {
@@ -260,34 +414,56 @@ std::string DrawChart(const Chart& c) {
         };
         for (size_t i = 0; i < count; i++)
             drawable += ok(i) ? 1 : 0;
-        std::string pts;
+        std::vector<std::pair<double, double>> pts;
         auto flush = [&]() {
-            if (pts.find(' ') != std::string::npos)
+            if (pts.size() >= 2) {
+                std::string text;
+                for (const auto& [px, py] : Thin(pts)) {
+                    if (!text.empty())
+                        text += ' ';
+                    text += P(px);
+                    text += ',';
+                    text += P(py);
+                }
                 s += "<polyline fill=\"none\" stroke=\"" + se.colour + "\" stroke-width=\"2\"" +
-                     (se.dashed ? " stroke-dasharray=\"6 3\"" : "") + " points=\"" + pts + "\"/>\n";
+                     (se.dashed ? " stroke-dasharray=\"6 3\"" : "") + " points=\"" + text + "\"/>\n";
+            }
             pts.clear();
         };
         for (size_t i = 0; i < count; i++) {
-            if (!ok(i)) {
+            if (!ok(i) || (i < se.breakBefore.size() && se.breakBefore[i]))
                 flush();
-                continue;
-            }
-            if (!pts.empty())
-                pts += ' ';
-            pts += P(ax.Map(se.x[i], left, right)) + "," + P(ay.Map(se.y[i], bottom, top));
+            if (ok(i))
+                pts.emplace_back(ax.Map(se.x[i], left, right), ay.Map(se.y[i], bottom, top));
         }
         flush();
         for (size_t i = 0; i < count; i++) {
             if (!ok(i))
                 continue;
             const bool hollow = i < se.hollow.size() && se.hollow[i];
-            const bool end = i == 0 || i + 1 == count;
+            const bool end = i == 0 || i + 1 == count || (i < se.breakBefore.size() && se.breakBefore[i]) ||
+                             (i + 1 < se.breakBefore.size() && se.breakBefore[i + 1]);
             if (drawable > 40 && !end && !hollow)
                 continue;
             s += "<circle cx=\"" + P(ax.Map(se.x[i], left, right)) + "\" cy=\"" +
                  P(ay.Map(se.y[i], bottom, top)) + "\" r=\"" + (drawable == 1 ? "4" : "2.5") + "\" fill=\"" +
                  (hollow ? "#ffffff" : se.colour) + "\" stroke=\"" + se.colour +
                  "\" stroke-width=\"1.5\"/>\n";
+        }
+    }
+    if (!c.flag.empty() && !c.series.empty()) {
+        // At the last drawable point of the first series: a red downward triangle and the words.
+        const Series& se = c.series.front();
+        for (size_t i = std::min(se.x.size(), se.y.size()); i-- > 0;) {
+            if (!Finite(se.x[i]) || !Finite(se.y[i]) || (c.logY && !(se.y[i] > 0.0)))
+                continue;
+            const double px = ax.Map(se.x[i], left, right), py = ay.Map(se.y[i], bottom, top);
+            s += "<polygon points=\"" + P(px - 7) + "," + P(py - 14) + " " + P(px + 7) + "," + P(py - 14) +
+                 " " + P(px) + "," + P(py - 3) + "\" fill=\"#C00000\" class=\"flag\"/>\n";
+            // The words above the plot, where they cover no line.
+            s += "<text x=\"" + P(right) + "\" y=\"" + P(top - 5) +
+                 "\" text-anchor=\"end\" class=\"fl\">\u25bc " + Escape(c.flag) + "</text>\n";
+            break;
         }
     }
     if (legend) {
@@ -301,9 +477,19 @@ std::string DrawChart(const Chart& c) {
             x += 34 + 7.0 * static_cast<double>(se.name.size());
         }
     }
-    if (!c.note.empty())
+    // A log scale cannot show 0 or a negative value: say so rather than let the line end.
+    std::string note = c.note;
+    if (c.logY && note.empty()) {
+        bool left = false;
+        for (const Series& se : c.series)
+            for (double v : se.y)
+                left = left || (Finite(v) && !(v > 0.0));
+        if (left)
+            note = "values \u2264 0 are not drawn on this log scale";
+    }
+    if (!note.empty())
         s += "<text x=\"" + P(right) + "\" y=\"" + P(H - 3) + "\" text-anchor=\"end\" class=\"cn\">" +
-             Escape(c.note) + "</text>\n";
+             Escape(note) + "</text>\n";
     s += "</svg>\n";
     return s;
 }
@@ -399,6 +585,68 @@ std::string Setting(const MinimizeResult& r, const char* name) {
     return "";
 }
 
+// The records split into the runs of the driver: a run starts at iteration 0 (or where
+// the iteration number falls, should its start record be missing). The abscissa counts
+// the iterations of all runs, so that run k + 1 starts where run k ended.
+struct RunSplit {
+    std::vector<size_t> starts;    // index of each run's first record
+    std::vector<double> at;        // abscissa of each record
+    std::vector<bool> breakBefore; // true at the first record of runs 2, 3, ...
+    std::vector<std::pair<double, std::string>> marks;
+};
+
+RunSplit SplitRuns(const std::vector<IterationRecord>& it) {
+    RunSplit r;
+    double offset = 0.0;
+    int previous = 0;
+    for (size_t i = 0; i < it.size(); i++) {
+        const int k = it[i].iteration;
+        const bool start = i == 0 || k == 0 || k < previous;
+        if (start && i > 0)
+            offset += previous;
+        if (start)
+            r.starts.push_back(i);
+        r.at.push_back(offset + k);
+        r.breakBefore.push_back(start && i > 0);
+        if (start && i > 0)
+            r.marks.emplace_back(offset + k, "run " + std::to_string(r.starts.size()));
+        previous = k;
+    }
+    return r;
+}
+
+// How the driver ran, for the header: "step mode", "tool driver, 2 runs" and so on.
+std::string DriverText(const MinimizeResult& r) {
+    std::string driver = Setting(r, "Driver");
+    if (driver.rfind("step", 0) == 0)
+        return "step mode";
+    if (driver.rfind("tool", 0) == 0 || r.runs > 1)
+        return "tool driver, " + Plural(r.runs, "run");
+    if (driver.rfind("engine", 0) == 0)
+        return "engine, one run";
+    return driver;
+}
+
+// f falls without bound: the run failed, ended at its lowest value, below zero, and either
+// the engine saw five maximum-length steps in a row or f fell by more than a million times
+// its scale.
+bool Diverging(const MinimizeResult& r) {
+    if (r.success || r.iterationRecords.empty())
+        return false;
+    double lowest = INFINITY, last = NAN, first = NAN;
+    for (const IterationRecord& e : r.iterationRecords)
+        if (Finite(e.f)) {
+            lowest = std::min(lowest, e.f);
+            last = e.f;
+            if (std::isnan(first))
+                first = e.f;
+        }
+    if (!Finite(last) || last > lowest || !(last < first) || !(last < 0.0))
+        return false;
+    return r.code == static_cast<int>(Status::TooManyLargeSteps) ||
+           first - last > 1e6 * std::max(1.0, std::fabs(first));
+}
+
 std::string SummarySection(const MinimizeResult& r, const Facts& k, const ReportOptions& o,
                            int contourEvaluations) {
     std::string s = "<section id=\"summary\"><h2>Summary</h2>\n";
@@ -414,22 +662,21 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
          "</text>\n";
     s += "<text x=\"24\" y=\"52\" class=\"vt\">f\u2080 = " + Escape(Num(k.f0)) +
          "  \u2192  f = " + Escape(Num(k.f)) + "</text>\n";
-    s += "<text x=\"24\" y=\"74\" class=\"vt\">" + std::to_string(r.iterations) +
-         " iterations, max |g\u1d62| = " + Escape(Num(k.g, 3)) + ", code " + std::to_string(r.code) +
-         "</text>\n";
+    s += "<text x=\"24\" y=\"74\" class=\"vt\">" + Plural(r.iterations, "iteration") +
+         ", max |g\u1d62| = " + Escape(Num(k.g, 3)) + ", code " + std::to_string(r.code) + "</text>\n";
     s += "</svg>\n";
 
     s += "<table class=\"kv\">\n";
-    s +=
-        Row("Method", Escape(Setting(r, "Method").empty() ? std::to_string(r.method) : Setting(r, "Method")));
-    if (!Setting(r, "Gradient").empty())
-        s += Row("Derivatives",
-                 "gradient " + Escape(Setting(r, "Gradient")) + ", Hessian " + Escape(Setting(r, "Hessian")));
+    s += Row("Method", std::to_string(r.method) + ", " + Escape(MethodName(r.method)));
+    const std::string driver = DriverText(r);
+    if (!driver.empty())
+        s += Row("Driver", Escape(driver));
+    if (!r.derivatives.empty())
+        s += Row("Derivatives", Escape(r.derivatives));
     s += Row("Termination", Escape(r.message) + " (code " + std::to_string(r.code) + ")");
     s += Row("f\u2080 \u2192 f", Escape(Num(k.f0, 10)) + " \u2192 " + Escape(Num(k.f, 10)));
     s += Row("max |g\u1d62| at the end", Escape(Num(k.g)));
-    s += Row("Iterations",
-             std::to_string(r.iterations) + (r.runs > 1 ? " in " + std::to_string(r.runs) + " runs" : ""));
+    s += Row("Iterations", std::to_string(r.iterations) + (r.runs > 1 ? " in " + Plural(r.runs, "run") : ""));
     s += Row("Evaluations",
              "f " + std::to_string(r.evaluations.f) + ", gradient " + std::to_string(r.evaluations.gradient) +
                  ", Hessian " + std::to_string(r.evaluations.hessian) +
@@ -442,7 +689,7 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
     for (size_t i = 0; i < r.x.size() && i < 50; i++)
         point += (i ? ", " : "") + Escape(names[i]) + " = " + Escape(Num(r.x[i], 15));
     if (r.x.size() > 50)
-        point += ", \u2026 (" + std::to_string(r.x.size()) + " parameters)";
+        point += ", \u2026 (" + Plural(static_cast<long>(r.x.size()), "parameter") + ")";
     s += Row("Final point", point.empty() ? "none" : point);
     s += "</table>\n";
     if (!k.warnings.empty()) {
@@ -458,12 +705,20 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
 std::string ConvergenceSection(const MinimizeResult& r) {
     std::string s = "<section id=\"convergence\"><h2>Convergence</h2>\n";
     const std::vector<IterationRecord>& it = r.iterationRecords;
-    Series f{"f", kPalette[0], {}, {}, false, {}}, g{"max |g\u1d62|", kPalette[1], {}, {}, false, {}};
+    const RunSplit runs = SplitRuns(it);
+    Series f{"f", kPalette[0], {}, {}, false, {}, runs.breakBefore},
+        g{"max |g\u1d62|", kPalette[1], {}, {}, false, {}, runs.breakBefore};
     double fmin = INFINITY;
     for (const IterationRecord& e : it)
         if (Finite(e.f))
             fmin = std::min(fmin, e.f);
-    const bool difference = Finite(fmin) && !(fmin > 0.0);
+    // Three pictures of f: log f while f stays positive; after a successful run that went to
+    // zero or below, the distance to the lowest value; otherwise f itself, signed, on a
+    // symmetric log scale, so that a fall without bound is seen as one.
+    const bool positive = !Finite(fmin) || fmin > 0.0;
+    const bool difference = !positive && r.success;
+    const bool signedScale = !positive && !difference;
+    const bool diverging = Diverging(r);
     double smallest = INFINITY;
     for (const IterationRecord& e : it) {
         const double v = difference ? e.f - fmin : e.f;
@@ -471,7 +726,8 @@ std::string ConvergenceSection(const MinimizeResult& r) {
             smallest = std::min(smallest, v);
     }
     bool clamped = false;
-    for (const IterationRecord& e : it) {
+    for (size_t i = 0; i < it.size(); i++) {
+        const IterationRecord& e = it[i];
         double v = difference ? e.f - fmin : e.f;
         bool hollow = false;
         if (difference && v == 0.0) {
@@ -479,31 +735,47 @@ std::string ConvergenceSection(const MinimizeResult& r) {
             v = Finite(smallest) ? smallest / 10.0 : 1.0;
             hollow = clamped = true;
         }
-        f.x.push_back(e.iteration);
+        f.x.push_back(runs.at[i]);
         f.y.push_back(v);
         f.hollow.push_back(hollow);
-        g.x.push_back(e.iteration);
+        g.x.push_back(runs.at[i]);
         g.y.push_back(e.gradientNorm);
     }
+    const std::string xLabel = runs.starts.size() > 1 ? "iteration (all runs)" : "iteration";
     Chart cf;
-    cf.title = difference ? "f \u2212 min f" : "Objective f";
-    cf.xLabel = "iteration";
-    cf.yLabel = difference ? "f \u2212 min f (log)" : "f (log)";
-    cf.logY = true;
+    cf.title = difference ? "f \u2212 min f" : signedScale ? "Objective f (signed)" : "Objective f";
+    cf.xLabel = xLabel;
+    cf.yLabel = difference ? "f \u2212 min f (log)" : signedScale ? "f (symmetric log)" : "f (log)";
+    cf.logY = !signedScale;
+    cf.symlogY = signedScale;
+    cf.marks = runs.marks;
     cf.series.push_back(f);
+    if (diverging)
+        cf.flag = "diverging: f falls without bound";
     if (clamped)
         cf.note = "hollow: the minimum itself (difference 0)";
     Chart cg;
     cg.title = "Largest gradient component";
-    cg.xLabel = "iteration";
+    cg.xLabel = xLabel;
     cg.yLabel = "max |g\u1d62| (log)";
     cg.logY = true;
+    cg.marks = runs.marks;
     cg.series.push_back(g);
     s += "<div class=\"row\">" + DrawChart(cf) + DrawChart(cg) + "</div>\n";
-    s += "<p class=\"cap\">The whole run, from the start point (iteration 0) to the point it ended at." +
-         std::string(difference
-                         ? " f goes to zero or below, so the distance to the smallest value reached is shown."
-                         : "") +
+    std::string cap = "The whole run, from the start point (iteration 0) to the point it ended at.";
+    if (runs.starts.size() > 1)
+        cap += " The tool driver made " + Plural(static_cast<long>(runs.starts.size()), "run") +
+               ", each restarting where the last ended; dashed lines mark where each run starts, and the "
+               "runs are drawn apart.";
+    if (difference)
+        cap += " f goes to zero or below, so the distance to the smallest value reached is shown.";
+    if (signedScale)
+        cap += " f goes below zero, so f itself is shown on a symmetric log scale (linear near 0, "
+               "logarithmic on both sides).";
+    if (diverging)
+        cap += " f kept falling to the end of the run (" + Num(it.front().f) + " \u2192 " + Num(fmin) +
+               "): the objective looks unbounded below, and this is not convergence.";
+    s += "<p class=\"cap" + std::string(diverging ? " alarm" : "") + "\">" + Escape(cap) +
          "</p>\n</section>\n";
     return s;
 }
@@ -513,21 +785,31 @@ std::string StepSection(const MinimizeResult& r) {
     const std::string radiusName = r.method == 1   ? "line-search factor \u03bb"
                                    : r.method == 4 ? "line step"
                                                    : "trust radius";
-    Series len{"step length", kPalette[2], {}, {}, false, {}}, rad{radiusName, kPalette[3], {}, {}, true, {}};
-    for (const IterationRecord& e : r.iterationRecords) {
+    const RunSplit runs = SplitRuns(r.iterationRecords);
+    Series len{"step length", kPalette[2], {}, {}, false, {}, {}},
+        rad{radiusName, kPalette[3], {}, {}, true, {}, {}};
+    bool newRun = false;
+    for (size_t i = 0; i < r.iterationRecords.size(); i++) {
+        const IterationRecord& e = r.iterationRecords[i];
+        if (i < runs.breakBefore.size() && runs.breakBefore[i])
+            newRun = true;
         if (e.iteration == 0 && e.stepLength == 0.0)
-            continue; // the start point has no step
-        len.x.push_back(e.iteration);
+            continue; // the start point of a run has no step
+        len.x.push_back(runs.at[i]);
         len.y.push_back(e.stepLength);
-        rad.x.push_back(e.iteration);
+        rad.x.push_back(runs.at[i]);
         rad.y.push_back(e.radius);
+        len.breakBefore.push_back(newRun);
+        rad.breakBefore.push_back(newRun);
+        newRun = false;
     }
     Chart c;
     c.title = "Step length and " + radiusName;
-    c.xLabel = "iteration";
+    c.xLabel = runs.starts.size() > 1 ? "iteration (all runs)" : "iteration";
     c.yLabel = "length (log)";
     c.logY = true;
     c.width = 950;
+    c.marks = runs.marks;
     c.series = {len, rad};
     s += DrawChart(c);
     s += "</section>\n";
@@ -538,6 +820,7 @@ std::string ParameterSection(const MinimizeResult& r, const ReportOptions& o) {
     const std::vector<IterationRecord>& it = r.iterationRecords;
     const std::vector<std::string> names = Names(r, o);
     const size_t n = it.empty() ? 0 : it.front().x.size();
+    const RunSplit runs = SplitRuns(it);
     std::string s = "<section id=\"parameters\"><h2>Parameters</h2>\n";
     std::vector<size_t> shown(n);
     std::iota(shown.begin(), shown.end(), size_t{0});
@@ -558,19 +841,25 @@ std::string ParameterSection(const MinimizeResult& r, const ReportOptions& o) {
     s += "<div class=\"grid\">\n";
     for (size_t k = 0; k < shown.size(); k++) {
         const size_t i = shown[k];
-        Series se{
-            names.size() > i ? names[i] : std::to_string(i), kPalette[k % kPaletteSize], {}, {}, false, {}};
-        for (const IterationRecord& e : it) {
-            se.x.push_back(e.iteration);
-            se.y.push_back(i < e.x.size() ? e.x[i] : NAN);
+        Series se{names.size() > i ? names[i] : std::to_string(i),
+                  kPalette[k % kPaletteSize],
+                  {},
+                  {},
+                  false,
+                  {},
+                  runs.breakBefore};
+        for (size_t j = 0; j < it.size(); j++) {
+            se.x.push_back(runs.at[j]);
+            se.y.push_back(i < it[j].x.size() ? it[j].x[i] : NAN);
         }
         Chart c;
         c.title = se.name;
-        c.xLabel = "iteration";
+        c.xLabel = runs.starts.size() > 1 ? "iteration (all runs)" : "iteration";
         c.yLabel = se.name;
         c.width = 310;
         c.height = 200;
         c.legend = false;
+        c.marks = runs.marks;
         c.series.push_back(se);
         s += DrawChart(c);
     }
@@ -578,26 +867,48 @@ std::string ParameterSection(const MinimizeResult& r, const ReportOptions& o) {
     return s;
 }
 
-// One grid of objective values around the path of a two-parameter run.
+// The grid of objective values around the path of a two-parameter run: a coarse m x m
+// grid over the box, and in the cells the path passes through and those on the floor of
+// a valley (each with its neighbours) a grid kRefine times finer, so that the lowest
+// contours of a narrow valley stay whole lines instead of breaking into islands.
+constexpr int kRefine = 4;
+constexpr int kMaxContourPoints = 201;
+
 struct Contour {
     double x0 = 0, x1 = 1, y0 = 0, y1 = 1;
-    int m = 0;
-    std::vector<double> v; // m x m, row j (y) major
+    int m = 0;                  // coarse points per side
+    int fine = 0;               // fine points per side: kRefine (m - 1) + 1
+    std::vector<bool> refined;  // (m - 1)^2 coarse cells, row (y) major
+    std::vector<bool> needed;   // fine^2 lattice points evaluated
+    std::vector<double> v;      // fine^2 values (NaN where not evaluated)
+    std::vector<double> levels; // contour levels, ascending
+    bool anyNonFinite = false;
+    int evaluations = 0;
+    double X(int i) const { return x0 + (x1 - x0) * i / (fine - 1); }
+    double Y(int j) const { return y0 + (y1 - y0) * j / (fine - 1); }
+    size_t At(int i, int j) const {
+        return static_cast<size_t>(j) * static_cast<size_t>(fine) + static_cast<size_t>(i);
+    }
 };
+
+std::vector<std::pair<double, double>> ContourPath(const MinimizeResult& r) {
+    std::vector<std::pair<double, double>> path;
+    for (const IterationRecord& e : r.iterationRecords)
+        if (e.x.size() == 2 && Finite(e.x[0]) && Finite(e.x[1]))
+            path.emplace_back(e.x[0], e.x[1]);
+    if (r.x.size() == 2 && Finite(r.x[0]) && Finite(r.x[1]) &&
+        (path.empty() || path.back() != std::make_pair(r.x[0], r.x[1])))
+        path.emplace_back(r.x[0], r.x[1]);
+    return path;
+}
 
 bool ContourBox(const MinimizeResult& r, const ReportOptions& o, Contour& c) {
     if (!o.objective || r.iterationRecords.empty())
         return false;
+    const std::vector<std::pair<double, double>> path = ContourPath(r);
     double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
-    for (const IterationRecord& e : r.iterationRecords) {
-        if (e.x.size() != 2 || !Finite(e.x[0]) || !Finite(e.x[1]))
-            continue;
-        xlo = std::min(xlo, e.x[0]), xhi = std::max(xhi, e.x[0]);
-        ylo = std::min(ylo, e.x[1]), yhi = std::max(yhi, e.x[1]);
-    }
-    if (r.x.size() == 2 && Finite(r.x[0]) && Finite(r.x[1]))
-        xlo = std::min(xlo, r.x[0]), xhi = std::max(xhi, r.x[0]), ylo = std::min(ylo, r.x[1]),
-        yhi = std::max(yhi, r.x[1]);
+    for (const auto& [x, y] : path)
+        xlo = std::min(xlo, x), xhi = std::max(xhi, x), ylo = std::min(ylo, y), yhi = std::max(yhi, y);
     if (!(xlo <= xhi) || !(ylo <= yhi))
         return false;
     const double span = std::max(xhi - xlo, yhi - ylo);
@@ -607,38 +918,139 @@ bool ContourBox(const MinimizeResult& r, const ReportOptions& o, Contour& c) {
     const double px = std::max((xhi - xlo) * 0.15, floor * 0.5),
                  py = std::max((yhi - ylo) * 0.15, floor * 0.5);
     c.x0 = xlo - px, c.x1 = xhi + px, c.y0 = ylo - py, c.y1 = yhi + py;
-    c.m = std::max(8, o.contourPoints);
-    return Finite(c.x0) && Finite(c.x1) && Finite(c.y0) && Finite(c.y1);
+    if (!(Finite(c.x0) && Finite(c.x1) && Finite(c.y0) && Finite(c.y1) && c.x1 > c.x0 && c.y1 > c.y0))
+        return false;
+    c.m = std::clamp(o.contourPoints, 8, kMaxContourPoints);
+    c.fine = kRefine * (c.m - 1) + 1;
+    const int cells = c.m - 1;
+    c.refined.assign(static_cast<size_t>(cells) * static_cast<size_t>(cells), false);
+    // The cells the path passes through: each segment sampled at a quarter cell.
+    auto cellOf = [&](double x, double y, int& i, int& j) {
+        i = std::clamp(static_cast<int>((x - c.x0) / (c.x1 - c.x0) * cells), 0, cells - 1);
+        j = std::clamp(static_cast<int>((y - c.y0) / (c.y1 - c.y0) * cells), 0, cells - 1);
+    };
+    std::vector<bool> touched(c.refined.size(), false);
+    for (size_t k = 0; k < path.size(); k++) {
+        const auto& p = path[k];
+        const auto& q = k + 1 < path.size() ? path[k + 1] : path[k];
+        const double di = std::fabs(q.first - p.first) / (c.x1 - c.x0) * cells,
+                     dj = std::fabs(q.second - p.second) / (c.y1 - c.y0) * cells;
+        const int samples = static_cast<int>(std::min(4.0 * (di + dj) + 1.0, 4.0 * 2 * cells + 1.0));
+        for (int t = 0; t <= samples; t++) {
+            const double u = static_cast<double>(t) / samples;
+            int i = 0, j = 0;
+            cellOf(p.first + u * (q.first - p.first), p.second + u * (q.second - p.second), i, j);
+            touched[static_cast<size_t>(j * cells + i)] = true;
+        }
+    }
+    for (int j = 0; j < cells; j++)
+        for (int i = 0; i < cells; i++)
+            if (touched[static_cast<size_t>(j * cells + i)])
+                for (int dj = -1; dj <= 1; dj++)
+                    for (int di = -1; di <= 1; di++)
+                        if (i + di >= 0 && i + di < cells && j + dj >= 0 && j + dj < cells)
+                            c.refined[static_cast<size_t>((j + dj) * cells + i + di)] = true;
+    return true;
 }
 
-std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, Contour& c) {
-    const std::vector<std::string> names = Names(r, o);
+// Evaluates the grid: the coarse points first, the contour levels at quantiles of their
+// values, then the fine points of the refined cells: those along the path and those
+// whose corners reach below the fourth level (the floor of narrow valleys), each with
+// its neighbours.
+void EvaluateContour(const Objective& objective, Contour& c) {
+    const int cells = c.m - 1;
+    c.needed.assign(static_cast<size_t>(c.fine) * static_cast<size_t>(c.fine), false);
+    c.v.assign(c.needed.size(), NAN);
+    c.evaluations = 0;
+    c.anyNonFinite = false;
     std::vector<double> point(2);
-    c.v.assign(static_cast<size_t>(c.m) * static_cast<size_t>(c.m), NAN);
+    auto evaluate = [&](int i, int j) {
+        if (c.needed[c.At(i, j)])
+            return;
+        c.needed[c.At(i, j)] = true;
+        point[0] = c.X(i);
+        point[1] = c.Y(j);
+        const double v = objective(point);
+        c.v[c.At(i, j)] = v;
+        c.anyNonFinite = c.anyNonFinite || !Finite(v);
+        ++c.evaluations;
+    };
     for (int j = 0; j < c.m; j++)
-        for (int i = 0; i < c.m; i++) {
-            point[0] = c.x0 + (c.x1 - c.x0) * i / (c.m - 1);
-            point[1] = c.y0 + (c.y1 - c.y0) * j / (c.m - 1);
-            c.v[static_cast<size_t>(j * c.m + i)] = o.objective(point);
-        }
-    // Levels at quantiles of the grid values: even spacing in what the eye sees, however
+        for (int i = 0; i < c.m; i++)
+            evaluate(i * kRefine, j * kRefine);
+    // Levels at quantiles of the coarse values: even spacing in what the eye sees, however
     // steep the valley.
     std::vector<double> sorted;
-    for (double v : c.v)
-        if (Finite(v))
-            sorted.push_back(v);
+    for (int j = 0; j < c.m; j++)
+        for (int i = 0; i < c.m; i++) {
+            const double v = c.v[c.At(i * kRefine, j * kRefine)];
+            if (Finite(v))
+                sorted.push_back(v);
+        }
     std::sort(sorted.begin(), sorted.end());
-    std::vector<double> levels;
+    c.levels.clear();
     const int nLevels = 14;
     if (!sorted.empty())
         for (int l = 1; l <= nLevels; l++) {
             const double q = std::pow(static_cast<double>(l) / (nLevels + 1), 1.6);
             const double v = sorted[static_cast<size_t>(q * static_cast<double>(sorted.size() - 1))];
-            if (levels.empty() || v > levels.back())
-                levels.push_back(v);
+            if (c.levels.empty() || v > c.levels.back())
+                c.levels.push_back(v);
         }
+    if (c.levels.size() >= 6) {
+        const double low = c.levels[5];
+        std::vector<bool> valley(c.refined.size(), false);
+        for (int j = 0; j < cells; j++)
+            for (int i = 0; i < cells; i++) {
+                const double v[4] = {c.v[c.At(i * kRefine, j * kRefine)],
+                                     c.v[c.At((i + 1) * kRefine, j * kRefine)],
+                                     c.v[c.At(i * kRefine, (j + 1) * kRefine)],
+                                     c.v[c.At((i + 1) * kRefine, (j + 1) * kRefine)]};
+                valley[static_cast<size_t>(j * cells + i)] =
+                    v[0] < low || v[1] < low || v[2] < low || v[3] < low;
+            }
+        for (int j = 0; j < cells; j++)
+            for (int i = 0; i < cells; i++)
+                if (valley[static_cast<size_t>(j * cells + i)])
+                    for (int dj = -1; dj <= 1; dj++)
+                        for (int di = -1; di <= 1; di++)
+                            if (i + di >= 0 && i + di < cells && j + dj >= 0 && j + dj < cells)
+                                c.refined[static_cast<size_t>((j + dj) * cells + i + di)] = true;
+    }
+    for (int j = 0; j < cells; j++)
+        for (int i = 0; i < cells; i++)
+            if (c.refined[static_cast<size_t>(j * cells + i)])
+                for (int b = 0; b <= kRefine; b++)
+                    for (int a = 0; a <= kRefine; a++)
+                        evaluate(i * kRefine + a, j * kRefine + b);
+    // The fine points not evaluated take the bilinear interpolation of their coarse
+    // cell's corners. Every cell is then drawn on the fine lattice, and a contour that
+    // leaves a refined cell meets its continuation on the shared edge, whose values both
+    // cells share.
+    for (int j = 0; j < cells; j++)
+        for (int i = 0; i < cells; i++) {
+            if (c.refined[static_cast<size_t>(j * cells + i)])
+                continue;
+            const double v00 = c.v[c.At(i * kRefine, j * kRefine)],
+                         v10 = c.v[c.At((i + 1) * kRefine, j * kRefine)],
+                         v01 = c.v[c.At(i * kRefine, (j + 1) * kRefine)],
+                         v11 = c.v[c.At((i + 1) * kRefine, (j + 1) * kRefine)];
+            for (int b = 0; b <= kRefine; b++)
+                for (int a = 0; a <= kRefine; a++) {
+                    const size_t at = c.At(i * kRefine + a, j * kRefine + b);
+                    if (c.needed[at])
+                        continue;
+                    const double u = static_cast<double>(a) / kRefine, w = static_cast<double>(b) / kRefine;
+                    c.v[at] = (1 - u) * (1 - w) * v00 + u * (1 - w) * v10 + (1 - u) * w * v01 + u * w * v11;
+                }
+        }
+}
 
-    const double W = 600, H = 480, left = 70, right = W - 110, top = 30, bottom = H - 46;
+std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, const Contour& c) {
+    const std::vector<std::string> names = Names(r, o);
+    const std::vector<double>& levels = c.levels;
+    const bool anyNonFinite = c.anyNonFinite;
+    const double W = 600, H = 480, left = 70, right = W - 130, top = 30, bottom = H - 46;
     auto X = [&](double x) { return left + (x - c.x0) / (c.x1 - c.x0) * (right - left); };
     auto Y = [&](double y) { return bottom - (y - c.y0) / (c.y1 - c.y0) * (bottom - top); };
     std::string s = "<section id=\"contour\"><h2>Path on the contours of f</h2>\n";
@@ -649,16 +1061,37 @@ std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, Cont
          "\" y=\"18\" text-anchor=\"middle\" class=\"ct\">f around the path</text>\n";
     s += "<rect x=\"" + P(left) + "\" y=\"" + P(top) + "\" width=\"" + P(right - left) + "\" height=\"" +
          P(bottom - top) + "\" fill=\"#fbfbfb\" stroke=\"#444\"/>\n";
+    // Where f is not finite: grey, one rectangle per row of neighbouring fine squares
+    // that have a non-finite corner.
+    auto finiteSquare = [&](int i, int j) {
+        return Finite(c.v[c.At(i, j)]) && Finite(c.v[c.At(i + 1, j)]) && Finite(c.v[c.At(i + 1, j + 1)]) &&
+               Finite(c.v[c.At(i, j + 1)]);
+    };
+    if (anyNonFinite) {
+        std::string d;
+        for (int j = 0; j + 1 < c.fine; j++)
+            for (int i = 0; i + 1 < c.fine; i++) {
+                if (finiteSquare(i, j))
+                    continue;
+                int k = i;
+                while (k + 2 < c.fine && !finiteSquare(k + 1, j))
+                    ++k;
+                const double xa = X(c.X(i)), xb = X(c.X(k + 1)), ya = Y(c.Y(j + 1)), yb = Y(c.Y(j));
+                d += "M" + P(xa) + " " + P(ya) + "H" + P(xb) + "V" + P(yb) + "H" + P(xa) + "Z";
+                i = k;
+            }
+        s += "<path d=\"" + d +
+             "\" fill=\"#9e9e9e\" fill-opacity=\"0.6\" stroke=\"none\" class=\"nonfinite\"/>\n";
+    }
     // Marching squares, one path per level.
     for (size_t l = 0; l < levels.size(); l++) {
         const double lv = levels[l];
         std::string d;
-        for (int j = 0; j + 1 < c.m; j++)
-            for (int i = 0; i + 1 < c.m; i++) {
-                const double v[4] = {c.v[static_cast<size_t>(j * c.m + i)],
-                                     c.v[static_cast<size_t>(j * c.m + i + 1)],
-                                     c.v[static_cast<size_t>((j + 1) * c.m + i + 1)],
-                                     c.v[static_cast<size_t>((j + 1) * c.m + i)]};
+        for (int j = 0; j + 1 < c.fine; j++)
+            for (int i = 0; i + 1 < c.fine; i++) {
+                const int k = 1;
+                const double v[4] = {c.v[c.At(i, j)], c.v[c.At(i + k, j)], c.v[c.At(i + k, j + k)],
+                                     c.v[c.At(i, j + k)]};
                 if (!Finite(v[0]) || !Finite(v[1]) || !Finite(v[2]) || !Finite(v[3]))
                     continue;
                 const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
@@ -673,43 +1106,45 @@ std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, Cont
                         ++count;
                     }
                 }
-                const double hx = (c.x1 - c.x0) / (c.m - 1), hy = (c.y1 - c.y0) / (c.m - 1);
                 for (int e = 0; e + 1 < count; e += 2) {
                     d += 'M';
-                    d += P(X(c.x0 + (i + ex[e]) * hx));
+                    d += P(X(c.X(i) + ex[e] * (c.X(i + k) - c.X(i))));
                     d += ' ';
-                    d += P(Y(c.y0 + (j + ey[e]) * hy));
+                    d += P(Y(c.Y(j) + ey[e] * (c.Y(j + k) - c.Y(j))));
                     d += 'L';
-                    d += P(X(c.x0 + (i + ex[e + 1]) * hx));
+                    d += P(X(c.X(i) + ex[e + 1] * (c.X(i + k) - c.X(i))));
                     d += ' ';
-                    d += P(Y(c.y0 + (j + ey[e + 1]) * hy));
+                    d += P(Y(c.Y(j) + ey[e + 1] * (c.Y(j + k) - c.Y(j))));
                 }
             }
         if (!d.empty())
             s += "<path d=\"" + d + "\" fill=\"none\" stroke=\"" +
                  Sequential(static_cast<double>(l) / std::max<size_t>(1, levels.size() - 1)) +
-                 "\" stroke-width=\"1.2\"/>\n";
+                 "\" stroke-width=\"1.2\" stroke-linecap=\"round\"/>\n";
     }
-    // The path.
+    // The path; each run of the tool driver starts where the last ended, so it is one line.
+    const std::vector<std::pair<double, double>> path = ContourPath(r);
     std::string pts;
-    std::vector<std::pair<double, double>> path;
-    for (const IterationRecord& e : r.iterationRecords)
-        if (e.x.size() == 2 && Finite(e.x[0]) && Finite(e.x[1]))
-            path.emplace_back(e.x[0], e.x[1]);
-    if (r.x.size() == 2 && Finite(r.x[0]) && Finite(r.x[1]) &&
-        (path.empty() || path.back() != std::make_pair(r.x[0], r.x[1])))
-        path.emplace_back(r.x[0], r.x[1]);
     for (const auto& [x, y] : path)
         pts += (pts.empty() ? "" : " ") + P(X(x)) + "," + P(Y(y));
     s += "<polyline points=\"" + pts + "\" fill=\"none\" stroke=\"#000000\" stroke-width=\"1.5\"/>\n";
-    for (size_t i = 0; i < path.size(); i++) {
-        const bool first = i == 0, last = i + 1 == path.size();
-        s += "<circle cx=\"" + P(X(path[i].first)) + "\" cy=\"" + P(Y(path[i].second)) + "\" r=\"" +
-             (first || last ? "5" : "2.5") + "\" fill=\"" +
-             (first  ? "#E69F00"
-              : last ? "#D55E00"
-                     : "#000000") +
-             "\" stroke=\"#000000\" stroke-width=\"1\"/>\n";
+    // Start: a circle; end: a square (told apart by shape as well as colour).
+    auto startMarker = [&](double x, double y) {
+        return "<circle cx=\"" + P(x) + "\" cy=\"" + P(y) +
+               "\" r=\"6\" fill=\"#56B4E9\" stroke=\"#000000\" stroke-width=\"1.2\" class=\"start\"/>\n";
+    };
+    auto endMarker = [&](double x, double y) {
+        return "<rect x=\"" + P(x - 6) + "\" y=\"" + P(y - 6) +
+               "\" width=\"12\" height=\"12\" fill=\"#D55E00\" stroke=\"#000000\" stroke-width=\"1.2\" "
+               "class=\"end\"/>\n";
+    };
+    for (size_t i = 1; i + 1 < path.size(); i++)
+        s += "<circle cx=\"" + P(X(path[i].first)) + "\" cy=\"" + P(Y(path[i].second)) +
+             "\" r=\"2.2\" fill=\"#000000\"/>\n";
+    if (!path.empty()) {
+        if (path.size() > 1)
+            s += endMarker(X(path.back().first), Y(path.back().second));
+        s += startMarker(X(path.front().first), Y(path.front().second));
     }
     // Axes.
     Axis ax, ay;
@@ -729,7 +1164,7 @@ std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, Cont
     s += "<text x=\"16\" y=\"" + P((top + bottom) / 2) +
          "\" text-anchor=\"middle\" class=\"al\" transform=\"rotate(-90 16 " + P((top + bottom) / 2) +
          ")\">" + Escape(names[1]) + "</text>\n";
-    // Legend: the levels.
+    // Legend: the levels, the markers and the region where f is not finite.
     s += "<text x=\"" + P(right + 12) + "\" y=\"" + P(top + 4) + "\" class=\"lg\">levels of f</text>\n";
     for (size_t l = 0; l < levels.size(); l++) {
         const double y = top + 20 + 14.0 * static_cast<double>(l);
@@ -740,19 +1175,35 @@ std::string ContourSection(const MinimizeResult& r, const ReportOptions& o, Cont
         s += "<text x=\"" + P(right + 34) + "\" y=\"" + P(y) + "\" class=\"tk\">" +
              Escape(Num(levels[l], 3)) + "</text>\n";
     }
-    const double ly = top + 34 + 14.0 * static_cast<double>(levels.size());
-    s += "<circle cx=\"" + P(right + 18) + "\" cy=\"" + P(ly - 4) +
-         "\" r=\"5\" fill=\"#E69F00\" stroke=\"#000\"/><text x=\"" + P(right + 28) + "\" y=\"" + P(ly) +
+    double ly = top + 34 + 14.0 * static_cast<double>(levels.size());
+    s += startMarker(right + 21, ly - 4) + "<text x=\"" + P(right + 34) + "\" y=\"" + P(ly) +
          "\" class=\"tk\">start</text>\n";
-    s += "<circle cx=\"" + P(right + 18) + "\" cy=\"" + P(ly + 12) +
-         "\" r=\"5\" fill=\"#D55E00\" stroke=\"#000\"/><text x=\"" + P(right + 28) + "\" y=\"" + P(ly + 16) +
+    ly += 18;
+    s += endMarker(right + 21, ly - 4) + "<text x=\"" + P(right + 34) + "\" y=\"" + P(ly) +
          "\" class=\"tk\">end</text>\n";
+    if (anyNonFinite) {
+        ly += 18;
+        s += "<rect x=\"" + P(right + 13) + "\" y=\"" + P(ly - 10) +
+             "\" width=\"16\" height=\"12\" fill=\"#9e9e9e\" fill-opacity=\"0.6\" stroke=\"#666\"/><text "
+             "x=\"" +
+             P(right + 34) + "\" y=\"" + P(ly) + "\" class=\"tk\">f not finite</text>\n";
+    }
     s += "</svg>\n";
-    s += "<p class=\"cap\">The contours take " + std::to_string(c.m * c.m) + " evaluations of f on a " +
-         std::to_string(c.m) + " \u00d7 " + std::to_string(c.m) +
-         " grid, made for this picture only and not counted in the run's evaluations.</p>\n</section>\n";
+    s += "<p class=\"cap\">The contours take " + std::to_string(c.evaluations) + " evaluations of f: a " +
+         std::to_string(c.m) + " \u00d7 " + std::to_string(c.m) + " grid, " + std::to_string(kRefine) +
+         " times finer in the cells along the path and the valley floor, made for this picture only and not "
+         "counted in the run's "
+         "evaluations." +
+         (anyNonFinite ? " Grey: f is NaN or infinite there." : "") + "</p>\n</section>\n";
     return s;
 }
+
+// Parameters up to which the heat map shows every entry (beyond: the largest entry of
+// each block), up to which cells carry their numbers, and up to which the eigenvalues are
+// computed (Householder reduction: about 4/3 n^3 operations).
+constexpr int kFullMapUpTo = 40;
+constexpr int kNumbersUpTo = 8;
+constexpr int kEigenvaluesUpTo = 1000;
 
 std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
     std::string s = "<section id=\"hessian\"><h2>Model Hessian at the end</h2>\n";
@@ -762,53 +1213,89 @@ std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
     if (nn == 0 || static_cast<size_t>(n) * static_cast<size_t>(n) != nn) {
         s += "<p>" +
              std::string(r.method == 4 ? "The conjugate-gradient method keeps no Hessian."
+                         : r.runs > 1  ? "No model Hessian was kept from the last run of the tool driver."
                                        : "No model Hessian was kept for this run.") +
              "</p>\n</section>\n";
         return s;
     }
+    auto H = [&](int i, int j) {
+        return r.hessian[static_cast<size_t>(i) * static_cast<size_t>(n) + static_cast<size_t>(j)];
+    };
+    auto name = [&](int i) {
+        return static_cast<size_t>(i) < names.size() ? names[static_cast<size_t>(i)] : std::to_string(i);
+    };
     double big = 0.0;
-    for (double v : r.hessian)
+    bool anyNonFinite = false;
+    for (double v : r.hessian) {
         if (Finite(v))
             big = std::max(big, std::fabs(v));
-    const int cell = n <= 6 ? 64 : n <= 12 ? 40 : n <= 40 ? 14 : std::max(2, 560 / n);
-    const bool text = n <= 12;
-    const int labelW = n <= 40 ? 90 : 10;
-    const int top = n <= 40 ? 70 : 20;
-    const int W = labelW + n * cell + 150, H = top + n * cell + 20;
+        else
+            anyNonFinite = true;
+    }
+    // Beyond kFullMapUpTo parameters, blocks of b x b entries drawn as one cell with the
+    // entry of largest magnitude (non-finite when any is).
+    const int b = n <= kFullMapUpTo ? 1 : (n + kFullMapUpTo - 1) / kFullMapUpTo;
+    const int nb = (n + b - 1) / b;
+    auto blockName = [&](int k) {
+        const int first = k * b, last = std::min(n, first + b) - 1;
+        return b == 1 ? name(first) : name(first) + "\u2013" + name(last);
+    };
+    auto blockValue = [&](int bi, int bj) {
+        double best = 0.0;
+        for (int i = bi * b; i < std::min(n, (bi + 1) * b); i++)
+            for (int j = bj * b; j < std::min(n, (bj + 1) * b); j++) {
+                const double v = H(i, j);
+                if (!Finite(v))
+                    return v;
+                if (std::fabs(v) > std::fabs(best))
+                    best = v;
+            }
+        return best;
+    };
+    const bool text = n <= kNumbersUpTo;
+    const int cell = n <= 4 ? 64 : text ? 52 : std::max(12, std::min(36, 520 / nb));
+    // Labels: horizontal; where they do not fit, every k-th one.
+    size_t longest = 1;
+    for (int k = 0; k < nb; k++)
+        longest = std::max(longest, blockName(k).size());
+    const double labelWidth = 6.2 * static_cast<double>(std::min<size_t>(longest, 24)) + 8;
+    const int columnStride = std::max(1, static_cast<int>(std::ceil(labelWidth / cell)));
+    const int rowStride = std::max(1, static_cast<int>(std::ceil(13.0 / cell)));
+    const int labelW = static_cast<int>(labelWidth) + 8;
+    const int top = 30;
+    const int W = labelW + nb * cell + 170, Hgt = top + nb * cell + 24;
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" width=\"" + std::to_string(W) +
-         "\" height=\"" + std::to_string(H) + "\" viewBox=\"0 0 " + std::to_string(W) + " " +
-         std::to_string(H) + "\" role=\"img\" aria-label=\"Hessian heat map\">\n";
-    s += "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(W) + "\" height=\"" + std::to_string(H) +
+         "\" height=\"" + std::to_string(Hgt) + "\" viewBox=\"0 0 " + std::to_string(W) + " " +
+         std::to_string(Hgt) + "\" role=\"img\" aria-label=\"Hessian heat map\">\n";
+    s += "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(W) + "\" height=\"" + std::to_string(Hgt) +
          "\" fill=\"#ffffff\"/>\n";
-    for (int i = 0; i < n; i++)
-        for (int j = 0; j < n; j++) {
-            const double v = r.hessian[static_cast<size_t>(i * n + j)];
-            const double t = big > 0.0 ? v / big : 0.0;
+    auto cut = [](const std::string& t) { return t.size() > 24 ? t.substr(0, 23) + "\u2026" : t; };
+    for (int i = 0; i < nb; i++)
+        for (int j = 0; j < nb; j++) {
+            const double v = b == 1 ? H(i, j) : blockValue(i, j);
+            const double t = big > 0.0 ? v / big : (Finite(v) ? 0.0 : v);
             const int x = labelW + j * cell, y = top + i * cell;
             s += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" width=\"" +
                  std::to_string(cell) + "\" height=\"" + std::to_string(cell) + "\" fill=\"" + Diverging(t) +
-                 "\" stroke=\"#ffffff\" stroke-width=\"" + (cell > 6 ? "1" : "0") + "\"><title>" +
-                 Escape(names[static_cast<size_t>(i)] + ", " + names[static_cast<size_t>(j)] + ": " +
+                 "\" stroke=\"#ffffff\" stroke-width=\"1\"><title>" +
+                 Escape(blockName(i) + ", " + blockName(j) + (b == 1 ? ": " : ": largest magnitude ") +
                         Num(v, 10)) +
                  "</title></rect>\n";
             if (text)
                 s += "<text x=\"" + std::to_string(x + cell / 2) + "\" y=\"" +
                      std::to_string(y + cell / 2 + 4) + "\" text-anchor=\"middle\" class=\"hv\" fill=\"" +
-                     (std::fabs(t) > 0.6 ? "#ffffff" : "#000000") + "\">" + Escape(Num(v, 4)) + "</text>\n";
+                     (std::fabs(t) > 0.6 ? "#ffffff" : "#000000") + "\">" + Escape(Compact(v)) + "</text>\n";
         }
-    if (n <= 40)
-        for (int i = 0; i < n; i++) {
-            const std::string& name = names[static_cast<size_t>(i)];
-            s += "<text x=\"" + std::to_string(labelW - 6) + "\" y=\"" +
-                 std::to_string(top + i * cell + cell / 2 + 4) + "\" text-anchor=\"end\" class=\"tk\">" +
-                 Escape(name) + "</text>\n";
-            const int cx = labelW + i * cell + cell / 2;
-            s += "<text x=\"" + std::to_string(cx) + "\" y=\"" + std::to_string(top - 6) +
-                 "\" class=\"tk\" transform=\"rotate(-45 " + std::to_string(cx) + " " +
-                 std::to_string(top - 6) + ")\">" + Escape(name) + "</text>\n";
-        }
-    // Legend: the diverging scale from -max|h| to +max|h|.
-    const int lx = labelW + n * cell + 30, lh = std::max(100, std::min(220, n * cell));
+    for (int i = 0; i < nb; i += rowStride)
+        s += "<text x=\"" + std::to_string(labelW - 6) + "\" y=\"" +
+             std::to_string(top + i * cell + cell / 2 + 4) + "\" text-anchor=\"end\" class=\"tk\">" +
+             Escape(cut(blockName(i))) + "</text>\n";
+    for (int j = 0; j < nb; j += columnStride)
+        s += "<text x=\"" + std::to_string(labelW + j * cell + cell / 2) + "\" y=\"" +
+             std::to_string(top - 8) + "\" text-anchor=\"" + (columnStride == 1 ? "middle" : "start") +
+             "\" class=\"tk\">" + Escape(cut(blockName(j))) + "</text>\n";
+    // Legend: the diverging scale from -max|h| to +max|h|, and the grey of a non-finite entry.
+    const int lx = labelW + nb * cell + 30, lh = std::max(100, std::min(220, nb * cell));
     for (int k = 0; k < 20; k++) {
         const double t = 1.0 - 2.0 * (k + 0.5) / 20.0;
         s += "<rect x=\"" + std::to_string(lx) + "\" y=\"" + P(top + lh * k / 20.0) +
@@ -822,25 +1309,63 @@ std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
          "\" class=\"tk\">0</text>\n";
     s += "<text x=\"" + std::to_string(lx + 24) + "\" y=\"" + std::to_string(top + lh) + "\" class=\"tk\">" +
          Escape(Num(-big, 4)) + "</text>\n";
+    if (anyNonFinite)
+        s += "<rect x=\"" + std::to_string(lx) + "\" y=\"" + std::to_string(top + lh + 12) +
+             "\" width=\"18\" height=\"14\" fill=\"" + Diverging(NAN) + "\" stroke=\"#444\"/><text x=\"" +
+             std::to_string(lx + 24) + "\" y=\"" + std::to_string(top + lh + 23) +
+             "\" class=\"tk\">not finite</text>\n";
     s += "</svg>\n";
+    if (b > 1)
+        s += "<p class=\"cap\">" + std::to_string(n) + " parameters: each cell stands for a block of " +
+             std::to_string(b) + " \u00d7 " + std::to_string(b) +
+             " entries and shows the one of largest magnitude (hover over a cell for its value).</p>\n";
+    else if (!text)
+        s += "<p class=\"cap\">Hover over a cell for its value.</p>\n";
 
-    const std::vector<double> ev = SymmetricEigenvalues(r.hessian, n);
-    if (ev.empty()) {
+    const std::vector<double> ev =
+        n <= kEigenvaluesUpTo ? SymmetricEigenvalues(r.hessian, n) : std::vector<double>();
+    if (n > kEigenvaluesUpTo) {
+        s += "<p>Eigenvalues: not computed for more than " + std::to_string(kEigenvaluesUpTo) +
+             " parameters.</p>\n";
+    } else if (ev.empty()) {
         s += "<p>Eigenvalues: not computed (the matrix holds a non-finite value).</p>\n";
     } else {
         const double lo = ev.front(), hi = ev.back();
         std::string cond = lo > 0.0 ? Num(hi / lo, 4) : "not positive definite";
         s += "<p>Eigenvalues from " + Escape(Num(lo)) + " to " + Escape(Num(hi)) + "; condition number " +
              Escape(cond) + ".</p>\n";
+        if (n > kNumbersUpTo) {
+            Series se{"eigenvalue", kPalette[0], {}, {}, false, {}, {}};
+            for (int i = 0; i < n; i++) {
+                se.x.push_back(i + 1);
+                se.y.push_back(ev[static_cast<size_t>(i)]);
+            }
+            Chart c;
+            c.title = "Eigenvalue spectrum";
+            c.xLabel = "eigenvalue number (ascending)";
+            c.yLabel = lo > 0.0 ? "eigenvalue (log)" : "eigenvalue (symmetric log)";
+            c.logY = lo > 0.0;
+            c.symlogY = !(lo > 0.0);
+            c.legend = false;
+            c.width = 600;
+            c.series.push_back(se);
+            s += "<div id=\"spectrum\">" + DrawChart(c) + "</div>\n";
+        }
     }
     s +=
         "<p class=\"cap\">The Hessian of the quadratic model the method used last (rebuilt from the engine's "
-        "stored triangle and "
-        "diagonal; the diagonal includes any shift that made it positive definite), not its Cholesky factor. "
-        "Colours run from "
-        "blue (negative) through white to red (positive), scaled to the largest magnitude.</p>\n</section>\n";
+        "stored triangle and diagonal; the diagonal includes any shift that made it positive definite), not "
+        "its "
+        "Cholesky factor. Colours run from blue (negative) through white to red (positive), scaled to the "
+        "largest magnitude.</p>\n</section>\n";
     return s;
 }
+
+// The status log shows at most its first and last kLogRowsKept rows, each cut after
+// kLogRowBytes bytes; a derivative check at most kCheckRowsShown entries.
+constexpr size_t kLogRowsKept = 1000;
+constexpr size_t kLogRowBytes = 400;
+constexpr size_t kCheckRowsShown = 200;
 
 std::string ChecksSection(const MinimizeResult& r, const ReportOptions& o) {
     if (!r.gradientCheck.ran && !r.hessianCheck.ran)
@@ -860,7 +1385,24 @@ std::string ChecksSection(const MinimizeResult& r, const ReportOptions& o) {
              ")</h3>\n";
         s += "<table class=\"data\"><thead><tr><th>Entry</th><th>Analytic</th><th>Finite "
              "differences</th><th>Relative error</th><th></th></tr></thead><tbody>\n";
-        for (const CVRNDerivativeCheckEntry& e : check->entries) {
+        // Beyond kCheckRowsShown entries: the flagged ones first, then those of largest
+        // relative error, shown in their own order.
+        std::vector<size_t> shown(check->entries.size());
+        std::iota(shown.begin(), shown.end(), size_t{0});
+        if (shown.size() > kCheckRowsShown) {
+            auto key = [&](size_t i) {
+                const CVRNDerivativeCheckEntry& e = check->entries[i];
+                return (e.flagged ? 1e300 : 0.0) + (std::isnan(e.relativeError) ? 1e299 : e.relativeError);
+            };
+            std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) { return key(a) > key(b); });
+            shown.resize(kCheckRowsShown);
+            std::sort(shown.begin(), shown.end());
+            s += "<p class=\"cap\">" + std::to_string(kCheckRowsShown) + " of " +
+                 std::to_string(check->entries.size()) +
+                 " entries: the flagged ones and those of largest relative error.</p>\n";
+        }
+        for (size_t i : shown) {
+            const CVRNDerivativeCheckEntry& e = check->entries[i];
             const std::string entry = e.column < 0 ? name(e.row) : name(e.row) + ", " + name(e.column);
             s += std::string("<tr") + (e.flagged ? " class=\"bad\"" : "") + "><td>" + Escape(entry) +
                  "</td><td>" + Escape(Num(e.analytic, 10)) + "</td><td>" + Escape(Num(e.estimate, 10)) +
@@ -876,7 +1418,7 @@ std::string ChecksSection(const MinimizeResult& r, const ReportOptions& o) {
 std::string SettingsSection(const MinimizeResult& r) {
     std::string s = "<section id=\"settings\"><h2>Settings</h2>\n<table class=\"kv\">\n";
     if (r.settings.empty())
-        s += Row("Method", std::to_string(r.method));
+        s += Row("Method", std::to_string(r.method) + ", " + Escape(MethodName(r.method)));
     for (const auto& [k, v] : r.settings)
         s += Row(k, Escape(v));
     s += "</table>\n</section>\n";
@@ -889,9 +1431,17 @@ std::string LogSection(const MinimizeResult& r) {
         s += "<p>The status log was not kept (MinimizeOptions::captureLog).</p>\n</section>\n";
         return s;
     }
-    s += "<details><summary>" + std::to_string(r.log.size()) + " rows</summary>\n<pre>";
-    for (const std::string& row : r.log)
-        s += Escape(row) + "\n";
+    s += "<details><summary>" + Plural(static_cast<long>(r.log.size()), "row") + "</summary>\n<pre>";
+    // A long log keeps its first and last rows; a long row is cut.
+    const size_t n = r.log.size();
+    for (size_t i = 0; i < n; i++) {
+        if (n > 2 * kLogRowsKept && i == kLogRowsKept) {
+            s += "\u2026 " + Plural(static_cast<long>(n - 2 * kLogRowsKept), "row") + " left out \u2026\n";
+            i = n - kLogRowsKept;
+        }
+        const std::string& row = r.log[i];
+        s += Escape(row.size() > kLogRowBytes ? row.substr(0, kLogRowBytes) + "\u2026" : row) + "\n";
+    }
     s += "</pre></details>\n</section>\n";
     return s;
 }
@@ -924,6 +1474,10 @@ svg text { font-family: system-ui, "DejaVu Sans", Arial, sans-serif; }
 .vd { font-size: 22px; font-weight: 700; }
 .vt { font-size: 14px; }
 .cap { color: #555; font-size: 0.9em; }
+.long { overflow-wrap: anywhere; font-size: 0.85em; }
+.cap.alarm { color: #a00000; font-weight: 600; }
+.rm { font-size: 10px; fill: #444; }
+.fl { font-size: 11.5px; font-weight: 700; fill: #C00000; }
 pre { font-size: 0.8em; background: #f7f7f7; padding: 8px; overflow-x: auto; }
 details summary { cursor: pointer; }
 footer { margin-top: 2em; color: #777; font-size: 0.8em; }
@@ -935,50 +1489,104 @@ footer { margin-top: 2em; color: #777; font-size: 0.8em; }
 std::vector<double> SymmetricEigenvalues(const std::vector<double>& in, int n) {
     if (n <= 0 || in.size() != static_cast<size_t>(n) * static_cast<size_t>(n))
         return {};
-    std::vector<double> a(in.size());
-    for (int i = 0; i < n; i++)
-        for (int j = 0; j <= i; j++) {
-            const double v = in[static_cast<size_t>(i * n + j)];
+    const size_t N = static_cast<size_t>(n);
+    // Scaled to largest magnitude 1, so that no square below overflows or underflows.
+    double scale = 0.0;
+    for (size_t i = 0; i < N; i++)
+        for (size_t j = 0; j <= i; j++) {
+            const double v = in[i * N + j];
             if (!Finite(v))
                 return {};
-            a[static_cast<size_t>(i * n + j)] = a[static_cast<size_t>(j * n + i)] = v;
+            scale = std::max(scale, std::fabs(v));
         }
-    auto A = [&](int i, int j) -> double& { return a[static_cast<size_t>(i * n + j)]; };
-    // Cyclic Jacobi: each sweep zeroes every off-diagonal entry once; a bounded number of
-    // sweeps (it converges quadratically, a handful is the rule).
-    for (int sweep = 0; sweep < 60; sweep++) {
-        double off = 0.0, diag = 0.0;
-        for (int i = 0; i < n; i++) {
-            diag += A(i, i) * A(i, i);
-            for (int j = 0; j < i; j++)
-                off += A(i, j) * A(i, j);
+    if (scale == 0.0)
+        return std::vector<double>(N, 0.0);
+    std::vector<double> a(in.size());
+    for (size_t i = 0; i < N; i++)
+        for (size_t j = 0; j <= i; j++)
+            a[i * N + j] = a[j * N + i] = in[i * N + j] / scale;
+    auto A = [&](size_t i, size_t j) -> double& { return a[i * N + j]; };
+
+    // Householder reduction to a tridiagonal matrix with the same eigenvalues: step k
+    // reflects column k below the subdiagonal to zero, B <- H B H on the trailing block,
+    // as B - v w' - w v' with p = B v, w = 2 (p - (v'p) v), |v| = 1.
+    std::vector<double> d(N), e(N, 0.0), v(N), p(N);
+    for (size_t k = 0; k + 2 < N; k++) {
+        double norm = 0.0;
+        for (size_t i = k + 1; i < N; i++)
+            norm = std::hypot(norm, A(i, k));
+        if (norm == 0.0)
+            continue;
+        const double alpha = A(k + 1, k) > 0 ? -norm : norm;
+        double vv = 0.0;
+        for (size_t i = k + 1; i < N; i++) {
+            v[i] = A(i, k) - (i == k + 1 ? alpha : 0.0);
+            vv += v[i] * v[i];
         }
-        if (!(off > 1e-30 * diag) || !Finite(off))
-            break;
-        for (int p = 0; p < n - 1; p++)
-            for (int q = p + 1; q < n; q++) {
-                const double apq = A(p, q);
-                if (apq == 0.0)
-                    continue;
-                const double theta = (A(q, q) - A(p, p)) / (2.0 * apq);
-                const double t =
-                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-                const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
-                for (int k = 0; k < n; k++) {
-                    const double akp = A(k, p), akq = A(k, q);
-                    A(k, p) = c * akp - s * akq;
-                    A(k, q) = s * akp + c * akq;
-                }
-                for (int k = 0; k < n; k++) {
-                    const double apk = A(p, k), aqk = A(q, k);
-                    A(p, k) = c * apk - s * aqk;
-                    A(q, k) = s * apk + c * aqk;
-                }
-            }
+        const double vn = std::sqrt(vv);
+        if (!(vn > 0.0))
+            continue;
+        for (size_t i = k + 1; i < N; i++)
+            v[i] /= vn;
+        double vp = 0.0;
+        for (size_t i = k + 1; i < N; i++) {
+            double sum = 0.0;
+            for (size_t j = k + 1; j < N; j++)
+                sum += A(i, j) * v[j];
+            p[i] = sum;
+            vp += v[i] * sum;
+        }
+        for (size_t i = k + 1; i < N; i++)
+            p[i] = 2.0 * (p[i] - vp * v[i]);
+        for (size_t i = k + 1; i < N; i++)
+            for (size_t j = k + 1; j < N; j++)
+                A(i, j) -= v[i] * p[j] + p[i] * v[j];
+        A(k + 1, k) = A(k, k + 1) = alpha;
+        for (size_t i = k + 2; i < N; i++)
+            A(i, k) = A(k, i) = 0.0;
     }
-    std::vector<double> ev(static_cast<size_t>(n));
-    for (int i = 0; i < n; i++)
-        ev[static_cast<size_t>(i)] = A(i, i);
+    for (size_t i = 0; i < N; i++) {
+        d[i] = A(i, i);
+        if (i + 1 < N)
+            e[i] = A(i + 1, i);
+    }
+    // Eigenvalues of the tridiagonal matrix by bisection on Sturm counts: the number of
+    // negative pivots of T - x I is the number of eigenvalues below x.
+    auto below = [&](double x) {
+        size_t count = 0;
+        double q = 1.0;
+        for (size_t i = 0; i < N; i++) {
+            q = d[i] - x - (i > 0 ? e[i - 1] * e[i - 1] / q : 0.0);
+            if (q == 0.0)
+                q = -1e-300;
+            if (q < 0.0)
+                ++count;
+        }
+        return count;
+    };
+    double lo = INFINITY, hi = -INFINITY; // Gershgorin bounds
+    for (size_t i = 0; i < N; i++) {
+        const double r = (i > 0 ? std::fabs(e[i - 1]) : 0.0) + (i + 1 < N ? std::fabs(e[i]) : 0.0);
+        lo = std::min(lo, d[i] - r);
+        hi = std::max(hi, d[i] + r);
+    }
+    lo -= 1e-12, hi += 1e-12;
+    std::vector<double> ev(N);
+    for (size_t k = 0; k < N; k++) {
+        double l = k > 0 ? std::max(lo, ev[k - 1] - 1e-12) : lo, h = hi;
+        // At most 200 halvings: an interval of width 4 reaches 1e-16 in about 60.
+        for (int it = 0;
+             it < 200 && h - l > 2.0 * DBL_EPSILON * std::max(std::fabs(l), std::fabs(h)) + 1e-300; it++) {
+            const double mid = 0.5 * (l + h);
+            if (below(mid) > k)
+                h = mid;
+            else
+                l = mid;
+        }
+        ev[k] = 0.5 * (l + h);
+    }
+    for (double& x : ev)
+        x *= scale;
     std::sort(ev.begin(), ev.end());
     return ev;
 }
@@ -987,22 +1595,36 @@ int ReportContourEvaluations(const MinimizeResult& result, const ReportOptions& 
     Contour c;
     if (Names(result, options).size() != 2 || !ContourBox(result, options, c))
         return 0;
-    return c.m * c.m;
+    EvaluateContour(options.objective, c);
+    return c.evaluations;
 }
 
-std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o) {
+std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o, ReportStats* stats) {
     const Facts k = Gather(r);
     Contour contour;
     const bool haveContour = Names(r, o).size() == 2 && ContourBox(r, o, contour);
-    const int contourEvaluations = haveContour ? contour.m * contour.m : 0;
+    if (haveContour)
+        EvaluateContour(o.objective, contour);
+    const int contourEvaluations = haveContour ? contour.evaluations : 0;
     std::string h;
     h += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     h += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    h += "<title>Minimization report" + (o.title.empty() ? std::string() : " \u2014 " + Escape(o.title)) +
-         "</title>\n";
+    // A long title (a formula of many variables) is cut in the header; the whole of it
+    // stays one click away.
+    const std::string title = o.title.empty() ? "VRNMathTools minimizer" : o.title;
+    const std::string shortTitle = Cut(title, kTitleBytes);
+    h += "<title>Minimization report" +
+         (o.title.empty() ? std::string() : " \u2014 " + Escape(Cut(title, 80))) + "</title>\n";
     h += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
-    h += "<header><h1>Minimization report</h1>\n<p class=\"sub\">" +
-         Escape(o.title.empty() ? "VRNMathTools minimizer" : o.title) + "</p></header>\n<main>\n";
+    h += "<header><h1>Minimization report</h1>\n<p class=\"sub\">" + Escape(shortTitle) + "</p>\n";
+    if (shortTitle != title)
+        h += "<details class=\"sub\"><summary>the whole title (" + std::to_string(title.size()) +
+             " characters)</summary><p class=\"long\">" + Escape(title) + "</p></details>\n";
+    h += "<p class=\"sub\" id=\"how\">Method " + std::to_string(r.method) + ", " +
+         Escape(MethodName(r.method)) +
+         (DriverText(r).empty() ? std::string() : " \u00b7 " + Escape(DriverText(r))) +
+         (r.derivatives.empty() ? std::string() : " \u00b7 " + Escape(r.derivatives)) +
+         "</p></header>\n<main>\n";
     h += SummarySection(r, k, o, contourEvaluations);
     h += ConvergenceSection(r);
     h += StepSection(r);
@@ -1016,16 +1638,35 @@ std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o) {
     h += "</main>\n<footer>Written by VRNMathTools. This page is self-contained: it loads nothing and runs "
          "no scripts.</footer>\n";
     h += "</body>\n</html>\n";
+    if (stats) {
+        stats->contourEvaluations = contourEvaluations;
+        stats->bytes = h.size();
+    }
     return h;
 }
 
-bool WriteReport(const MinimizeResult& result, const std::string& path, const ReportOptions& options) {
-    const std::string html = ReportHtml(result, options);
+bool WriteReport(const MinimizeResult& result, const std::string& path, const ReportOptions& options,
+                 ReportStats* stats) {
+    const std::string html = ReportHtml(result, options, stats);
+    auto fail = [&](int error) {
+        if (stats)
+            stats->error = std::strerror(error != 0 ? error : EIO);
+        return false;
+    };
+    if (stats)
+        stats->error.clear();
+    errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
-        return false;
-    const bool ok = std::fwrite(html.data(), 1, html.size(), f) == html.size();
-    return std::fclose(f) == 0 && ok;
+        return fail(errno);
+    errno = 0;
+    const bool written = std::fwrite(html.data(), 1, html.size(), f) == html.size();
+    int error = errno;
+    if (std::fclose(f) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (!written || error != 0)
+        return fail(error);
+    return true;
 }
 
 } // namespace vrn

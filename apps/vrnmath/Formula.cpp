@@ -3,6 +3,7 @@
 #include <muParser.h>
 
 #include <cctype>
+#include <iterator>
 
 #include "apps/vrnmath/Arguments.h"
 
@@ -61,7 +62,41 @@ std::string Joined(const std::vector<std::string>& names) {
     return s;
 }
 
+// muParser's built-in functions and constants (those of mu::Parser; tests compare the lists).
+const char* const kFunctions[] = {"sin",   "cos",   "tan",   "asin",  "acos", "atan", "sinh", "cosh",  "tanh",
+                                  "asinh", "acosh", "atanh", "atan2", "exp",  "ln",   "log",  "log10", "log2",
+                                  "sqrt",  "abs",   "sign",  "rint",  "min",  "max",  "sum",  "avg"};
+const char* const kConstants[] = {"_pi", "_e"};
+
+// Whether the name at position pos of the expression is followed by '(' (a call).
+bool IsCall(const std::string& expression, const std::string& name, int pos) {
+    if (pos < 0 || static_cast<std::size_t>(pos) + name.size() > expression.size() ||
+        expression.compare(static_cast<std::size_t>(pos), name.size(), name) != 0)
+        return false;
+    std::size_t i = static_cast<std::size_t>(pos) + name.size();
+    while (i < expression.size() && std::isspace(static_cast<unsigned char>(expression[i])))
+        ++i;
+    return i < expression.size() && expression[i] == '(';
+}
+
 } // namespace
+
+std::vector<std::string> FormulaFunctionNames() {
+    return {std::begin(kFunctions), std::end(kFunctions)};
+}
+
+std::vector<std::string> FormulaConstantNames() {
+    return {std::begin(kConstants), std::end(kConstants)};
+}
+
+std::string FormulaVocabulary() {
+    return "Formulas (muParser) use the variables named in --x0, numbers such as 1.5e-3, and:\n"
+           "  functions  sin cos tan asin acos atan (radians), sinh cosh tanh asinh acosh atanh,\n"
+           "             atan2(y, x), exp, ln and log (natural logarithm), log10, log2, sqrt, abs,\n"
+           "             sign, rint (nearest integer); min max sum avg of one or more arguments\n"
+           "  constants  _pi (3.14159...), _e (2.71828...)\n"
+           "  operators  + - * / ^ (power), < <= > >= == != (1 or 0), && ||, cond ? a : b\n";
+}
 
 struct Formula::Impl {
     mu::Parser parser;
@@ -87,9 +122,13 @@ Formula::Formula(const std::string& expression, const std::vector<std::string>& 
         // muParser compiles the expression at its first evaluation.
         (void)d.parser.Eval();
     } catch (const mu::Parser::exception_type& e) {
-        if (e.GetCode() == mu::ecUNASSIGNABLE_TOKEN && IsIdentifier(e.GetToken()))
+        if (e.GetCode() == mu::ecUNASSIGNABLE_TOKEN && IsIdentifier(e.GetToken())) {
+            if (IsCall(expression, e.GetToken(), e.GetPos()))
+                throw UsageError("unknown function '" + Echo(e.GetToken()) +
+                                 "' in formula (functions: " + Joined(FormulaFunctionNames()) + ")");
             throw UsageError("unknown variable '" + Echo(e.GetToken()) +
                              "' in formula (variables given by --x0: " + Echo(Joined(names)) + ")");
+        }
         throw UsageError("cannot parse formula '" + Echo(expression) + "': " + Echo(e.GetMsg()));
     }
     // muParser's '=' stores into a variable: "x=2" would be minimized as the

@@ -9,11 +9,19 @@
 
 namespace vrnmath {
 
+// What a formula may use besides its variables, as text for --help: muParser's
+// functions, constants and operators, a few lines of at most 100 characters.
+std::string FormulaVocabulary();
+// The names of the functions and of the constants listed there.
+std::vector<std::string> FormulaFunctionNames();
+std::vector<std::string> FormulaConstantNames();
+
 class Formula {
 public:
     // Compiles expression over the named variables (in this order) and evaluates it
     // once at start. A syntax error, a name that is neither a variable nor one of
-    // muParser's functions and constants, an assignment ('=') anywhere in the
+    // muParser's functions and constants ("unknown function 'foo'" when a '(' follows
+    // it, else "unknown variable 'foo'"), an assignment ('=') anywhere in the
     // expression, or several comma-separated expressions throw UsageError. The
     // messages quote at most about 200 characters of the formula.
     Formula(const std::string& expression, const std::vector<std::string>& names,

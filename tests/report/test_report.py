@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """The run report in a real browser.
 
-Writes the reports of a Rosenbrock run and of a 12-parameter run with the vrnmath
-program, checks that each is well-formed HTML whose SVG pictures are well-formed XML,
-then loads each from a file:// URL in headless Chromium: the page must load without
-console messages, its screenshot must not be blank, and the summary's SVG text must be
-in the DOM. Without a browser that starts, the test is skipped (exit code 77) with a
-message saying why.
+Writes the reports of a Rosenbrock run, a run of the tool driver (two runs), a diverging
+run (f falls without bound), a run that meets a region where f is not finite and a
+12-parameter run with the vrnmath program, checks that each is well-formed HTML whose SVG
+pictures are well-formed XML, then loads each from a file:// URL in headless Chromium: the
+page must load without console messages, its screenshot must not be blank, and the DOM
+must hold the summary's SVG text and the marks that show each case drawn as it should be
+(run boundaries, the diverging flag, the shaded non-finite region, no numbers in the
+cells of a 12 x 12 heat map). Without a browser that starts, the test is skipped (exit
+code 77) with a message saying why.
 
     test_report.py --vrnmath build/apps/vrnmath --out DIR [--docs docs/images]
 
@@ -187,17 +190,35 @@ def main():
 
     names = ["x%d" % i for i in range(1, 13)]
     formula = "+".join("%d*(%s-%d)^2" % (i + 1, n, i % 4) for i, n in enumerate(names)) + "+(x1-x2)^2*(x3+2)^2"
+    # key: (program arguments, texts the DOM must hold, texts it must not hold)
     runs = {
-        "rosenbrock": (["--problem", "rosenbrock"], ["Success", "f\u2080 = 24.2", "rosenbrock, method 3"]),
+        "rosenbrock": (["--problem", "rosenbrock"],
+                       ["Success", "f\u2080 = 24.2", "rosenbrock, method 3", 'class="start"', 'class="end"',
+                        'class="hv"'],
+                       ["rotate(-45", "diverging", 'class="runmark"']),
+        "tool": (["--problem", "rosenbrock", "--tool"],
+                 ["Success", "tool driver, 2 runs", 'class="runmark"', ">run 2<", "iteration (all runs)"],
+                 ["rotate(-45"]),
+        "diverging": (["--f", "-x^2-y^2", "--x0", "x=1,y=0.5"],
+                      ["No success", "Objective f (signed)", "diverging: f falls without bound",
+                       "this is not convergence"],
+                      ["f \u2212 min f"]),
+        "nonfinite": (["--f", "(x-1)^2 + y^2 + sqrt(1.5-x)", "--x0", "x=-1,y=1"],
+                      ["f not finite", 'class="nonfinite"'], []),
         "twelve": (["--f", formula, "--x0", ",".join("%s=%g" % (n, 0.5 * (i + 1)) for i, n in enumerate(names))],
-                   ["Success", ">x12<", "Model Hessian at the end"]),
+                   ["Success", ">x12<", "Model Hessian at the end", "Eigenvalue spectrum"],
+                   ['class="hv"', "rotate(-45"]),
     }
+    # Runs that do not succeed, on purpose (the program exits 1 for them).
+    failing = {"diverging", "nonfinite"}
     pages = {}
-    for key, (args, _) in runs.items():
+    for key, (args, _, _) in runs.items():
         path = os.path.join(a.out, key + ".html")
         r = subprocess.run([a.vrnmath, "minimize", "--quiet"] + args + ["--report", path],
                            capture_output=True, text=True, timeout=300)
-        check(r.returncode == 0, "%s: vrnmath exited with %d: %s%s" % (key, r.returncode, r.stdout, r.stderr))
+        expected = 1 if key in failing else 0
+        check(r.returncode == expected, "%s: vrnmath exited with %d, not %d: %s%s" %
+              (key, r.returncode, expected, r.stdout, r.stderr))
         check("Report:       written to" in r.stdout, "%s: the program does not say where the report is" % key)
         if os.path.exists(path):
             pages[key] = validate(path)
@@ -214,7 +235,7 @@ def main():
             print("SKIP: %s does not start here (exit %d): %s" % (exe, probe.returncode,
                                                                    probe.stderr.decode(errors="replace")[-600:]))
             return 1 if failures else SKIP
-        for key, (_, texts) in runs.items():
+        for key, (_, texts, absent) in runs.items():
             if key not in pages:
                 continue
             url = "file://" + os.path.abspath(os.path.join(a.out, key + ".html"))
@@ -241,6 +262,8 @@ def main():
             check('id="verdict"' in dom, "%s: the summary's SVG verdict is not in the DOM" % key)
             for t in texts:
                 check(t in dom, "%s: %r is not in the DOM" % (key, t))
+            for t in absent:
+                check(t not in dom, "%s: %r is in the DOM" % (key, t))
             for section in ("summary", "convergence", "steps", "parameters", "hessian", "settings", "log"):
                 check('id="%s"' % section in dom, "%s: section %s missing from the DOM" % (key, section))
         if a.docs and os.path.exists(os.path.join(a.out, "rosenbrock.png")) and not failures:
