@@ -242,6 +242,12 @@ public:
         }
         if (!record.x.empty())
             m_Problem.StartFrom(record.x);
+        // The last model Hessian any run built (a tool's last run may stop before it builds one).
+        if (m_Options.recordIterations) {
+            const CMatrix h = m_Engine.GetModelHessian();
+            if (h.GetRows() > 0)
+                m_LastHessian = h;
+        }
         // The tool's next run takes its default typical sizes from its own start.
         if (m_pTool && m_Options.typicalX.empty() && !record.x.empty()) {
             VRNMinimizerOptions next = m_pTool->GetOptions();
@@ -260,6 +266,7 @@ public:
     const CVRNDerivativeCheckRecord& GetGradientCheck() const { return m_GradientCheck; }
     const CVRNDerivativeCheckRecord& GetHessianCheck() const { return m_HessianCheck; }
     std::vector<IterationRecord> TakeRecords(long& dropped) { return m_Records.Take(dropped); }
+    const CMatrix& LastHessian() const { return m_LastHessian; }
 
 private:
     void Progress(const CVRNIterationEvent& e) {
@@ -296,6 +303,7 @@ private:
     double m_dInitialF = 0.0;
     CVRNDerivativeCheckRecord m_GradientCheck;
     CVRNDerivativeCheckRecord m_HessianCheck;
+    CMatrix m_LastHessian;
 };
 
 DerivativeCheck Reduce(const CVRNDerivativeCheckRecord& c) {
@@ -772,7 +780,7 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     result.nonFiniteEvaluations = face.NonFinite();
     result.iterationRecords = observer.TakeRecords(result.recordsDropped);
     if (options.recordIterations) {
-        const CMatrix m = engine.GetModelHessian();
+        const CMatrix m = observer.LastHessian();
         const int rows = m.GetRows();
         result.hessian.reserve(static_cast<size_t>(rows) * static_cast<size_t>(rows));
         for (int i = 0; i < rows; i++)

@@ -391,12 +391,11 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         ro.title = (formula ? "f = " : "") + label + ", method " + std::to_string(options.method);
         ro.names = options.names;
         ro.objective = f;
-        contourEvaluations = vrn::ReportContourEvaluations(r, ro);
-        if (!vrn::WriteReport(r, a.report, ro)) {
-            const std::string why = OutputProblem(a.report);
-            outputErrors.push_back("could not write the report to " + a.report +
-                                   (why.empty() ? std::string(": the write failed") : ": " + why));
-        }
+        vrn::ReportStats stats;
+        if (!vrn::WriteReport(r, a.report, ro, &stats))
+            outputErrors.push_back("could not write the report to " + a.report + ": " +
+                                   (stats.error.empty() ? std::string("the write failed") : stats.error));
+        contourEvaluations = stats.contourEvaluations;
     }
     if (plots)
         for (const std::string& path : plots->Failed())
