@@ -18,6 +18,7 @@
 #include "host/matrix/Matrix.h"
 #include "minimize/MessageSink.h"
 #include "minimize/MinimizationMethodBase.h"
+#include "minimize/RunCost.h"
 #include "minimize/UnconstrainedMinimization.h"
 #include "tool/MinimizerTool.h"
 
@@ -367,22 +368,6 @@ const char* DriverText(Driver d) {
     return d == Driver::Tool ? "tool" : d == Driver::Step ? "step" : "engine";
 }
 
-// Evaluations the first iteration will take and the memory the engine will hold, for
-// the note before a long run and the refusal of one that cannot fit.
-struct Cost {
-    double evaluations = 0; // calls of f (of the gradient when one is given)
-    double bytes = 0;
-};
-Cost FirstIterationCost(size_t n, const MethodInfo& m, bool g, bool h, bool secant) {
-    const double dn = static_cast<double>(n);
-    Cost c;
-    c.evaluations = g ? 1 : dn + 1;
-    if (m.usesHessian && !h && !secant)
-        c.evaluations += g ? dn : dn * dn / 2 + 2 * dn;
-    c.bytes = 8.0 * dn * 16 + (m.usesHessian ? 8.0 * dn * dn * 2 : 0.0);
-    return c;
-}
-
 double PhysicalMemory() {
 #if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
     return static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
@@ -541,12 +526,42 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
         return RefusedResult(refusal->text);
     const MethodInfo& method = *FindMethod(options.method);
     const bool secant = method.usesHessian && options.expensive.value_or(!hasHessian);
-    const Cost cost = FirstIterationCost(n, method, hasGradient, hasHessian, secant);
-    if (cost.bytes > 0.75 * PhysicalMemory())
-        return RefusedResult("the run needs about " + NumberText(std::round(cost.bytes / 1e9)) +
-                             " GB for its working arrays and model Hessian (n = " + std::to_string(n) +
-                             "), more than this machine has: use the conjugate-gradient method (" +
-                             OptionName("method", options.naming) + " 4), which keeps no Hessian");
+    // What the run will cost, said before it starts; refused when it cannot fit.
+    CVRNRunSettings settings;
+    settings.n = static_cast<long long>(n);
+    settings.method = options.driver == Driver::Step ? 1 : options.method;
+    settings.gradient = hasGradient;
+    settings.hessian = hasHessian;
+    settings.expensive = secant;
+    settings.checkGradient = options.checkGradient;
+    settings.checkHessian = options.checkHessian;
+    settings.threads = options.threads;
+    const CVRNRunCost cost = VRNEstimateRunCost(settings);
+    const CVRNEvaluationCount first = cost.FirstIteration();
+    // Without an analytic gradient the conjugate-gradient method's gradients are 2n calls of f.
+    double firstCalls = static_cast<double>(first.Total());
+    if (!method.usesHessian && !hasGradient)
+        firstCalls += static_cast<double>(first.gradient) * (2.0 * static_cast<double>(n) - 1.0);
+    const double memory = PhysicalMemory();
+    const std::string instead =
+        std::string(hasGradient ? "" : "an analytic gradient, ") +
+        (secant || !method.usesHessian ? "" : "secant updates (" + OptionName("expensive", options.naming) + "), ") +
+        (method.usesHessian ? "or the conjugate-gradient method (" + OptionName("method", options.naming) +
+                                  " 4), which keeps no n x n matrix"
+                            : "or fewer parameters");
+    if (cost.valid && cost.bytes > 0.8 * memory)
+        return RefusedResult("the run needs about " + NumberText(std::round(cost.bytes / 1e9)) + " GB (n = " +
+                             std::to_string(n) + "), more than this machine's " +
+                             NumberText(std::round(memory / 1e9)) + " GB: use " + instead);
+    std::vector<std::string> notes;
+    if (cost.valid && (firstCalls > 1e6 || cost.bytes > 0.25 * memory)) {
+        const std::string note = "the first iteration will take about " + NumberText(std::round(firstCalls)) +
+                                 " evaluations and the run about " + NumberText(std::round(cost.bytes / 1e6)) +
+                                 " MB (n = " + std::to_string(n) + "); faster: " + instead;
+        notes.push_back(note);
+        if (options.onNote)
+            options.onNote(note);
+    }
 
     FaceProblem face(problem, hasGradient, options.threads > 1);
     std::vector<double> x0 = face.StartPoint();
@@ -560,19 +575,6 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     }
 
     MinimizeResult result;
-    std::vector<std::string> notes;
-    if (cost.evaluations > 1e6 || cost.bytes > 0.25 * PhysicalMemory()) {
-        std::string note = "the first iteration will take about " + NumberText(std::round(cost.evaluations)) +
-                           (hasGradient ? " gradient evaluations" : " evaluations of f") + " and the run about " +
-                           NumberText(std::round(cost.bytes / 1e6)) + " MB (n = " + std::to_string(n) +
-                           "); faster: ";
-        note += hasGradient ? "" : "an analytic gradient, ";
-        note += std::string(secant ? "" : "secant updates (" + OptionName("expensive", options.naming) + "), ") +
-                "or the conjugate-gradient method (" + OptionName("method", options.naming) + " 4)";
-        notes.push_back(note);
-        if (options.onNote)
-            options.onNote(note);
-    }
 
     const std::vector<double> typicalX = options.typicalX.empty() ? DefaultTypicalX(x0) : options.typicalX;
     const double typicalF = options.driver == Driver::Engine ? options.typicalF.value_or(TableDefault("typicalF")) : 1.0;

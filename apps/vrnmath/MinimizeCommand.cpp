@@ -332,6 +332,9 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             hessian = [problem](std::span<const double> x, std::span<double> h) { problem->hess(x.data(), h.data()); };
         label = name;
     }
+    // --hessian fd asks for the engine's difference Hessian rather than secant updates.
+    if (hessianKind == Derivative::Differences && !a.hessian.empty() && !options.expensive)
+        options.expensive = false;
     // The table's check, worded with this program's switches; nothing has run yet.
     if (const auto refusal = vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient),
                                                          static_cast<bool>(hessian)},

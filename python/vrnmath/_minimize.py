@@ -181,8 +181,14 @@ class _Call:
                 self.options["secant"] = True
             elif callable(hess):
                 self.hess = hess
-            elif isinstance(hess, str) and hess in ("2-point", "3-point", "cs"):
-                raise ValueError("hess=%r: leave hess out for the engine's finite-difference Hessian" % (hess,))
+            elif isinstance(hess, str) and hess in ("2-point", "3-point"):
+                # SciPy's finite-difference Hessian: the engine's own differences.
+                if options.get("secant"):
+                    raise ValueError("hess=%r asks for a difference Hessian, which secant=True refuses" % (hess,))
+                self.options["secant"] = False
+            elif isinstance(hess, str) and hess == "cs":
+                raise ValueError("hess='cs' (complex-step derivatives) is not supported: give a callable hess, "
+                                 "'2-point' for finite differences, or BFGS() for secant updates")
             else:
                 raise ValueError("hess must be None, a callable or scipy.optimize.BFGS()/SR1(), got %r" % (hess,))
         # A compiled problem with a Python jac or hess beside it runs as a Python objective.
@@ -227,9 +233,10 @@ def minimize(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray], ar
         A callable ``jac(x, *args) -> array (n,)``; True: fun returns ``(f, g)``; None or
         ``'2-point'``: the engine's finite differences (forward, central when needed);
         ``'3-point'``: central differences of fun. ``'cs'`` is refused. Default: None.
-    hess : callable or HessianUpdateStrategy, optional
-        ``hess(x, *args) -> array (n, n)`` (only its lower triangle is read), or
-        ``scipy.optimize.BFGS()`` / ``SR1()`` for the engine's secant (BFGS) updates.
+    hess : callable, str or HessianUpdateStrategy, optional
+        ``hess(x, *args) -> array (n, n)`` (only its lower triangle is read);
+        ``scipy.optimize.BFGS()`` / ``SR1()`` for the engine's secant (BFGS) updates;
+        ``'2-point'`` or ``'3-point'`` for the engine's finite-difference Hessian.
         Default: None (secant updates).
     method : str or int, optional
         ``'line-search'``, ``'dogleg'``, ``'hook'`` (More-Hebden), ``'cg'``, or 1 to 4.
