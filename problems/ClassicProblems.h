@@ -21,6 +21,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,18 +38,23 @@ using std::log;
 using std::sin;
 using std::sqrt;
 
-// Most variables a Jet differentiates with respect to.
+// Most variables a Jet differentiates with respect to: 12 for the problems of fixed size,
+// 32 for those that take their size (n = 10 in the set, n = 30 in ScaledProblems).
 inline constexpr int kMaxJetVariables = 12;
+inline constexpr int kMaxScaledVariables = 32;
+
+inline std::string SizedName(const std::string& base, int n) {
+    return base + "-" + std::to_string(n);
+}
 
 // A value with its gradient and, when Second, its Hessian (packed lower triangle) with
-// respect to n variables. A constant has n = 0; mixing a constant with a variable takes
+// respect to n <= Capacity variables. A constant has n = 0; mixing a constant with a variable takes
 // the larger n (the unused entries are zero).
-template <bool Second>
-struct Jet {
-    static constexpr int kPacked = Second ? kMaxJetVariables * (kMaxJetVariables + 1) / 2 : 1;
+template <bool Second, int Capacity = kMaxJetVariables> struct Jet {
+    static constexpr int kPacked = Second ? Capacity * (Capacity + 1) / 2 : 1;
     double v = 0.0;
     int n = 0;
-    std::array<double, kMaxJetVariables> d{};
+    std::array<double, Capacity> d{};
     std::array<double, kPacked> h{};
 
     Jet() = default;
@@ -74,32 +80,31 @@ using Jet1 = Jet<false>;
 using Jet2 = Jet<true>;
 
 // The plain value of a double or a Jet (for branches).
-inline double Val(double a) { return a; }
-template <bool S>
-double Val(const Jet<S>& a) {
+inline double Val(double a) {
+    return a;
+}
+template <bool S, int C> double Val(const Jet<S, C>& a) {
     return a.v;
 }
 
 // phi(a) with phi'(a.v) = d1 and phi''(a.v) = d2.
-template <bool S>
-Jet<S> Chain(const Jet<S>& a, double value, double d1, double d2) {
-    Jet<S> r(value);
+template <bool S, int C> Jet<S, C> Chain(const Jet<S, C>& a, double value, double d1, double d2) {
+    Jet<S, C> r(value);
     r.n = a.n;
     for (int i = 0; i < a.n; ++i)
         r.d[static_cast<size_t>(i)] = d1 * a.d[static_cast<size_t>(i)];
     if constexpr (S) {
         for (int i = 0; i < a.n; ++i)
             for (int j = 0; j <= i; ++j) {
-                size_t k = static_cast<size_t>(Jet<S>::Packed(i, j));
+                size_t k = static_cast<size_t>(Jet<S, C>::Packed(i, j));
                 r.h[k] = d1 * a.h[k] + d2 * a.d[static_cast<size_t>(i)] * a.d[static_cast<size_t>(j)];
             }
     }
     return r;
 }
 
-template <bool S>
-Jet<S> operator+(const Jet<S>& a, const Jet<S>& b) {
-    Jet<S> r(a.v + b.v);
+template <bool S, int C> Jet<S, C> operator+(const Jet<S, C>& a, const Jet<S, C>& b) {
+    Jet<S, C> r(a.v + b.v);
     r.n = std::max(a.n, b.n);
     for (int i = 0; i < r.n; ++i)
         r.d[static_cast<size_t>(i)] = a.d[static_cast<size_t>(i)] + b.d[static_cast<size_t>(i)];
@@ -108,132 +113,109 @@ Jet<S> operator+(const Jet<S>& a, const Jet<S>& b) {
             r.h[static_cast<size_t>(k)] = a.h[static_cast<size_t>(k)] + b.h[static_cast<size_t>(k)];
     return r;
 }
-template <bool S>
-Jet<S> operator-(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> operator-(const Jet<S, C>& a) {
     return Chain(a, -a.v, -1.0, 0.0);
 }
-template <bool S>
-Jet<S> operator-(const Jet<S>& a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C> operator-(const Jet<S, C>& a, const Jet<S, C>& b) {
     return a + (-b);
 }
-template <bool S>
-Jet<S> operator*(const Jet<S>& a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C> operator*(const Jet<S, C>& a, const Jet<S, C>& b) {
     if (b.n == 0)
         return Chain(a, a.v * b.v, b.v, 0.0);
     if (a.n == 0)
         return Chain(b, a.v * b.v, a.v, 0.0);
-    Jet<S> r(a.v * b.v);
+    Jet<S, C> r(a.v * b.v);
     r.n = std::max(a.n, b.n);
     for (int i = 0; i < r.n; ++i)
         r.d[static_cast<size_t>(i)] = a.d[static_cast<size_t>(i)] * b.v + a.v * b.d[static_cast<size_t>(i)];
     if constexpr (S)
         for (int i = 0; i < r.n; ++i)
             for (int j = 0; j <= i; ++j) {
-                size_t k = static_cast<size_t>(Jet<S>::Packed(i, j));
+                size_t k = static_cast<size_t>(Jet<S, C>::Packed(i, j));
                 size_t ui = static_cast<size_t>(i), uj = static_cast<size_t>(j);
                 r.h[k] = a.h[k] * b.v + a.v * b.h[k] + a.d[ui] * b.d[uj] + b.d[ui] * a.d[uj];
             }
     return r;
 }
-template <bool S>
-Jet<S> Reciprocal(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> Reciprocal(const Jet<S, C>& a) {
     double r = 1.0 / a.v;
     return Chain(a, r, -r * r, 2.0 * r * r * r);
 }
-template <bool S>
-Jet<S> operator/(const Jet<S>& a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C> operator/(const Jet<S, C>& a, const Jet<S, C>& b) {
     if (b.n == 0)
         return Chain(a, a.v / b.v, 1.0 / b.v, 0.0);
     return a * Reciprocal(b);
 }
-template <bool S>
-Jet<S> operator+(const Jet<S>& a, double b) {
-    return a + Jet<S>(b);
+template <bool S, int C> Jet<S, C> operator+(const Jet<S, C>& a, double b) {
+    return a + Jet<S, C>(b);
 }
-template <bool S>
-Jet<S> operator+(double a, const Jet<S>& b) {
-    return Jet<S>(a) + b;
+template <bool S, int C> Jet<S, C> operator+(double a, const Jet<S, C>& b) {
+    return Jet<S, C>(a) + b;
 }
-template <bool S>
-Jet<S> operator-(const Jet<S>& a, double b) {
-    return a + Jet<S>(-b);
+template <bool S, int C> Jet<S, C> operator-(const Jet<S, C>& a, double b) {
+    return a + Jet<S, C>(-b);
 }
-template <bool S>
-Jet<S> operator-(double a, const Jet<S>& b) {
-    return Jet<S>(a) - b;
+template <bool S, int C> Jet<S, C> operator-(double a, const Jet<S, C>& b) {
+    return Jet<S, C>(a) - b;
 }
-template <bool S>
-Jet<S> operator*(const Jet<S>& a, double b) {
+template <bool S, int C> Jet<S, C> operator*(const Jet<S, C>& a, double b) {
     return Chain(a, a.v * b, b, 0.0);
 }
-template <bool S>
-Jet<S> operator*(double a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C> operator*(double a, const Jet<S, C>& b) {
     return Chain(b, a * b.v, a, 0.0);
 }
-template <bool S>
-Jet<S> operator/(const Jet<S>& a, double b) {
+template <bool S, int C> Jet<S, C> operator/(const Jet<S, C>& a, double b) {
     return Chain(a, a.v / b, 1.0 / b, 0.0);
 }
-template <bool S>
-Jet<S> operator/(double a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C> operator/(double a, const Jet<S, C>& b) {
     return a * Reciprocal(b);
 }
-template <bool S>
-Jet<S>& operator+=(Jet<S>& a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C>& operator+=(Jet<S, C>& a, const Jet<S, C>& b) {
     a = a + b;
     return a;
 }
-template <bool S>
-Jet<S>& operator+=(Jet<S>& a, double b) {
+template <bool S, int C> Jet<S, C>& operator+=(Jet<S, C>& a, double b) {
     a.v += b;
     return a;
 }
-template <bool S>
-Jet<S>& operator*=(Jet<S>& a, const Jet<S>& b) {
+template <bool S, int C> Jet<S, C>& operator*=(Jet<S, C>& a, const Jet<S, C>& b) {
     a = a * b;
     return a;
 }
-template <bool S>
-Jet<S> exp(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> exp(const Jet<S, C>& a) {
     double e = std::exp(a.v);
     return Chain(a, e, e, e);
 }
-template <bool S>
-Jet<S> log(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> log(const Jet<S, C>& a) {
     return Chain(a, std::log(a.v), 1.0 / a.v, -1.0 / (a.v * a.v));
 }
-template <bool S>
-Jet<S> sqrt(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> sqrt(const Jet<S, C>& a) {
     double s = std::sqrt(a.v);
     return Chain(a, s, 0.5 / s, -0.25 / (s * a.v));
 }
-template <bool S>
-Jet<S> sin(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> sin(const Jet<S, C>& a) {
     double s = std::sin(a.v);
     return Chain(a, s, std::cos(a.v), -s);
 }
-template <bool S>
-Jet<S> cos(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> cos(const Jet<S, C>& a) {
     double c = std::cos(a.v);
     return Chain(a, c, -std::sin(a.v), -c);
 }
-template <bool S>
-Jet<S> atan(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> atan(const Jet<S, C>& a) {
     double q = 1.0 + a.v * a.v;
     return Chain(a, std::atan(a.v), 1.0 / q, -2.0 * a.v / (q * q));
 }
-template <bool S>
-Jet<S> abs(const Jet<S>& a) {
+template <bool S, int C> Jet<S, C> abs(const Jet<S, C>& a) {
     return a.v < 0.0 ? -a : a;
 }
 
 // One problem of the set. fx, grad and hess as in golden::TestProblem.
 class Problem : public golden::TestProblem {
 public:
-    Problem(std::string problemName, std::vector<double> start, double minimum, std::vector<double> minimizer = {},
-            std::vector<double> localMinima = {})
-        : TestProblem(std::move(start)), name(std::move(problemName)), fstar(minimum), xstar(std::move(minimizer)),
-          otherMinima(std::move(localMinima)) {}
+    Problem(std::string problemName, std::vector<double> start, double minimum,
+            std::vector<double> minimizer = {}, std::vector<double> localMinima = {})
+        : TestProblem(std::move(start)), name(std::move(problemName)), fstar(minimum),
+          xstar(std::move(minimizer)), otherMinima(std::move(localMinima)) {}
 
     // Whether f reached the known minimum fstar (or one of otherMinima): within a relative
     // 1e-6 of it, or an absolute 1e-10 near zero. A value below fstar counts too; a value
@@ -259,24 +241,32 @@ public:
 };
 
 // A problem whose objective is written once as Derived::Value<T>(const T* x), T double or Jet.
-template <class Derived>
-class Smooth : public Problem {
+// Capacity bounds n (the constructor refuses more parameters).
+template <class Derived, int Capacity = kMaxJetVariables> class Smooth : public Problem {
 public:
-    using Problem::Problem;
+    using G = Jet<false, Capacity>;
+    using H = Jet<true, Capacity>;
+    Smooth(std::string problemName, std::vector<double> start, double minimum,
+           std::vector<double> minimizer = {}, std::vector<double> localMinima = {})
+        : Problem(std::move(problemName), std::move(start), minimum, std::move(minimizer),
+                  std::move(localMinima)) {
+        if (n > Capacity)
+            throw std::length_error(name + ": more parameters than the Jet capacity");
+    }
     double fx(const double* x) const override { return Self().template Value<double>(x); }
     void grad(const double* x, double* g) const override {
-        std::array<Jet1, kMaxJetVariables> v;
+        std::array<G, Capacity> v;
         for (int i = 0; i < n; ++i)
-            v[static_cast<size_t>(i)] = Jet1::Variable(x[i], i, n);
-        Jet1 f = Self().template Value<Jet1>(v.data());
+            v[static_cast<size_t>(i)] = G::Variable(x[i], i, n);
+        G f = Self().template Value<G>(v.data());
         for (int i = 0; i < n; ++i)
             g[i] = f.d[static_cast<size_t>(i)];
     }
     void hess(const double* x, double* h) const override {
-        std::array<Jet2, kMaxJetVariables> v;
+        std::array<H, Capacity> v;
         for (int i = 0; i < n; ++i)
-            v[static_cast<size_t>(i)] = Jet2::Variable(x[i], i, n);
-        Jet2 f = Self().template Value<Jet2>(v.data());
+            v[static_cast<size_t>(i)] = H::Variable(x[i], i, n);
+        H f = Self().template Value<H>(v.data());
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
                 h[i * n + j] = f.Hess(i, j);
@@ -286,8 +276,7 @@ private:
     const Derived& Self() const { return static_cast<const Derived&>(*this); }
 };
 
-template <class T>
-T Square(const T& a) {
+template <class T> T Square(const T& a) {
     return a * a;
 }
 
@@ -297,8 +286,7 @@ T Square(const T& a) {
 class Rosenbrock : public Smooth<Rosenbrock> {
 public:
     Rosenbrock() : Smooth("rosenbrock", {-1.2, 1.0}, 0.0, {1.0, 1.0}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         return Square(10.0 * (x[1] - x[0] * x[0])) + Square(1.0 - x[0]);
     }
 };
@@ -306,8 +294,7 @@ public:
 class FreudensteinRoth : public Smooth<FreudensteinRoth> {
 public:
     FreudensteinRoth() : Smooth("freudenstein-roth", {0.5, -2.0}, 0.0, {5.0, 4.0}, {48.984253679240013}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T r1 = -13.0 + x[0] + ((5.0 - x[1]) * x[1] - 2.0) * x[1];
         T r2 = -29.0 + x[0] + ((x[1] + 1.0) * x[1] - 14.0) * x[1];
         return Square(r1) + Square(r2);
@@ -317,8 +304,7 @@ public:
 class PowellBadlyScaled : public Smooth<PowellBadlyScaled> {
 public:
     PowellBadlyScaled() : Smooth("powell-badly-scaled", {0.0, 1.0}, 0.0) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T r1 = 1e4 * x[0] * x[1] - 1.0;
         T r2 = exp(-x[0]) + exp(-x[1]) - 1.0001;
         return Square(r1) + Square(r2);
@@ -328,8 +314,7 @@ public:
 class BrownBadlyScaled : public Smooth<BrownBadlyScaled> {
 public:
     BrownBadlyScaled() : Smooth("brown-badly-scaled", {1.0, 1.0}, 0.0, {1e6, 2e-6}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         return Square(x[0] - 1e6) + Square(x[1] - 2e-6) + Square(x[0] * x[1] - 2.0);
     }
 };
@@ -337,8 +322,7 @@ public:
 class Beale : public Smooth<Beale> {
 public:
     Beale() : Smooth("beale", {1.0, 1.0}, 0.0, {3.0, 0.5}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double y[3] = {1.5, 2.25, 2.625};
         T f = 0.0;
         T p = x[1];
@@ -353,8 +337,7 @@ public:
 class JennrichSampson : public Smooth<JennrichSampson> {
 public:
     JennrichSampson() : Smooth("jennrich-sampson", {0.3, 0.4}, 124.36218235561483) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 1; i <= 10; ++i)
             f += Square(2.0 + 2.0 * i - (exp(i * x[0]) + exp(i * x[1])));
@@ -368,8 +351,7 @@ public:
 class HelicalValley : public Smooth<HelicalValley> {
 public:
     HelicalValley() : Smooth("helical-valley", {-1.0, 0.0, 0.0}, 0.0, {1.0, 0.0, 0.0}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double twoPi = 2.0 * 3.141592653589793;
         T theta;
         if (Val(x[0]) > 0.0)
@@ -387,8 +369,7 @@ public:
 class Bard : public Smooth<Bard> {
 public:
     Bard() : Smooth("bard", {1.0, 1.0, 1.0}, 8.2148773065789608e-3, {}, {17.428638017240814}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double y[15] = {0.14, 0.18, 0.22, 0.25, 0.29, 0.32, 0.35, 0.39,
                               0.37, 0.58, 0.73, 0.96, 1.34, 2.10, 4.39};
         T f = 0.0;
@@ -403,8 +384,7 @@ public:
 class Gaussian : public Smooth<Gaussian> {
 public:
     Gaussian() : Smooth("gaussian", {0.4, 1.0, 0.0}, 1.1279327696189352e-8) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double y[15] = {0.0009, 0.0044, 0.0175, 0.0540, 0.1295, 0.2420, 0.3521, 0.3989,
                               0.3521, 0.2420, 0.1295, 0.0540, 0.0175, 0.0044, 0.0009};
         T f = 0.0;
@@ -419,8 +399,7 @@ public:
 class Meyer : public Smooth<Meyer> {
 public:
     Meyer() : Smooth("meyer", {0.02, 4000.0, 250.0}, 87.945855170658078) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double y[16] = {34780, 28610, 23650, 19630, 16370, 13720, 11540, 9744,
                               8261,  7030,  6005,  5147,  4427,  3820,  3307,  2872};
         T f = 0.0;
@@ -435,8 +414,7 @@ public:
 class GulfResearch : public Smooth<GulfResearch> {
 public:
     GulfResearch() : Smooth("gulf-research", {5.0, 2.5, 0.15}, 0.0, {50.0, 25.0, 1.5}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 1; i <= 99; ++i) {
             double t = i / 100.0;
@@ -453,8 +431,7 @@ public:
 class Box3D : public Smooth<Box3D> {
 public:
     Box3D() : Smooth("box-3d", {0.0, 10.0, 20.0}, 0.0, {1.0, 10.0, 1.0}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 1; i <= 10; ++i) {
             double t = 0.1 * i;
@@ -470,8 +447,7 @@ public:
 class PowellSingular : public Smooth<PowellSingular> {
 public:
     PowellSingular() : Smooth("powell-singular", {3.0, -1.0, 0.0, 1.0}, 0.0, {0.0, 0.0, 0.0, 0.0}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         return Square(x[0] + 10.0 * x[1]) + 5.0 * Square(x[2] - x[3]) + Square(Square(x[1] - 2.0 * x[2])) +
                10.0 * Square(Square(x[0] - x[3]));
     }
@@ -480,8 +456,7 @@ public:
 class Wood : public Smooth<Wood> {
 public:
     Wood() : Smooth("wood", {-3.0, -1.0, -3.0, -1.0}, 0.0, {1.0, 1.0, 1.0, 1.0}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         return 100.0 * Square(x[1] - x[0] * x[0]) + Square(1.0 - x[0]) + 90.0 * Square(x[3] - x[2] * x[2]) +
                Square(1.0 - x[2]) + 10.0 * Square(x[1] + x[3] - 2.0) + 0.1 * Square(x[1] - x[3]);
     }
@@ -489,10 +464,8 @@ public:
 
 class KowalikOsborne : public Smooth<KowalikOsborne> {
 public:
-    KowalikOsborne()
-        : Smooth("kowalik-osborne", {0.25, 0.39, 0.415, 0.39}, 3.0750560384923691e-4, {}) {}
-    template <class T>
-    T Value(const T* x) const {
+    KowalikOsborne() : Smooth("kowalik-osborne", {0.25, 0.39, 0.415, 0.39}, 3.0750560384923691e-4, {}) {}
+    template <class T> T Value(const T* x) const {
         const double y[11] = {0.1957, 0.1947, 0.1735, 0.1600, 0.0844, 0.0627,
                               0.0456, 0.0342, 0.0323, 0.0235, 0.0246};
         const double u[11] = {4.0, 2.0, 1.0, 0.5, 0.25, 0.167, 0.125, 0.1, 0.0833, 0.0714, 0.0625};
@@ -506,12 +479,12 @@ public:
 class BrownDennis : public Smooth<BrownDennis> {
 public:
     BrownDennis() : Smooth("brown-dennis", {25.0, 5.0, -5.0, -1.0}, 85822.201626356269) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 1; i <= 20; ++i) {
             double t = i / 5.0;
-            f += Square(Square(x[0] + t * x[1] - std::exp(t)) + Square(x[2] + x[3] * std::sin(t) - std::cos(t)));
+            f += Square(Square(x[0] + t * x[1] - std::exp(t)) +
+                        Square(x[2] + x[3] * std::sin(t) - std::cos(t)));
         }
         return f;
     }
@@ -520,8 +493,7 @@ public:
 class Osborne1 : public Smooth<Osborne1> {
 public:
     Osborne1() : Smooth("osborne-1", {0.5, 1.5, -1.0, 0.01, 0.02}, 5.4648946974827238e-5) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double y[33] = {0.844, 0.908, 0.932, 0.936, 0.925, 0.908, 0.881, 0.850, 0.818, 0.784, 0.751,
                               0.718, 0.685, 0.658, 0.628, 0.603, 0.580, 0.558, 0.538, 0.522, 0.506, 0.490,
                               0.478, 0.467, 0.457, 0.448, 0.438, 0.431, 0.424, 0.420, 0.414, 0.411, 0.406};
@@ -539,8 +511,7 @@ public:
     BiggsExp6()
         : Smooth("biggs-exp6", {1.0, 2.0, 1.0, 1.0, 1.0, 1.0}, 0.0, {1.0, 10.0, 1.0, 5.0, 4.0, 3.0},
                  {5.6556499255e-3}) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 1; i <= 13; ++i) {
             double t = 0.1 * i;
@@ -557,9 +528,9 @@ public:
 class Osborne2 : public Smooth<Osborne2> {
 public:
     Osborne2()
-        : Smooth("osborne-2", {1.3, 0.65, 0.65, 0.7, 0.6, 3.0, 5.0, 7.0, 2.0, 4.5, 5.5}, 4.0137736293547693e-2) {}
-    template <class T>
-    T Value(const T* x) const {
+        : Smooth("osborne-2", {1.3, 0.65, 0.65, 0.7, 0.6, 3.0, 5.0, 7.0, 2.0, 4.5, 5.5},
+                 4.0137736293547693e-2) {}
+    template <class T> T Value(const T* x) const {
         const double y[65] = {1.366, 1.191, 1.112, 1.013, 0.991, 0.885, 0.831, 0.847, 0.786, 0.725, 0.746,
                               0.679, 0.608, 0.655, 0.616, 0.606, 0.602, 0.626, 0.651, 0.724, 0.649, 0.649,
                               0.694, 0.644, 0.624, 0.661, 0.612, 0.558, 0.533, 0.495, 0.500, 0.423, 0.395,
@@ -580,8 +551,7 @@ public:
 class Watson : public Smooth<Watson> {
 public:
     Watson() : Smooth("watson-9", std::vector<double>(9, 0.0), 1.3997601380949343e-6) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = Square(x[0]) + Square(x[1] - x[0] * x[0] - 1.0);
         for (int i = 1; i <= 29; ++i) {
             double t = i / 29.0;
@@ -599,13 +569,24 @@ public:
     }
 };
 
-class ExtendedRosenbrock : public Smooth<ExtendedRosenbrock> {
+// The problems below take their size n (10 in AllProblems, 30 in ScaledProblems).
+inline std::string ScaledName(const std::string& base, int n) {
+    return n == 10 ? base : base + "-" + std::to_string(n);
+}
+
+// n even.
+class ExtendedRosenbrock : public Smooth<ExtendedRosenbrock, kMaxScaledVariables> {
 public:
-    ExtendedRosenbrock()
-        : Smooth("ext-rosenbrock-10", {-1.2, 1.0, -1.2, 1.0, -1.2, 1.0, -1.2, 1.0, -1.2, 1.0}, 0.0,
-                 std::vector<double>(10, 1.0)) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit ExtendedRosenbrock(int size = 10)
+        : Smooth(SizedName("ext-rosenbrock", size), Start(size), 0.0,
+                 std::vector<double>(static_cast<size_t>(size), 1.0)) {}
+    static std::vector<double> Start(int size) {
+        std::vector<double> x(static_cast<size_t>(size));
+        for (int i = 0; i < size; ++i)
+            x[static_cast<size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
+        return x;
+    }
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int k = 0; k + 1 < n; k += 2)
             f += Square(10.0 * (x[k + 1] - x[k] * x[k])) + Square(1.0 - x[k]);
@@ -616,9 +597,9 @@ public:
 class ExtendedPowell : public Smooth<ExtendedPowell> {
 public:
     ExtendedPowell()
-        : Smooth("ext-powell-12", {3, -1, 0, 1, 3, -1, 0, 1, 3, -1, 0, 1}, 0.0, std::vector<double>(12, 0.0)) {}
-    template <class T>
-    T Value(const T* x) const {
+        : Smooth("ext-powell-12", {3, -1, 0, 1, 3, -1, 0, 1, 3, -1, 0, 1}, 0.0,
+                 std::vector<double>(12, 0.0)) {}
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int k = 0; k + 3 < n; k += 4)
             f += Square(x[k] + 10.0 * x[k + 1]) + 5.0 * Square(x[k + 2] - x[k + 3]) +
@@ -627,11 +608,20 @@ public:
     }
 };
 
-class PenaltyI : public Smooth<PenaltyI> {
+class PenaltyI : public Smooth<PenaltyI, kMaxScaledVariables> {
 public:
-    PenaltyI() : Smooth("penalty-1", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 7.0876514670903691e-5) {}
-    template <class T>
-    T Value(const T* x) const {
+    // The minimum is recorded for n = 10 (the literature's 7.08765e-5) and 30 (found by
+    // Newton's method); other sizes get 0, a lower bound.
+    explicit PenaltyI(int size = 10)
+        : Smooth(ScaledName("penalty-1", size), Start(size),
+                 size == 30 ? 2.4772526724335615e-4 : 7.0876514670903691e-5) {}
+    static std::vector<double> Start(int size) {
+        std::vector<double> x(static_cast<size_t>(size));
+        for (int i = 0; i < size; ++i)
+            x[static_cast<size_t>(i)] = i + 1.0;
+        return x;
+    }
+    template <class T> T Value(const T* x) const {
         T f = 0.0, s = 0.0;
         for (int j = 0; j < n; ++j) {
             f += 1e-5 * Square(x[j] - 1.0);
@@ -644,8 +634,7 @@ public:
 class PenaltyII : public Smooth<PenaltyII> {
 public:
     PenaltyII() : Smooth("penalty-2", std::vector<double>(10, 0.5), 2.9366053745674583e-4) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         const double a = 1e-5;
         T f = Square(x[0] - 0.2);
         for (int i = 1; i < n; ++i) {
@@ -661,11 +650,12 @@ public:
     }
 };
 
-class VariablyDimensioned : public Smooth<VariablyDimensioned> {
+class VariablyDimensioned : public Smooth<VariablyDimensioned, kMaxScaledVariables> {
 public:
-    VariablyDimensioned() : Smooth("variably-dimensioned", Start(), 0.0, std::vector<double>(10, 1.0)) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit VariablyDimensioned(int size = 10)
+        : Smooth(ScaledName("variably-dimensioned", size), Start(size), 0.0,
+                 std::vector<double>(static_cast<size_t>(size), 1.0)) {}
+    template <class T> T Value(const T* x) const {
         T f = 0.0, s = 0.0;
         for (int j = 0; j < n; ++j) {
             f += Square(x[j] - 1.0);
@@ -675,19 +665,28 @@ public:
     }
 
 private:
-    static std::vector<double> Start() {
-        std::vector<double> x(10);
-        for (int j = 0; j < 10; ++j)
-            x[static_cast<size_t>(j)] = 1.0 - (j + 1.0) / 10.0;
+    static std::vector<double> Start(int size) {
+        std::vector<double> x(static_cast<size_t>(size));
+        for (int j = 0; j < size; ++j)
+            x[static_cast<size_t>(j)] = 1.0 - (j + 1.0) / size;
         return x;
     }
 };
 
-class Trigonometric : public Smooth<Trigonometric> {
+class Trigonometric : public Smooth<Trigonometric, kMaxScaledVariables> {
 public:
-    Trigonometric() : Smooth("trigonometric", std::vector<double>(10, 0.1), 0.0, {}, {2.7950561218767221e-5}) {}
-    template <class T>
-    T Value(const T* x) const {
+    // A local minimum is recorded for n = 10 (the literature's) and 30 (where our runs end).
+    explicit Trigonometric(int size = 10)
+        : Smooth(ScaledName("trigonometric", size),
+                 std::vector<double>(static_cast<size_t>(size), 1.0 / size), 0.0, {}, LocalMinima(size)) {}
+    static std::vector<double> LocalMinima(int size) {
+        if (size == 10)
+            return {2.7950561218767221e-5};
+        if (size == 30)
+            return {9.8968410371275267e-7};
+        return {};
+    }
+    template <class T> T Value(const T* x) const {
         T c = 0.0;
         for (int j = 0; j < n; ++j)
             c += cos(x[j]);
@@ -698,12 +697,12 @@ public:
     }
 };
 
-class BrownAlmostLinear : public Smooth<BrownAlmostLinear> {
+class BrownAlmostLinear : public Smooth<BrownAlmostLinear, kMaxScaledVariables> {
 public:
-    BrownAlmostLinear()
-        : Smooth("brown-almost-linear", std::vector<double>(10, 0.5), 0.0, std::vector<double>(10, 1.0), {1.0}) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit BrownAlmostLinear(int size = 10)
+        : Smooth(ScaledName("brown-almost-linear", size), std::vector<double>(static_cast<size_t>(size), 0.5),
+                 0.0, std::vector<double>(static_cast<size_t>(size), 1.0), {1.0}) {}
+    template <class T> T Value(const T* x) const {
         T s = 0.0, p = 1.0;
         for (int j = 0; j < n; ++j) {
             s += x[j];
@@ -716,11 +715,11 @@ public:
     }
 };
 
-class DiscreteBoundaryValue : public Smooth<DiscreteBoundaryValue> {
+class DiscreteBoundaryValue : public Smooth<DiscreteBoundaryValue, kMaxScaledVariables> {
 public:
-    DiscreteBoundaryValue() : Smooth("discrete-boundary-value", Start(), 0.0) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit DiscreteBoundaryValue(int size = 10)
+        : Smooth(ScaledName("discrete-boundary-value", size), Start(size), 0.0) {}
+    template <class T> T Value(const T* x) const {
         const double h = 1.0 / (n + 1);
         T f = 0.0;
         for (int i = 0; i < n; ++i) {
@@ -734,26 +733,22 @@ public:
         }
         return f;
     }
-    template <class T>
-    static T Cube(const T& a) {
-        return a * a * a;
-    }
-    static std::vector<double> Start() {
-        std::vector<double> x(10);
-        for (int j = 0; j < 10; ++j) {
-            double t = (j + 1) / 11.0;
+    template <class T> static T Cube(const T& a) { return a * a * a; }
+    static std::vector<double> Start(int size) {
+        std::vector<double> x(static_cast<size_t>(size));
+        for (int j = 0; j < size; ++j) {
+            double t = (j + 1) / (size + 1.0);
             x[static_cast<size_t>(j)] = t * (t - 1.0);
         }
         return x;
     }
 };
 
-class DiscreteIntegralEquation : public Smooth<DiscreteIntegralEquation> {
+class DiscreteIntegralEquation : public Smooth<DiscreteIntegralEquation, kMaxScaledVariables> {
 public:
-    DiscreteIntegralEquation()
-        : Smooth("discrete-integral-equation", DiscreteBoundaryValue::Start(), 0.0) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit DiscreteIntegralEquation(int size = 10)
+        : Smooth(ScaledName("discrete-integral-equation", size), DiscreteBoundaryValue::Start(size), 0.0) {}
+    template <class T> T Value(const T* x) const {
         const double h = 1.0 / (n + 1);
         T f = 0.0;
         for (int i = 0; i < n; ++i) {
@@ -773,11 +768,12 @@ public:
     }
 };
 
-class BroydenTridiagonal : public Smooth<BroydenTridiagonal> {
+class BroydenTridiagonal : public Smooth<BroydenTridiagonal, kMaxScaledVariables> {
 public:
-    BroydenTridiagonal() : Smooth("broyden-tridiagonal", std::vector<double>(10, -1.0), 0.0) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit BroydenTridiagonal(int size = 10)
+        : Smooth(ScaledName("broyden-tridiagonal", size),
+                 std::vector<double>(static_cast<size_t>(size), -1.0), 0.0) {}
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 0; i < n; ++i) {
             T r = (3.0 - 2.0 * x[i]) * x[i] + 1.0;
@@ -791,11 +787,12 @@ public:
     }
 };
 
-class BroydenBanded : public Smooth<BroydenBanded> {
+class BroydenBanded : public Smooth<BroydenBanded, kMaxScaledVariables> {
 public:
-    BroydenBanded() : Smooth("broyden-banded", std::vector<double>(10, -1.0), 0.0) {}
-    template <class T>
-    T Value(const T* x) const {
+    explicit BroydenBanded(int size = 10)
+        : Smooth(ScaledName("broyden-banded", size), std::vector<double>(static_cast<size_t>(size), -1.0),
+                 0.0) {}
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 0; i < n; ++i) {
             T r = x[i] * (2.0 + 5.0 * x[i] * x[i]) + 1.0;
@@ -808,12 +805,14 @@ public:
     }
 };
 
-class LinearFullRank : public Smooth<LinearFullRank> {
+// m = 2n residuals; minimum m - n = n at x = -1.
+class LinearFullRank : public Smooth<LinearFullRank, kMaxScaledVariables> {
 public:
-    LinearFullRank() : Smooth("linear-full-rank", std::vector<double>(10, 1.0), 10.0, std::vector<double>(10, -1.0)) {}
-    template <class T>
-    T Value(const T* x) const {
-        const int m = 20;
+    explicit LinearFullRank(int size = 10)
+        : Smooth(ScaledName("linear-full-rank", size), std::vector<double>(static_cast<size_t>(size), 1.0),
+                 size, std::vector<double>(static_cast<size_t>(size), -1.0)) {}
+    template <class T> T Value(const T* x) const {
+        const int m = 2 * n;
         T s = 0.0;
         for (int j = 0; j < n; ++j)
             s += x[j];
@@ -827,8 +826,7 @@ public:
 class Chebyquad : public Smooth<Chebyquad> {
 public:
     Chebyquad() : Smooth("chebyquad-8", Start(), 3.5168737256779208e-3) {}
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         // r_i = mean_j T_i(2 x_j - 1) - integral of T_i(2t - 1) over [0, 1], i = 1..n.
         std::array<T, kMaxJetVariables + 1> sum;
         for (int i = 0; i <= n; ++i)
@@ -895,6 +893,23 @@ inline std::vector<std::unique_ptr<Problem>> AllProblems() {
     p.push_back(std::make_unique<LinearFullRank>());
     p.push_back(std::make_unique<Osborne2>());
     p.push_back(std::make_unique<ExtendedPowell>());
+    return p;
+}
+
+// The problems that take their size, at n = 30: where the cost of a difference Hessian
+// (n gradients per iteration) starts to tell.
+inline std::vector<std::unique_ptr<Problem>> ScaledProblems(int size = 30) {
+    std::vector<std::unique_ptr<Problem>> p;
+    p.push_back(std::make_unique<ExtendedRosenbrock>(size));
+    p.push_back(std::make_unique<PenaltyI>(size));
+    p.push_back(std::make_unique<VariablyDimensioned>(size));
+    p.push_back(std::make_unique<Trigonometric>(size));
+    p.push_back(std::make_unique<BrownAlmostLinear>(size));
+    p.push_back(std::make_unique<DiscreteBoundaryValue>(size));
+    p.push_back(std::make_unique<DiscreteIntegralEquation>(size));
+    p.push_back(std::make_unique<BroydenTridiagonal>(size));
+    p.push_back(std::make_unique<BroydenBanded>(size));
+    p.push_back(std::make_unique<LinearFullRank>(size));
     return p;
 }
 

@@ -76,7 +76,8 @@ inline double Digamma(double x) {
     }
     double x2 = 1.0 / (x * x);
     return r + std::log(x) - 0.5 / x -
-           x2 * (1.0 / 12.0 - x2 * (1.0 / 120.0 - x2 * (1.0 / 252.0 - x2 * (1.0 / 240.0 - x2 * (1.0 / 132.0)))));
+           x2 * (1.0 / 12.0 -
+                 x2 * (1.0 / 120.0 - x2 * (1.0 / 252.0 - x2 * (1.0 / 240.0 - x2 * (1.0 / 132.0)))));
 }
 inline double Trigamma(double x) {
     double r = 0.0;
@@ -86,7 +87,8 @@ inline double Trigamma(double x) {
     }
     double x2 = 1.0 / (x * x);
     return r + 1.0 / x + 0.5 * x2 +
-           x2 / x * (1.0 / 6.0 - x2 * (1.0 / 30.0 - x2 * (1.0 / 42.0 - x2 * (1.0 / 30.0 - x2 * (5.0 / 66.0)))));
+           x2 / x *
+               (1.0 / 6.0 - x2 * (1.0 / 30.0 - x2 * (1.0 / 42.0 - x2 * (1.0 / 30.0 - x2 * (5.0 / 66.0)))));
 }
 
 // Newton's method with the problem's analytic Hessian from x: each step solves H s = -g by
@@ -328,15 +330,13 @@ public:
         }
         Solve(truth);
     }
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 0; i < kPoints; ++i)
             f += classic::Square(Model(x, m_T[static_cast<size_t>(i)]) - m_Y[static_cast<size_t>(i)]);
         return f;
     }
-    template <class T>
-    static T Model(const T* x, double t) {
+    template <class T> static T Model(const T* x, double t) {
         T m = 0.0;
         for (int k = 0; k < 4; ++k)
             m += x[3 * k] * exp(-0.5 * classic::Square((t - x[3 * k + 1]) / x[3 * k + 2]));
@@ -346,8 +346,7 @@ public:
     void grad(const double* x, double* g) const override { JetGradient(*this, 12, x, g); }
     void hess(const double* x, double* h) const override { JetHessian(*this, 12, x, h); }
 
-    template <class P>
-    static void JetGradient(const P& p, int n, const double* x, double* g) {
+    template <class P> static void JetGradient(const P& p, int n, const double* x, double* g) {
         std::array<classic::Jet1, classic::kMaxJetVariables> v;
         for (int i = 0; i < n; ++i)
             v[static_cast<size_t>(i)] = classic::Jet1::Variable(x[i], i, n);
@@ -355,8 +354,7 @@ public:
         for (int i = 0; i < n; ++i)
             g[i] = f.d[static_cast<size_t>(i)];
     }
-    template <class P>
-    static void JetHessian(const P& p, int n, const double* x, double* h) {
+    template <class P> static void JetHessian(const P& p, int n, const double* x, double* h) {
         std::array<classic::Jet2, classic::kMaxJetVariables> v;
         for (int i = 0; i < n; ++i)
             v[static_cast<size_t>(i)] = classic::Jet2::Variable(x[i], i, n);
@@ -387,8 +385,7 @@ public:
         }
         Solve({800.0, 0.25, 40.0});
     }
-    template <class T>
-    T Value(const T* x) const {
+    template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 0; i < kPoints; ++i) {
             double t = m_T[static_cast<size_t>(i)];

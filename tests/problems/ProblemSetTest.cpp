@@ -15,6 +15,8 @@ namespace {
 
 std::vector<std::unique_ptr<classic::Problem>> EverySet() {
     auto all = classic::AllProblems();
+    for (auto& p : classic::ScaledProblems())
+        all.push_back(std::move(p));
     for (auto& p : fits::AllFits())
         all.push_back(std::move(p));
     return all;
@@ -105,7 +107,8 @@ TEST(ProblemSet, HessiansAgreeWithDifferencesAndAreSymmetric) {
             double scale = std::max(MaxAbs(h), 1e-8);
             for (size_t i = 0; i < n; ++i)
                 for (size_t j = 0; j < n; ++j) {
-                    EXPECT_NEAR(h[i * n + j], d[i * n + j], 1e-5 * scale) << p->name << " (" << i << ", " << j << ")";
+                    EXPECT_NEAR(h[i * n + j], d[i * n + j], 1e-5 * scale)
+                        << p->name << " (" << i << ", " << j << ")";
                     EXPECT_EQ(h[i * n + j], h[j * n + i]) << p->name << " (" << i << ", " << j << ")";
                 }
         }
@@ -174,8 +177,8 @@ TEST(ProblemSet, FitsHaveTheirAdvertisedSize) {
 }
 
 TEST(ProblemSet, SolvedTestAcceptsTheMinimumAndKnownLocalMinimaOnly) {
-    classic::Rosenbrock zero;             // fstar 0
-    classic::JennrichSampson jennrich;    // fstar 124.36...
+    classic::Rosenbrock zero;               // fstar 0
+    classic::JennrichSampson jennrich;      // fstar 124.36...
     classic::FreudensteinRoth freudenstein; // fstar 0, local minimum 48.98...
     struct Case {
         const classic::Problem* p;
@@ -184,10 +187,16 @@ TEST(ProblemSet, SolvedTestAcceptsTheMinimumAndKnownLocalMinimaOnly) {
     };
     const double local = freudenstein.otherMinima.at(0);
     const std::vector<Case> cases = {
-        {&zero, 0.0, 0},         {&zero, 9e-11, 0},          {&zero, 2e-10, -1},
-        {&zero, -1e-3, 0},       {&zero, std::nan(""), -1},  {&jennrich, jennrich.fstar * (1 + 9e-7), 0},
-        {&jennrich, jennrich.fstar * (1 + 2e-6), -1},        {&freudenstein, local, 1},
-        {&freudenstein, local * (1 - 2e-6), -1},             {&freudenstein, 1.0, -1},
+        {&zero, 0.0, 0},
+        {&zero, 9e-11, 0},
+        {&zero, 2e-10, -1},
+        {&zero, -1e-3, 0},
+        {&zero, std::nan(""), -1},
+        {&jennrich, jennrich.fstar * (1 + 9e-7), 0},
+        {&jennrich, jennrich.fstar * (1 + 2e-6), -1},
+        {&freudenstein, local, 1},
+        {&freudenstein, local * (1 - 2e-6), -1},
+        {&freudenstein, 1.0, -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.p->ReachedMinimum(c.f), c.reached) << c.p->name << " f = " << c.f;
