@@ -897,13 +897,13 @@ inline std::vector<std::unique_ptr<Problem>> AllProblems() {
 }
 
 // The problems that take their size, at n = 30: where the cost of a difference Hessian
-// (n gradients per iteration) starts to tell.
+// (n gradients per iteration) starts to tell. (The trigonometric function is left out: at
+// n = 30 runs end in several local minima whose values are not known.)
 inline std::vector<std::unique_ptr<Problem>> ScaledProblems(int size = 30) {
     std::vector<std::unique_ptr<Problem>> p;
     p.push_back(std::make_unique<ExtendedRosenbrock>(size));
     p.push_back(std::make_unique<PenaltyI>(size));
     p.push_back(std::make_unique<VariablyDimensioned>(size));
-    p.push_back(std::make_unique<Trigonometric>(size));
     p.push_back(std::make_unique<BrownAlmostLinear>(size));
     p.push_back(std::make_unique<DiscreteBoundaryValue>(size));
     p.push_back(std::make_unique<DiscreteIntegralEquation>(size));

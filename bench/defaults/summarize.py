@@ -33,6 +33,7 @@ def load(paths):
                 for key in ("f", "fstar", "seconds"):
                     r[key] = float(r[key])
                 r["fit"] = r["problem"].startswith("fit-")
+                r["group"] = "fit" if r["fit"] else "scaled" if r["n"] == 30 else "classic"
                 rows.append(r)
     return rows
 
@@ -51,37 +52,93 @@ def table(header, body):
     return "\n".join(out)
 
 
+def near_miss(r):
+    """Unsolved, yet within a relative 1e-4 (absolute 1e-8) of the minimum: a stop a little early."""
+    return not r["solved"] and r["f"] <= r["fstar"] + max(1e-4 * abs(r["fstar"]), 1e-8)
+
+
+def counts(rs):
+    return " / ".join(str(sum(1 for r in rs if r["solved"] and r["group"] == g)) for g in ("classic", "scaled", "fit"))
+
+
 def main():
     rows = load(sys.argv[1:])
     solvers = list(OrderedDict.fromkeys(r["solver"] for r in rows))
     problems = list(OrderedDict.fromkeys(r["problem"] for r in rows))
     by = {(r["solver"], r["problem"]): r for r in rows}
-    nclassic = len([p for p in problems if not p.startswith("fit-")])
-    nfits = len(problems) - nclassic
+    group_of = {r["problem"]: r["group"] for r in rows}
+    sizes = {g: sum(1 for p in problems if group_of[p] == g) for g in ("classic", "scaled", "fit")}
 
-    print(f"### Solved problems and the library's verdict ({nclassic} classic problems, {nfits} fits)\n")
+    print(f"#### Solved problems ({sizes['classic']} classic problems / {sizes['scaled']} scaled to n = 30 / "
+          f"{sizes['fit']} fits)\n")
     body = []
     for s in solvers:
         rs = [by[(s, p)] for p in problems if (s, p) in by]
-        solved = [r for r in rs if r["solved"]]
         ours = not s.startswith("scipy")
-        body.append([
-            s,
-            f"{sum(1 for r in solved if not r['fit'])} / {sum(1 for r in solved if r['fit'])}",
-            sum(1 for r in solved if r["reached"] > 0),
-            sum(1 for r in rs if not r["solved"] and r["code"] == 4) if ours else "",
-            sum(1 for r in solved if not r["success"]),
-            sum(1 for r in rs if not r["solved"] and r["success"]),
-        ])
-    print(table(["Configuration", "Solved (classic / fits)", "of which a local minimum", "Unsolved at the iteration limit",
-                 "Solved, verdict false", "Unsolved, verdict true"], body))
+        body.append([s, counts(rs), sum(1 for r in rs if r["solved"] and r["reached"] > 0),
+                     sum(1 for r in rs if near_miss(r)),
+                     sum(1 for r in rs if not r["solved"] and r["code"] == 4) if ours else ""])
+    print(table(["Configuration", "Solved", "of which a local minimum", "Unsolved near misses",
+                 "Unsolved at the iteration limit"], body))
+    print()
+
+    print("#### The library's verdict (MinimizeResult::success) against the known minimum\n")
+    body = []
+    for s in solvers:
+        if s.startswith("scipy"):
+            continue
+        rs = [by[(s, p)] for p in problems if (s, p) in by]
+        body.append([s, sum(1 for r in rs if r["solved"]), sum(1 for r in rs if r["solved"] and not r["success"]),
+                     sum(1 for r in rs if not r["solved"] and r["success"]),
+                     sum(1 for r in rs if not r["solved"] and r["success"] and not near_miss(r))])
+    ours = [r for r in rows if not r["solver"].startswith("scipy")]
+    body.append(["all", sum(1 for r in ours if r["solved"]), sum(1 for r in ours if r["solved"] and not r["success"]),
+                 sum(1 for r in ours if not r["solved"] and r["success"]),
+                 sum(1 for r in ours if not r["solved"] and r["success"] and not near_miss(r))])
+    print(table(["Configuration", "Solved", "Solved, verdict false", "Unsolved, verdict true",
+                 "of which not a near miss"], body))
+    print()
+    bad = defaultdict(list)
+    for r in ours:
+        if not r["solved"] and r["success"] and not near_miss(r):
+            bad[r["problem"]].append(r)
+    if bad:
+        print("Verdict true far from the minimum: " + "; ".join(
+            f"{p} ({len(v)} runs, f = {min(r['f'] for r in v):.6g} to {max(r['f'] for r in v):.6g}, f* = {v[0]['fstar']:.6g})"
+            for p, v in bad.items()) + ".\n")
+    falsefail = defaultdict(int)
+    for r in ours:
+        if r["solved"] and not r["success"]:
+            falsefail[r["problem"]] += 1
+    if falsefail:
+        print("Verdict false on solved runs, by problem: " + ", ".join(f"{p} {k}" for p, k in falsefail.items()) + ".\n")
+
+    print("#### Difference Hessian or secant updates when only the gradient is given\n")
+    body = []
+    for m in ("m1", "m2", "m3"):
+        for kind in ("g", "f"):
+            a, b = f"{m} {kind} fdH", f"{m} {kind} secant"
+            if a not in solvers or b not in solvers:
+                continue
+            for g in ("classic", "scaled", "fit"):
+                both = [p for p in problems if group_of[p] == g and by[(a, p)]["solved"] and by[(b, p)]["solved"]]
+                ra = [by[(a, p)] for p in both]
+                rb = [by[(b, p)] for p in both]
+                body.append([f"{m}, {'analytic gradient' if kind == 'g' else 'f only'}", g,
+                             f"{sum(1 for p in problems if group_of[p] == g and by[(a, p)]['solved'])} / "
+                             f"{sum(1 for p in problems if group_of[p] == g and by[(b, p)]['solved'])}",
+                             len(both), f"{sum(r['nfev'] for r in ra)} / {sum(r['nfev'] for r in rb)}",
+                             f"{sum(r['ngev'] for r in ra)} / {sum(r['ngev'] for r in rb)}",
+                             f"{sum(r['seconds'] for r in ra):.3f} / {sum(r['seconds'] for r in rb):.3f}"])
+    print(table(["Method, derivatives", "Problems", "Solved: difference / secant", "Solved by both",
+                 "f evals (both solved): difference / secant", "g evals: difference / secant", "Wall s"], body))
     print()
 
     for title, group in (("analytic gradient (and Hessian where the configuration takes it)", ANALYTIC),
                          ("gradient only", GRADIENT_ONLY), ("nothing but f", NOTHING)):
         group = [s for s in group if s in solvers]
         common = [p for p in problems if all(by.get((s, p), {}).get("solved") for s in group)]
-        print(f"### Evaluations with {title}, on the {len(common)} problems every configuration solved\n")
+        print(f"#### Evaluations with {title}, on the {len(common)} problems every configuration solved\n")
         print("Problems: " + ", ".join(common) + ".\n")
         body = []
         for s in group:
@@ -91,7 +148,7 @@ def main():
         print(table(["Configuration", "f evals", "g evals", "H evals", "Iterations", "Wall s"], body))
         print()
 
-    print("### Iterations of solved runs (our configurations)\n")
+    print("#### Iterations of solved runs (our configurations)\n")
     body = []
     everything = []
     for s in solvers:
@@ -107,11 +164,25 @@ def main():
     print("Slowest solved runs: " + "; ".join(f"{p} with {s}: {i}" for i, s, p in sorted(everything, reverse=True)[:8])
           + ".\n")
     failed = [r for r in rows if not r["solved"] and not r["solver"].startswith("scipy") and r["code"] == 4]
+    study_limit = max((r["iterations"] for r in failed), default=0)
     if failed:
-        print(f"Unsolved runs that ended at the iteration limit: {len(failed)}, with "
+        print(f"Unsolved runs that ended at the study's iteration limit ({study_limit}): {len(failed)}, with "
               f"{sum(r['nfev'] for r in failed)} f and {sum(r['ngev'] for r in failed)} gradient evaluations in all.\n")
+    print("#### What an iteration limit would cost\n")
+    print("Solved runs that need more iterations than the limit are lost; runs that fail by crawling to the limit "
+          "spend evaluations in proportion to it (their evaluations scaled from the study's limit).\n")
+    body = []
+    ours_solved = [r for r in rows if r["solved"] and not r["solver"].startswith("scipy")]
+    for limit in (500, 1000, 2000, 5000, 10000, 20000, 50000):
+        lost = [r for r in ours_solved if r["iterations"] > limit]
+        cost = sum((r["nfev"] + r["ngev"]) * min(limit, r["iterations"]) / max(r["iterations"], 1) for r in failed)
+        per = cost / len(failed) if failed else 0
+        body.append([limit, len(lost), ", ".join(sorted({r["problem"] for r in lost})) or "-",
+                     f"{per:.0f}"])
+    print(table(["Iteration limit", "Solved runs lost", "Problems", "f + g evaluations per failing run"], body))
+    print()
 
-    print("### The fits\n")
+    print("#### The fits\n")
     fits = [p for p in problems if p.startswith("fit-")]
     body = []
     for s in solvers:
@@ -127,7 +198,7 @@ def main():
     print(table(["Configuration"] + fits, body))
     print()
 
-    print("### Problems not solved\n")
+    print("#### Problems not solved\n")
     body = []
     for p in problems:
         miss = [s for s in solvers if (s, p) in by and not by[(s, p)]["solved"]]
