@@ -573,15 +573,22 @@ public:
 inline std::string ScaledName(const std::string& base, int n) {
     return n == 10 ? base : base + "-" + std::to_string(n);
 }
+// The size as a vector length: 1 to kMaxScaledVariables, else std::length_error.
+inline size_t CheckedSize(int size) {
+    if (size < 1 || size > kMaxScaledVariables)
+        throw std::length_error("problem size " + std::to_string(size) + " is not 1 to " +
+                                std::to_string(kMaxScaledVariables));
+    return static_cast<size_t>(size);
+}
 
 // n even.
 class ExtendedRosenbrock : public Smooth<ExtendedRosenbrock, kMaxScaledVariables> {
 public:
     explicit ExtendedRosenbrock(int size = 10)
         : Smooth(SizedName("ext-rosenbrock", size), Start(size), 0.0,
-                 std::vector<double>(static_cast<size_t>(size), 1.0)) {}
+                 std::vector<double>(CheckedSize(size), 1.0)) {}
     static std::vector<double> Start(int size) {
-        std::vector<double> x(static_cast<size_t>(size));
+        std::vector<double> x(CheckedSize(size));
         for (int i = 0; i < size; ++i)
             x[static_cast<size_t>(i)] = i % 2 == 0 ? -1.2 : 1.0;
         return x;
@@ -616,7 +623,7 @@ public:
         : Smooth(ScaledName("penalty-1", size), Start(size),
                  size == 30 ? 2.4772526724335615e-4 : 7.0876514670903691e-5) {}
     static std::vector<double> Start(int size) {
-        std::vector<double> x(static_cast<size_t>(size));
+        std::vector<double> x(CheckedSize(size));
         for (int i = 0; i < size; ++i)
             x[static_cast<size_t>(i)] = i + 1.0;
         return x;
@@ -654,7 +661,7 @@ class VariablyDimensioned : public Smooth<VariablyDimensioned, kMaxScaledVariabl
 public:
     explicit VariablyDimensioned(int size = 10)
         : Smooth(ScaledName("variably-dimensioned", size), Start(size), 0.0,
-                 std::vector<double>(static_cast<size_t>(size), 1.0)) {}
+                 std::vector<double>(CheckedSize(size), 1.0)) {}
     template <class T> T Value(const T* x) const {
         T f = 0.0, s = 0.0;
         for (int j = 0; j < n; ++j) {
@@ -666,7 +673,7 @@ public:
 
 private:
     static std::vector<double> Start(int size) {
-        std::vector<double> x(static_cast<size_t>(size));
+        std::vector<double> x(CheckedSize(size));
         for (int j = 0; j < size; ++j)
             x[static_cast<size_t>(j)] = 1.0 - (j + 1.0) / size;
         return x;
@@ -677,8 +684,8 @@ class Trigonometric : public Smooth<Trigonometric, kMaxScaledVariables> {
 public:
     // A local minimum is recorded for n = 10 (the literature's) and 30 (where our runs end).
     explicit Trigonometric(int size = 10)
-        : Smooth(ScaledName("trigonometric", size),
-                 std::vector<double>(static_cast<size_t>(size), 1.0 / size), 0.0, {}, LocalMinima(size)) {}
+        : Smooth(ScaledName("trigonometric", size), std::vector<double>(CheckedSize(size), 1.0 / size), 0.0,
+                 {}, LocalMinima(size)) {}
     static std::vector<double> LocalMinima(int size) {
         if (size == 10)
             return {2.7950561218767221e-5};
@@ -700,8 +707,8 @@ public:
 class BrownAlmostLinear : public Smooth<BrownAlmostLinear, kMaxScaledVariables> {
 public:
     explicit BrownAlmostLinear(int size = 10)
-        : Smooth(ScaledName("brown-almost-linear", size), std::vector<double>(static_cast<size_t>(size), 0.5),
-                 0.0, std::vector<double>(static_cast<size_t>(size), 1.0), {1.0}) {}
+        : Smooth(ScaledName("brown-almost-linear", size), std::vector<double>(CheckedSize(size), 0.5), 0.0,
+                 std::vector<double>(CheckedSize(size), 1.0), {1.0}) {}
     template <class T> T Value(const T* x) const {
         T s = 0.0, p = 1.0;
         for (int j = 0; j < n; ++j) {
@@ -735,7 +742,7 @@ public:
     }
     template <class T> static T Cube(const T& a) { return a * a * a; }
     static std::vector<double> Start(int size) {
-        std::vector<double> x(static_cast<size_t>(size));
+        std::vector<double> x(CheckedSize(size));
         for (int j = 0; j < size; ++j) {
             double t = (j + 1) / (size + 1.0);
             x[static_cast<size_t>(j)] = t * (t - 1.0);
@@ -771,8 +778,8 @@ public:
 class BroydenTridiagonal : public Smooth<BroydenTridiagonal, kMaxScaledVariables> {
 public:
     explicit BroydenTridiagonal(int size = 10)
-        : Smooth(ScaledName("broyden-tridiagonal", size),
-                 std::vector<double>(static_cast<size_t>(size), -1.0), 0.0) {}
+        : Smooth(ScaledName("broyden-tridiagonal", size), std::vector<double>(CheckedSize(size), -1.0), 0.0) {
+    }
     template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 0; i < n; ++i) {
@@ -790,8 +797,7 @@ public:
 class BroydenBanded : public Smooth<BroydenBanded, kMaxScaledVariables> {
 public:
     explicit BroydenBanded(int size = 10)
-        : Smooth(ScaledName("broyden-banded", size), std::vector<double>(static_cast<size_t>(size), -1.0),
-                 0.0) {}
+        : Smooth(ScaledName("broyden-banded", size), std::vector<double>(CheckedSize(size), -1.0), 0.0) {}
     template <class T> T Value(const T* x) const {
         T f = 0.0;
         for (int i = 0; i < n; ++i) {
@@ -809,8 +815,8 @@ public:
 class LinearFullRank : public Smooth<LinearFullRank, kMaxScaledVariables> {
 public:
     explicit LinearFullRank(int size = 10)
-        : Smooth(ScaledName("linear-full-rank", size), std::vector<double>(static_cast<size_t>(size), 1.0),
-                 size, std::vector<double>(static_cast<size_t>(size), -1.0)) {}
+        : Smooth(ScaledName("linear-full-rank", size), std::vector<double>(CheckedSize(size), 1.0), size,
+                 std::vector<double>(CheckedSize(size), -1.0)) {}
     template <class T> T Value(const T* x) const {
         const int m = 2 * n;
         T s = 0.0;

@@ -6,8 +6,12 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$root/build-defaults"
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVRN_BUILD_BENCH=ON -DVRN_BUILD_TESTS=OFF \
-      -DVRN_BUILD_APPS=OFF -DVRN_BUILD_PYTHON=OFF >/dev/null
+      -DVRN_BUILD_APPS=OFF -DVRN_BUILD_PYTHON=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" -j2 --target defaults_study vrn_problem_set >/dev/null
 out="$build/study"
 mkdir -p "$out"

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -297,6 +298,97 @@ TEST(NewtonMinimize, StopsOnAnObjectiveThatIsNaNEverywhereButTheStart) {
     } p;
     auto x = fits::NewtonMinimize(p, p.x0);
     EXPECT_EQ(x, p.x0);
+}
+
+TEST(ProblemSet, ScaledProblemsTakeTheirSize) {
+    struct Case {
+        int size;
+        size_t count;
+    };
+    for (const Case& c : {Case{10, 9}, Case{30, 9}, Case{4, 9}}) {
+        auto scaled = classic::ScaledProblems(c.size);
+        ASSERT_EQ(scaled.size(), c.count);
+        for (auto& p : scaled) {
+            EXPECT_EQ(p->n, c.size) << p->name;
+            EXPECT_EQ(p->x0.size(), static_cast<size_t>(c.size)) << p->name;
+            if (c.size != 10) {
+                EXPECT_NE(p->name.find("-" + std::to_string(c.size)), std::string::npos) << p->name;
+            }
+        }
+    }
+    // At n = 10 they are the problems of the classic set, under the same names.
+    std::set<std::string> classicNames;
+    for (auto& p : classic::AllProblems())
+        classicNames.insert(p->name);
+    for (auto& p : classic::ScaledProblems(10))
+        EXPECT_EQ(classicNames.count(p->name), 1u) << p->name;
+}
+
+TEST(ProblemSet, RefusesSizesOutsideOneToTheJetCapacity) {
+    EXPECT_THROW(classic::ExtendedRosenbrock(classic::kMaxScaledVariables + 2), std::length_error);
+    EXPECT_THROW(classic::VariablyDimensioned(classic::kMaxScaledVariables + 1), std::length_error);
+    EXPECT_NO_THROW(classic::VariablyDimensioned(classic::kMaxScaledVariables));
+    for (int size : {0, -1, -1000000})
+        for (auto make :
+             {+[](int k) { return std::unique_ptr<classic::Problem>(new classic::PenaltyI(k)); },
+              +[](int k) { return std::unique_ptr<classic::Problem>(new classic::LinearFullRank(k)); },
+              +[](int k) { return std::unique_ptr<classic::Problem>(new classic::BroydenBanded(k)); }})
+            EXPECT_THROW(make(size), std::length_error) << size;
+}
+
+TEST(ProblemSet, FitsAreBuiltFromTheSameBitsEveryTime) {
+    auto first = fits::AllFits();
+    auto second = fits::AllFits();
+    ASSERT_EQ(first.size(), second.size());
+    for (size_t k = 0; k < first.size(); ++k) {
+        EXPECT_EQ(first[k]->fstar, second[k]->fstar) << first[k]->name;
+        EXPECT_EQ(first[k]->xstar, second[k]->xstar) << first[k]->name;
+        EXPECT_EQ(first[k]->fx(first[k]->x0.data()), second[k]->fx(second[k]->x0.data())) << first[k]->name;
+    }
+}
+
+TEST(ProblemSet, FitMinimaAreStationaryAndPositiveDefinite) {
+    for (auto& p : fits::AllFits()) {
+        const size_t n = static_cast<size_t>(p->n);
+        std::vector<double> g(n), h(n * n, 0.0);
+        p->grad(p->xstar.data(), g.data());
+        p->hess(p->xstar.data(), h.data());
+        // The Hessian at the minimizer is positive definite (Cholesky succeeds); the gradient
+        // there is checked by KnownMinimizersHaveTheKnownValueAndNoSlope.
+        std::vector<double> l(n * n, 0.0);
+        bool positive = true;
+        for (size_t j = 0; j < n && positive; ++j)
+            for (size_t i = j; i < n; ++i) {
+                double v = h[i * n + j];
+                for (size_t k = 0; k < j; ++k)
+                    v -= l[i * n + k] * l[j * n + k];
+                if (i == j) {
+                    positive = v > 0.0;
+                    if (!positive)
+                        break;
+                    l[j * n + j] = std::sqrt(v);
+                } else {
+                    l[i * n + j] = v / l[j * n + j];
+                }
+            }
+        EXPECT_TRUE(positive) << p->name;
+        // No point nearby along the coordinate axes is lower.
+        for (size_t i = 0; i < n; ++i)
+            for (double sign : {-1.0, 1.0}) {
+                std::vector<double> x = p->xstar;
+                x[i] += sign * 1e-4 * std::max(std::fabs(x[i]), 1e-2);
+                EXPECT_GE(p->fx(x.data()), p->fstar) << p->name << " axis " << i;
+            }
+    }
+}
+
+TEST(NewtonMinimize, NeverIncreasesTheObjective) {
+    for (auto& p : classic::AllProblems()) {
+        auto x = fits::NewtonMinimize(*p, p->x0);
+        double f = p->fx(x.data());
+        EXPECT_LE(f, p->fx(p->x0.data())) << p->name;
+        EXPECT_FALSE(std::isnan(f)) << p->name;
+    }
 }
 
 } // namespace
