@@ -1,5 +1,5 @@
 // defaults_study: runs every problem of the classic set (problems/ClassicProblems.h), its
-// scalable problems at n = 30 and the fits (problems/FitProblems.h) through vrn::Minimize with each
+// scalable problems at n = 30 and 50 and the fits (problems/FitProblems.h) through vrn::Minimize with each
 // configuration of method and derivatives, and writes one CSV row per run. bench/defaults/summarize.py turns
 // the rows (and those of scipy_baseline.py) into the tables of docs/performance.md.
 //
@@ -55,8 +55,9 @@ std::vector<std::unique_ptr<classic::Problem>> Problems(bool classicSet, bool fi
         for (auto& p : classic::AllProblems())
             all.push_back(std::move(p));
     if (scaledSet)
-        for (auto& p : classic::ScaledProblems())
-            all.push_back(std::move(p));
+        for (int size : {30, 50})
+            for (auto& p : classic::ScaledProblems(size))
+                all.push_back(std::move(p));
     if (fitSet)
         for (auto& p : fits::AllFits())
             all.push_back(std::move(p));

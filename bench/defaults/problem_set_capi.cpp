@@ -12,8 +12,9 @@ namespace {
 std::vector<std::unique_ptr<classic::Problem>>& Set() {
     static std::vector<std::unique_ptr<classic::Problem>> set = [] {
         auto all = classic::AllProblems();
-        for (auto& p : classic::ScaledProblems())
-            all.push_back(std::move(p));
+        for (int size : {30, 50})
+            for (auto& p : classic::ScaledProblems(size))
+                all.push_back(std::move(p));
         for (auto& p : fits::AllFits())
             all.push_back(std::move(p));
         return all;

@@ -33,7 +33,7 @@ def load(paths):
                 for key in ("f", "fstar", "seconds"):
                     r[key] = float(r[key])
                 r["fit"] = r["problem"].startswith("fit-")
-                r["group"] = "fit" if r["fit"] else "scaled" if r["n"] == 30 else "classic"
+                r["group"] = "fit" if r["fit"] else f"n{r['n']}" if r["n"] in (30, 50) else "classic"
                 rows.append(r)
     return rows
 
@@ -52,13 +52,16 @@ def table(header, body):
     return "\n".join(out)
 
 
+GROUPS = ("classic", "n30", "n50", "fit")
+
+
 def near_miss(r):
     """Unsolved, yet within a relative 1e-4 (absolute 1e-8) of the minimum: a stop a little early."""
     return not r["solved"] and r["f"] <= r["fstar"] + max(1e-4 * abs(r["fstar"]), 1e-8)
 
 
 def counts(rs):
-    return " / ".join(str(sum(1 for r in rs if r["solved"] and r["group"] == g)) for g in ("classic", "scaled", "fit"))
+    return " / ".join(str(sum(1 for r in rs if r["solved"] and r["group"] == g)) for g in GROUPS)
 
 
 def main():
@@ -67,10 +70,10 @@ def main():
     problems = list(OrderedDict.fromkeys(r["problem"] for r in rows))
     by = {(r["solver"], r["problem"]): r for r in rows}
     group_of = {r["problem"]: r["group"] for r in rows}
-    sizes = {g: sum(1 for p in problems if group_of[p] == g) for g in ("classic", "scaled", "fit")}
+    sizes = {g: sum(1 for p in problems if group_of[p] == g) for g in GROUPS}
 
-    print(f"#### Solved problems ({sizes['classic']} classic problems / {sizes['scaled']} scaled to n = 30 / "
-          f"{sizes['fit']} fits)\n")
+    print(f"#### Solved problems ({sizes['classic']} classic problems / {sizes['n30']} scaled to n = 30 / "
+          f"{sizes['n50']} to n = 50 / {sizes['fit']} fits)\n")
     body = []
     for s in solvers:
         rs = [by[(s, p)] for p in problems if (s, p) in by]
@@ -120,7 +123,7 @@ def main():
             a, b = f"{m} {kind} fdH", f"{m} {kind} secant"
             if a not in solvers or b not in solvers:
                 continue
-            for g in ("classic", "scaled", "fit"):
+            for g in GROUPS:
                 both = [p for p in problems if group_of[p] == g and by[(a, p)]["solved"] and by[(b, p)]["solved"]]
                 ra = [by[(a, p)] for p in both]
                 rb = [by[(b, p)] for p in both]

@@ -19,8 +19,9 @@ namespace {
 const std::vector<std::unique_ptr<classic::Problem>>& EverySet() {
     static const std::vector<std::unique_ptr<classic::Problem>> all = [] {
         auto set = classic::AllProblems();
-        for (auto& p : classic::ScaledProblems())
-            set.push_back(std::move(p));
+        for (int size : {30, 50})
+            for (auto& p : classic::ScaledProblems(size))
+                set.push_back(std::move(p));
         for (auto& p : fits::AllFits())
             set.push_back(std::move(p));
         return set;
@@ -319,14 +320,16 @@ TEST(ProblemSet, ScaledProblemsTakeTheirSize) {
         int size;
         size_t count;
     };
-    for (const Case& c : {Case{10, 9}, Case{30, 9}, Case{4, 9}}) {
+    for (const Case& c : {Case{10, 9}, Case{30, 9}, Case{50, 9}, Case{4, 9}}) {
         auto scaled = classic::ScaledProblems(c.size);
         ASSERT_EQ(scaled.size(), c.count);
         for (auto& p : scaled) {
             EXPECT_EQ(p->n, c.size) << p->name;
             EXPECT_EQ(p->x0.size(), static_cast<size_t>(c.size)) << p->name;
             if (c.size != 10) {
-                EXPECT_NE(p->name.find("-" + std::to_string(c.size)), std::string::npos) << p->name;
+                std::string suffix = "-";
+                suffix += std::to_string(c.size);
+                EXPECT_NE(p->name.find(suffix), std::string::npos) << p->name;
             }
         }
     }
