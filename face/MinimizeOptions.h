@@ -66,7 +66,9 @@ struct MinimizeOptions {
     // The tolerance of the success verdict (see face/Verdict.h).
     std::optional<double> successTolerance;
     // Keep the Hessian by secant (BFGS) updates instead of evaluating it. Unset: secant
-    // updates when no analytic Hessian is given, the analytic Hessian otherwise.
+    // updates when neither a gradient nor a Hessian is given (differences of differences
+    // cost n^2 / 2 evaluations of f each), else the analytic or difference Hessian
+    // (chosen by measurement: see docs/performance.md, "Choosing the defaults").
     std::optional<bool> expensive;
     // Compare the analytic gradient / Hessian with finite differences at the start; a
     // check that finds a mismatch makes the result unsuccessful.

@@ -64,11 +64,12 @@ const std::array<OptionSpec, 19> kOptions{{
      "analytic when one is given, else finite differences", OptionUse::AllMethods, kAllDrivers,
      "the gradient: analytic (given by the caller) or finite differences", nullptr, nullptr, nullptr},
     {"hessian", "--hessian", "hess", "Hessian", OptionType::Derivative, 0, 0, true, true, kNaN,
-     "analytic when one is given, else secant updates", OptionUse::Hessian, kAllDrivers,
+     "analytic when one is given; else finite differences with a gradient, secant updates without",
+     OptionUse::Hessian, kAllDrivers,
      "the Hessian: analytic (given by the caller), finite differences, or secant updates (expensive)", nullptr,
      nullptr, nullptr},
     {"expensive", "--expensive", "secant", "Secant (BFGS) updates", OptionType::Flag, 0, 1, true, true, kNaN,
-     "on when no analytic Hessian is given", OptionUse::Hessian, kAllDrivers,
+     "on when neither a gradient nor a Hessian is given", OptionUse::Hessian, kAllDrivers,
      "keep the Hessian by secant (BFGS) updates instead of evaluating it or its finite differences",
      [](const MinimizeOptions& o) { return Opt(o.expensive); },
      [](MinimizeOptions& o, const OptionValue& v) {
@@ -78,7 +79,7 @@ const std::array<OptionSpec, 19> kOptions{{
              o.expensive.reset();
      },
      nullptr},
-    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 0, 1e9, true, true, 1000, nullptr,
+    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 0, 1e9, true, true, 10000, nullptr,
      OptionUse::AllMethods, kEngineDriver | kStepDriver,
      "iteration limit (the tool driver gives each of its runs 100000)", VRN_OPTIONAL_FIELD(itnlim, int), nullptr},
     {"typicalF", "--typf", "typical_f", "Typical f", OptionType::Real, 0, kInf, false, false, 1, nullptr,

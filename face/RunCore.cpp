@@ -525,7 +525,7 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     if (const auto refusal = CheckOptions(options, {n, hasGradient, hasHessian}, options.naming))
         return RefusedResult(refusal->text);
     const MethodInfo& method = *FindMethod(options.method);
-    const bool secant = method.usesHessian && options.expensive.value_or(!hasHessian);
+    const bool secant = method.usesHessian && options.expensive.value_or(!hasGradient && !hasHessian);
     // What the run will cost, said before it starts; refused when it cannot fit.
     CVRNRunSettings settings;
     settings.n = static_cast<long long>(n);

@@ -127,8 +127,11 @@ std::string MinimizeResult::FullReport() const {
                           r.gradientEvaluations, r.hessianEvaluations);
             s += row;
         }
-        if (recordsDropped > 0)
-            s += "(" + std::to_string(recordsDropped) + " records between these were dropped to keep the record bounded)\n";
+        if (recordsDropped > 0) {
+            s += '(';
+            s += std::to_string(recordsDropped);
+            s += " records between these were dropped to keep the record bounded)\n";
+        }
     }
     return s;
 }

@@ -237,7 +237,8 @@ def minimize(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray], ar
         ``hess(x, *args) -> array (n, n)`` (only its lower triangle is read);
         ``scipy.optimize.BFGS()`` / ``SR1()`` for the engine's secant (BFGS) updates;
         ``'2-point'`` or ``'3-point'`` for the engine's finite-difference Hessian.
-        Default: None (secant updates).
+        Default: None (finite differences of the gradient when jac is given, secant
+        updates when neither is).
     method : str or int, optional
         ``'line-search'``, ``'dogleg'``, ``'hook'`` (More-Hebden), ``'cg'``, or 1 to 4.
         Default: ``'dogleg'`` (see ``vrnmath.option_table()``).
@@ -256,10 +257,10 @@ def minimize(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray], ar
         The library's options; each one's range, default and the methods and drivers that
         use it are listed by ``vrnmath.option_table()``. Unset (None) takes the default;
         an option the method or driver does not use is refused. Defaults: typical_x
-        max(|x0_i|, 1), typical_f 1, gtol 4.82e-6, xtol 1.06e-8, maxiter 1000, secant on
-        without hess, check_gradient and check_hessian off, max_step max(1000
+        max(|x0_i|, 1), typical_f 1, gtol 4.82e-6, xtol 1.06e-8, maxiter 10000, secant on
+        when neither jac nor hess is given, check_gradient and check_hessian off, max_step max(1000
         ||x0/typical_x||, 1000), trust_radius chosen by the method, ndigits 15,
-        message_bits 0, cg_tol 1e-10, success_tol 4.82e-6, driver 'engine', threads 1.
+        message_bits 0, cg_tol 1e-10, success_tol 4.82e-5, driver 'engine', threads 1.
 
     Returns
     -------

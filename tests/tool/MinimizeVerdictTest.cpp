@@ -198,8 +198,9 @@ TEST(MinimizeVerdict, TableOfCases) {
         if (!c.success)
             EXPECT_FALSE(r.warnings.empty());
         EXPECT_EQ(r.Summary().rfind("Success:", 0), 0u) << r.Summary();
-        for (size_t i = 0; i < c.near.size(); i++)
+        for (size_t i = 0; i < c.near.size(); i++) {
             EXPECT_NEAR(std::fabs(r.x[i]), c.near[i], 1e-3 * std::max(1.0, std::fabs(c.near[i])));
+        }
         // The serialized result carries the same verdict.
         const std::string json = vrn::ToJson(r);
         EXPECT_NE(json.find(std::string("\"success\":") + (c.success ? "true" : "false")), std::string::npos);
