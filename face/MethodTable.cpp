@@ -10,13 +10,13 @@ namespace {
 
 constexpr std::array<MethodInfo, 4> kMethods{{
     {Method::LineSearch, 1, "line-search", "line search", {"linesearch", nullptr, nullptr}, false, true, true,
-     true, "lambda"},
+     true, "lambda", "line-search factor \u03bb"},
     {Method::Dogleg, 2, "dogleg", "double dogleg", {"double-dogleg", nullptr, nullptr}, true, true, true, true,
-     "radius"},
+     "radius", "trust radius"},
     {Method::Hook, 3, "hook", "More-Hebden hook step", {"more-hebden", "hook-step", nullptr}, true, true, true,
-     true, "radius"},
+     true, "radius", "trust radius"},
     {Method::ConjugateGradient, 4, "cg", "Polak-Ribiere conjugate gradient", {"conjugate-gradient", nullptr, nullptr},
-     false, false, false, false, "line t"},
+     false, false, false, false, "line t", "line step"},
 }};
 
 std::string Normal(std::string_view s) {

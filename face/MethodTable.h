@@ -28,6 +28,7 @@ struct MethodInfo {
     bool usesHessian;        // keeps a model Hessian (analytic, differences or secant)
     bool hasStepMode;        // can be run one iteration per call
     const char* radiusLabel; // what the progress table's radius column holds
+    const char* radiusTitle; // the same in words, for reports
 };
 
 // All methods in number order.

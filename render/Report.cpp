@@ -782,9 +782,8 @@ std::string ConvergenceSection(const MinimizeResult& r) {
 
 std::string StepSection(const MinimizeResult& r) {
     std::string s = "<section id=\"steps\"><h2>Steps</h2>\n";
-    const std::string radiusName = r.method == 1   ? "line-search factor \u03bb"
-                                   : r.method == 4 ? "line step"
-                                                   : "trust radius";
+    const MethodInfo* method = FindMethod(r.method);
+    const std::string radiusName = method ? method->radiusTitle : "radius";
     const RunSplit runs = SplitRuns(r.iterationRecords);
     Series len{"step length", kPalette[2], {}, {}, false, {}, {}},
         rad{radiusName, kPalette[3], {}, {}, true, {}, {}};
@@ -1212,7 +1211,8 @@ std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
     const int n = static_cast<int>(std::lround(std::sqrt(static_cast<double>(nn))));
     if (nn == 0 || static_cast<size_t>(n) * static_cast<size_t>(n) != nn) {
         s += "<p>" +
-             std::string(r.method == 4 ? "The conjugate-gradient method keeps no Hessian."
+             std::string(FindMethod(r.method) && !FindMethod(r.method)->usesHessian
+                             ? "The conjugate-gradient method keeps no Hessian."
                          : r.runs > 1  ? "No model Hessian was kept from the last run of the tool driver."
                                        : "No model Hessian was kept for this run.") +
              "</p>\n</section>\n";

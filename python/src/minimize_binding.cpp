@@ -418,6 +418,29 @@ void RegisterMinimize(py::module_& m) {
           py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"), py::arg("threads"),
           "Minimizations of a compiled problem side by side; one JSON text per start point.");
     m.def(
+        "_method_table",
+        [] {
+            py::list rows;
+            for (const vrn::MethodInfo& mi : vrn::Methods()) {
+                py::dict row;
+                row["key"] = mi.key;
+                row["number"] = mi.number;
+                row["title"] = mi.title;
+                py::list aliases;
+                for (const char* a : mi.aliases)
+                    if (a)
+                        aliases.append(a);
+                row["aliases"] = aliases;
+                row["uses_hessian"] = mi.usesHessian;
+                row["uses_trust_radius"] = mi.usesTrustRadius;
+                row["uses_typical_sizes"] = mi.usesTypicalSizes;
+                row["step_mode"] = mi.hasStepMode;
+                rows.append(row);
+            }
+            return rows;
+        },
+        "The method table: one dict per method (key, number, title, aliases, what it uses).");
+    m.def(
         "_option_table",
         [] {
             py::list rows;

@@ -19,8 +19,8 @@ import numpy as np
 from . import _vrnmath
 from ._result import OptimizeResult
 
-#: The methods by name; the numbers are the engine's.
-METHODS = {"line-search": 1, "dogleg": 2, "hook": 3, "cg": 4}
+#: The methods by name, from the library's method table; the numbers are the engine's.
+METHODS = {row["key"]: row["number"] for row in _vrnmath._method_table()}
 
 #: SciPy-style status of a result from the library's outcome (0 exactly when success).
 STATUS = {"success": 0, "iteration-limit": 1, "not-converged": 2, "not-a-minimum": 2, "check-failed": 2,
