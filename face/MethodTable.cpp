@@ -9,14 +9,50 @@ namespace vrn {
 namespace {
 
 constexpr std::array<MethodInfo, 4> kMethods{{
-    {Method::LineSearch, 1, "line-search", "line search", {"linesearch", nullptr, nullptr}, false, true, true,
-     true, "lambda", "line-search factor \u03bb"},
-    {Method::Dogleg, 2, "dogleg", "double dogleg", {"double-dogleg", nullptr, nullptr}, true, true, true, true,
-     "radius", "trust radius"},
-    {Method::Hook, 3, "hook", "More-Hebden hook step", {"more-hebden", "hook-step", nullptr}, true, true, true,
-     true, "radius", "trust radius"},
-    {Method::ConjugateGradient, 4, "cg", "Polak-Ribiere conjugate gradient", {"conjugate-gradient", nullptr, nullptr},
-     false, false, false, false, "line t", "line step"},
+    {Method::LineSearch,
+     1,
+     "line-search",
+     "line search",
+     {"linesearch", nullptr, nullptr},
+     false,
+     true,
+     true,
+     true,
+     "lambda",
+     "line-search factor \u03bb"},
+    {Method::Dogleg,
+     2,
+     "dogleg",
+     "double dogleg",
+     {"double-dogleg", nullptr, nullptr},
+     true,
+     true,
+     true,
+     true,
+     "radius",
+     "trust radius"},
+    {Method::Hook,
+     3,
+     "hook",
+     "More-Hebden hook step",
+     {"more-hebden", "hook-step", nullptr},
+     true,
+     true,
+     true,
+     true,
+     "radius",
+     "trust radius"},
+    {Method::ConjugateGradient,
+     4,
+     "cg",
+     "Polak-Ribiere conjugate gradient",
+     {"conjugate-gradient", nullptr, nullptr},
+     false,
+     false,
+     false,
+     false,
+     "line t",
+     "line step"},
 }};
 
 std::string Normal(std::string_view s) {
@@ -31,7 +67,9 @@ std::string Normal(std::string_view s) {
 
 } // namespace
 
-std::span<const MethodInfo> Methods() { return kMethods; }
+std::span<const MethodInfo> Methods() {
+    return kMethods;
+}
 
 const MethodInfo* FindMethod(int number) {
     for (const MethodInfo& m : kMethods)

@@ -27,7 +27,8 @@ public:
     void InitialParameters(double* const x0) override { std::copy(m_Start.begin(), m_Start.end(), x0); }
     double Fx(double* const x) override { return m_F(std::span<const double>(x, static_cast<size_t>(m_n))); }
     void Gradient(double* const x, double* const g) override {
-        m_G(std::span<const double>(x, static_cast<size_t>(m_n)), std::span<double>(g, static_cast<size_t>(m_n)));
+        m_G(std::span<const double>(x, static_cast<size_t>(m_n)),
+            std::span<double>(g, static_cast<size_t>(m_n)));
     }
     void Hessian(double* const x, CMatrix& h) override {
         std::fill(m_HessianBuffer.begin(), m_HessianBuffer.end(), 0.0);
@@ -66,7 +67,8 @@ MinimizeResult Minimize(const Objective& f, const std::vector<double>& x0, const
     return Minimize(f, GradientFunction(), HessianFunction(), x0, options);
 }
 
-std::string CheckMinimizeOptions(const MinimizeOptions& options, size_t n, bool hasGradient, bool hasHessian) {
+std::string CheckMinimizeOptions(const MinimizeOptions& options, size_t n, bool hasGradient,
+                                 bool hasHessian) {
     const auto refusal = CheckOptions(options, {n, hasGradient, hasHessian}, options.naming);
     return refusal ? refusal->text : std::string();
 }

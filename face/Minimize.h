@@ -43,7 +43,8 @@ MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, co
                         const std::vector<double>& x0, const MinimizeOptions& options = {});
 MinimizeResult Minimize(const Objective& f, const GradientFunction& gradient, const std::vector<double>& x0,
                         const MinimizeOptions& options = {});
-MinimizeResult Minimize(const Objective& f, const std::vector<double>& x0, const MinimizeOptions& options = {});
+MinimizeResult Minimize(const Objective& f, const std::vector<double>& x0,
+                        const MinimizeOptions& options = {});
 
 // The first reason to refuse these options for n parameters (with or without a
 // gradient / Hessian callable), as one sentence in the options' naming; empty when they

@@ -19,7 +19,8 @@ MinimizeResult ItemRefused(size_t index, const std::string& why) {
 // Runs one(i) for every item on the batch's threads, keeping each item's failure as its
 // result (or the first exception, with rethrow).
 template <class One>
-std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options, const BatchOptions& batch, One one) {
+std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options, const BatchOptions& batch,
+                                   One one) {
     std::vector<MinimizeResult> results(count);
     const int most = MaxEvaluationThreads();
     if (batch.threads > most) {
@@ -49,7 +50,8 @@ std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options,
             batch.onItemDone(k, results[k]);
     };
     (void)options;
-    const int threads = std::min<int>(std::max(batch.threads, 1), static_cast<int>(std::max<size_t>(count, 1)));
+    const int threads =
+        std::min<int>(std::max(batch.threads, 1), static_cast<int>(std::max<size_t>(count, 1)));
     if (threads <= 1) {
         for (size_t i = 0; i < count; i++)
             body(static_cast<int>(i), 0);
@@ -70,7 +72,8 @@ MinimizeOptions OneThreadEach(const MinimizeOptions& options) {
 } // namespace
 
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const HessianFunction& hessian, const std::vector<std::vector<double>>& x0s,
+                                         const HessianFunction& hessian,
+                                         const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options, const BatchOptions& batch) {
     const MinimizeOptions each = OneThreadEach(options);
     return RunAll(x0s.size(), options, batch,
@@ -78,7 +81,8 @@ std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunct
 }
 
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const HessianFunction& hessian, const std::vector<std::vector<double>>& x0s,
+                                         const HessianFunction& hessian,
+                                         const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options, int threads) {
     BatchOptions batch;
     batch.threads = threads;
@@ -86,8 +90,8 @@ std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunct
 }
 
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const std::vector<std::vector<double>>& x0s, const MinimizeOptions& options,
-                                         int threads) {
+                                         const std::vector<std::vector<double>>& x0s,
+                                         const MinimizeOptions& options, int threads) {
     return MinimizeMany(f, gradient, HessianFunction(), x0s, options, threads);
 }
 
@@ -97,8 +101,8 @@ std::vector<MinimizeResult> MinimizeMany(const Objective& f, const std::vector<s
 }
 
 std::vector<MinimizeResult> MinimizeMany(const std::vector<CVRNMinimizationMethodBase*>& problems,
-                                         bool analyticGradient, bool analyticHessian, const MinimizeOptions& options,
-                                         const BatchOptions& batch) {
+                                         bool analyticGradient, bool analyticHessian,
+                                         const MinimizeOptions& options, const BatchOptions& batch) {
     const MinimizeOptions each = OneThreadEach(options);
     return RunAll(problems.size(), options, batch, [&](size_t k) {
         if (!problems[k])
@@ -108,8 +112,8 @@ std::vector<MinimizeResult> MinimizeMany(const std::vector<CVRNMinimizationMetho
 }
 
 std::vector<MinimizeResult> MinimizeMany(const std::vector<CVRNMinimizationMethodBase*>& problems,
-                                         bool analyticGradient, bool analyticHessian, const MinimizeOptions& options,
-                                         int threads) {
+                                         bool analyticGradient, bool analyticHessian,
+                                         const MinimizeOptions& options, int threads) {
     BatchOptions batch;
     batch.threads = threads;
     return MinimizeMany(problems, analyticGradient, analyticHessian, options, batch);

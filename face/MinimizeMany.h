@@ -51,11 +51,13 @@ struct BatchOptions {
 
 // One vrn::Minimize(f, gradient, hessian, x0s[i], options) per start point.
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const HessianFunction& hessian, const std::vector<std::vector<double>>& x0s,
+                                         const HessianFunction& hessian,
+                                         const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options, const BatchOptions& batch);
 // The same with the pool size alone (BatchOptions with threads).
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
-                                         const HessianFunction& hessian, const std::vector<std::vector<double>>& x0s,
+                                         const HessianFunction& hessian,
+                                         const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options = {}, int threads = 1);
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
                                          const std::vector<std::vector<double>>& x0s,

@@ -53,9 +53,9 @@ struct MinimizeOptions {
     // option the method or driver does not use, is refused (code 6, nothing evaluated).
     // The ranges, defaults and users of each are listed by the table (vrnmath --help
     // prints them).
-    std::optional<int> itnlim;         // iteration limit (engine and step drivers)
-    std::optional<double> typicalF;    // typical magnitude of f near the minimum (engine driver)
-    std::vector<double> typicalX;      // typical size of each x_i; empty: max(|x0_i|, 1)
+    std::optional<int> itnlim;      // iteration limit (engine and step drivers)
+    std::optional<double> typicalF; // typical magnitude of f near the minimum (engine driver)
+    std::vector<double> typicalX;   // typical size of each x_i; empty: max(|x0_i|, 1)
     std::optional<double> gradientTolerance;
     std::optional<double> stepTolerance;
     std::optional<double> maximumStep;

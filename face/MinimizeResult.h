@@ -105,8 +105,8 @@ struct Verdict {
     // The Newton step -H^-1 g from the end point (empty when not computed).
     std::vector<double> newtonStep;
     double engineGradientNorm = 0.0; // max |g_i| of the engine's own gradient at the end point
-    Evaluations evaluations;   // calls the verdict made (included in MinimizeResult::evaluations)
-    int saddleEscapes = 0;     // restarts along negative curvature away from a saddle point
+    Evaluations evaluations;         // calls the verdict made (included in MinimizeResult::evaluations)
+    int saddleEscapes = 0;           // restarts along negative curvature away from a saddle point
 };
 
 struct MinimizeResult {

@@ -23,25 +23,34 @@ const double kEngineEpsilon = 1.12e-16;
 const double kDefaultGradTol = std::pow(kEngineEpsilon, 1.0 / 3.0);
 const double kDefaultStepTol = std::sqrt(kEngineEpsilon);
 
-OptionValue Num(double v) { return OptionValue{true, v, {}}; }
+OptionValue Num(double v) {
+    return OptionValue{true, v, {}};
+}
 template <class T> OptionValue Opt(const std::optional<T>& v) {
     return v ? Num(static_cast<double>(*v)) : OptionValue{};
 }
 
 // Field accessors, one pair per row.
-#define VRN_OPTIONAL_FIELD(field, T)                                                                           \
-    [](const MinimizeOptions& o) { return Opt(o.field); },                                                     \
-        [](MinimizeOptions& o, const OptionValue& v) {                                                         \
-            if (v.set)                                                                                         \
-                o.field = static_cast<T>(v.number);                                                            \
-            else                                                                                               \
-                o.field.reset();                                                                               \
-        }
+#define VRN_OPTIONAL_FIELD(field, T)                                                                         \
+    [](const MinimizeOptions& o) { return Opt(o.field); }, [](MinimizeOptions& o, const OptionValue& v) {    \
+        if (v.set)                                                                                           \
+            o.field = static_cast<T>(v.number);                                                              \
+        else                                                                                                 \
+            o.field.reset();                                                                                 \
+    }
 
-std::optional<double> UsedGradTol(const CVRNUnconstrainedMinimization& e) { return e.GetGradientTolerance(); }
-std::optional<double> UsedStepTol(const CVRNUnconstrainedMinimization& e) { return e.GetStepTolerance(); }
-std::optional<double> UsedMaxStep(const CVRNUnconstrainedMinimization& e) { return e.GetMaximumStep(); }
-std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) { return e.GetCGTolerance(); }
+std::optional<double> UsedGradTol(const CVRNUnconstrainedMinimization& e) {
+    return e.GetGradientTolerance();
+}
+std::optional<double> UsedStepTol(const CVRNUnconstrainedMinimization& e) {
+    return e.GetStepTolerance();
+}
+std::optional<double> UsedMaxStep(const CVRNUnconstrainedMinimization& e) {
+    return e.GetMaximumStep();
+}
+std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) {
+    return e.GetCGTolerance();
+}
 
 const std::array<OptionSpec, 19> kOptions{{
     {"method", "--method", "method", "Method", OptionType::Method, 1, 4, true, true, kDefaultMethod, nullptr,
@@ -49,7 +58,9 @@ const std::array<OptionSpec, 19> kOptions{{
      "1 line search, 2 double dogleg, 3 More-Hebden hook step, 4 Polak-Ribiere conjugate gradient (also by "
      "name: line-search, dogleg, hook, cg)",
      [](const MinimizeOptions& o) { return Num(o.method); },
-     [](MinimizeOptions& o, const OptionValue& v) { o.method = v.set ? static_cast<int>(v.number) : kDefaultMethod; },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         o.method = v.set ? static_cast<int>(v.number) : kDefaultMethod;
+     },
      nullptr},
     {"driver", "--driver", "driver", "Driver", OptionType::Driver, 0, 2, true, true, 0, nullptr,
      OptionUse::AllMethods, kAllDrivers,
@@ -66,8 +77,8 @@ const std::array<OptionSpec, 19> kOptions{{
     {"hessian", "--hessian", "hess", "Hessian", OptionType::Derivative, 0, 0, true, true, kNaN,
      "analytic when one is given; else finite differences with a gradient, secant updates without",
      OptionUse::Hessian, kAllDrivers,
-     "the Hessian: analytic (given by the caller), finite differences, or secant updates (expensive)", nullptr,
-     nullptr, nullptr},
+     "the Hessian: analytic (given by the caller), finite differences, or secant updates (expensive)",
+     nullptr, nullptr, nullptr},
     {"expensive", "--expensive", "secant", "Secant (BFGS) updates", OptionType::Flag, 0, 1, true, true, kNaN,
      "on when neither a gradient nor a Hessian is given", OptionUse::Hessian, kAllDrivers,
      "keep the Hessian by secant (BFGS) updates instead of evaluating it or its finite differences",
@@ -79,63 +90,68 @@ const std::array<OptionSpec, 19> kOptions{{
              o.expensive.reset();
      },
      nullptr},
-    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 0, 1e9, true, true, 10000, nullptr,
-     OptionUse::AllMethods, kEngineDriver | kStepDriver,
-     "iteration limit (the tool driver gives each of its runs 100000)", VRN_OPTIONAL_FIELD(itnlim, int), nullptr},
+    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 0, 1e9, true, true, 10000,
+     nullptr, OptionUse::AllMethods, kEngineDriver | kStepDriver,
+     "iteration limit (the tool driver gives each of its runs 100000)", VRN_OPTIONAL_FIELD(itnlim, int),
+     nullptr},
     {"typicalF", "--typf", "typical_f", "Typical f", OptionType::Real, 0, kInf, false, false, 1, nullptr,
      OptionUse::AllMethods, kEngineDriver,
      "typical magnitude of f near the minimum (the tool and step drivers use 1)",
      VRN_OPTIONAL_FIELD(typicalF, double), nullptr},
-    {"typicalX", "--typsiz", "typical_x", "Typical sizes of x", OptionType::RealList, 0, kInf, false, false, kNaN,
-     "max(|x0_i|, 1)", OptionUse::TypicalSizes, kAllDrivers,
+    {"typicalX", "--typsiz", "typical_x", "Typical sizes of x", OptionType::RealList, 0, kInf, false, false,
+     kNaN, "max(|x0_i|, 1)", OptionUse::TypicalSizes, kAllDrivers,
      "typical size of each parameter near the minimum, one per parameter",
-     [](const MinimizeOptions& o) { return OptionValue{!o.typicalX.empty(), 0.0, o.typicalX}; },
+     [](const MinimizeOptions& o) {
+         return OptionValue{!o.typicalX.empty(), 0.0, o.typicalX};
+     },
      [](MinimizeOptions& o, const OptionValue& v) { o.typicalX = v.set ? v.list : std::vector<double>{}; },
      nullptr},
     {"gradientTolerance", "--gradtol", "gtol", "Gradient tolerance", OptionType::Real, 0, 1, false, false,
      kDefaultGradTol, nullptr, OptionUse::TypicalSizes, kAllDrivers,
-     "the engine's relative gradient test: it stops when max_i |g_i| max(|x_i|, typsiz_i) / max(|f|, typf) is "
+     "the engine's relative gradient test: it stops when max_i |g_i| max(|x_i|, typsiz_i) / max(|f|, typf) "
+     "is "
      "below this",
      VRN_OPTIONAL_FIELD(gradientTolerance, double), &UsedGradTol},
-    {"stepTolerance", "--steptol", "xtol", "Step tolerance", OptionType::Real, 0, 1, false, false, kDefaultStepTol,
-     nullptr, OptionUse::TypicalSizes, kAllDrivers, "the engine's relative step test",
+    {"stepTolerance", "--steptol", "xtol", "Step tolerance", OptionType::Real, 0, 1, false, false,
+     kDefaultStepTol, nullptr, OptionUse::TypicalSizes, kAllDrivers, "the engine's relative step test",
      VRN_OPTIONAL_FIELD(stepTolerance, double), &UsedStepTol},
     {"maximumStep", "--maxstep", "max_step", "Maximum step", OptionType::Real, 0, kInf, false, false, kNaN,
      "max(1000 ||x0 / typsiz||, 1000)", OptionUse::TypicalSizes, kAllDrivers, "maximum scaled step length",
      VRN_OPTIONAL_FIELD(maximumStep, double), &UsedMaxStep},
-    {"trustRadius", "--trust-radius", "trust_radius", "Initial trust radius", OptionType::Real, 0, kInf, false,
-     false, kNaN, "chosen by the method from the first Cauchy step", OptionUse::TrustRadius, kAllDrivers,
-     "initial trust radius", VRN_OPTIONAL_FIELD(trustRadius, double), nullptr},
+    {"trustRadius", "--trust-radius", "trust_radius", "Initial trust radius", OptionType::Real, 0, kInf,
+     false, false, kNaN, "chosen by the method from the first Cauchy step", OptionUse::TrustRadius,
+     kAllDrivers, "initial trust radius", VRN_OPTIONAL_FIELD(trustRadius, double), nullptr},
     {"numberOfDigits", "--ndigit", "ndigits", "Good digits in f", OptionType::Integer, 1, 15, true, true, 15,
      nullptr, OptionUse::TypicalSizes, kAllDrivers, "number of good digits in the objective value",
      VRN_OPTIONAL_FIELD(numberOfDigits, int), nullptr},
-    {"messageBits", "--msg", "message_bits", "Status-log bits", OptionType::Integer, 0, 31, true, true, 0, nullptr,
-     OptionUse::TypicalSizes, kAllDrivers,
+    {"messageBits", "--msg", "message_bits", "Status-log bits", OptionType::Integer, 0, 31, true, true, 0,
+     nullptr, OptionUse::TypicalSizes, kAllDrivers,
      "status-log control bits: 2 accept the gradient unchecked, 4 the Hessian, 8 no settings listing and "
      "stopping messages, 16 an iterate line after every iteration",
      VRN_OPTIONAL_FIELD(messageBits, int), nullptr},
     {"cgTolerance", "--cgtol", "cg_tol", "CG function tolerance", OptionType::Real, 0, 1, false, false, 1e-10,
      nullptr, OptionUse::NoHessian, kAllDrivers, "function tolerance of the conjugate-gradient method",
      VRN_OPTIONAL_FIELD(cgTolerance, double), &UsedCGTol},
-    {"successTolerance", "--success-tol", "success_tol", "Success tolerance", OptionType::Real, 0, 1, false, false,
-     10 * kDefaultGradTol, nullptr, OptionUse::AllMethods, kAllDrivers,
+    {"successTolerance", "--success-tol", "success_tol", "Success tolerance", OptionType::Real, 0, 1, false,
+     false, 10 * kDefaultGradTol, nullptr, OptionUse::AllMethods, kAllDrivers,
      "tolerance t of the success verdict: a Newton step from the end point may still lower f by at most "
      "t^2 max(min(|f|, |f0 - f|), typf), f0 the value at the start (ten times the engine's default gradient "
      "tolerance, so that a run its gradient test stopped near a minimum passes)",
      VRN_OPTIONAL_FIELD(successTolerance, double), nullptr},
-    {"checkGradient", "--check-gradient", "check_gradient", "Gradient check", OptionType::Flag, 0, 1, true, true,
-     0, nullptr, OptionUse::Hessian, kAllDrivers,
+    {"checkGradient", "--check-gradient", "check_gradient", "Gradient check", OptionType::Flag, 0, 1, true,
+     true, 0, nullptr, OptionUse::Hessian, kAllDrivers,
      "compare the analytic gradient with finite differences at the start (the tool driver: first run only)",
      [](const MinimizeOptions& o) { return o.checkGradient ? Num(1) : OptionValue{}; },
      [](MinimizeOptions& o, const OptionValue& v) { o.checkGradient = v.set && v.number != 0.0; }, nullptr},
-    {"checkHessian", "--check-hessian", "check_hessian", "Hessian check", OptionType::Flag, 0, 1, true, true, 0,
-     nullptr, OptionUse::Hessian, kAllDrivers,
+    {"checkHessian", "--check-hessian", "check_hessian", "Hessian check", OptionType::Flag, 0, 1, true, true,
+     0, nullptr, OptionUse::Hessian, kAllDrivers,
      "compare the analytic Hessian with finite differences at the start (the tool driver: first run only)",
      [](const MinimizeOptions& o) { return o.checkHessian ? Num(1) : OptionValue{}; },
      [](MinimizeOptions& o, const OptionValue& v) { o.checkHessian = v.set && v.number != 0.0; }, nullptr},
     {"threads", "--threads", "threads", "Evaluation threads", OptionType::Integer, 1, kNaN, true, true, 1,
      nullptr, OptionUse::AllMethods, kAllDrivers,
-     "threads that evaluate the points of one finite-difference estimate at the same time (same result as one)",
+     "threads that evaluate the points of one finite-difference estimate at the same time (same result as "
+     "one)",
      [](const MinimizeOptions& o) { return o.threads != 1 ? Num(o.threads) : OptionValue{}; },
      [](MinimizeOptions& o, const OptionValue& v) { o.threads = v.set ? static_cast<int>(v.number) : 1; },
      nullptr},
@@ -150,7 +166,9 @@ double Upper(const OptionSpec& s) {
     return s.upper;
 }
 
-std::string Got(const std::string& v) { return v.empty() ? "" : " (got " + v + ")"; }
+std::string Got(const std::string& v) {
+    return v.empty() ? "" : " (got " + v + ")";
+}
 
 const char* DriverName(Driver d) {
     switch (d) {
@@ -207,9 +225,13 @@ std::string NumberText(double v) {
     return std::string(buf, r.ptr);
 }
 
-int MaxEvaluationThreads() { return VRNMaxEvaluationThreads(); }
+int MaxEvaluationThreads() {
+    return VRNMaxEvaluationThreads();
+}
 
-std::span<const OptionSpec> OptionTable() { return kOptions; }
+std::span<const OptionSpec> OptionTable() {
+    return kOptions;
+}
 
 std::string OptionName(const OptionSpec& spec, OptionNaming naming) {
     switch (naming) {
@@ -260,8 +282,8 @@ std::string DefaultText(const OptionSpec& s) {
         return s.defaultText;
     switch (s.type) {
     case OptionType::Method:
-        return std::to_string(static_cast<int>(s.byDefault)) + " (" + MethodName(static_cast<int>(s.byDefault)) +
-               ")";
+        return std::to_string(static_cast<int>(s.byDefault)) + " (" +
+               MethodName(static_cast<int>(s.byDefault)) + ")";
     case OptionType::Driver:
         return "engine";
     case OptionType::Flag:
@@ -279,7 +301,8 @@ std::string RangeText(const OptionSpec& s) {
         return NumberText(s.lower) + " to " + NumberText(up);
     }
     if (s.type == OptionType::Real || s.type == OptionType::RealList) {
-        const std::string low = std::string(s.lowerIncluded ? "at least " : "greater than ") + NumberText(s.lower);
+        const std::string low =
+            std::string(s.lowerIncluded ? "at least " : "greater than ") + NumberText(s.lower);
         if (std::isinf(up))
             return "finite and " + low;
         return low + " and " + (s.upperIncluded ? "at most " : "less than ") + NumberText(up);
@@ -354,14 +377,16 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
     return std::nullopt;
 }
 
-std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunShape& shape, OptionNaming naming) {
+std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunShape& shape,
+                                          OptionNaming naming) {
     auto name = [naming](const char* field) { return OptionName(field, naming); };
     if (shape.n == 0)
         return Refuse(nullptr, naming, "The start point has no parameters", "");
     const MethodInfo* method = FindMethod(o.method);
     const OptionSpec& methodRow = *FindOption("method");
     if (!method)
-        return Refuse(&methodRow, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", NumberText(o.method));
+        return Refuse(&methodRow, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")",
+                      NumberText(o.method));
     if (o.driver == Driver::Step && !method->hasStepMode)
         return Refuse(&methodRow, naming,
                       "must have a step mode for the step driver (methods 1 to 3; the " +
@@ -370,7 +395,8 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
 
     // Every value in its range.
     for (const OptionSpec& s : kOptions) {
-        if (!s.get || s.type == OptionType::Method || s.type == OptionType::Driver || s.type == OptionType::Flag)
+        if (!s.get || s.type == OptionType::Method || s.type == OptionType::Driver ||
+            s.type == OptionType::Flag)
             continue;
         const OptionValue v = s.get(o);
         if (!v.set)
@@ -409,18 +435,21 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
             continue;
         if (!MethodUses(s, *method))
             return Refuse(&s, naming,
-                          "is not used by method " + std::to_string(method->number) + " (" + method->title + "): " +
-                              (UsersText(s.use).size() == 1 ? "method " : "methods ") + UsersText(s.use) + " only",
+                          "is not used by method " + std::to_string(method->number) + " (" + method->title +
+                              "): " + (UsersText(s.use).size() == 1 ? "method " : "methods ") +
+                              UsersText(s.use) + " only",
                           "");
         if (!DriverUses(s, o.driver))
-            return Refuse(&s, naming, std::string("is not used with the ") + DriverName(o.driver) + " driver", "");
+            return Refuse(&s, naming, std::string("is not used with the ") + DriverName(o.driver) + " driver",
+                          "");
     }
 
     // Combinations.
     const bool secant = o.expensive.value_or(false);
     if (shape.hessian && secant)
         return Refuse(FindOption("hessian"), naming,
-                      "is not used with " + name("expensive") + " (the Hessian is kept by secant updates)", "");
+                      "is not used with " + name("expensive") + " (the Hessian is kept by secant updates)",
+                      "");
     if (o.checkGradient && !shape.gradient)
         return Refuse(FindOption("checkGradient"), naming, "needs an analytic gradient", "");
     if (o.checkHessian && (!shape.hessian || secant))

@@ -45,10 +45,10 @@ struct OptionValue {
 };
 
 struct OptionSpec {
-    const char* name;       // the MinimizeOptions field, "gradientTolerance"
-    const char* cliSwitch;  // "--gradtol"
-    const char* keyword;    // the Python keyword, "gtol"
-    const char* label;      // for settings listings, "Gradient tolerance"
+    const char* name;      // the MinimizeOptions field, "gradientTolerance"
+    const char* cliSwitch; // "--gradtol"
+    const char* keyword;   // the Python keyword, "gtol"
+    const char* label;     // for settings listings, "Gradient tolerance"
     OptionType type;
     // The range: lower < v (or <=), v < upper (or <=); infinite bounds mean none.
     double lower, upper;

@@ -50,7 +50,9 @@ std::vector<double> DefaultTypicalX(const std::vector<double>& x) {
     return t;
 }
 
-double TableDefault(const char* name) { return FindOption(name)->byDefault; }
+double TableDefault(const char* name) {
+    return FindOption(name)->byDefault;
+}
 
 // The problem as every run sees it: it counts the calls (and the values that are not
 // finite), answers the engine's first evaluation with the value the run core already
@@ -426,7 +428,8 @@ std::vector<double> DifferenceHessian(FaceProblem& p, std::vector<double> x, dou
             const double fm = p.Evaluate(x.data());
             x[i] = xi;
             change = (fi[i] - f) + (fm - f);
-            resolved = std::fabs(change) > 256.0 * DBL_EPSILON * (std::fabs(f) + std::fabs(fi[i]) + std::fabs(fm));
+            resolved =
+                std::fabs(change) > 256.0 * DBL_EPSILON * (std::fabs(f) + std::fabs(fi[i]) + std::fabs(fm));
             if (resolved)
                 break;
         }
@@ -550,19 +553,22 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     const double memory = PhysicalMemory();
     const std::string instead =
         std::string(hasGradient ? "" : "an analytic gradient, ") +
-        (secant || !method.usesHessian ? "" : "secant updates (" + OptionName("expensive", options.naming) + "), ") +
+        (secant || !method.usesHessian
+             ? ""
+             : "secant updates (" + OptionName("expensive", options.naming) + "), ") +
         (method.usesHessian ? "or the conjugate-gradient method (" + OptionName("method", options.naming) +
                                   " 4), which keeps no n x n matrix"
                             : "or fewer parameters");
     if (cost.valid && cost.bytes > 0.8 * memory)
-        return RefusedResult("the run needs about " + NumberText(std::round(cost.bytes / 1e9)) + " GB (n = " +
-                             std::to_string(n) + "), more than this machine's " +
+        return RefusedResult("the run needs about " + NumberText(std::round(cost.bytes / 1e9)) +
+                             " GB (n = " + std::to_string(n) + "), more than this machine's " +
                              NumberText(std::round(memory / 1e9)) + " GB: use " + instead);
     std::vector<std::string> notes;
     if (cost.valid && (firstCalls > 1e6 || cost.bytes > 0.25 * memory)) {
         const std::string note = "the first iteration will take about " + NumberText(std::round(firstCalls)) +
-                                 " evaluations and the run about " + NumberText(std::round(cost.bytes / 1e6)) +
-                                 " MB (n = " + std::to_string(n) + "); faster: " + instead;
+                                 " evaluations and the run about " +
+                                 NumberText(std::round(cost.bytes / 1e6)) + " MB (n = " + std::to_string(n) +
+                                 "); faster: " + instead;
         notes.push_back(note);
         if (options.onNote)
             options.onNote(note);
@@ -572,7 +578,8 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     std::vector<double> x0 = face.StartPoint();
     const double f0 = face.EvaluateAndKeep(x0);
     if (!std::isfinite(f0)) {
-        MinimizeResult r = RefusedResult("the objective is not finite at the start point (f = " + NumberText(f0) + ")");
+        MinimizeResult r =
+            RefusedResult("the objective is not finite at the start point (f = " + NumberText(f0) + ")");
         r.evaluations = face.Counts();
         r.nonFiniteEvaluations = face.NonFinite();
         r.initialF = f0;
@@ -582,7 +589,8 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     MinimizeResult result;
 
     const std::vector<double> typicalX = options.typicalX.empty() ? DefaultTypicalX(x0) : options.typicalX;
-    const double typicalF = options.driver == Driver::Engine ? options.typicalF.value_or(TableDefault("typicalF")) : 1.0;
+    const double typicalF =
+        options.driver == Driver::Engine ? options.typicalF.value_or(TableDefault("typicalF")) : 1.0;
     const int itnlim = options.itnlim.value_or(static_cast<int>(TableDefault("itnlim")));
     const double tolerance = options.successTolerance.value_or(TableDefault("successTolerance"));
 

@@ -36,7 +36,8 @@ void Jacobi(std::vector<double>& a, size_t n, std::vector<double>& values, std::
                 if (apq == 0.0)
                     continue;
                 const double theta = (a[q * n + q] - a[p * n + p]) / (2.0 * apq);
-                const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+                const double t =
+                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
                 const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
                 for (size_t k = 0; k < n; k++) {
                     const double akp = a[k * n + p], akq = a[k * n + q];
@@ -101,8 +102,8 @@ double RelativeGradient(const MinimizeResult& r) {
     double m = 0.0;
     for (size_t i = 0; i < r.gradient.size() && i < r.x.size(); i++) {
         const double t = i < r.typicalX.size() ? r.typicalX[i] : 1.0;
-        const double v = std::fabs(r.gradient[i]) * std::max(std::fabs(r.x[i]), t) /
-                         std::max(std::fabs(r.f), r.typicalF);
+        const double v =
+            std::fabs(r.gradient[i]) * std::max(std::fabs(r.x[i]), t) / std::max(std::fabs(r.f), r.typicalF);
         if (v > m || std::isnan(v))
             m = v;
     }
@@ -252,7 +253,8 @@ Judgement JudgeEndPoint(const VerdictInput& in) {
     std::vector<double> s(m * m);
     for (size_t a = 0; a < m; a++)
         for (size_t b = 0; b < m; b++)
-            s[a * m + b] = 0.5 * (scaled(keep[a], keep[b]) + scaled(keep[b], keep[a])) + (a == b ? slack : 0.0);
+            s[a * m + b] =
+                0.5 * (scaled(keep[a], keep[b]) + scaled(keep[b], keep[a])) + (a == b ? slack : 0.0);
     const bool factored = Cholesky(s, m);
     const bool negative = !std::isnan(v.minCurvature) && v.minCurvature < -slack;
     v.positiveDefinite = factored && !negativeDiagonal && !negative;
@@ -299,113 +301,155 @@ std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& 
                                                 : "stopped after " + std::to_string(r.iterations) +
                                                       (r.iterations == 1 ? " iteration" : " iterations");
     const std::string falls = "a Newton step from the end point would still lower f by " + Short(v.decrease) +
-                              ", more than the " + Short(v.allowed) + " the success tolerance allows (f = " + Short(r.f) +
-                              ", " + Short(r.initialF) + " at the start)";
-    switch (r.outcome) {
-    case Outcome::Success:
-    case Outcome::Refused:
-        break;
-    case Outcome::NotFinite:
-        w.push_back("f or its gradient is not finite at the end point (f = " + NumberText(r.f) +
-                    "): the run left the region where the objective is defined; start elsewhere");
-        break;
-    case Outcome::CheckFailed:
-        break; // the check's own sentence follows
-    case Outcome::Stopped:
-        w.push_back("the run was stopped by the iteration callback");
-        break;
-    case Outcome::NotAMinimum:
-        if (r.code == 5) {
-            w.push_back("f falls without bound (f = " + Short(r.f) + " after five maximum-length steps in a row): it "
-                        "has no minimum in the direction the run took; no setting will help: start elsewhere, or "
-                        "check the objective");
+                              ", more than the " + Short(v.allowed) +
+                              " the success tolerance allows (f = " + Short(r.f) + ", " + Short(r.initialF) +
+                              " at the start)";
+    // f that fell by orders of magnitude below where it started has no minimum in sight,
+    // whatever the test at the end point says.
+    const bool diverging = std::isfinite(r.f) && std::isfinite(r.initialF) &&
+                           r.f < r.initialF - 1e6 * std::max(1.0, std::fabs(r.initialF));
+    if (diverging && r.outcome != Outcome::Success) {
+        w.push_back(
+            "f fell from " + Short(r.initialF) + " to " + Short(r.f) +
+            ": it falls without bound in the direction the run took and has no minimum there; no setting "
+            "will help: check the objective, or start elsewhere");
+    } else
+        switch (r.outcome) {
+        case Outcome::Success:
+        case Outcome::Refused:
+            break;
+        case Outcome::NotFinite:
+            if (std::isfinite(r.f))
+                w.push_back(where + " at the edge of the region where f is defined: f = " + Short(r.f) +
+                            " there, but not on both sides of it, so its gradient cannot be evaluated; the "
+                            "minimum may "
+                            "lie outside that region (no setting will help: keep x where f is defined)");
+            else
+                w.push_back("f is not finite at the end point (f = " + NumberText(r.f) +
+                            "): the run left the region where the objective is defined; start elsewhere");
+            break;
+        case Outcome::CheckFailed:
+            break; // the check's own sentence follows
+        case Outcome::Stopped:
+            w.push_back("the run was stopped by the iteration callback");
+            break;
+        case Outcome::NotAMinimum:
+            if (r.code == 5) {
+                w.push_back(
+                    "f falls without bound (f = " + Short(r.f) +
+                    " after five maximum-length steps in a row): it "
+                    "has no minimum in the direction the run took; no setting will help: start elsewhere, or "
+                    "check the objective");
+                break;
+            }
+            w.push_back(where +
+                        " at a point that is not a minimum: the Hessian there has a negative eigenvalue" +
+                        (std::isnan(v.minCurvature) ? std::string()
+                                                    : " (scaled curvature " + Short(v.minCurvature) + ")") +
+                        ", so it is a saddle point or f has no minimum nearby; no setting will help: start "
+                        "elsewhere");
+            break;
+        case Outcome::IterationLimit:
+            if (DriverUses(*FindOption("itnlim"), o.driver))
+                w.push_back("the iteration limit ended the run before a minimum was confirmed (" + falls +
+                            "); raise " + name("itnlim"));
+            else
+                w.push_back(
+                    "the tool's runs ended on their iteration limit before a minimum was confirmed (" +
+                    falls + "); run with the engine driver and a larger " + OptionName("itnlim", o.naming));
+            break;
+        case Outcome::NotConverged: {
+            const double ratio = v.allowed > 0 && v.decrease > 0 ? std::sqrt(v.allowed / v.decrease) : 0.0;
+            if (v.curvatureUnresolved) {
+                w.push_back(where +
+                            ": the curvature of f at the end point is too small for differences to see "
+                            "beside the rounding of |f| = " +
+                            Short(std::fabs(r.f)) + ", so no minimum can be confirmed" +
+                            (typicalSizes ? "; give " + name("typicalX") +
+                                                " of the size of x near the minimum (it also "
+                                                "sets the steps of the differences)"
+                                          : std::string("; give an analytic gradient")));
+            } else if (v.test == "relative-gradient") {
+                w.push_back(where + ": the relative gradient " + Short(RelativeGradient(r)) +
+                            " is above the success "
+                            "tolerance " +
+                            Short(v.tolerance) +
+                            " (there are too many parameters to estimate a "
+                            "Hessian at the end); give a smaller " +
+                            name(typicalSizes ? "gradientTolerance" : "cgTolerance"));
+            } else if (r.code == 1 && typicalSizes && !hasGradient && v.engineGradientNorm == 0.0) {
+                const double digits =
+                    std::log10(std::fabs(r.f) / std::max(std::fabs(r.initialF - r.f), 1e-300));
+                // Two digits fewer than f's changes seem to need: the differences' step grows by
+                // ten for each, so the change of f over it stands well clear of the rounding.
+                const int now = o.numberOfDigits.value_or(15);
+                int ndigit = std::min(15, 13 - static_cast<int>(std::ceil(digits)));
+                if (ndigit >= now)
+                    ndigit = now - 2;
+                ndigit = std::max(1, ndigit);
+                w.push_back(where +
+                            ": the engine's finite-difference gradient is exactly zero at the end point (the "
+                            "change of f over its step is below the rounding of |f| = " +
+                            Short(std::fabs(r.f)) + "), but " + falls + "; give " + name("numberOfDigits") +
+                            " " + std::to_string(ndigit) +
+                            " (the digits of f that change near the minimum), or an analytic gradient");
+            } else if (r.code == 1 && typicalSizes && LongestStep(r) > 10.0) {
+                std::string sizes;
+                for (size_t i = 0; i < v.newtonStep.size(); i++)
+                    sizes += (i ? "," : "") + Short(std::max(std::fabs(v.newtonStep[i]),
+                                                             i < r.typicalX.size() ? r.typicalX[i] : 1.0));
+                w.push_back(where + ": the engine's relative gradient test passed, but " + falls +
+                            "; the minimum looks " + "far away compared with the typical sizes of x: give " +
+                            name("typicalX") +
+                            " of the size of "
+                            "the distance still to go (about " +
+                            sizes + ")");
+            } else if (r.code == 1 && typicalSizes) {
+                const double suggest = RelativeGradient(r) * ratio * 0.1;
+                w.push_back(where + ": the engine's relative gradient test passed, but " + falls +
+                            "; give a smaller " + name("gradientTolerance") + " (about " + Short(suggest) +
+                            ")");
+            } else if (!typicalSizes && (r.code == 1 || r.code == 2)) {
+                const double cg = o.cgTolerance.value_or(1e-10);
+                w.push_back(where + ": the conjugate-gradient stopping test passed, but " + falls +
+                            "; give a smaller " + name("cgTolerance") + " (about " +
+                            Short(cg * ratio * ratio * 0.01) + ")");
+            } else if (r.code == 2) {
+                w.push_back(
+                    where + ": successive steps became tiny, but " + falls +
+                    (r.nonFiniteEvaluations > 0
+                         ? "; f is not defined just beyond this point: keep x where f is defined"
+                         : "; give a smaller " + name("stepTolerance") + ", or check that f is smooth here"));
+            } else if (r.code == 3) {
+                std::string advice;
+                if (!hasGradient)
+                    advice = "give an analytic gradient (the finite differences may be too coarse here)";
+                else
+                    advice = "no setting will make the engine go further; f may be too noisy or not smooth "
+                             "here (" +
+                             name("successTolerance") + " " +
+                             Short(v.tolerance / std::max(ratio, 1e-300) * 1.01) +
+                             " would accept this point)";
+                w.push_back(where + ": no lower point could be found near the end point, but " + falls +
+                            "; " + advice);
+            } else if (r.code == 5) {
+                w.push_back("five maximum-length steps in a row: f may have no minimum in this direction" +
+                            std::string(typicalSizes
+                                            ? ", or the maximum step is too small for the distance to the "
+                                              "minimum: give a larger " +
+                                                  name("maximumStep")
+                                            : ""));
+            } else {
+                w.push_back(where + ": " + falls);
+            }
             break;
         }
-        w.push_back(where + " at a point that is not a minimum: the Hessian there has a negative eigenvalue" +
-                    (std::isnan(v.minCurvature) ? std::string()
-                                                : " (scaled curvature " + Short(v.minCurvature) + ")") +
-                    ", so it is a saddle point or f has no minimum nearby; no setting will help: start elsewhere");
-        break;
-    case Outcome::IterationLimit:
-        if (DriverUses(*FindOption("itnlim"), o.driver))
-            w.push_back("the iteration limit ended the run before a minimum was confirmed (" + falls +
-                        "); raise " + name("itnlim"));
-        else
-            w.push_back("the tool's runs ended on their iteration limit before a minimum was confirmed (" + falls +
-                        "); run with the engine driver and a larger " + OptionName("itnlim", o.naming));
-        break;
-    case Outcome::NotConverged: {
-        const double ratio = v.allowed > 0 && v.decrease > 0 ? std::sqrt(v.allowed / v.decrease) : 0.0;
-        if (v.curvatureUnresolved) {
-            w.push_back(where + ": the curvature of f at the end point is too small for differences to see "
-                        "beside the rounding of |f| = " + Short(std::fabs(r.f)) + ", so no minimum can be confirmed" +
-                        (typicalSizes ? "; give " + name("typicalX") + " of the size of x near the minimum (it also "
-                                        "sets the steps of the differences)"
-                                      : std::string("; give an analytic gradient")));
-        } else if (v.test == "relative-gradient") {
-            w.push_back(where + ": the relative gradient " + Short(RelativeGradient(r)) + " is above the success "
-                        "tolerance " + Short(v.tolerance) + " (there are too many parameters to estimate a "
-                        "Hessian at the end); give a smaller " + name(typicalSizes ? "gradientTolerance"
-                                                                                   : "cgTolerance"));
-        } else if (r.code == 1 && typicalSizes && !hasGradient && v.engineGradientNorm == 0.0) {
-            const double digits = std::log10(std::fabs(r.f) / std::max(std::fabs(r.initialF - r.f), 1e-300));
-            // Two digits fewer than f's changes seem to need: the differences' step grows by
-            // ten for each, so the change of f over it stands well clear of the rounding.
-            const int now = o.numberOfDigits.value_or(15);
-            int ndigit = std::min(15, 13 - static_cast<int>(std::ceil(digits)));
-            if (ndigit >= now)
-                ndigit = now - 2;
-            ndigit = std::max(1, ndigit);
-            w.push_back(where + ": the engine's finite-difference gradient is exactly zero at the end point (the "
-                        "change of f over its step is below the rounding of |f| = " + Short(std::fabs(r.f)) +
-                        "), but " + falls + "; give " + name("numberOfDigits") + " " + std::to_string(ndigit) +
-                        " (the digits of f that change near the minimum), or an analytic gradient");
-        } else if (r.code == 1 && typicalSizes && LongestStep(r) > 10.0) {
-            std::string sizes;
-            for (size_t i = 0; i < v.newtonStep.size(); i++)
-                sizes += (i ? "," : "") + Short(std::max(std::fabs(v.newtonStep[i]), i < r.typicalX.size() ? r.typicalX[i] : 1.0));
-            w.push_back(where + ": the engine's relative gradient test passed, but " + falls + "; the minimum looks " +
-                        "far away compared with the typical sizes of x: give " + name("typicalX") + " of the size of "
-                        "the distance still to go (about " + sizes + ")");
-        } else if (r.code == 1 && typicalSizes) {
-            const double suggest = RelativeGradient(r) * ratio * 0.1;
-            w.push_back(where + ": the engine's relative gradient test passed, but " + falls + "; give a smaller " +
-                        name("gradientTolerance") + " (about " + Short(suggest) + ")");
-        } else if (!typicalSizes && (r.code == 1 || r.code == 2)) {
-            const double cg = o.cgTolerance.value_or(1e-10);
-            w.push_back(where + ": the conjugate-gradient stopping test passed, but " + falls + "; give a smaller " +
-                        name("cgTolerance") + " (about " + Short(cg * ratio * ratio * 0.01) + ")");
-        } else if (r.code == 2) {
-            w.push_back(where + ": successive steps became tiny, but " + falls +
-                        (r.nonFiniteEvaluations > 0
-                             ? "; f is not defined just beyond this point: keep x where f is defined"
-                             : "; give a smaller " + name("stepTolerance") + ", or check that f is smooth here"));
-        } else if (r.code == 3) {
-            std::string advice;
-            if (!hasGradient)
-                advice = "give an analytic gradient (the finite differences may be too coarse here)";
-            else
-                advice = "no setting will make the engine go further; f may be too noisy or not smooth here (" +
-                         name("successTolerance") + " " + Short(v.tolerance / std::max(ratio, 1e-300) * 1.01) +
-                         " would accept this point)";
-            w.push_back(where + ": no lower point could be found near the end point, but " + falls + "; " +
-                        advice);
-        } else if (r.code == 5) {
-            w.push_back("five maximum-length steps in a row: f may have no minimum in this direction" +
-                        std::string(typicalSizes ? ", or the maximum step is too small for the distance to the "
-                                                   "minimum: give a larger " +
-                                                       name("maximumStep")
-                                                 : ""));
-        } else {
-            w.push_back(where + ": " + falls);
         }
-        break;
-    }
-    }
     if (v.saddleEscapes > 0)
-        w.push_back("the run stopped at a saddle point " +
-                    (v.saddleEscapes == 1 ? std::string("once") : std::to_string(v.saddleEscapes) + " times") +
-                    " and went on along the direction of negative curvature");
+        w.push_back(
+            "the run stopped at a saddle point " +
+            (v.saddleEscapes == 1 ? std::string("once") : std::to_string(v.saddleEscapes) + " times") +
+            " and went on along the direction of negative curvature");
     if (r.nonFiniteEvaluations > 0)
         w.push_back("f was not finite (NaN or infinite) at " + std::to_string(r.nonFiniteEvaluations) +
                     (r.nonFiniteEvaluations == 1 ? " trial point" : " trial points") +
@@ -414,13 +458,13 @@ std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& 
         if (!c->ran || c->passed)
             continue;
         const bool isGradient = c == &r.gradientCheck;
-        const std::string entry = isGradient ? "component " + std::to_string(c->row)
-                                             : "entry (" + std::to_string(c->row) + ", " +
-                                                   std::to_string(c->column) + ")";
+        const std::string entry =
+            isGradient ? "component " + std::to_string(c->row)
+                       : "entry (" + std::to_string(c->row) + ", " + std::to_string(c->column) + ")";
         w.push_back(std::string("the analytic ") + (isGradient ? "gradient" : "Hessian") +
-                    " disagrees with finite differences at the start point: " + entry + " is " + Short(c->analytic) +
-                    ", the estimate " + Short(c->estimate) + " (relative error " + Short(c->relativeError) + " > " +
-                    Short(c->tolerance) + "); check its code");
+                    " disagrees with finite differences at the start point: " + entry + " is " +
+                    Short(c->analytic) + ", the estimate " + Short(c->estimate) + " (relative error " +
+                    Short(c->relativeError) + " > " + Short(c->tolerance) + "); check its code");
     }
     return w;
 }

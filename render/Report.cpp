@@ -1213,8 +1213,8 @@ std::string HessianSection(const MinimizeResult& r, const ReportOptions& o) {
         s += "<p>" +
              std::string(FindMethod(r.method) && !FindMethod(r.method)->usesHessian
                              ? "The conjugate-gradient method keeps no Hessian."
-                         : r.runs > 1  ? "No model Hessian was kept from the last run of the tool driver."
-                                       : "No model Hessian was kept for this run.") +
+                         : r.runs > 1 ? "No model Hessian was kept from the last run of the tool driver."
+                                      : "No model Hessian was kept for this run.") +
              "</p>\n</section>\n";
         return s;
     }

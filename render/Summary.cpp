@@ -55,20 +55,23 @@ std::string VerdictText(const MinimizeResult& r) {
     const Verdict& v = r.verdict;
     std::string s = r.success ? "yes" : std::string("no (") + OutcomeName(r.outcome) + ")";
     if (v.test == "newton-decrease" && std::isfinite(v.decrease))
-        s += ": a Newton step would lower f by " + Short(v.decrease) + (v.decrease <= v.allowed ? " <= " : " > ") +
-             Short(v.allowed) + " allowed";
+        s += ": a Newton step would lower f by " + Short(v.decrease) +
+             (v.decrease <= v.allowed ? " <= " : " > ") + Short(v.allowed) + " allowed";
+    else if (r.outcome == Outcome::NotFinite)
+        s += std::isfinite(r.f) ? ": the gradient cannot be evaluated at the end point"
+                                : ": f is not finite at the end point";
     else if (v.curvatureUnresolved)
         s += ": the curvature of f at the end point is below what differences of f can resolve";
     else if (v.test == "newton-decrease" && !v.positiveDefinite && v.hessianSource != "none")
         s += ": the Hessian at the end point is not positive definite";
     else if (v.test == "relative-gradient")
         s += ": judged by the relative gradient (no Hessian at the end point)";
-    if (!v.hessianSource.empty() && v.hessianSource != "none")
+    const long calls = v.evaluations.f + v.evaluations.gradient + v.evaluations.hessian;
+    if (!v.hessianSource.empty() && v.hessianSource != "none" && r.outcome != Outcome::NotFinite)
         s += " (" + v.hessianSource + " Hessian" +
-             (v.evaluations.f + v.evaluations.gradient + v.evaluations.hessian > 0
-                  ? ", " + std::to_string(v.evaluations.f + v.evaluations.gradient + v.evaluations.hessian) +
-                        " evaluations at the end point"
-                  : std::string()) +
+             (calls > 0 ? ", " + std::to_string(calls) + (calls == 1 ? " evaluation" : " evaluations") +
+                              " at the end point"
+                        : std::string()) +
              ")";
     return s;
 }
@@ -84,13 +87,14 @@ std::string MinimizeResult::Summary() const {
     }
     line("Success:      ", VerdictText(*this));
     line("Method:       ", std::to_string(method) + " " + MethodName(method) + ", " + derivatives);
-    line("Stopped by:   ", std::string(StoppingTest(code)) + " (code " + std::to_string(code) + ": \"" + message +
-                               "\")");
+    line("Stopped by:   ",
+         std::string(StoppingTest(code)) + " (code " + std::to_string(code) + ": \"" + message + "\")");
     line("Iterations:   ", std::to_string(iterations));
     if (runs > 1)
         line("Runs:         ", std::to_string(runs));
-    line("Evaluations:  ", "f " + std::to_string(evaluations.f) + ", gradient " + std::to_string(evaluations.gradient) +
-                               ", hessian " + std::to_string(evaluations.hessian));
+    line("Evaluations:  ", "f " + std::to_string(evaluations.f) + ", gradient " +
+                               std::to_string(evaluations.gradient) + ", hessian " +
+                               std::to_string(evaluations.hessian));
     line("f:            ", NumberText(initialF) + " -> " + NumberText(f));
     line("x:            ", PointText(x, names));
     line("|g|inf:       ", gradient.empty() ? std::string("not known") : Short(gradientNorm));
@@ -102,7 +106,8 @@ std::string MinimizeResult::Summary() const {
             continue;
         s += std::string(c == &gradientCheck ? "Gradient check: " : "Hessian check:  ") +
              (c->passed ? "passed" : "FAILED") + ", worst " +
-             (c->column < 0 ? std::to_string(c->row) : std::to_string(c->row) + "," + std::to_string(c->column)) +
+             (c->column < 0 ? std::to_string(c->row)
+                            : std::to_string(c->row) + "," + std::to_string(c->column)) +
              ": analytic " + Short(c->analytic) + ", estimate " + Short(c->estimate) + ", relative error " +
              Short(c->relativeError) + " (tolerance " + Short(c->tolerance) + ")\n";
     }
@@ -118,12 +123,12 @@ std::string MinimizeResult::FullReport() const {
     if (!iterationRecords.empty()) {
         s += "\n";
         char row[200];
-        std::snprintf(row, sizeof row, "%3s  %5s  %-22s  %-10s  %-10s  %-10s  %s\n", "run", "k", "f", "|g|inf", "step",
-                      "radius", "f/g/H evaluations");
+        std::snprintf(row, sizeof row, "%3s  %5s  %-22s  %-10s  %-10s  %-10s  %s\n", "run", "k", "f",
+                      "|g|inf", "step", "radius", "f/g/H evaluations");
         s += row;
         for (const IterationRecord& r : iterationRecords) {
-            std::snprintf(row, sizeof row, "%3d  %5d  %-22.15g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n", r.run,
-                          r.iteration, r.f, r.gradientNorm, r.stepLength, r.radius, r.fEvaluations,
+            std::snprintf(row, sizeof row, "%3d  %5d  %-22.15g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n",
+                          r.run, r.iteration, r.f, r.gradientNorm, r.stepLength, r.radius, r.fEvaluations,
                           r.gradientEvaluations, r.hessianEvaluations);
             s += row;
         }

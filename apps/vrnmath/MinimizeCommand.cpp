@@ -112,8 +112,9 @@ Derivative ParseDerivative(const std::string& text, const std::string& option, b
 // One line of the progress table.
 std::string ProgressRow(const vrn::IterationRecord& r) {
     char row[200];
-    std::snprintf(row, sizeof row, "%6d  %-23.16g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n", r.iteration, r.f,
-                  r.gradientNorm, r.stepLength, r.radius, r.fEvaluations, r.gradientEvaluations, r.hessianEvaluations);
+    std::snprintf(row, sizeof row, "%6d  %-23.16g  %-10.3e  %-10.3e  %-10.3e  %ld/%ld/%ld\n", r.iteration,
+                  r.f, r.gradientNorm, r.stepLength, r.radius, r.fEvaluations, r.gradientEvaluations,
+                  r.hessianEvaluations);
     return row;
 }
 
@@ -211,32 +212,37 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                 ->type_name("KIND");
             break;
         case vrn::OptionType::Flag:
-            cmd->add_flag_callback(s.cliSwitch, [&a, name = std::string(s.name)] { a.values[name] = "1"; }, help);
+            cmd->add_flag_callback(
+                s.cliSwitch, [&a, name = std::string(s.name)] { a.values[name] = "1"; }, help);
             break;
         case vrn::OptionType::Driver:
             cmd->add_option_function<std::string>(
-                   s.cliSwitch, [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
+                   s.cliSwitch,
+                   [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
                 ->type_name("NAME");
             cmd->add_flag("--tool", a.tool, "Shorthand for --driver tool.");
             cmd->add_flag("--step", a.step, "Shorthand for --driver step; prints each accepted point.");
             break;
         default:
             cmd->add_option_function<std::string>(
-                   s.cliSwitch, [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
-                ->type_name(s.type == vrn::OptionType::RealList ? "LIST"
+                   s.cliSwitch,
+                   [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
+                ->type_name(s.type == vrn::OptionType::RealList  ? "LIST"
                             : s.type == vrn::OptionType::Integer ? "N"
                             : s.type == vrn::OptionType::Method  ? "METHOD"
                                                                  : "X");
         }
     }
-    cmd->add_flag("--json", a.json,
-                  "Print only the result, as one JSON object (the library's serialization of the result: x, "
-                  "point, f, success, outcome, status, code, message, warnings, verdict, gradient, evaluations, "
-                  "checks, settings, ...). Default: off.");
+    cmd->add_flag(
+        "--json", a.json,
+        "Print only the result, as one JSON object (the library's serialization of the result: x, "
+        "point, f, success, outcome, status, code, message, warnings, verdict, gradient, evaluations, "
+        "checks, settings, ...). Default: off.");
     cmd->add_flag("--quiet", a.quiet, "Print the summary only (no progress table or log). Default: off.");
-    cmd->add_flag("--log", a.log,
-                  "Print the engine's status log (settings, iteration rows, stopping messages) instead of the "
-                  "progress table. Default: off.");
+    cmd->add_flag(
+        "--log", a.log,
+        "Print the engine's status log (settings, iteration rows, stopping messages) instead of the "
+        "progress table. Default: off.");
     cmd->add_option("--plots", a.plots,
                     "Write the diagnostic pictures of the run into DIR (created if needed): residual.svg, "
                     "gradient.svg, parameters.svg, hessian.svg, hessian-map.svg and grid.csv. Default: none.")
@@ -275,7 +281,8 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     if (a.step)
         values["driver"] = "step";
     for (const auto& [name, text] : values)
-        if (const auto refusal = vrn::SetOptionFromText(options, *vrn::FindOption(name), text, options.naming))
+        if (const auto refusal =
+                vrn::SetOptionFromText(options, *vrn::FindOption(name), text, options.naming))
             throw UsageError(refusal->text);
     const vrn::MethodInfo* method = vrn::FindMethod(options.method);
 
@@ -315,42 +322,49 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
         if (!a.x0.empty()) {
             const StartPoint start = ParseStartPoint(a.x0, "--x0");
             if (!start.names.empty())
-                throw UsageError("--x0 takes plain values a,b,... for a built-in problem (names are for --f)");
+                throw UsageError(
+                    "--x0 takes plain values a,b,... for a built-in problem (names are for --f)");
             if (start.values.size() != x0.size())
-                throw UsageError("--x0 has " + std::to_string(start.values.size()) + " values but " + name + " has " +
-                                 std::to_string(x0.size()) + " parameters");
+                throw UsageError("--x0 has " + std::to_string(start.values.size()) + " values but " + name +
+                                 " has " + std::to_string(x0.size()) + " parameters");
             x0 = start.values;
         }
         f = [problem](std::span<const double> x) { return problem->fx(x.data()); };
         if (gradientKind == Derivative::Analytic)
-            gradient = [problem](std::span<const double> x, std::span<double> g) { problem->grad(x.data(), g.data()); };
+            gradient = [problem](std::span<const double> x, std::span<double> g) {
+                problem->grad(x.data(), g.data());
+            };
         // The problem's Hessian goes along unless the method keeps none or secant updates
         // were asked for (an explicit --hessian analytic then meets the table's refusal).
         const bool secantAsked = values.count("expensive") > 0;
         if (hessianKind == Derivative::Analytic &&
             (!a.hessian.empty() || ((!method || method->usesHessian) && !secantAsked)))
-            hessian = [problem](std::span<const double> x, std::span<double> h) { problem->hess(x.data(), h.data()); };
+            hessian = [problem](std::span<const double> x, std::span<double> h) {
+                problem->hess(x.data(), h.data());
+            };
         label = name;
     }
     // --hessian fd asks for the engine's difference Hessian rather than secant updates.
     if (hessianKind == Derivative::Differences && !a.hessian.empty() && !options.expensive)
         options.expensive = false;
     // The table's check, worded with this program's switches; nothing has run yet.
-    if (const auto refusal = vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient),
-                                                         static_cast<bool>(hessian)},
-                                               options.naming))
+    if (const auto refusal = vrn::CheckOptions(
+            options, {x0.size(), static_cast<bool>(gradient), static_cast<bool>(hessian)}, options.naming))
         throw UsageError(refusal->text);
     method = vrn::FindMethod(options.method);
 
     // Diagnostic pictures (--plots DIR): attached before the run, written once it is over.
     std::unique_ptr<DiagnosticPlots> plots;
     if (!a.plots.empty()) {
-        plots = std::make_unique<DiagnosticPlots>(a.plots, label + ", method " + std::to_string(options.method));
+        plots =
+            std::make_unique<DiagnosticPlots>(a.plots, label + ", method " + std::to_string(options.method));
         std::string error;
         if (!plots->PrepareDirectory(error))
             throw UsageError(error);
         plots->SetNames(options.names);
-        options.onEngine = [&plots](CVRNUnconstrainedMinimization& e, bool finished) { plots->OnEngine(e, finished); };
+        options.onEngine = [&plots](CVRNUnconstrainedMinimization& e, bool finished) {
+            plots->OnEngine(e, finished);
+        };
     }
     if (!a.report.empty()) {
         options.recordIterations = true;
@@ -373,12 +387,16 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             out << ProgressRow(r) << std::flush;
         };
     if (a.step && !a.json)
-        options.onIteration = [&out, &options](int k, std::span<const double> x, double fx, std::span<const double>) {
-            out << "Step " << k << ": f = " << vrn::NumberText(fx) << ", x = " << Point(x, options.names) << '\n'
+        options.onIteration = [&out, &options](int k, std::span<const double> x, double fx,
+                                               std::span<const double>) {
+            out << "Step " << k << ": f = " << vrn::NumberText(fx) << ", x = " << Point(x, options.names)
+                << '\n'
                 << std::flush;
             return true;
         };
-    options.onNote = [](const std::string& note) { std::fprintf(stderr, "vrnmath minimize: note: %s\n", note.c_str()); };
+    options.onNote = [](const std::string& note) {
+        std::fprintf(stderr, "vrnmath minimize: note: %s\n", note.c_str());
+    };
 
     const vrn::MinimizeResult r = vrn::Minimize(counted, gradient, hessian, x0, options);
     alive.Reset();

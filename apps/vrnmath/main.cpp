@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 success (the end point is a minimum: the Hessian there is positive definite and a "
-        "Newton step would lower f by at most success-tol^2 max(min(|f|, |f0 - f|), typf)), 1 no success (the summary's "
+        "Newton step would lower f by at most success-tol^2 max(min(|f|, |f0 - f|), typf)), 1 no success "
+        "(the summary's "
         "warnings say why), 2 usage error, an output that cannot be written or an objective not finite at "
         "the start point, 3 the run finished but --report or --plots could not be written." +
         std::string("\n\nFormulas (--f):\n") + vrnmath::FormulaVocabulary());

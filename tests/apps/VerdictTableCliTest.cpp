@@ -65,8 +65,8 @@ TEST(VerdictTableProgram, OutputPathsAreCheckedBeforeTheRun) {
 TEST(VerdictTableProgram, ThreadCountsAboveTheMaximumAreRefusedAtOnce) {
     if (!program::Built())
         GTEST_SKIP() << "the vrnmath program is not built";
-    const program::Run o =
-        program::Start({"minimize", "--problem", "rosenbrock", "--gradient", "fd", "--quiet", "--threads", "100000"});
+    const program::Run o = program::Start(
+        {"minimize", "--problem", "rosenbrock", "--gradient", "fd", "--quiet", "--threads", "100000"});
     EXPECT_EQ(o.status, 2);
     EXPECT_NE(o.err.find("--threads must be 1 to "), std::string::npos) << o.err;
 }

@@ -120,8 +120,9 @@ TEST_P(MinimizeEveryMethod, SecantUpdates) {
     if (GetParam() == 4) {
         // Method 4 keeps no Hessian: the flag is refused rather than ignored.
         EXPECT_EQ(r.code, 6);
-        EXPECT_EQ(r.message,
-                  "expensive is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only");
+        EXPECT_EQ(
+            r.message,
+            "expensive is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only");
         EXPECT_EQ(p.nf, 0);
         return;
     }
@@ -178,7 +179,7 @@ TEST_P(MinimizeMatchesEngine, BitForBit) {
     o.itnlim = 10000;
     if (method != 4)
         o.expensive = false; // the engine run above evaluates (or differences) the Hessian
-    const vrn::MinimizeResult r = !analytic    ? vrn::Minimize(p.f, kStart, o)
+    const vrn::MinimizeResult r = !analytic     ? vrn::Minimize(p.f, kStart, o)
                                   : method == 4 ? vrn::Minimize(p.f, p.g, kStart, o)
                                                 : vrn::Minimize(p.f, p.g, p.h, kStart, o);
     EXPECT_EQ(r.code, code);

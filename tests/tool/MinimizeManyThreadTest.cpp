@@ -102,7 +102,8 @@ TEST(MinimizeThreads, ThreadCountsOutsideTheRangeAreRefused) {
         const vrn::MinimizeResult r = vrn::Minimize(k.f, k.problem->x0, o);
         EXPECT_EQ(r.code, 6);
         EXPECT_EQ(r.message, "threads must be 1 to " + std::to_string(vrn::MaxEvaluationThreads()) +
-                                 " (4 per hardware thread, never more than 256) (got " + std::to_string(threads) + ")");
+                                 " (4 per hardware thread, never more than 256) (got " +
+                                 std::to_string(threads) + ")");
         EXPECT_EQ(r.evaluations.f, 0);
     }
 }
@@ -242,9 +243,13 @@ TEST(MinimizeManyThread, ProblemObjectRequestsThatCannotRunAreRefused) {
     };
     const Refusal refusals[] = {
         {{nullptr}, 3, vrn::Driver::Engine, "item 0: no problem object was given"},
-        {{&p}, 5, vrn::Driver::Engine,
+        {{&p},
+         5,
+         vrn::Driver::Engine,
          "item 0: method must be 1, 2, 3 or 4 (or 'line-search', 'dogleg', 'hook', 'cg') (got 5)"},
-        {{&p}, 4, vrn::Driver::Step,
+        {{&p},
+         4,
+         vrn::Driver::Step,
          "item 0: method must have a step mode for the step driver (methods 1 to 3; the Polak-Ribiere "
          "conjugate gradient has none) (got 4)"},
     };
@@ -276,14 +281,15 @@ TEST(MinimizeManyThread, AnExceptionInOneRunCostsOnlyThatRun) {
         batch.threads = threads;
         std::atomic<int> done{0};
         batch.onItemDone = [&](size_t, const vrn::MinimizeResult&) { done.fetch_add(1); };
-        const auto results = vrn::MinimizeMany(f, vrn::GradientFunction(), vrn::HessianFunction(), x0s, {}, batch);
+        const auto results =
+            vrn::MinimizeMany(f, vrn::GradientFunction(), vrn::HessianFunction(), x0s, {}, batch);
         ASSERT_EQ(results.size(), x0s.size());
         EXPECT_EQ(done.load(), static_cast<int>(x0s.size()));
         for (size_t i = 0; i < x0s.size(); ++i) {
             if (x0s[i] == bad) { // run 13, and any other run with the same start
                 EXPECT_FALSE(results[i].success);
-                EXPECT_EQ(results[i].message,
-                          "item " + std::to_string(i) + ": the objective raised an exception: objective failed");
+                EXPECT_EQ(results[i].message, "item " + std::to_string(i) +
+                                                  ": the objective raised an exception: objective failed");
             } else {
                 ExpectSameResult(results[i], serial[i]);
             }

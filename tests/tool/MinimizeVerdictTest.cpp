@@ -40,49 +40,44 @@ struct Refusal {
 
 TEST(MinimizeRefusals, OneRuleWordedForEveryFace) {
     const Refusal cases[] = {
-        {"negative iteration limit", With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }), true, false, "itnlim",
-         "{} must be 0 or more (got -1)"},
+        {"negative iteration limit", With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }), true, false,
+         "itnlim", "{} must be 0 or more (got -1)"},
         {"tolerance above 1", With([](vrn::MinimizeOptions& o) { o.gradientTolerance = 5; }), true, false,
          "gradientTolerance", "{} must be greater than 0 and less than 1 (got 5)"},
         {"typical f of 0", With([](vrn::MinimizeOptions& o) { o.typicalF = 0; }), true, false, "typicalF",
          "{} must be finite and greater than 0 (got 0)"},
-        {"typical f with the tool driver",
-         With([](vrn::MinimizeOptions& o) {
+        {"typical f with the tool driver", With([](vrn::MinimizeOptions& o) {
              o.driver = vrn::Driver::Tool;
              o.typicalF = 10;
          }),
          true, false, "typicalF", "{} is not used with the tool driver"},
-        {"iteration limit with the tool driver",
-         With([](vrn::MinimizeOptions& o) {
+        {"iteration limit with the tool driver", With([](vrn::MinimizeOptions& o) {
              o.driver = vrn::Driver::Tool;
              o.itnlim = 5;
          }),
          true, false, "itnlim", "{} is not used with the tool driver"},
-        {"secant updates with method 4",
-         With([](vrn::MinimizeOptions& o) {
+        {"secant updates with method 4", With([](vrn::MinimizeOptions& o) {
              o.method = 4;
              o.expensive = true;
          }),
          true, false, "expensive",
          "{} is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only"},
-        {"a Hessian with method 4", With([](vrn::MinimizeOptions& o) { o.method = 4; }), true, true, "hessian",
-         "{} is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only"},
-        {"CG tolerance with method 2",
-         With([](vrn::MinimizeOptions& o) {
+        {"a Hessian with method 4", With([](vrn::MinimizeOptions& o) { o.method = 4; }), true, true,
+         "hessian", "{} is not used by method 4 (Polak-Ribiere conjugate gradient): methods 1, 2, 3 only"},
+        {"CG tolerance with method 2", With([](vrn::MinimizeOptions& o) {
              o.method = 2;
              o.cgTolerance = 1e-6;
          }),
          true, false, "cgTolerance", "{} is not used by method 2 (double dogleg): method 4 only"},
-        {"trust radius with the line search",
-         With([](vrn::MinimizeOptions& o) {
+        {"trust radius with the line search", With([](vrn::MinimizeOptions& o) {
              o.method = 1;
              o.trustRadius = 1;
          }),
          true, false, "trustRadius", "{} is not used by method 1 (line search): methods 2, 3 only"},
-        {"too many threads", With([](vrn::MinimizeOptions& o) { o.threads = 100000; }), true, false, "threads",
-         "{} must be 1 to @ (4 per hardware thread, never more than 256) (got 100000)"},
-        {"gradient check without a gradient", With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }), false,
-         false, "checkGradient", "{} needs an analytic gradient"},
+        {"too many threads", With([](vrn::MinimizeOptions& o) { o.threads = 100000; }), true, false,
+         "threads", "{} must be 1 to @ (4 per hardware thread, never more than 256) (got 100000)"},
+        {"gradient check without a gradient", With([](vrn::MinimizeOptions& o) { o.checkGradient = true; }),
+         false, false, "checkGradient", "{} needs an analytic gradient"},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,9 +98,12 @@ TEST(MinimizeRefusals, OneRuleWordedForEveryFace) {
             ++calls;
             return Rosenbrock(x);
         };
-        const vrn::HessianFunction h = [](std::span<const double>, std::span<double> out) { out[0] = out[3] = 1; };
-        const vrn::MinimizeResult r = vrn::Minimize(f, c.gradient ? RosenbrockGradient : vrn::GradientFunction(),
-                                                    c.hessian ? h : vrn::HessianFunction(), {-1.2, 1}, c.o);
+        const vrn::HessianFunction h = [](std::span<const double>, std::span<double> out) {
+            out[0] = out[3] = 1;
+        };
+        const vrn::MinimizeResult r =
+            vrn::Minimize(f, c.gradient ? RosenbrockGradient : vrn::GradientFunction(),
+                          c.hessian ? h : vrn::HessianFunction(), {-1.2, 1}, c.o);
         EXPECT_EQ(r.code, 6);
         EXPECT_EQ(r.outcome, vrn::Outcome::Refused);
         EXPECT_FALSE(r.success);
@@ -137,8 +135,13 @@ struct VerdictCase {
 std::vector<VerdictCase> VerdictCases() {
     auto m3 = With([](vrn::MinimizeOptions& o) { o.method = 3; });
     return {
-        {"exp(-x) has no minimum", [](std::span<const double> x) { return std::exp(-x[0]); }, {0}, {}, false,
-         vrn::Outcome::NotConverged, {}},
+        {"exp(-x) has no minimum",
+         [](std::span<const double> x) { return std::exp(-x[0]); },
+         {0},
+         {},
+         false,
+         vrn::Outcome::NotConverged,
+         {}},
         {"x^2-y^2 from its saddle point",
          [](std::span<const double> x) { return x[0] * x[0] - x[1] * x[1]; },
          {0, 0},
@@ -177,7 +180,9 @@ std::vector<VerdictCase> VerdictCases() {
         {"Rosenbrock", Rosenbrock, {-1.2, 1}, {}, true, vrn::Outcome::Success, {1, 1}},
         {"Rosenbrock from near 0", Rosenbrock, {1e-6, 1e-6}, {}, true, vrn::Outcome::Success, {1, 1}},
         {"a large constant does not excuse a large gradient (the engine stops at the start)",
-         [](std::span<const double> x) { return 1e8 + (x[0] - 2) * (x[0] - 2) + 10 * (x[1] + 1) * (x[1] + 1); },
+         [](std::span<const double> x) {
+             return 1e8 + (x[0] - 2) * (x[0] - 2) + 10 * (x[1] + 1) * (x[1] + 1);
+         },
          {0, 0},
          {},
          false,
@@ -241,10 +246,14 @@ TEST(MinimizeVerdict, FollowingTheAdviceLeadsToASuccess) {
     const Advice cases[] = {
         {"(x-1e6)^2", [](std::span<const double> x) { return (x[0] - 1e6) * (x[0] - 1e6); }, {0}, {}},
         {"1e8 + a quadratic",
-         [](std::span<const double> x) { return 1e8 + (x[0] - 2) * (x[0] - 2) + 10 * (x[1] + 1) * (x[1] + 1); },
+         [](std::span<const double> x) {
+             return 1e8 + (x[0] - 2) * (x[0] - 2) + 10 * (x[1] + 1) * (x[1] + 1);
+         },
          {0, 0},
          {}},
-        {"(x-3)^2+1e6, hook step", [](std::span<const double> x) { return (x[0] - 3) * (x[0] - 3) + 1e6; }, {0},
+        {"(x-3)^2+1e6, hook step",
+         [](std::span<const double> x) { return (x[0] - 3) * (x[0] - 3) + 1e6; },
+         {0},
          With([](vrn::MinimizeOptions& o) { o.method = 3; })},
     };
     for (const Advice& c : cases) {

@@ -35,19 +35,21 @@ void RunOnce(const classic::Problem& p, bool hessian, int method, Tally& t) {
     // Powell's is approached that slowly).
     const bool solved = p.IsSolved(r.f) || (r.f - p.fstar <= 100 * r.verdict.allowed);
     if (!solved)
-        t.details += "unsolved: " + p.name + " method " + std::to_string(method) + " f = " + std::to_string(r.f) +
-                     " code " + std::to_string(r.code) + "\n";
+        t.details += "unsolved: " + p.name + " method " + std::to_string(method) +
+                     " f = " + std::to_string(r.f) + " code " + std::to_string(r.code) + "\n";
     ++t.runs;
     t.solved += solved;
     if (solved && !r.success) {
         ++t.falseFailures;
-        t.details += "false failure: " + p.name + " method " + std::to_string(method) + (hessian ? " H" : "") +
-                     " f = " + std::to_string(r.f) + ": " + (r.warnings.empty() ? "" : r.warnings[0]) + "\n";
+        t.details += "false failure: " + p.name + " method " + std::to_string(method) +
+                     (hessian ? " H" : "") + " f = " + std::to_string(r.f) + ": " +
+                     (r.warnings.empty() ? "" : r.warnings[0]) + "\n";
     }
     if (!solved && r.success) {
         ++t.falseSuccesses;
-        t.details += "false success: " + p.name + " method " + std::to_string(method) + (hessian ? " H" : "") +
-                     " f = " + std::to_string(r.f) + " (f* = " + std::to_string(p.fstar) + ")\n";
+        t.details += "false success: " + p.name + " method " + std::to_string(method) +
+                     (hessian ? " H" : "") + " f = " + std::to_string(r.f) +
+                     " (f* = " + std::to_string(p.fstar) + ")\n";
     }
 }
 
@@ -56,8 +58,8 @@ TEST(VerdictOnProblemSet, ClassicProblemsWithTheDefaults) {
     for (const auto& p : classic::AllProblems())
         for (bool hessian : {false, true})
             RunOnce(*p, hessian, vrn::kDefaultMethod, t);
-    std::printf("classic problems: %d runs, %d solved, %d false failures, %d false successes\n%s", t.runs, t.solved,
-                t.falseFailures, t.falseSuccesses, t.details.c_str());
+    std::printf("classic problems: %d runs, %d solved, %d false failures, %d false successes\n%s", t.runs,
+                t.solved, t.falseFailures, t.falseSuccesses, t.details.c_str());
     EXPECT_EQ(t.falseFailures, 0) << t.details;
     EXPECT_EQ(t.falseSuccesses, 0) << t.details;
 }
