@@ -511,7 +511,7 @@ std::string HelpText(const OptionSpec& s) {
     if (!range.empty())
         h += "; " + range;
     if (s.use != OptionUse::AllMethods)
-        h += "; methods " + UsersText(s.use);
+        h += (UsersText(s.use).size() == 1 ? "; method " : "; methods ") + UsersText(s.use);
     if (s.drivers != kAllDrivers) {
         std::string d;
         for (int i = 0; i < 3; i++)
