@@ -469,6 +469,17 @@ std::vector<double> CentralGradient(FaceProblem& p, std::vector<double> x) {
     return g;
 }
 
+// A square matrix as row-major values (empty for an empty matrix).
+std::vector<double> RowMajor(const CMatrix& m) {
+    const int rows = m.GetRows();
+    std::vector<double> v;
+    v.reserve(static_cast<size_t>(rows) * static_cast<size_t>(rows));
+    for (int i = 0; i < rows; i++)
+        for (int j = 0; j < rows; j++)
+            v.push_back(m[i][j]);
+    return v;
+}
+
 Evaluations Minus(const Evaluations& a, const Evaluations& b) {
     return {a.f - b.f, a.gradient - b.gradient, a.hessian - b.hessian};
 }
@@ -677,20 +688,15 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
         if (finiteEnd && hasHessian) {
             CMatrix m(static_cast<int>(n), static_cast<int>(n));
             face.Hessian(result.x.data(), m);
-            h.resize(n * n);
-            for (size_t i = 0; i < n; i++)
-                for (size_t j = 0; j <= i; j++)
-                    h[i * n + j] = h[j * n + i] = m[static_cast<int>(i)][static_cast<int>(j)];
+            // Only the lower triangle is the problem's.
+            for (int i = 0; i < m.GetRows(); i++)
+                for (int j = 0; j < i; j++)
+                    m[j][i] = m[i][j];
+            h = RowMajor(m);
             source = "analytic";
         } else if (finiteEnd && method.usesHessian && !secant && result.iterations > 0) {
-            const CMatrix m = engine.GetModelHessian();
-            if (m.GetRows() == static_cast<int>(n)) {
-                h.resize(n * n);
-                for (size_t i = 0; i < n; i++)
-                    for (size_t j = 0; j < n; j++)
-                        h[i * n + j] = m[static_cast<int>(i)][static_cast<int>(j)];
-                source = "model";
-            }
+            h = RowMajor(engine.GetModelHessian());
+            source = h.size() == n * n ? "model" : "none";
         }
         if (finiteEnd && source == "none" &&
             n <= (hasGradient ? kVerdictDifferencesWithGradient : kVerdictDifferencesWithoutGradient)) {
@@ -698,14 +704,8 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
             source = "differences";
         }
         if (finiteEnd && source == "none" && secant && result.iterations > 0) {
-            const CMatrix m = engine.GetModelHessian();
-            if (m.GetRows() == static_cast<int>(n)) {
-                h.resize(n * n);
-                for (size_t i = 0; i < n; i++)
-                    for (size_t j = 0; j < n; j++)
-                        h[i * n + j] = m[static_cast<int>(i)][static_cast<int>(j)];
-                source = "model";
-            }
+            h = RowMajor(engine.GetModelHessian());
+            source = h.size() == n * n ? "model" : "none";
         }
         VerdictInput in;
         in.x = &result.x;
@@ -797,14 +797,8 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     result.evaluations = face.Counts();
     result.nonFiniteEvaluations = face.NonFinite();
     result.iterationRecords = observer.TakeRecords(result.recordsDropped);
-    if (options.recordIterations) {
-        const CMatrix m = observer.LastHessian();
-        const int rows = m.GetRows();
-        result.hessian.reserve(static_cast<size_t>(rows) * static_cast<size_t>(rows));
-        for (int i = 0; i < rows; i++)
-            for (int j = 0; j < rows; j++)
-                result.hessian.push_back(m[i][j]);
-    }
+    if (options.recordIterations)
+        result.hessian = RowMajor(observer.LastHessian());
     result.settings = UsedSettings(options, engine);
     result.log = std::move(sink.GetLog());
     result.warnings = notes;

@@ -82,7 +82,7 @@ TEST(Readme, TheTableOfVerdictsIsWhatTheProgramSays) {
         SCOPED_TRACE(line);
         const program::Run run = program::Start(args);
         const std::string verdict = cells[1];
-        const int want = verdict.find("yes") != std::string::npos  ? 0
+        const int want = verdict.find("yes") != std::string::npos      ? 0
                          : verdict.find("exit 2") != std::string::npos ? 2
                                                                        : 1;
         EXPECT_EQ(run.status, want) << run.out << run.err;
