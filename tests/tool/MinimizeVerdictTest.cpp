@@ -200,8 +200,7 @@ TEST(MinimizeVerdict, TableOfCases) {
         EXPECT_EQ(r.outcome, c.outcome) << r.Summary();
         EXPECT_EQ(r.success, r.outcome == vrn::Outcome::Success);
         // A run that is not a success says why; a summary opens with the verdict.
-        if (!c.success)
-            EXPECT_FALSE(r.warnings.empty());
+        EXPECT_TRUE(c.success || !r.warnings.empty());
         EXPECT_EQ(r.Summary().rfind("Success:", 0), 0u) << r.Summary();
         for (size_t i = 0; i < c.near.size(); i++) {
             EXPECT_NEAR(std::fabs(r.x[i]), c.near[i], 1e-3 * std::max(1.0, std::fabs(c.near[i])));
