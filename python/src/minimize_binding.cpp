@@ -372,6 +372,13 @@ std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple arg
             return goOn && !run.failed.load();
         };
     }
+    // What the run core says before a long run reaches the caller at once, as a warning.
+    options.onNote = [&run](const std::string& note) {
+        run.Python([&] {
+            py::module_::import("warnings")
+                .attr("warn")(note, py::module_::import("builtins").attr("RuntimeWarning"), 3);
+        });
+    };
     options.onEngine = [&run](CVRNUnconstrainedMinimization& engine, bool finished) {
         run.engine = finished ? nullptr : &engine;
     };
