@@ -226,6 +226,9 @@ TEST(MinimizeManyThread, ProblemObjectsGiveTheSerialResultsInInputOrder) {
             SCOPED_TRACE(::testing::Message() << "run " << i);
             ExpectSameResult(two[i], one[i]);
             EXPECT_TRUE(one[i].Converged());
+            // Problem objects get the same verdict and gradient as callables.
+            EXPECT_TRUE(one[i].success) << one[i].Summary();
+            EXPECT_EQ(one[i].gradient.size(), x0s[i].size());
             EXPECT_EQ(one[i].evaluations.f, serial[i]->calls);
             EXPECT_EQ(two[i].evaluations.f, parallel[i]->calls);
             EXPECT_FALSE(one[i].log.empty());
