@@ -217,8 +217,9 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
             cmd->add_option_function<std::string>(
                    s.cliSwitch, [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
                 ->type_name("NAME");
-            cmd->add_flag("--tool", a.tool, "Shorthand for --driver tool.");
-            cmd->add_flag("--step", a.step, "Shorthand for --driver step; prints each accepted point.");
+            cmd->add_flag("--tool", a.tool, "Shorthand for --driver tool. Default: off.");
+            cmd->add_flag("--step", a.step,
+                          "Shorthand for --driver step; prints each accepted point. Default: off.");
             break;
         default:
             cmd->add_option_function<std::string>(
@@ -331,6 +332,16 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             (!a.hessian.empty() || ((!method || method->usesHessian) && !secantAsked)))
             hessian = [problem](std::span<const double> x, std::span<double> h) { problem->hess(x.data(), h.data()); };
         label = name;
+    }
+    // --hessian fd asks for a finite-difference Hessian: no secant updates, and a method or
+    // switch that keeps no such Hessian refuses it as it refuses a given one.
+    if (a.hessian == "fd") {
+        if (const auto refusal = vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient), true},
+                                                   options.naming);
+            refusal && refusal->option == "hessian")
+            throw UsageError(refusal->text);
+        if (!options.expensive)
+            options.expensive = false;
     }
     // The table's check, worded with this program's switches; nothing has run yet.
     if (const auto refusal = vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient),
