@@ -544,3 +544,63 @@ TEST_F(VrnmathProgram, ReproductionsSucceedAtTheMinimumOrSayWhy) {
         }
     }
 }
+
+// Exit status 2 for a report path that cannot be written, found before anything runs;
+// 3 when the run finished but its report could not be written (the result is printed).
+TEST_F(VrnmathProgram, UnwritableReportIsAUsageErrorAndAFailedWriteExitsThree) {
+    ExpectUsageError({"minimize", "--quiet", "--report", "/nonexistent-folder/run.html"},
+                     "cannot write the report to /nonexistent-folder/run.html: its folder");
+    ExpectUsageError({"minimize", "--quiet", "--report", ::testing::TempDir()}, "it is a directory");
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full to fail a write";
+    const Outcome text = RunProgram({"minimize", "--quiet", "--report", "/dev/full"});
+    EXPECT_EQ(text.status, 3) << text.err;
+    EXPECT_EQ(text.out.rfind("Success:      yes", 0), 0u) << text.out;
+    EXPECT_TRUE(Contains(text.err, "could not write the report to /dev/full")) << text.err;
+    const Outcome json = RunProgram({"minimize", "--json", "--report", "/dev/full"});
+    EXPECT_EQ(json.status, 3) << json.err;
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_TRUE(j["success"].get<bool>());
+    ASSERT_EQ(j["output_errors"].size(), 1u);
+    EXPECT_TRUE(Contains(j["output_errors"][0].get<std::string>(), "/dev/full"));
+}
+
+// Without an analytic Hessian the Hessian is kept by secant updates; --hessian fd asks
+// for finite differences instead, and the settings say which ran.
+TEST_F(VrnmathProgram, HessianByDifferencesOrSecantUpdates) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* derivatives;
+        const char* secant;
+    };
+    const Case cases[] = {
+        {{"--problem", "wood"}, "analytic gradient, analytic Hessian", "off"},
+        {{"--problem", "wood", "--expensive"}, "analytic gradient, secant (BFGS) Hessian", "on"},
+        {{"--problem", "wood", "--hessian", "fd"}, "analytic gradient, finite-difference Hessian", "off"},
+        {{"--problem", "wood", "--gradient", "fd", "--hessian", "fd"},
+         "finite-difference gradient, finite-difference Hessian",
+         "off"},
+        {{"--f", "(x-1)^2+3*(y+2)^2", "--x0", "x=0,y=0"},
+         "finite-difference gradient, secant (BFGS) Hessian",
+         "on"},
+        {{"--f", "(x-1)^2+3*(y+2)^2", "--x0", "x=0,y=0", "--hessian", "fd"},
+         "finite-difference gradient, finite-difference Hessian",
+         "off"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"minimize", "--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.derivatives);
+        const Outcome o = RunProgram(args);
+        ASSERT_EQ(o.status, 0) << o.err << o.out;
+        const nlohmann::json j = nlohmann::json::parse(o.out);
+        EXPECT_EQ(j["derivatives"], c.derivatives);
+        bool listed = false;
+        for (const auto& s : j["settings"])
+            if (s["name"] == "Secant (BFGS) updates") {
+                EXPECT_EQ(s["value"], c.secant);
+                listed = true;
+            }
+        EXPECT_TRUE(listed);
+    }
+}
