@@ -482,7 +482,7 @@ std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOpti
                    : o.driver == Driver::Tool ? "tool, up to 10 runs with restarts"
                                               : "step mode";
         else if (s.type == OptionType::Flag)
-            text = v.set ? "on" : "off";
+            text = v.set && v.number != 0.0 ? "on" : "off";
         else if (s.type == OptionType::RealList) {
             const std::vector<double>& list = v.set ? v.list : engine.GetTypicalX();
             for (double x : list)

@@ -800,6 +800,10 @@ MinimizeResult RunMinimization(CVRNMinimizationMethodBase& problem, bool hasGrad
     if (options.recordIterations)
         result.hessian = RowMajor(observer.LastHessian());
     result.settings = UsedSettings(options, engine);
+    // Secant updates unset means on without an analytic Hessian: list what ran.
+    for (auto& [label, value] : result.settings)
+        if (label == FindOption("expensive")->label)
+            value = secant ? "on" : "off";
     result.log = std::move(sink.GetLog());
     result.warnings = notes;
     for (std::string& w : Advise(result, options, hasGradient))

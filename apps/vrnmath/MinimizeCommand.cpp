@@ -220,8 +220,9 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                    s.cliSwitch,
                    [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
                 ->type_name("NAME");
-            cmd->add_flag("--tool", a.tool, "Shorthand for --driver tool.");
-            cmd->add_flag("--step", a.step, "Shorthand for --driver step; prints each accepted point.");
+            cmd->add_flag("--tool", a.tool, "Shorthand for --driver tool. Default: off.");
+            cmd->add_flag("--step", a.step,
+                          "Shorthand for --driver step; prints each accepted point. Default: off.");
             break;
         default:
             cmd->add_option_function<std::string>(
@@ -344,9 +345,16 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
             };
         label = name;
     }
-    // --hessian fd asks for the engine's difference Hessian rather than secant updates.
-    if (hessianKind == Derivative::Differences && !a.hessian.empty() && !options.expensive)
-        options.expensive = false;
+    // --hessian fd asks for a finite-difference Hessian: no secant updates, and a method or
+    // switch that keeps no such Hessian refuses it as it refuses a given one.
+    if (a.hessian == "fd") {
+        if (const auto refusal = vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient), true},
+                                                   options.naming);
+            refusal && refusal->option == "hessian")
+            throw UsageError(refusal->text);
+        if (!options.expensive)
+            options.expensive = false;
+    }
     // The table's check, worded with this program's switches; nothing has run yet.
     if (const auto refusal = vrn::CheckOptions(
             options, {x0.size(), static_cast<bool>(gradient), static_cast<bool>(hessian)}, options.naming))

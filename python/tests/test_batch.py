@@ -86,7 +86,21 @@ def test_an_exception_on_a_worker_propagates(client):
         raise ZeroDivisionError("on the worker")
 
     with pytest.raises(ZeroDivisionError, match="on the worker"):
-        vrnmath.minimize_many(fails, [[1.0, 2.0]] * 3, client=client)
+        vrnmath.minimize_many(fails, [[1.0, 2.0]] * 3, client=client, errors="raise")
+
+
+def test_an_exception_on_a_worker_is_kept_as_its_item(client):
+    def fails_at_two(x):
+        if x[0] == 2.0:
+            raise ZeroDivisionError("on the worker")
+        return float((x - 1.0) @ (x - 1.0))
+
+    starts = [[1.5, 2.0], [2.0, 2.0], [0.0, 2.0], [2.0, 0.0]]
+    results = vrnmath.minimize_many(fails_at_two, starts, client=client, chunksize=1)
+    assert [r.success for r in results] == [True, False, True, False]
+    for k in (1, 3):
+        assert results[k].item == k and results[k].status == 2 and results[k].outcome == "refused"
+        assert results[k].message == "item %d: ZeroDivisionError: on the worker" % k
 
 
 @pytest.mark.parametrize("kwargs, message", [
@@ -163,22 +177,47 @@ def test_compiled_batch_with_a_python_callback_runs_in_order():
 
 
 @pytest.mark.parametrize("kwargs, message", [
-    ({"cg_tol": 1e-6}, "cg_tol is used by method 4 only"),
+    ({"cg_tol": 1e-6}, "^cg_tol is not used by method 2"),
     ({"threads": 0}, "threads must be an integer of at least 1"),
     ({"gtol": 2.0}, "gtol"),
 ])
 def test_compiled_batch_refusals_raise(kwargs, message):
     p = vrnmath.problems.get("rosenbrock")
     with pytest.raises(ValueError, match=message):
-        vrnmath.minimize_many(p, [p.x0, p.x0], jac=True, **kwargs)
+        vrnmath.minimize_many(p, [p.x0, p.x0], jac=True, errors="raise", **kwargs)
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"cg_tol": 1e-6}, "cg_tol is not used by method 2"),
+    ({"gtol": 2.0}, "gtol"),
+])
+def test_compiled_batch_refusals_are_kept_per_item(kwargs, message):
+    p = vrnmath.problems.get("rosenbrock")
+    results = vrnmath.minimize_many(p, [p.x0, p.x0], jac=True, **kwargs)
+    for k, r in enumerate(results):
+        assert not r.success and r.status == 2 and r.outcome == "refused" and r.item == k
+        assert r.message.startswith("item %d: " % k) and message in r.message
+
+
+def test_unknown_errors_value_is_refused():
+    with pytest.raises(ValueError, match="errors must be 'keep' or 'raise'"):
+        vrnmath.minimize_many(lambda x: float(x @ x), [[1.0, 2.0]], errors="ignore")
 
 
 @pytest.mark.parametrize("compiled", [False, True])
-def test_a_start_the_objective_cannot_evaluate_refuses_the_batch(compiled):
+def test_a_start_the_objective_cannot_evaluate_fails_only_its_item(compiled):
     p = vrnmath.problems.get("rosenbrock")  # f(1e200, 1) overflows to inf
     fun = p if compiled else (lambda x: p(x))
+    starts = [p.x0, np.array([1e200, 1.0]), p.x0, np.array([1e200, 1.0])]
     with pytest.raises(ValueError, match=r"not finite at the start point \(f = inf\)"):
-        vrnmath.minimize_many(fun, [p.x0, np.array([1e200, 1.0]), p.x0], threads=2)
+        vrnmath.minimize_many(fun, starts, threads=2, errors="raise")
+    jac = True if compiled else p.jac
+    results = vrnmath.minimize_many(fun, starts, threads=2, jac=jac)
+    assert [r.success for r in results] == [True, False, True, False]
+    for k in (1, 3):
+        assert results[k].message == "item %d: the objective is not finite at the start point (f = inf)" % k
+        assert results[k].item == k and results[k].status == 2
+    assert same_result(results[0], vrnmath.minimize(fun, p.x0, jac=jac))
 
 
 def test_unknown_keyword_is_a_type_error():

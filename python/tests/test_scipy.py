@@ -58,7 +58,9 @@ def test_same_minimum_as_bfgs(name, method):
 def test_without_gradient_and_with_hessian(name):
     fun, grad, hess, x0 = PROBLEMS[name]
     bfgs = so.minimize(fun, x0, jac=grad, method="BFGS")
-    no_gradient = so.minimize(fun, x0, method=vrnmath.methods.hook)
+    # Forward differences need a tighter gtol than the default to pass the verdict on
+    # Rosenbrock's curved valley.
+    no_gradient = so.minimize(fun, x0, method=vrnmath.methods.hook, options={"gtol": 1e-8})
     assert no_gradient.success, no_gradient.message
     np.testing.assert_allclose(no_gradient.x, bfgs.x, rtol=1e-4, atol=1e-4)
     if hess is not None:
@@ -76,7 +78,8 @@ def test_fun_returning_f_and_gradient():
 @pytest.mark.parametrize("options, check", [
     ({"maxiter": 3}, lambda r: r.nit == 3 and r.status == 1 and not r.success),
     ({"gtol": 1e-3}, lambda r: r.success and r.gradient_norm > 1e-9),
-    ({"secant": True}, lambda r: r.success and r.njev <= r.nit + 2),  # no difference Hessians
+    # No difference Hessians during the run (the verdict's estimate at the end aside).
+    ({"secant": True}, lambda r: r.success and r.njev - r.verdict["evaluations"]["gradient"] <= r.nit + 2),
     ({"log": True}, lambda r: r.log and r.log[-1] == "WARNING --- probably converged, Gradient small"),
     ({"typical_x": [1.0, 1.0, 1.0], "typical_f": 2.0}, lambda r: r.success),
 ])

@@ -27,9 +27,10 @@ STATUS = {"success": 0, "iteration-limit": 1, "not-converged": 2, "not-a-minimum
           "not-finite": 3, "stopped": 99, "refused": 2}
 
 # Result fields: the library's JSON key -> the OptimizeResult attribute (SciPy's names
-# where SciPy has one). Every key of the JSON lands in the result.
+# where SciPy has one). Every key of the JSON lands in the result; the library's status
+# name ("GradientSmall") beside SciPy's integer status.
 _FIELDS = {"f": "fun", "gradient": "jac", "iterations": "nit", "method": "method_number",
-           "nonfinite_evaluations": "nonfinite_fev", "records": "records"}
+           "nonfinite_evaluations": "nonfinite_fev", "records": "records", "status": "status_name"}
 
 
 def _point(x0: Any) -> np.ndarray:
@@ -267,9 +268,10 @@ def minimize(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray], ar
     OptimizeResult
         SciPy's fields ``x, fun, jac, nit, nfev, njev, nhev, success, status, message``
         and the library's own: ``outcome``, ``code`` (the engine's termination code 0 to
-        7), ``warnings``, ``verdict`` (how the end point was judged), ``gradient_norm``,
-        ``initial_f``, ``time_s``, ``nonfinite_fev``, ``gradient_check``, ``hessian_check``,
-        ``settings``, ``typical_x``, ``log`` and the rest of the library's result.
+        7), ``status_name`` (the code named, "GradientSmall"), ``warnings``, ``verdict``
+        (how the end point was judged), ``gradient_norm``, ``initial_f``, ``time_s``,
+        ``nonfinite_fev``, ``gradient_check``, ``hessian_check``, ``settings``,
+        ``typical_x``, ``log`` and the rest of the library's result.
 
     Notes
     -----

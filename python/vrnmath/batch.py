@@ -2,6 +2,7 @@
 
 import inspect
 import math
+import re
 import numbers
 
 from . import _vrnmath
@@ -52,7 +53,12 @@ def _run_chunk(tasks, fun, jac, hess, method, options, threads=1, first_index=0,
             continue
         try:
             if texts is not None:
-                results.append(result_from_json(next(texts), c.capture))
+                try:
+                    results.append(result_from_json(next(texts), c.capture))
+                except ValueError as e:
+                    # The library names the item by its place among the runs it was given;
+                    # the index that means something here is added below.
+                    raise ValueError(re.sub(r"^item \d+: ", "", str(e), count=1)) from None
             else:
                 results.append(c.run())
         except (KeyboardInterrupt, SystemExit):

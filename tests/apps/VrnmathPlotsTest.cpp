@@ -67,8 +67,10 @@ protected:
     fs::path dir;
 };
 
+// The reference run (method 3, iteration limit 10000) and its pictures.
 TEST_F(VrnmathPlots, RosenbrockWritesTheSixFilesAndSaysHowToViewThem) {
-    const Result r = Program("minimize --problem rosenbrock --quiet --plots '" + dir.string() + "/'");
+    const Result r = Program("minimize --problem rosenbrock --method 3 --itnlim 10000 --quiet --plots '" +
+                             dir.string() + "/'");
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* name :
          {"residual.svg", "gradient.svg", "parameters.svg", "hessian.svg", "hessian-map.svg", "grid.csv"}) {
@@ -127,7 +129,8 @@ TEST_F(VrnmathPlots, APathThatIsAFileIsAUsageError) {
 
 // The written residual plot covers the whole run up to the value the run ended with.
 TEST_F(VrnmathPlots, ResidualPictureShowsTheWholeRunAndTheFinalValue) {
-    const Result r = Program("minimize --problem rosenbrock --quiet --plots '" + dir.string() + "'");
+    const Result r = Program("minimize --problem rosenbrock --method 3 --itnlim 10000 --quiet --plots '" +
+                             dir.string() + "'");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const std::string residual = Read(dir / "residual.svg");
     // f0 = 24.2 and f = 1.3e-26 both fit: the axis runs from 1e-26 up to 100.

@@ -192,7 +192,7 @@ def main():
     formula = "+".join("%d*(%s-%d)^2" % (i + 1, n, i % 4) for i, n in enumerate(names)) + "+(x1-x2)^2*(x3+2)^2"
     # key: (program arguments, texts the DOM must hold, texts it must not hold)
     runs = {
-        "rosenbrock": (["--problem", "rosenbrock"],
+        "rosenbrock": (["--problem", "rosenbrock", "--method", "3"],
                        ["Success", "f\u2080 = 24.2", "rosenbrock, method 3", 'class="start"', 'class="end"',
                         'class="hv"'],
                        ["rotate(-45", "diverging", 'class="runmark"']),
