@@ -1,0 +1,490 @@
+// vrn::LeastSquares: the residual face of the minimizer (see LeastSquares.h).
+//
+// The fit runs the engine (vrn::Minimize) on the cost with the Gauss-Newton model in the
+// Hessian slot. The scaling comes from the Jacobian's column norms: each parameter's
+// typical size is c / D_j, D_j the largest norm of column j seen so far (MINPACK's
+// practice) and c one common factor fixed at the start, chosen so that no typical size
+// exceeds the size of its nonzero start value (the engine compares steps with
+// max(|x_j|, typical size)). The engine keeps its typical sizes for a run, so when a D_j
+// has more than doubled the run is stopped after that iteration and a new one starts at
+// the same point with the new sizes and the trust radius reached so far; the residuals
+// and the Jacobian there are kept, so a new run costs no evaluation.
+//
+// The stopping tests are SciPy's, checked after every accepted step:
+//   ftol  the actual and the predicted relative reductions of the cost are at most ftol
+//         (and the actual at most twice the predicted);
+//   xtol  ||D dx|| <= xtol ||D x||;
+//   gtol  max_j |g_j| / (||J~_j|| ||r~||) <= gtol (the largest cosine between the
+//         residual vector and a column of J~), checked at the start too.
+// The engine's own tests are set so that they only end a run at a point it cannot
+// improve on (an exactly zero gradient, steps below xtol, no lower point).
+#include "lsq/LeastSquares.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "lsq/GaussNewtonModel.h"
+
+namespace vrn {
+
+namespace {
+
+constexpr int kMaximumRuns = 60;
+constexpr long kMaximumEvaluationLimit = 1000000000L;
+
+std::string Short(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+// The largest cosine between r and a column of J (0 when r is zero); with a robust
+// loss, |g_j| / (||sqrt(rho') J_j|| sqrt(2 cost)), which is at most 1 as well.
+double GradientCosine(const GaussNewtonModel::Point& p) {
+    const double rn = std::sqrt(2.0 * p.cost);
+    if (rn == 0.0)
+        return 0.0;
+    double worst = 0.0;
+    for (size_t j = 0; j < p.gradient.size(); j++) {
+        if (p.gradientColumnNorms[j] == 0.0)
+            continue;
+        const double c = std::fabs(p.gradient[j]) / (p.gradientColumnNorms[j] * rn);
+        if (c > worst || std::isnan(c))
+            worst = c;
+    }
+    return worst;
+}
+
+// What the verdict looks at in the Gauss-Newton model at the end point.
+struct ModelTest {
+    bool positiveDefinite = false;
+    double newtonDecrease = 0.0; // 1/2 g^T (J~^T J~)^-1 g
+    double newtonStep = 0.0;     // max_j |delta_j| / |x_j| of the Gauss-Newton step delta
+};
+
+ModelTest TestModel(const GaussNewtonModel::Point& p, size_t m, size_t n) {
+    ModelTest t;
+    std::vector<double> sigma, v;
+    SingularValueDecomposition(p.jw, m, n, sigma, v);
+    const double threshold =
+        DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
+    t.positiveDefinite = !sigma.empty() && sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
+    if (!t.positiveDefinite)
+        return t;
+    std::vector<double> delta(n, 0.0);
+    for (size_t k = 0; k < n; k++) {
+        double c = 0.0;
+        for (size_t j = 0; j < n; j++)
+            c += v[j * n + k] * p.gradient[j];
+        const double y = c / sigma[k];
+        t.newtonDecrease += 0.5 * y * y;
+        for (size_t j = 0; j < n; j++)
+            delta[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
+    }
+    for (size_t j = 0; j < n; j++) {
+        const double rel = std::fabs(delta[j]) / std::fabs(p.x[j]);
+        if (rel > t.newtonStep || std::isnan(rel))
+            t.newtonStep = rel;
+    }
+    return t;
+}
+
+} // namespace
+
+const char* LeastSquaresStatusName(LeastSquaresStatus status) {
+    switch (status) {
+    case LeastSquaresStatus::ImproperInput:
+        return "improper input";
+    case LeastSquaresStatus::EvaluationLimit:
+        return "evaluation limit";
+    case LeastSquaresStatus::Gradient:
+        return "gtol";
+    case LeastSquaresStatus::CostChange:
+        return "ftol";
+    case LeastSquaresStatus::Step:
+        return "xtol";
+    case LeastSquaresStatus::CostChangeAndStep:
+        return "ftol and xtol";
+    case LeastSquaresStatus::NoLowerPoint:
+        return "no lower point";
+    case LeastSquaresStatus::EngineStopped:
+        return "engine stopped";
+    }
+    return "unknown";
+}
+
+std::string CheckLeastSquaresOptions(const LeastSquaresOptions& o, size_t n) {
+    auto got = [](double v) { return " (got " + Short(v) + ")"; };
+    if (n == 0)
+        return "x0 must hold at least one parameter";
+    if (o.method != 2 && o.method != 3)
+        return "method must be 2 (dogleg) or 3 (hook step, Levenberg-Marquardt)" + got(o.method);
+    for (auto [v, name] : {std::pair{o.ftol, "ftol"}, std::pair{o.xtol, "xtol"}, std::pair{o.gtol, "gtol"}})
+        if (!(v >= 0.0 && v < 1.0))
+            return std::string(name) + " must be at least 0 and below 1" + got(v);
+    if (!(o.maximumEvaluations >= 0 && o.maximumEvaluations <= kMaximumEvaluationLimit))
+        return "maximumEvaluations must be 0 (automatic) to 1e9" +
+               got(static_cast<double>(o.maximumEvaluations));
+    if (!(o.itnlim >= 1 && o.itnlim <= 10000000))
+        return "itnlim must be 1 to 1e7" + got(o.itnlim);
+    if (!(o.lossScale > 0.0 && std::isfinite(o.lossScale)))
+        return "lossScale must be a finite number above 0" + got(o.lossScale);
+    if (!o.xScale.empty()) {
+        if (o.xScale.size() != n)
+            return "xScale must have one entry per parameter (" + std::to_string(n) + "), got " +
+                   std::to_string(o.xScale.size());
+        for (double s : o.xScale)
+            if (!(s > 0.0 && std::isfinite(s)))
+                return "xScale must hold finite numbers above 0" + got(s);
+    }
+    if (o.trustRadius && !(*o.trustRadius > 0.0 && std::isfinite(*o.trustRadius)))
+        return "trustRadius must be a finite number above 0" + got(*o.trustRadius);
+    if (!(o.threads >= 1 && o.threads <= 256))
+        return "threads must be 1 to 256" + got(o.threads);
+    return {};
+}
+
+LeastSquaresResult LeastSquares(const ResidualFunction& residual, const JacobianFunction& jacobian,
+                                const std::vector<double>& x0, const LeastSquaresOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    LeastSquaresResult result;
+    const size_t n = x0.size();
+    result.n = n;
+    auto finish = [&]() -> LeastSquaresResult& {
+        result.timeSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return result;
+    };
+    result.message = CheckLeastSquaresOptions(options, n);
+    for (size_t j = 0; j < n && result.message.empty(); j++)
+        if (!std::isfinite(x0[j]))
+            result.message = "x0 must be finite (x0[" + std::to_string(j) + "] = " + Short(x0[j]) + ")";
+    if (!result.message.empty()) {
+        result.x = x0;
+        result.warnings.push_back(result.message);
+        return finish();
+    }
+
+    GaussNewtonModel model(residual, jacobian, n, options.loss, options.lossScale, options.differences,
+                           options.threads);
+    result.message = model.Start(x0);
+    const size_t m = model.Residuals();
+    result.m = m;
+    if (!result.message.empty()) {
+        result.x = x0;
+        result.residualEvaluations = model.ResidualEvaluations();
+        result.warnings.push_back(result.message);
+        return finish();
+    }
+
+    const double ftol = std::max(options.ftol, DBL_EPSILON);
+    const double xtol = std::max(options.xtol, DBL_EPSILON);
+    const double gtol = std::max(options.gtol, DBL_EPSILON);
+    const long maxEvaluations =
+        options.maximumEvaluations > 0 ? options.maximumEvaluations : 100 * (static_cast<long>(n) + 1);
+
+    // The scaling: D_j from the columns at x0 (1 for a zero column), the common factor c.
+    std::vector<double> x = x0;
+    const GaussNewtonModel::Point& start = model.WithJacobian(x);
+    const double cost0 = start.cost;
+    const bool jacobianScaling = options.xScale.empty();
+    std::vector<double> scale(n, 1.0); // D_j
+    if (jacobianScaling) {
+        for (size_t j = 0; j < n; j++)
+            scale[j] = start.columnNorms[j] > 0.0 && std::isfinite(start.columnNorms[j])
+                           ? start.columnNorms[j]
+                           : 1.0;
+    } else {
+        for (size_t j = 0; j < n; j++)
+            scale[j] = 1.0 / options.xScale[j];
+    }
+    double common = jacobianScaling ? std::numeric_limits<double>::infinity() : 1.0;
+    if (jacobianScaling) {
+        for (size_t j = 0; j < n; j++)
+            if (x0[j] != 0.0)
+                common = std::min(common, std::fabs(x0[j]) * scale[j]);
+        if (!std::isfinite(common) || !(common > 0.0)) {
+            double largest = 0.0;
+            for (double d : scale)
+                largest = std::max(largest, d);
+            common = largest > 0.0 ? largest : 1.0;
+        }
+    }
+
+    // The previous accepted point, for the ftol and xtol tests.
+    struct Previous {
+        std::vector<double> x, jw, gradient;
+        double cost = 0.0;
+    } prev;
+    auto keep = [&prev](const GaussNewtonModel::Point& p) {
+        prev.x = p.x;
+        prev.jw = p.jw;
+        prev.gradient = p.gradient;
+        prev.cost = p.cost;
+    };
+    keep(start);
+
+    LeastSquaresStatus status = LeastSquaresStatus::EvaluationLimit;
+    bool testFired = false;
+    bool userStopped = false;
+    int iterations = 0;
+    int runs = 0;
+
+    if (GradientCosine(start) <= gtol) {
+        status = LeastSquaresStatus::Gradient;
+        testFired = true;
+    }
+
+    std::optional<double> radius = options.trustRadius;
+    MinimizeResult run;
+    while (!testFired && !userStopped) {
+        runs++;
+        const std::vector<double> runScale = scale;
+        bool rescale = false;
+        bool budget = false;
+        double lastRadius = 0.0;
+        MinimizeOptions mo;
+        mo.method = options.method;
+        mo.itnlim = options.itnlim - iterations;
+        mo.typicalX.resize(n);
+        for (size_t j = 0; j < n; j++)
+            mo.typicalX[j] = common / runScale[j];
+        mo.typicalF = std::max(cost0 * DBL_EPSILON, 1e-300);
+        mo.gradientTolerance = DBL_MIN;
+        mo.stepTolerance = std::min(xtol, 0.5);
+        mo.trustRadius = radius;
+        mo.recordIterations = options.recordIterations;
+        mo.captureLog = options.captureLog;
+        mo.naming = options.naming;
+        mo.onProgress = [&lastRadius](int, const IterationRecord& r) { lastRadius = r.radius; };
+        mo.onIteration = [&](int, std::span<const double> xs, double f, std::span<const double> g) {
+            iterations++;
+            const GaussNewtonModel::Point& p = model.WithJacobian(xs);
+            // ftol: actual and predicted reductions against the previous point's model.
+            double predicted = 0.0;
+            {
+                std::vector<double> dx(n);
+                for (size_t j = 0; j < n; j++)
+                    dx[j] = p.x[j] - prev.x[j];
+                double slope = 0.0;
+                for (size_t j = 0; j < n; j++)
+                    slope += prev.gradient[j] * dx[j];
+                double curvature = 0.0;
+                for (size_t i = 0; i < m; i++) {
+                    double t = 0.0;
+                    for (size_t j = 0; j < n; j++)
+                        t += prev.jw[i * n + j] * dx[j];
+                    curvature += t * t;
+                }
+                predicted = -(slope + 0.5 * curvature);
+                double stepNorm = 0.0;
+                double xNorm = 0.0;
+                for (size_t j = 0; j < n; j++) {
+                    stepNorm += (runScale[j] * dx[j]) * (runScale[j] * dx[j]);
+                    xNorm += (runScale[j] * p.x[j]) * (runScale[j] * p.x[j]);
+                }
+                const double actual = prev.cost - f;
+                const bool ftolHit = prev.cost > 0.0 && std::fabs(actual) <= ftol * prev.cost &&
+                                     predicted <= ftol * prev.cost && actual <= 2.0 * predicted;
+                const bool xtolHit = std::sqrt(stepNorm) <= xtol * std::sqrt(xNorm);
+                if (ftolHit || xtolHit) {
+                    status = ftolHit && xtolHit ? LeastSquaresStatus::CostChangeAndStep
+                             : ftolHit          ? LeastSquaresStatus::CostChange
+                                                : LeastSquaresStatus::Step;
+                    testFired = true;
+                }
+            }
+            if (!testFired && GradientCosine(p) <= gtol) {
+                status = LeastSquaresStatus::Gradient;
+                testFired = true;
+            }
+            keep(p);
+            if (testFired)
+                return false;
+            if (model.ResidualEvaluations() >= maxEvaluations) {
+                budget = true;
+                return false;
+            }
+            if (options.onIteration && !options.onIteration(iterations, xs, f, g)) {
+                userStopped = true;
+                return false;
+            }
+            if (jacobianScaling) {
+                for (size_t j = 0; j < n; j++)
+                    if (p.columnNorms[j] > scale[j] && std::isfinite(p.columnNorms[j])) {
+                        scale[j] = p.columnNorms[j];
+                        if (scale[j] > 2.0 * runScale[j] && runs < kMaximumRuns)
+                            rescale = true;
+                    }
+            }
+            return !rescale;
+        };
+        const Objective fcost = [&model](std::span<const double> xs) { return model.Cost(xs); };
+        const GradientFunction grad = [&model](std::span<const double> xs, std::span<double> g) {
+            model.Gradient(xs, g);
+        };
+        const HessianFunction hess = [&model](std::span<const double> xs, std::span<double> h) {
+            model.Hessian(xs, h);
+        };
+        run = Minimize(fcost, grad, hess, x, mo);
+        if (run.x.size() == n)
+            x = run.x;
+        if (run.code == static_cast<int>(Status::OptionCheck)) {
+            status = LeastSquaresStatus::ImproperInput;
+            break;
+        }
+        if (testFired || userStopped)
+            break;
+        if (run.code == static_cast<int>(Status::AbortedByUser)) {
+            if (budget) {
+                status = LeastSquaresStatus::EvaluationLimit;
+                break;
+            }
+            if (rescale) {
+                if (lastRadius > 0.0 && std::isfinite(lastRadius))
+                    radius = lastRadius;
+                if (iterations >= options.itnlim)
+                    break;
+                continue;
+            }
+            break;
+        }
+        switch (run.code) {
+        case static_cast<int>(Status::GradientSmall):
+            status = LeastSquaresStatus::Gradient;
+            testFired = true;
+            break;
+        case static_cast<int>(Status::StepSizeSmall):
+            status = LeastSquaresStatus::Step;
+            testFired = true;
+            break;
+        case static_cast<int>(Status::NoLowerPoint):
+            status = LeastSquaresStatus::NoLowerPoint;
+            break;
+        case static_cast<int>(Status::TooManyLargeSteps):
+            status = LeastSquaresStatus::EngineStopped;
+            break;
+        default:
+            status = LeastSquaresStatus::EvaluationLimit;
+            break;
+        }
+        break;
+    }
+
+    // The end point.
+    const GaussNewtonModel::Point& end = model.WithJacobian(x);
+    result.x = end.x;
+    result.cost = end.cost;
+    result.residuals = end.r;
+    result.jacobian = end.jw;
+    result.gradient = end.gradient;
+    result.optimality = 0.0;
+    for (double g : end.gradient)
+        if (std::fabs(g) > result.optimality || std::isnan(g))
+            result.optimality = std::fabs(g);
+    result.status = status;
+    result.iterations = iterations;
+    result.runs = runs;
+    result.engine = std::move(run);
+    result.uncertainty = ComputeUncertainty(end.jw, m, n, end.cost);
+
+    // The verdict.
+    const ModelTest t = TestModel(end, m, n);
+    const bool finite = std::isfinite(end.cost) && std::isfinite(result.optimality);
+    const bool converged = testFired || status == LeastSquaresStatus::NoLowerPoint;
+    const double tau2 = std::sqrt(ftol);
+    const double typicalCost = cost0 * DBL_EPSILON;
+    const bool smallDecrease = t.newtonDecrease <= tau2 * std::max(end.cost, typicalCost);
+    const bool smallStep = t.newtonStep <= 1e-6;
+    result.success = finite && converged && t.positiveDefinite && (smallDecrease || smallStep);
+
+    switch (status) {
+    case LeastSquaresStatus::Gradient:
+        result.message = "`gtol` termination condition is satisfied.";
+        break;
+    case LeastSquaresStatus::CostChange:
+        result.message = "`ftol` termination condition is satisfied.";
+        break;
+    case LeastSquaresStatus::Step:
+        result.message = "`xtol` termination condition is satisfied.";
+        break;
+    case LeastSquaresStatus::CostChangeAndStep:
+        result.message = "Both `ftol` and `xtol` termination conditions are satisfied.";
+        break;
+    case LeastSquaresStatus::NoLowerPoint:
+        result.message = "No lower point could be found near x: the cost cannot be reduced further.";
+        break;
+    case LeastSquaresStatus::EngineStopped:
+        result.message = "The engine stopped: " + result.engine.message + ".";
+        break;
+    case LeastSquaresStatus::EvaluationLimit:
+        result.message = userStopped ? "The iteration callback stopped the fit."
+                         : iterations >= options.itnlim
+                             ? "The iteration limit is exceeded."
+                             : "The maximum number of function evaluations is exceeded.";
+        break;
+    case LeastSquaresStatus::ImproperInput:
+        result.message = result.engine.message;
+        break;
+    }
+
+    if (!finite)
+        result.warnings.push_back("the cost or its gradient is not finite at the end point");
+    if (!converged && status != LeastSquaresStatus::ImproperInput)
+        result.warnings.push_back(result.message +
+                                  " The fit did not converge; raise the limit, or start nearer.");
+    if (!result.uncertainty.undetermined.empty())
+        result.warnings.push_back(UndeterminedWarning(result.uncertainty, {}));
+    else if (converged && finite && !t.positiveDefinite)
+        result.warnings.push_back("the Jacobian at the end point is rank deficient: the fit is not unique");
+    if (converged && finite && t.positiveDefinite && !(smallDecrease || smallStep))
+        result.warnings.push_back(
+            "the Gauss-Newton model at the end point still promises a decrease of the cost of " +
+            Short(t.newtonDecrease) + " (cost " + Short(end.cost) +
+            "): the run stopped before the minimum; tighten ftol/xtol");
+    if (result.uncertainty.computed && result.uncertainty.dof <= 0)
+        result.warnings.push_back("there are no more residuals than parameters (m = " + std::to_string(m) +
+                                  ", n = " + std::to_string(n) + "): the covariance is not defined");
+
+    result.residualEvaluations = model.ResidualEvaluations();
+    result.jacobianEvaluations = model.JacobianEvaluations();
+    result.differenceEvaluations = model.DifferenceEvaluations();
+    return finish();
+}
+
+std::string LeastSquaresResult::Summary(const std::vector<std::string>& names) const {
+    std::string s;
+    char line[256];
+    s += "Status:       " + std::string(LeastSquaresStatusName(status)) + " (" +
+         std::to_string(static_cast<int>(status)) + "): " + message + "\n";
+    std::snprintf(line, sizeof line, "Cost:         %.10g  (m = %zu residuals, n = %zu parameters)\n", cost,
+                  m, n);
+    s += line;
+    if (uncertainty.computed && uncertainty.dof > 0) {
+        std::snprintf(line, sizeof line, "Residual sd:  %.6g  (dof %d)\n",
+                      std::sqrt(uncertainty.residualVariance), uncertainty.dof);
+        s += line;
+    }
+    for (size_t j = 0; j < x.size(); j++) {
+        const std::string name = j < names.size() ? names[j] : "x[" + std::to_string(j) + "]";
+        const double se = j < uncertainty.standardErrors.size() ? uncertainty.standardErrors[j]
+                                                                : std::numeric_limits<double>::quiet_NaN();
+        std::snprintf(line, sizeof line, "  %-12s %22.15g  +- %.4g\n", name.c_str(), x[j], se);
+        s += line;
+    }
+    std::snprintf(
+        line, sizeof line,
+        "Evaluations:  residual %ld, Jacobian %ld (+%ld residuals for differences), %d iterations, %d runs\n",
+        residualEvaluations, jacobianEvaluations, differenceEvaluations, iterations, runs);
+    s += line;
+    s += std::string("Success:      ") + (success ? "yes" : "no") + "\n";
+    for (const std::string& w : warnings)
+        s += "Warning:      " + w + "\n";
+    return s;
+}
+
+} // namespace vrn
