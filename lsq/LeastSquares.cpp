@@ -390,7 +390,7 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
     result.iterations = iterations;
     result.runs = runs;
     result.engine = std::move(run);
-    result.uncertainty = ComputeUncertainty(end.jw, m, n, end.cost);
+    result.uncertainty = ComputeUncertainty(end.jw, m, n, end.cost, options.absoluteSigma);
 
     // The verdict.
     const ModelTest t = TestModel(end, m, n);

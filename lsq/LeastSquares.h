@@ -86,6 +86,9 @@ struct LeastSquaresOptions {
     // residual callable must then allow concurrent calls. The result is that of one
     // thread, bit for bit.
     int threads = 1;
+    // The residuals are already divided by absolute standard deviations: the covariance
+    // is (J^T J)^-1, not scaled by the residual variance (curve_fit's absolute_sigma).
+    bool absoluteSigma = false;
     // Keep the iteration records and the final model Hessian (of the last engine run)
     // and the status-log rows in engine.
     bool recordIterations = false;

@@ -25,6 +25,8 @@ except ImportError:
 
 from . import methods, problems
 from ._minimize import METHODS, minimize
+from ._least_squares import least_squares
+from ._least_squares import curve_fit
 from ._result import OptimizeResult
 from ._vrnmath import ReferenceProblem
 from .batch import minimize_many
@@ -32,6 +34,6 @@ from .datautil import NULL, bracket, fit_type_curve, indirect_sort, interpolate,
 
 __version__ = "0.2.0"
 
-__all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "fit_type_curve",
-           "indirect_sort", "interpolate", "methods", "minimize", "minimize_many", "normal_deviates",
+__all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "curve_fit", "fit_type_curve",
+           "indirect_sort", "interpolate", "least_squares", "methods", "minimize", "minimize_many", "normal_deviates",
            "problems", "slope"]
