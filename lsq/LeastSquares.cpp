@@ -215,6 +215,20 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
         }
     }
 
+    // The verdict's look at the Gauss-Newton model: at a minimum it promises no decrease
+    // of the cost above tau^2 max(cost, eps cost0) (tau^2 = sqrt(ftol)), or its step
+    // moves no parameter by more than 1e-6 of its value.
+    const double tau2 = std::sqrt(ftol);
+    const double typicalCost = cost0 * DBL_EPSILON;
+    auto modelAccepts = [&](const GaussNewtonModel::Point& p, const ModelTest& t) {
+        return t.newtonDecrease <= tau2 * std::max(p.cost, typicalCost) || t.newtonStep <= 1e-6;
+    };
+    // A model that is positive definite and still promises more than that.
+    auto Promising = [&](const GaussNewtonModel::Point& p) {
+        const ModelTest t = TestModel(p, m, n);
+        return t.positiveDefinite && !modelAccepts(p, t);
+    };
+
     // The previous accepted point, for the ftol and xtol tests.
     struct Previous {
         std::vector<double> x, jw, gradient;
@@ -291,14 +305,17 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
                 const bool ftolHit = prev.cost > 0.0 && std::fabs(actual) <= ftol * prev.cost &&
                                      predicted <= ftol * prev.cost && actual <= 2.0 * predicted;
                 const bool xtolHit = std::sqrt(stepNorm) <= xtol * std::sqrt(xNorm);
-                if (ftolHit || xtolHit) {
+                // A test that fires while the Gauss-Newton model still promises a decrease
+                // the verdict would not accept (a plateau crossed by short steps) does not
+                // stop the fit.
+                if ((ftolHit || xtolHit) && !Promising(p)) {
                     status = ftolHit && xtolHit ? LeastSquaresStatus::CostChangeAndStep
                              : ftolHit          ? LeastSquaresStatus::CostChange
                                                 : LeastSquaresStatus::Step;
                     testFired = true;
                 }
             }
-            if (!testFired && GradientCosine(p) <= gtol) {
+            if (!testFired && GradientCosine(p) <= gtol && !Promising(p)) {
                 status = LeastSquaresStatus::Gradient;
                 testFired = true;
             }
@@ -396,11 +413,8 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
     const ModelTest t = TestModel(end, m, n);
     const bool finite = std::isfinite(end.cost) && std::isfinite(result.optimality);
     const bool converged = testFired || status == LeastSquaresStatus::NoLowerPoint;
-    const double tau2 = std::sqrt(ftol);
-    const double typicalCost = cost0 * DBL_EPSILON;
-    const bool smallDecrease = t.newtonDecrease <= tau2 * std::max(end.cost, typicalCost);
-    const bool smallStep = t.newtonStep <= 1e-6;
-    result.success = finite && converged && t.positiveDefinite && (smallDecrease || smallStep);
+    const bool accepted = modelAccepts(end, t);
+    result.success = finite && converged && t.positiveDefinite && accepted;
 
     switch (status) {
     case LeastSquaresStatus::Gradient:
@@ -441,7 +455,7 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
         result.warnings.push_back(UndeterminedWarning(result.uncertainty, {}));
     else if (converged && finite && !t.positiveDefinite)
         result.warnings.push_back("the Jacobian at the end point is rank deficient: the fit is not unique");
-    if (converged && finite && t.positiveDefinite && !(smallDecrease || smallStep))
+    if (converged && finite && t.positiveDefinite && !accepted)
         result.warnings.push_back(
             "the Gauss-Newton model at the end point still promises a decrease of the cost of " +
             Short(t.newtonDecrease) + " (cost " + Short(end.cost) +

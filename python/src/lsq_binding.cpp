@@ -40,7 +40,8 @@ template <class T> T Setting(const py::dict& s, const char* key, T fallback) {
     return s.contains(key) ? s[key].cast<T>() : fallback;
 }
 
-py::dict Fit(const py::function& fun, const py::object& jac, const DoubleArray& x0, const py::dict& settings) {
+py::dict Fit(const py::function& fun, const py::object& jac, const DoubleArray& x0,
+             const py::dict& settings) {
     std::vector<double> start(x0.data(), x0.data() + x0.size());
     vrn::LeastSquaresOptions o;
     o.method = Setting<int>(settings, "method", 3);
@@ -52,11 +53,13 @@ py::dict Fit(const py::function& fun, const py::object& jac, const DoubleArray& 
     const std::string loss = Setting<std::string>(settings, "loss", "linear");
     const auto l = vrn::LossFromName(loss);
     if (!l)
-        throw py::value_error("loss must be 'linear', 'soft_l1', 'huber', 'cauchy' or 'arctan', got '" + loss + "'");
+        throw py::value_error("loss must be 'linear', 'soft_l1', 'huber', 'cauchy' or 'arctan', got '" +
+                              loss + "'");
     o.loss = *l;
     o.lossScale = Setting<double>(settings, "f_scale", 1.0);
-    o.differences = Setting<std::string>(settings, "jac", "2-point") == "3-point" ? vrn::DifferenceScheme::ThreePoint
-                                                                                 : vrn::DifferenceScheme::TwoPoint;
+    o.differences = Setting<std::string>(settings, "jac", "2-point") == "3-point"
+                        ? vrn::DifferenceScheme::ThreePoint
+                        : vrn::DifferenceScheme::TwoPoint;
     if (settings.contains("x_scale") && !settings["x_scale"].is_none())
         o.xScale = settings["x_scale"].cast<std::vector<double>>();
     if (settings.contains("trust_radius") && !settings["trust_radius"].is_none())
@@ -117,8 +120,8 @@ py::dict Fit(const py::function& fun, const py::object& jac, const DoubleArray& 
     d["time"] = r.timeSeconds;
     const vrn::Uncertainty& u = r.uncertainty;
     d["covariance"] = Matrix(u.covariance, r.n, r.n);
-    d["standard_errors"] = u.standardErrors.empty() ? Array(std::vector<double>(r.n, std::nan("")))
-                                                    : Array(u.standardErrors);
+    d["standard_errors"] =
+        u.standardErrors.empty() ? Array(std::vector<double>(r.n, std::nan(""))) : Array(u.standardErrors);
     d["correlation"] = Matrix(u.correlation, r.n, r.n);
     d["dof"] = u.dof;
     d["residual_variance"] = u.computed ? u.residualVariance : std::nan("");
