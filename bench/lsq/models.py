@@ -101,7 +101,7 @@ def models():
                    [3.0, 0.5, 2.0, 0.8], [[3.2, 0.45, 1.8, 0.85], [1.0, 0.2, 1.0, 2.0]], 0.0005))
     xm = np.array([77.6, 114.9, 141.1, 190.8, 239.9, 289.0, 332.8, 378.4, 434.8, 477.3, 536.8, 593.1, 689.1, 760.0])
     m.append(Model("saturation, zero residual", "zero residual", lambda p, x: p[0] * (1 - np.exp(-p[1] * x)), xm,
-                   [240.0, 5.5e-4], [[500.0, 1e-4], [250.0, 5e-4]], 0.0, zero=True))
+                   [240.0, 5.5e-4], [[250.0, 5e-4], [500.0, 1e-4]], 0.0, zero=True))
     xe = np.linspace(400, 500, 35)
     m.append(Model("scaled Gaussian", "badly scaled",
                    lambda p, x: p[0] / p[1] * np.exp(-0.5 * ((x - p[2]) / p[1]) ** 2), xe,

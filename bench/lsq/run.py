@@ -102,6 +102,17 @@ def main():
     for solver in SOLVERS:
         lines.append("| %s | %d | %d |" % (solver, sum(r[solver]["nfev"] for r in both),
                                          sum(r[solver]["njev"] for r in both)))
+    lines.append("")
+    lines.append("Pairwise, on the instances both solved:")
+    lines.append("")
+    lines.append("| solvers | instances | residual evaluations | Jacobian evaluations |")
+    lines.append("|---|---|---|---|")
+    for mine in ("vrnmath hook", "vrnmath dogleg"):
+        for theirs in ("SciPy lm", "SciPy trf"):
+            pair = [r for r in rows if r[mine]["solved"] and r[theirs]["solved"]]
+            lines.append("| %s vs %s | %d | %d vs %d | %d vs %d |" % (
+                mine, theirs, len(pair), sum(r[mine]["nfev"] for r in pair), sum(r[theirs]["nfev"] for r in pair),
+                sum(r[mine]["njev"] for r in pair), sum(r[theirs]["njev"] for r in pair)))
     print("\n".join(lines))
 
     if args.details:
