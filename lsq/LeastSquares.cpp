@@ -40,6 +40,8 @@ namespace {
 // 16, and never restarting the most); at most kMaximumRuns runs.
 constexpr double kRescaleGrowth = 1.0001;
 constexpr int kMaximumRuns = 1000;
+constexpr size_t kStagnationWindow = 10;
+constexpr double kStaleScale = 10.0;
 constexpr long kMaximumEvaluationLimit = 1000000000L;
 
 std::string Short(double v) {
@@ -252,6 +254,8 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
     bool testFired = false;
     bool userStopped = false;
     int iterations = 0;
+    int resets = 0;
+    std::vector<double> recentCosts;
     int runs = 0;
 
     if (GradientCosine(start) <= gtol) {
@@ -352,6 +356,25 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
                         if (scale[j] > kRescaleGrowth * runScale[j] && runs < kMaximumRuns)
                             rescale = true;
                     }
+                // Stagnation under stale scales: the cost fell by less than a tenth over
+                // the last kStagnationWindow steps while some D_j is more than
+                // kStaleScale times its column's norm here. The sizes seen far away
+                // then hold those parameters back; the scales start anew from here.
+                recentCosts.push_back(p.cost);
+                if (recentCosts.size() > kStagnationWindow) {
+                    const double before = recentCosts[recentCosts.size() - 1 - kStagnationWindow];
+                    bool stale = false;
+                    for (size_t j = 0; j < n; j++)
+                        stale = stale || scale[j] > kStaleScale * p.columnNorms[j];
+                    if (stale && p.cost > 0.9 * before && runs < kMaximumRuns) {
+                        for (size_t j = 0; j < n; j++)
+                            if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
+                                scale[j] = std::min(scale[j], p.columnNorms[j]);
+                        recentCosts.clear();
+                        resets++;
+                        rescale = true;
+                    }
+                }
             }
             return !rescale;
         };

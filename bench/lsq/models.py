@@ -60,7 +60,7 @@ def models():
     u = np.array([4.0, 2.0, 1.0, 0.5, 0.25, 0.167, 0.125, 0.1, 0.0833, 0.0714, 0.0625])
     m.append(Model("Kowalik-Osborne rational", "rational",
                    lambda p, u: p[0] * (u ** 2 + p[1] * u) / (u ** 2 + p[2] * u + p[3]), u,
-                   [0.1928, 0.1913, 0.1231, 0.1361], [[0.2, 0.2, 0.12, 0.14], [0.25, 0.39, 0.415, 0.39]], 0.005))
+                   [0.1928, 0.1913, 0.1231, 0.1361], [[0.25, 0.39, 0.415, 0.39], [25.0, 39.0, 41.5, 39.0]], 0.005))
     x = np.linspace(-3.0, 3.0, 50)
     m.append(Model("rational 2/2", "rational",
                    lambda p, x: (p[0] + p[1] * x + p[2] * x ** 2) / (1 + p[3] * x + p[4] * x ** 2), x,
@@ -125,4 +125,21 @@ def models():
     xx = np.array([1.0, 2.0, 3.0, 5.0, 7.0, 10.0])
     m.append(Model("BOD saturation", "exponential", lambda p, x: p[0] * (1 - np.exp(-p[1] * x)), xx,
                    [213.0, 0.55], [[200.0, 0.6], [1.0, 1.0]], 0.03))
+    xy = np.arange(50.0, 126.0, 5.0)
+    m.append(Model("Meyer, extremely badly scaled", "badly scaled", lambda p, x: p[0] * np.exp(p[1] / (x + p[2])),
+                   xy, [5.6e-3, 6181.0, 345.0], [[2e-2, 4000.0, 250.0], [2.0, 4e5, 2.5e4]], 0.001))
+    xr = np.arange(1.0, 16.0)
+    m.append(Model("sigmoid with shape (Richards)", "sigmoid",
+                   lambda p, x: p[0] / (1 + np.exp(p[1] - p[2] * x)) ** (1 / p[3]), xr,
+                   [700.0, 5.3, 0.76, 1.28], [[690.0, 5.0, 0.7, 1.2], [100.0, 10.0, 1.0, 1.0]], 0.005))
+    xo = np.linspace(0.0, 320.0, 33)
+    m.append(Model("Osborne constant + two exponentials", "exponential",
+                   lambda p, x: p[0] + p[1] * np.exp(-x * p[3]) + p[2] * np.exp(-x * p[4]), xo,
+                   [0.375, 1.94, -1.46, 0.0129, 0.0221], [[0.5, 1.5, -1.0, 0.01, 0.02], [50.0, 150.0, -100.0, 1.0, 2.0]],
+                   0.002))
+    xz = np.linspace(0.0, 1.15, 24)
+    m.append(Model("three exponentials (Lanczos-type)", "nearly unidentifiable",
+                   lambda p, x: p[0] * np.exp(-p[1] * x) + p[2] * np.exp(-p[3] * x) + p[4] * np.exp(-p[5] * x), xz,
+                   [0.0951, 1.0, 0.8607, 3.0, 1.5576, 5.0], [[0.12, 1.1, 0.8, 3.2, 1.5, 5.2], [1.2, 0.3, 5.6, 5.5, 6.5, 7.6]],
+                   1e-5))
     return m
