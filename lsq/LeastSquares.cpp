@@ -156,44 +156,24 @@ std::string CheckLeastSquaresOptions(const LeastSquaresOptions& o, size_t n) {
     return {};
 }
 
-LeastSquaresResult LeastSquares(const ResidualFunction& residual, const JacobianFunction& jacobian,
-                                const std::vector<double>& x0, const LeastSquaresOptions& options) {
-    const auto started = std::chrono::steady_clock::now();
+namespace {
+
+// One fit from x0 with these options on the started model. userStopped tells whether the
+// iteration callback ended it; evaluationsBefore is the count the budget starts from.
+LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x0,
+                           const LeastSquaresOptions& options, long evaluationsBefore, bool& userStopped) {
     LeastSquaresResult result;
     const size_t n = x0.size();
-    result.n = n;
-    auto finish = [&]() -> LeastSquaresResult& {
-        result.timeSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return result;
-    };
-    result.message = CheckLeastSquaresOptions(options, n);
-    for (size_t j = 0; j < n && result.message.empty(); j++)
-        if (!std::isfinite(x0[j]))
-            result.message = "x0 must be finite (x0[" + std::to_string(j) + "] = " + Short(x0[j]) + ")";
-    if (!result.message.empty()) {
-        result.x = x0;
-        result.warnings.push_back(result.message);
-        return finish();
-    }
-
-    GaussNewtonModel model(residual, jacobian, n, options.loss, options.lossScale, options.differences,
-                           options.threads);
-    result.message = model.Start(x0);
     const size_t m = model.Residuals();
+    result.n = n;
     result.m = m;
-    if (!result.message.empty()) {
-        result.x = x0;
-        result.residualEvaluations = model.ResidualEvaluations();
-        result.warnings.push_back(result.message);
-        return finish();
-    }
-
+    userStopped = false;
     const double ftol = std::max(options.ftol, DBL_EPSILON);
     const double xtol = std::max(options.xtol, DBL_EPSILON);
     const double gtol = std::max(options.gtol, DBL_EPSILON);
     const long maxEvaluations =
-        options.maximumEvaluations > 0 ? options.maximumEvaluations : 100 * (static_cast<long>(n) + 1);
+        evaluationsBefore +
+        (options.maximumEvaluations > 0 ? options.maximumEvaluations : 100 * (static_cast<long>(n) + 1));
 
     // The scaling: D_j from the columns at x0 (1 for a zero column), the common factor c.
     std::vector<double> x = x0;
@@ -252,7 +232,6 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
 
     LeastSquaresStatus status = LeastSquaresStatus::EvaluationLimit;
     bool testFired = false;
-    bool userStopped = false;
     int iterations = 0;
     int resets = 0;
     std::vector<double> recentCosts;
@@ -502,6 +481,93 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
         result.warnings.push_back("there are no more residuals than parameters (m = " + std::to_string(m) +
                                   ", n = " + std::to_string(n) + "): the covariance is not defined");
 
+    return result;
+}
+
+} // namespace
+
+LeastSquaresResult LeastSquares(const ResidualFunction& residual, const JacobianFunction& jacobian,
+                                const std::vector<double>& x0, const LeastSquaresOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    LeastSquaresResult result;
+    const size_t n = x0.size();
+    result.n = n;
+    auto finish = [&]() -> LeastSquaresResult& {
+        result.timeSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return result;
+    };
+    result.message = CheckLeastSquaresOptions(options, n);
+    for (size_t j = 0; j < n && result.message.empty(); j++)
+        if (!std::isfinite(x0[j]))
+            result.message = "x0 must be finite (x0[" + std::to_string(j) + "] = " + Short(x0[j]) + ")";
+    if (!result.message.empty()) {
+        result.x = x0;
+        result.warnings.push_back(result.message);
+        return finish();
+    }
+
+    GaussNewtonModel model(residual, jacobian, n, options.loss, options.lossScale, options.differences,
+                           options.threads);
+    result.message = model.Start(x0);
+    const size_t m = model.Residuals();
+    result.m = m;
+    if (!result.message.empty()) {
+        result.x = x0;
+        result.residualEvaluations = model.ResidualEvaluations();
+        result.warnings.push_back(result.message);
+        return finish();
+    }
+
+    // The fit, and when it fails (neither refused nor stopped by the callback) up to two
+    // more from x0: with the other method, then with the hook step and typical sizes
+    // |x0_j| instead of the Jacobian's scaling (when no x0_j is 0). Paths through a badly scaled region
+    // differ much between them. The first successful fit is the result; when none succeeds, the first fit is,
+    // with a note of the others.
+    bool userStopped = false;
+    result = Attempt(model, x0, options, 0, userStopped);
+    if (options.fallbacks && !result.success && !userStopped &&
+        result.status != LeastSquaresStatus::ImproperInput) {
+        std::vector<LeastSquaresOptions> others;
+        LeastSquaresOptions other = options;
+        other.method = options.method == 3 ? 2 : 3;
+        others.push_back(other);
+        bool zero = false;
+        for (double v : x0)
+            zero = zero || v == 0.0;
+        if (options.xScale.empty() && !zero) {
+            LeastSquaresOptions sized = options;
+            sized.method = 3;
+            sized.xScale.resize(n);
+            for (size_t j = 0; j < n; j++)
+                sized.xScale[j] = std::fabs(x0[j]);
+            others.push_back(sized);
+        }
+        int attempts = 1;
+        for (const LeastSquaresOptions& o : others) {
+            bool stopped = false;
+            LeastSquaresResult again = Attempt(model, x0, o, model.ResidualEvaluations(), stopped);
+            attempts++;
+            if (stopped) {
+                userStopped = true;
+                break;
+            }
+            if (again.success) {
+                again.warnings.push_back("found by fit " + std::to_string(attempts) + " (" +
+                                         (o.xScale.empty()
+                                              ? std::string(o.method == 3 ? "hook step" : "dogleg")
+                                              : std::string("hook step, typical sizes |x0|")) +
+                                         "); the first fit from x0 ended: " + result.message);
+                again.iterations += result.iterations;
+                again.runs += result.runs;
+                result = std::move(again);
+                break;
+            }
+        }
+        if (!result.success && attempts > 1)
+            result.warnings.push_back(
+                "the fits with the other method and with typical sizes |x0| did not succeed either");
+    }
     result.residualEvaluations = model.ResidualEvaluations();
     result.jacobianEvaluations = model.JacobianEvaluations();
     result.differenceEvaluations = model.DifferenceEvaluations();

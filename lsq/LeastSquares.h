@@ -86,6 +86,11 @@ struct LeastSquaresOptions {
     // residual callable must then allow concurrent calls. The result is that of one
     // thread, bit for bit.
     int threads = 1;
+    // When the fit fails (and was neither refused nor stopped by onIteration), fit again
+    // from x0 with the other method, then with the hook step and typical sizes |x0_j|
+    // (when no x0_j is 0);
+    // the first success is the result. Each fit has its own maximumEvaluations.
+    bool fallbacks = true;
     // The residuals are already divided by absolute standard deviations: the covariance
     // is (J^T J)^-1, not scaled by the residual variance (curve_fit's absolute_sigma).
     bool absoluteSigma = false;

@@ -66,6 +66,7 @@ py::dict Fit(const py::function& fun, const py::object& jac, const DoubleArray& 
         o.trustRadius = settings["trust_radius"].cast<double>();
     o.threads = Setting<int>(settings, "threads", 1);
     o.absoluteSigma = Setting<bool>(settings, "absolute_sigma", false);
+    o.fallbacks = Setting<bool>(settings, "fallbacks", true);
     o.recordIterations = Setting<bool>(settings, "record_iterations", false);
 
     const size_t n = start.size();

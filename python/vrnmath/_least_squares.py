@@ -54,7 +54,7 @@ def _tolerance(value, name):
 
 def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8, xtol=1e-8, gtol=1e-8,
                   x_scale="jac", loss="linear", f_scale=1.0, diff_step=None, max_nfev=None, args=(),
-                  kwargs=None, threads=1, verbose=0, *, _absolute_sigma=False):
+                  kwargs=None, threads=1, verbose=0, fallbacks=True, *, _absolute_sigma=False):
     """Minimizes 1/2 sum rho(fun(x)_i^2) over x, as scipy.optimize.least_squares does.
 
     fun(x, *args, **kwargs) returns the m residuals; jac is a callable returning the
@@ -64,7 +64,9 @@ def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8,
     the double dogleg. x_scale 'jac' scales by the Jacobian's column norms (the largest
     seen so far), or give one positive scale per parameter. loss is 'linear',
     'soft_l1', 'huber', 'cauchy' or 'arctan' with the scale f_scale. max_nfev limits
-    the residual evaluations outside difference Jacobians (default 100 (n + 1)).
+    the residual evaluations outside difference Jacobians (default 100 (n + 1)) of each
+    fit: with fallbacks (the default) a failed fit is tried again from x0 with the
+    other method, then with the hook step and typical sizes |x0|.
     bounds and diff_step are not supported (bounds must be None or infinite).
     """
     del verbose
@@ -109,6 +111,7 @@ def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8,
         raise ValueError("threads must be an integer from 1 to 256, got %r" % (threads,))
     settings["threads"] = int(threads)
     settings["absolute_sigma"] = bool(_absolute_sigma)
+    settings["fallbacks"] = bool(fallbacks)
 
     def residual(p):
         return np.atleast_1d(np.asarray(fun(p, *args, **kwargs), dtype=float))

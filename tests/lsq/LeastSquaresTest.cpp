@@ -344,3 +344,54 @@ TEST(LeastSquares, IterationCallbackStopsTheFit) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(LeastSquares, FailedFitIsTriedAgainFromTheStart) {
+    // y = a exp(b / (x + c)) from a start where exp(b / (x + c)) is ~1e7: the
+    // Jacobian's scales seen there hold a back, and both methods fail; the hook step with
+    // typical sizes |x0| succeeds.
+    std::vector<double> x, y;
+    for (int i = 0; i < 16; i++) {
+        x.push_back(50.0 + 5.0 * i);
+        y.push_back(5.6e-3 * std::exp(6181.0 / (x.back() + 345.0)));
+    }
+    std::atomic<long> calls{0};
+    auto res = [&](std::span<const double> p) {
+        calls.fetch_add(1);
+        std::vector<double> r(x.size());
+        for (size_t i = 0; i < x.size(); i++)
+            r[i] = p[0] * std::exp(p[1] / (x[i] + p[2])) - y[i];
+        return r;
+    };
+    auto jac = [&](std::span<const double> p, std::span<double> j) {
+        for (size_t i = 0; i < x.size(); i++) {
+            const double u = x[i] + p[2];
+            const double e = std::exp(p[1] / u);
+            j[i * 3] = e;
+            j[i * 3 + 1] = p[0] * e / u;
+            j[i * 3 + 2] = -p[0] * e * p[1] / (u * u);
+        }
+    };
+    const std::vector<double> x0 = {2.0, 4e5, 2.5e4};
+    vrn::LeastSquaresOptions o;
+    o.fallbacks = false;
+    const auto alone = vrn::LeastSquares(res, jac, x0, o);
+    ASSERT_FALSE(alone.success) << alone.Summary();
+    o.fallbacks = true;
+    calls = 0;
+    const auto again = vrn::LeastSquares(res, jac, x0, o);
+    ASSERT_TRUE(again.success) << again.Summary();
+    EXPECT_NEAR(again.x[0], 5.6e-3, 1e-9);
+    EXPECT_NEAR(again.x[1], 6181.0, 1e-4);
+    EXPECT_NEAR(again.x[2], 345.0, 1e-5);
+    bool noted = false;
+    for (const auto& w : again.warnings)
+        noted = noted || w.find("found by fit 3 (hook step, typical sizes |x0|)") != std::string::npos;
+    EXPECT_TRUE(noted) << again.Summary();
+    // Every call of all three fits is counted.
+    EXPECT_EQ(calls.load(), again.residualEvaluations);
+    EXPECT_GT(again.residualEvaluations, alone.residualEvaluations);
+}
+
+} // namespace
