@@ -205,3 +205,42 @@ def test_badly_scaled_model():
     r = vrnmath.least_squares(lambda p: p[0] * np.exp(p[1] * t) - y, [1e-4, 5e-4])
     assert r.success
     np.testing.assert_allclose(r.x, [2.5e-4, 8e-4], rtol=1e-7)
+
+
+MEYER_X = np.arange(50.0, 126.0, 5.0)
+MEYER_Y = 5.6e-3 * np.exp(6181.0 / (MEYER_X + 345.0))
+
+
+def meyer(p):
+    return p[0] * np.exp(p[1] / (MEYER_X + p[2])) - MEYER_Y
+
+
+def meyer_jac(p):
+    u = MEYER_X + p[2]
+    e = np.exp(p[1] / u)
+    return np.column_stack([e, p[0] * e / u, -p[0] * e * p[1] / u ** 2])
+
+
+def test_fallbacks_rescue_a_failed_fit_and_count_everything():
+    calls = [0]
+
+    def fun(p):
+        calls[0] += 1
+        return meyer(p)
+
+    alone = vrnmath.least_squares(fun, [2.0, 4e5, 2.5e4], jac=meyer_jac, fallbacks=False)
+    assert not alone.success
+    calls[0] = 0
+    r = vrnmath.least_squares(fun, [2.0, 4e5, 2.5e4], jac=meyer_jac)
+    assert r.success, r.message
+    np.testing.assert_allclose(r.x, [5.6e-3, 6181.0, 345.0], rtol=1e-7)
+    assert calls[0] == r.nfev
+    assert any("found by fit" in w for w in r.warnings)
+
+
+def test_curve_fit_full_output():
+    popt, pcov, info, mesg, ier = vrnmath.curve_fit(decay, T, Y, p0=[4.0, 0.5, 1.0], full_output=True)
+    assert info.success and ier in (1, 2, 3, 4)
+    assert info.names == ["a", "b", "c"]
+    assert isinstance(mesg, str)
+    np.testing.assert_array_equal(popt, info.x)
