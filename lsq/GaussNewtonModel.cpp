@@ -120,10 +120,12 @@ void GaussNewtonModel::AddJacobian(Point& p) {
                 column(static_cast<int>(j), 0);
     }
     // The reweighted model.
-    p.jw = p.jac;
-    p.rw.assign(m, 0.0);
     std::vector<double> gradientSquares(n, 0.0);
-    for (size_t i = 0; i < m; i++) {
+    if (m_Loss != Loss::Linear) {
+        p.jw = p.jac;
+        p.rw.assign(m, 0.0);
+    }
+    for (size_t i = 0; i < m && m_Loss != Loss::Linear; i++) {
         const LossWeight w = ReweightResidual(m_Loss, m_dLossScale, p.r[i]);
         p.rw[i] = w.residual;
         if (m_Loss != Loss::Linear) {
@@ -139,9 +141,10 @@ void GaussNewtonModel::AddJacobian(Point& p) {
     p.gradient.assign(n, 0.0);
     std::vector<double> squares(n, 0.0);
     for (size_t i = 0; i < m; i++) {
-        const double* row = &p.jw[i * n];
+        const double* row = &p.Model()[i * n];
+        const double ri = p.ModelResiduals()[i];
         for (size_t j = 0; j < n; j++) {
-            p.gradient[j] += row[j] * p.rw[i];
+            p.gradient[j] += row[j] * ri;
             squares[j] += row[j] * row[j];
         }
     }
@@ -179,7 +182,7 @@ void GaussNewtonModel::Hessian(std::span<const double> x, std::span<double> h) {
     const Point& p = WithJacobian(x);
     const size_t n = m_n;
     for (size_t i = 0; i < m_m; i++) {
-        const double* row = &p.jw[i * n];
+        const double* row = &p.Model()[i * n];
         for (size_t j = 0; j < n; j++)
             for (size_t k = 0; k <= j; k++)
                 h[j * n + k] += row[j] * row[k];

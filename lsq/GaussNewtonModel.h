@@ -44,6 +44,9 @@ public:
         // ||sqrt(rho') J_j||: with sqrt(2 cost) the bound of |g_j| by Cauchy-Schwarz
         // (sum rho' r_i^2 <= 2 cost for the concave losses), used by the gtol test.
         std::vector<double> gradientColumnNorms;
+        // J~ and r~: the raw ones when the loss is linear (no copies of m x n arrays).
+        const std::vector<double>& Model() const { return jw.empty() ? jac : jw; }
+        const std::vector<double>& ModelResiduals() const { return rw.empty() ? r : rw; }
     };
 
     GaussNewtonModel(const ResidualFunction& residual, const JacobianFunction& jacobian, size_t n, Loss loss,

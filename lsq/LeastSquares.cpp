@@ -77,7 +77,7 @@ struct ModelTest {
 ModelTest TestModel(const GaussNewtonModel::Point& p, size_t m, size_t n) {
     ModelTest t;
     std::vector<double> sigma, v;
-    SingularValueDecomposition(p.jw, m, n, sigma, v);
+    SingularValueDecomposition(p.Model(), m, n, sigma, v);
     const double threshold =
         DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
     t.positiveDefinite = !sigma.empty() && sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
@@ -224,7 +224,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     } prev;
     auto keep = [&prev](const GaussNewtonModel::Point& p) {
         prev.x = p.x;
-        prev.jw = p.jw;
+        prev.jw = p.Model();
         prev.gradient = p.gradient;
         prev.cost = p.cost;
     };
@@ -414,7 +414,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     result.x = end.x;
     result.cost = end.cost;
     result.residuals = end.r;
-    result.jacobian = end.jw;
+    result.jacobian = end.Model();
     result.gradient = end.gradient;
     result.optimality = 0.0;
     for (double g : end.gradient)
@@ -424,7 +424,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     result.iterations = iterations;
     result.runs = runs;
     result.engine = std::move(run);
-    result.uncertainty = ComputeUncertainty(end.jw, m, n, end.cost, options.absoluteSigma);
+    result.uncertainty = ComputeUncertainty(end.Model(), m, n, end.cost, options.absoluteSigma);
 
     // The verdict.
     const ModelTest t = TestModel(end, m, n);
