@@ -47,7 +47,6 @@ std::vector<double> GaussNewtonModel::CallResidual(std::span<const double> x) {
 std::string GaussNewtonModel::Start(std::span<const double> x0) {
     m_m = 0;
     m_Cache.assign(kCachedPoints, Point{});
-    m_nNext = 0;
     Point& p = Evaluate(x0);
     if (p.r.empty())
         return "the residual function returned no values at the start point";
@@ -63,14 +62,29 @@ std::string GaussNewtonModel::Start(std::span<const double> x0) {
 }
 
 GaussNewtonModel::Point& GaussNewtonModel::Evaluate(std::span<const double> x) {
-    for (size_t k = 0; k < m_Cache.size(); k++) {
-        Point& p = m_Cache[(m_nNext + m_Cache.size() - 1 - k) % m_Cache.size()];
+    for (Point& p : m_Cache)
         if (!p.x.empty() && Same(p.x, x))
             return p;
+    // The slot to reuse: an empty one, else the oldest point except the newest one with a
+    // Jacobian (the point the engine is stepping from, whose Jacobian costs the most).
+    size_t keep = m_Cache.size();
+    for (size_t k = 0; k < m_Cache.size(); k++)
+        if (m_Cache[k].hasJacobian && (keep == m_Cache.size() || m_Cache[k].stamp > m_Cache[keep].stamp))
+            keep = k;
+    size_t slot = m_Cache.size();
+    for (size_t k = 0; k < m_Cache.size(); k++) {
+        if (k == keep)
+            continue;
+        if (m_Cache[k].x.empty()) {
+            slot = k;
+            break;
+        }
+        if (slot == m_Cache.size() || m_Cache[k].stamp < m_Cache[slot].stamp)
+            slot = k;
     }
-    Point& p = m_Cache[m_nNext];
-    m_nNext = (m_nNext + 1) % m_Cache.size();
+    Point& p = m_Cache[slot];
     p = Point{};
+    p.stamp = ++m_nStamp;
     m_nResidual++;
     p.r = CallResidual(x);
     p.x.assign(x.begin(), x.end());

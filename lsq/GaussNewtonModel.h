@@ -35,6 +35,7 @@ public:
         std::vector<double> x;
         std::vector<double> r;
         double cost = 0.0;
+        unsigned long stamp = 0; // when it was evaluated (larger: later)
         bool hasJacobian = false;
         std::vector<double> jac;         // m x n row-major
         std::vector<double> jw;          // reweighted Jacobian J~
@@ -84,9 +85,9 @@ private:
     const double m_dLossScale;
     const DifferenceScheme m_Scheme;
     std::unique_ptr<CVRNEvaluationPool> m_pPool;
-    // The last points evaluated, the newest at m_nNext - 1 (a ring).
+    // The last points evaluated.
     std::vector<Point> m_Cache;
-    size_t m_nNext = 0;
+    unsigned long m_nStamp = 0;
     long m_nResidual = 0;
     long m_nJacobian = 0;
     std::atomic<long> m_nDifference{0};
