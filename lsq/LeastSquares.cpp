@@ -94,7 +94,8 @@ ModelTest TestModel(const GaussNewtonModel::Point& p, size_t m, size_t n) {
             delta[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
     }
     for (size_t j = 0; j < n; j++) {
-        const double rel = std::fabs(delta[j]) / std::fabs(p.x[j]);
+        // A parameter at exactly 0 counts only when the step moves it.
+        const double rel = delta[j] == 0.0 ? 0.0 : std::fabs(delta[j]) / std::fabs(p.x[j]);
         if (rel > t.newtonStep || std::isnan(rel))
             t.newtonStep = rel;
     }

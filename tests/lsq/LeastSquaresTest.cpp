@@ -395,3 +395,24 @@ TEST(LeastSquares, FailedFitIsTriedAgainFromTheStart) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(LeastSquares, ExactDataWithAParameterAtZero) {
+    // y = 2 t + 0 t^2 exactly: the fit must be called a success although one answer is 0.
+    std::vector<double> t = {0.5, 1, 1.5, 2, 3, 4};
+    auto res = [&](std::span<const double> p) {
+        std::vector<double> r(t.size());
+        for (size_t i = 0; i < t.size(); i++)
+            r[i] = p[0] * t[i] + p[1] * t[i] * t[i] - 2.0 * t[i];
+        return r;
+    };
+    for (const std::vector<double>& x0 : {std::vector<double>{1.0, 1.0}, std::vector<double>{-3.0, 0.0}}) {
+        const auto r = vrn::LeastSquares(res, nullptr, x0);
+        EXPECT_TRUE(r.success) << r.Summary();
+        EXPECT_NEAR(r.x[0], 2.0, 1e-7);
+        EXPECT_NEAR(r.x[1], 0.0, 1e-7);
+    }
+}
+
+} // namespace
