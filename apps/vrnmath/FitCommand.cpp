@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "apps/vrnmath/Arguments.h"
+#include "apps/vrnmath/FitReport.h"
 #include "apps/vrnmath/Formula.h"
 #include "lsq/LeastSquares.h"
 
@@ -57,7 +58,9 @@ std::vector<std::string> SplitCells(const std::string& line) {
     return cells;
 }
 
-std::string Short(const std::string& s) { return s.size() <= 40 ? s : s.substr(0, 40) + "..."; }
+std::string Short(const std::string& s) {
+    return s.size() <= 40 ? s : s.substr(0, 40) + "...";
+}
 
 std::string Num(double v) {
     char buf[64];
@@ -95,8 +98,8 @@ CsvTable ReadCsv(std::istream& in, const std::string& source, const std::vector<
                     std::string list;
                     for (const std::string& c : cells)
                         list += (list.empty() ? "" : ", ") + c;
-                    throw UsageError(source + ": no column '" + Short(w) + "' in the header (columns: " +
-                                     Short(list) + ")");
+                    throw UsageError(source + ": no column '" + Short(w) +
+                                     "' in the header (columns: " + Short(list) + ")");
                 }
                 index.push_back(static_cast<size_t>(it - cells.begin()));
             }
@@ -114,8 +117,8 @@ CsvTable ReadCsv(std::istream& in, const std::string& source, const std::vector<
             char* end = nullptr;
             const double v = std::strtod(cell.c_str(), &end);
             if (cell.empty() || end != cell.c_str() + cell.size() || !std::isfinite(v))
-                throw UsageError(source + " line " + std::to_string(lineNumber) + ", column '" + Short(wanted[k]) +
-                                 "': '" + Short(cell) + "' is not a finite number");
+                throw UsageError(source + " line " + std::to_string(lineNumber) + ", column '" +
+                                 Short(wanted[k]) + "': '" + Short(cell) + "' is not a finite number");
             row.push_back(v);
         }
         t.rows.push_back(std::move(row));
@@ -131,7 +134,8 @@ std::vector<std::string> FormulaParameters(const std::string& formula, const std
     size_t i = 0;
     while (i < n) {
         const unsigned char c = static_cast<unsigned char>(formula[i]);
-        if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(formula[i + 1])))) {
+        if (std::isdigit(c) ||
+            (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(formula[i + 1])))) {
             // A number, with its exponent (1e-3): its letters are not names.
             while (i < n && (std::isdigit(static_cast<unsigned char>(formula[i])) || formula[i] == '.'))
                 i++;
@@ -177,8 +181,9 @@ CLI::App* AddFitCommand(CLI::App& app, FitArguments& a) {
     cmd->add_option("--data", a.data, "CSV file with a header line naming the columns.")->required();
     cmd->add_option("--x", a.x, "Column of the independent variable (its name in the formula).")->required();
     cmd->add_option("--y", a.y, "Column of the measured values.")->required();
-    cmd->add_option("--sigma", a.sigma,
-                    "Column of the standard deviations of y; the residuals are divided by them. Default: none.");
+    cmd->add_option(
+        "--sigma", a.sigma,
+        "Column of the standard deviations of y; the residuals are divided by them. Default: none.");
     cmd->add_flag("--absolute-sigma", a.absoluteSigma,
                   "The sigma column holds absolute standard deviations: the covariance is not scaled by the "
                   "residual variance.");
@@ -196,6 +201,10 @@ CLI::App* AddFitCommand(CLI::App& app, FitArguments& a) {
     cmd->add_flag("--json", a.json,
                   "Print only the result as one JSON object (parameters with standard errors, covariance, "
                   "correlation, cost, residual_sd, dof, status, message, success, warnings, evaluations).");
+    cmd->add_option("--report", a.report,
+                    "Write one self-contained HTML page to FILE: the parameters with standard errors, the "
+                    "verdict, the correlations, the data with the fitted curve and the residuals.")
+        ->type_name("FILE");
     return cmd;
 }
 
@@ -210,7 +219,8 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         throw UsageError("--method must be hook or dogleg, got '" + Short(a.method) + "'");
     const auto loss = vrn::LossFromName(a.loss);
     if (!loss)
-        throw UsageError("--loss must be linear, soft_l1, huber, cauchy or arctan, got '" + Short(a.loss) + "'");
+        throw UsageError("--loss must be linear, soft_l1, huber, cauchy or arctan, got '" + Short(a.loss) +
+                         "'");
     o.loss = *loss;
     if (!a.fScale.empty())
         o.lossScale = ParseNumber(a.fScale, "--f-scale");
@@ -243,13 +253,14 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         for (size_t k = 0; k < sp.names.size(); k++) {
             const auto it = std::find(names.begin(), names.end(), sp.names[k]);
             if (it == names.end())
-                throw UsageError("--p0 names '" + Short(sp.names[k]) + "', which is not a parameter of the model");
+                throw UsageError("--p0 names '" + Short(sp.names[k]) +
+                                 "', which is not a parameter of the model");
             p0[static_cast<size_t>(it - names.begin())] = sp.values[k];
         }
     }
     if (names.empty())
-        throw UsageError("the model '" + Short(a.model) + "' has no parameters to fit (the x column is '" + a.x +
-                         "')");
+        throw UsageError("the model '" + Short(a.model) + "' has no parameters to fit (the x column is '" +
+                         a.x + "')");
     if (names.size() > kMaximumParameters)
         throw UsageError("the model has more than " + std::to_string(kMaximumParameters) + " parameters");
     const std::string message = vrn::CheckLeastSquaresOptions(o, names.size());
@@ -265,7 +276,8 @@ int RunFit(const FitArguments& a, std::ostream& out) {
     const CsvTable table = ReadCsv(file, a.data, wanted);
     const size_t m = table.rows.size();
     if (m < names.size())
-        throw UsageError(a.data + ": " + std::to_string(m) + " data rows for " + std::to_string(names.size()) +
+        throw UsageError(a.data + ": " + std::to_string(m) + " data rows for " +
+                         std::to_string(names.size()) +
                          " parameters; a fit needs at least as many rows as parameters");
     std::vector<double> xs(m), ys(m), ws(m, 1.0);
     for (size_t i = 0; i < m; i++) {
@@ -274,8 +286,9 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         if (!a.sigma.empty()) {
             const double s = table.rows[i][2];
             if (!(s > 0.0))
-                throw UsageError(a.data + ": the sigma column '" + a.sigma + "' must hold numbers above 0 (row " +
-                                 std::to_string(i + 1) + " has " + Num(s) + ")");
+                throw UsageError(a.data + ": the sigma column '" + a.sigma +
+                                 "' must hold numbers above 0 (row " + std::to_string(i + 1) + " has " +
+                                 Num(s) + ")");
             ws[i] = 1.0 / s;
         }
     }
@@ -302,8 +315,9 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         const std::vector<double> r0 = residual(p0);
         for (size_t i = 0; i < m; i++)
             if (!std::isfinite(r0[i]))
-                throw UsageError("the model is not finite at the start point for row " + std::to_string(i + 1) + " (" +
-                                 a.x + " = " + Num(xs[i]) + "); give other start values with --p0");
+                throw UsageError("the model is not finite at the start point for row " +
+                                 std::to_string(i + 1) + " (" + a.x + " = " + Num(xs[i]) +
+                                 "); give other start values with --p0");
     }
 
     const vrn::LeastSquaresResult r = vrn::LeastSquares(residual, nullptr, p0, o);
@@ -314,6 +328,27 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         if (w.rfind("the data cannot determine", 0) == 0)
             w = undetermined;
     const double sd = u.computed && u.dof > 0 ? std::sqrt(u.residualVariance) : std::nan("");
+    std::string reportError;
+    if (!a.report.empty()) {
+        FitReportData data;
+        data.model = a.model;
+        data.xName = a.x;
+        data.yName = a.y;
+        data.names = names;
+        data.x = xs;
+        data.y = ys;
+        if (!a.sigma.empty())
+            data.weights = ws;
+        data.curve = [&](double xv) {
+            for (size_t j = 0; j < n; j++)
+                point[j] = r.x[j];
+            point[n] = xv;
+            return model(point);
+        };
+        vrn::LeastSquaresResult shown = r;
+        shown.warnings = warnings;
+        WriteFitReport(shown, data, a.report, reportError);
+    }
 
     if (a.json) {
         nlohmann::ordered_json j;
@@ -325,8 +360,9 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         j["rows"] = m;
         nlohmann::ordered_json params = nlohmann::ordered_json::object();
         for (size_t k = 0; k < n; k++)
-            params[names[k]] = {{"value", Number(r.x[k])},
-                                {"stderr", Number(k < u.standardErrors.size() ? u.standardErrors[k] : std::nan(""))}};
+            params[names[k]] = {
+                {"value", Number(r.x[k])},
+                {"stderr", Number(k < u.standardErrors.size() ? u.standardErrors[k] : std::nan(""))}};
         j["parameters"] = params;
         auto matrix = [n](const std::vector<double>& v) {
             nlohmann::ordered_json rows = nlohmann::ordered_json::array();
@@ -355,8 +391,10 @@ int RunFit(const FitArguments& a, std::ostream& out) {
                             {"jacobian", r.jacobianEvaluations},
                             {"difference_residuals", r.differenceEvaluations}};
         j["time_s"] = r.timeSeconds;
+        if (!reportError.empty())
+            j["report_error"] = reportError;
         out << j.dump(2) << '\n';
-        return r.success ? 0 : 1;
+        return r.success && reportError.empty() ? 0 : 1;
     }
 
     char line[512];
@@ -364,24 +402,30 @@ int RunFit(const FitArguments& a, std::ostream& out) {
     if (!a.sigma.empty())
         out << ", sigma " << a.sigma << (a.absoluteSigma ? " absolute" : " relative");
     out << ")\n";
-    std::snprintf(line, sizeof line, "%-14s %22s  %12s  %10s\n", "Parameter", "value", "std error", "rel. error");
+    std::snprintf(line, sizeof line, "%-14s %22s  %12s  %10s\n", "Parameter", "value", "std error",
+                  "rel. error");
     out << line;
     for (size_t k = 0; k < n; k++) {
         const double se = k < u.standardErrors.size() ? u.standardErrors[k] : std::nan("");
         const double rel = r.x[k] != 0.0 ? se / std::fabs(r.x[k]) : std::nan("");
-        std::snprintf(line, sizeof line, "%-14s %22.12g  %12.4g  %10.3g\n", names[k].c_str(), r.x[k], se, rel);
+        std::snprintf(line, sizeof line, "%-14s %22.12g  %12.4g  %10.3g\n", names[k].c_str(), r.x[k], se,
+                      rel);
         out << line;
     }
     std::snprintf(line, sizeof line, "Cost:         %.10g   residual sd %.6g   dof %d\n", r.cost, sd, u.dof);
     out << line;
     out << "Termination:  " << r.message << " (status " << static_cast<int>(r.status) << ")\n";
-    std::snprintf(line, sizeof line, "Evaluations:  residual %ld, Jacobian %ld (+%ld residuals for differences), %d iterations\n",
-                  r.residualEvaluations, r.jacobianEvaluations, r.differenceEvaluations, r.iterations);
+    std::snprintf(
+        line, sizeof line,
+        "Evaluations:  residual %ld, Jacobian %ld (+%ld residuals for differences), %d iterations\n",
+        r.residualEvaluations, r.jacobianEvaluations, r.differenceEvaluations, r.iterations);
     out << line;
     out << "Success:      " << (r.success ? "yes" : "no") << '\n';
     for (const std::string& w : warnings)
         out << "Warning:      " << w << '\n';
-    return r.success ? 0 : 1;
+    if (!a.report.empty())
+        out << (reportError.empty() ? "Report:       " + a.report : "Report:       " + reportError) << '\n';
+    return r.success && reportError.empty() ? 0 : 1;
 }
 
 } // namespace vrnmath

@@ -25,6 +25,7 @@ struct FitArguments {
     std::string jac = "2-point";
     bool absoluteSigma = false;
     bool json = false;
+    std::string report; // --report FILE: the HTML page with the data-and-fit and residual plots
 };
 
 // A table read from CSV text: the header's column names and the rows of numbers.

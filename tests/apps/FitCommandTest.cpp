@@ -70,7 +70,8 @@ std::string DecayCsv() {
     for (int i = 0; i < 30; i++) {
         const double t = 0.25 * i;
         char row[128];
-        std::snprintf(row, sizeof row, "%.17g,%.17g,0.1\n", t, 5.0 * std::exp(-0.7 * t) + 1.5 + 0.01 * std::sin(13.0 * t));
+        std::snprintf(row, sizeof row, "%.17g,%.17g,0.1\n", t,
+                      5.0 * std::exp(-0.7 * t) + 1.5 + 0.01 * std::sin(13.0 * t));
         s += row;
     }
     return s;
@@ -78,7 +79,8 @@ std::string DecayCsv() {
 
 TEST(FitCommand, FitsAndPrintsParametersWithErrors) {
     const std::string csv = WriteFile("decay", DecayCsv());
-    const Outcome o = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--p0", "a=1,b=0.1,c=0"});
+    const Outcome o =
+        Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--p0", "a=1,b=0.1,c=0"});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_NE(o.out.find("Success:      yes"), std::string::npos);
     EXPECT_NE(o.out.find("residual sd"), std::string::npos);
@@ -88,8 +90,8 @@ TEST(FitCommand, FitsAndPrintsParametersWithErrors) {
 
 TEST(FitCommand, JsonHasParametersCovarianceAndVerdict) {
     const std::string csv = WriteFile("decay_json", DecayCsv());
-    const Outcome rel = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--sigma", "s",
-                             "--p0", "a=4,b=1", "--json"});
+    const Outcome rel = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--sigma",
+                             "s", "--p0", "a=4,b=1", "--json"});
     ASSERT_EQ(rel.status, 0) << rel.out << rel.err;
     const auto j = nlohmann::json::parse(rel.out);
     EXPECT_NEAR(j["parameters"]["a"]["value"].get<double>(), 5.0, 0.05);
@@ -102,8 +104,8 @@ TEST(FitCommand, JsonHasParametersCovarianceAndVerdict) {
     EXPECT_NEAR(se * se, j["covariance"][1][1].get<double>(), 1e-12);
     EXPECT_DOUBLE_EQ(j["correlation"][0][0].get<double>(), 1.0);
     // Absolute sigma: the covariance is not scaled by s^2 = residual_sd^2.
-    const Outcome abs = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--sigma", "s",
-                             "--absolute-sigma", "--p0", "a=4,b=1", "--json"});
+    const Outcome abs = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--sigma",
+                             "s", "--absolute-sigma", "--p0", "a=4,b=1", "--json"});
     ASSERT_EQ(abs.status, 0) << abs.err;
     const auto k = nlohmann::json::parse(abs.out);
     const double s2 = std::pow(j["residual_sd"].get<double>(), 2);
@@ -159,12 +161,41 @@ TEST(FitCommand, BadDataGivesOneLineAndExitTwo) {
 TEST(FitCommand, ParametersAreFoundInTheFormula) {
     // Exponents of numbers, function names and constants are not parameters; k0 and k_1 are.
     const std::string csv = WriteFile("names", "x,y\n1,1\n2,1.5\n3,1.8\n4,2.1\n5,2.2\n6,2.4\n");
-    const Outcome o = Fit({"--model", "k0*log(x + 1e-3) + k_1*_pi*1E+0", "--data", csv, "--x", "x", "--y", "y", "--json"});
+    const Outcome o =
+        Fit({"--model", "k0*log(x + 1e-3) + k_1*_pi*1E+0", "--data", csv, "--x", "x", "--y", "y", "--json"});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     const auto j = nlohmann::json::parse(o.out);
     ASSERT_EQ(j["parameters"].size(), 2u) << o.out;
     EXPECT_TRUE(j["parameters"].contains("k0"));
     EXPECT_TRUE(j["parameters"].contains("k_1"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(FitCommand, ReportHasTheTableAndBothPlots) {
+    const std::string csv = WriteFile("decay_report", DecayCsv());
+    const std::string page = ::testing::TempDir() + "fit_report_" + std::to_string(getpid()) + ".html";
+    const Outcome o = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--p0",
+                           "a=4,b=1", "--report", page});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    const std::string html = Slurp(page);
+    std::remove(page.c_str());
+    size_t svgs = 0;
+    for (size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1))
+        svgs++;
+    EXPECT_EQ(svgs, 2u);
+    EXPECT_NE(html.find("<h2>Data and fit</h2>"), std::string::npos);
+    EXPECT_NE(html.find("<h2>Residuals</h2>"), std::string::npos);
+    EXPECT_NE(html.find("<td>b</td>"), std::string::npos);
+    EXPECT_NE(html.find("<polyline"), std::string::npos);
+    EXPECT_NE(o.out.find("Report:       " + page), std::string::npos);
+    // An unwritable report is named, and the run is not a success.
+    const Outcome bad = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--p0",
+                             "a=4,b=1", "--report", "/nonexistent-dir/r.html"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("cannot write the report"), std::string::npos) << bad.out;
 }
 
 } // namespace
