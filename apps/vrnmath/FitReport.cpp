@@ -79,7 +79,8 @@ std::string Plot(const std::string& title, const std::string& xLabel, const std:
     Range(ys, y0, y1);
     auto sx = [&](double v) { return left + (v - x0) / (x1 - x0) * (w - left - right); };
     auto sy = [&](double v) { return h - bottom - (v - y0) / (y1 - y0) * (h - top - bottom); };
-    std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"360\" viewBox=\"0 0 640 360\">\n";
+    std::string s =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"640\" height=\"360\" viewBox=\"0 0 640 360\">\n";
     s += "<text x=\"320\" y=\"18\" text-anchor=\"middle\" font-size=\"14\">" + Escape(title) + "</text>\n";
     s += "<rect x=\"" + Fmt("%.1f", left) + "\" y=\"" + Fmt("%.1f", top) + "\" width=\"" +
          Fmt("%.1f", w - left - right) + "\" height=\"" + Fmt("%.1f", h - top - bottom) +
@@ -94,8 +95,9 @@ std::string Plot(const std::string& title, const std::string& xLabel, const std:
     }
     s += "<text x=\"320\" y=\"" + Fmt("%.1f", h - 8) + "\" text-anchor=\"middle\" font-size=\"12\">" +
          Escape(xLabel) + "</text>\n";
-    s += "<text x=\"14\" y=\"180\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 14 180)\">" +
-         Escape(yLabel) + "</text>\n";
+    s +=
+        "<text x=\"14\" y=\"180\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 14 180)\">" +
+        Escape(yLabel) + "</text>\n";
     if (zeroLine && y0 < 0.0 && y1 > 0.0)
         s += "<line x1=\"" + Fmt("%.1f", left) + "\" x2=\"" + Fmt("%.1f", w - right) + "\" y1=\"" +
              Fmt("%.1f", sy(0.0)) + "\" y2=\"" + Fmt("%.1f", sy(0.0)) + "\" stroke=\"#bbb\"/>\n";
@@ -126,10 +128,11 @@ std::string Label(const FitReportData& d, size_t k) {
 
 std::string FitReportHtml(const vrn::LeastSquaresResult& r, const FitReportData& d) {
     const vrn::Uncertainty& u = r.uncertainty;
-    std::string s = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>vrnmath fit: " + Escape(d.model) +
-                    "</title>\n<style>body{font-family:sans-serif;margin:2em;max-width:60em}"
-                    "table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:2px 8px;text-align:right}"
-                    "th{background:#eee}.warn{color:#a04000}</style></head><body>\n";
+    std::string s =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>vrnmath fit: " + Escape(d.model) +
+        "</title>\n<style>body{font-family:sans-serif;margin:2em;max-width:60em}"
+        "table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:2px 8px;text-align:right}"
+        "th{background:#eee}.warn{color:#a04000}</style></head><body>\n";
     s += "<h1>" + Escape(d.yName) + " = " + Escape(d.model) + "</h1>\n";
     s += "<p>" + std::to_string(d.x.size()) + " rows, x column " + Escape(d.xName) + ". Verdict: <b>" +
          (r.success ? "success" : "no success") + "</b>. " + Escape(r.message) + "</p>\n";
@@ -140,7 +143,8 @@ std::string FitReportHtml(const vrn::LeastSquaresResult& r, const FitReportData&
         const double se = k < u.standardErrors.size() ? u.standardErrors[k] : std::nan("");
         const std::string name = Label(d, k);
         s += "<tr><td>" + Escape(name) + "</td><td>" + Fmt("%.12g", r.x[k]) + "</td><td>" + Fmt("%.4g", se) +
-             "</td><td>" + Fmt("%.3g", r.x[k] != 0.0 ? se / std::fabs(r.x[k]) : std::nan("")) + "</td></tr>\n";
+             "</td><td>" + Fmt("%.3g", r.x[k] != 0.0 ? se / std::fabs(r.x[k]) : std::nan("")) +
+             "</td></tr>\n";
     }
     s += "</table>\n";
     const double sd = u.computed && u.dof > 0 ? std::sqrt(u.residualVariance) : std::nan("");
@@ -178,13 +182,15 @@ std::string FitReportHtml(const vrn::LeastSquaresResult& r, const FitReportData&
             ly.push_back(d.curve(xv));
         }
     }
-    s += "<h2>Data and fit</h2>\n" + Plot(d.yName + " against " + d.xName, d.xName, d.yName, d.x, d.y, lx, ly, false);
+    s += "<h2>Data and fit</h2>\n" +
+         Plot(d.yName + " against " + d.xName, d.xName, d.yName, d.x, d.y, lx, ly, false);
     std::vector<double> res(r.residuals.size());
     for (size_t i = 0; i < res.size(); i++)
         res[i] = r.residuals[i];
     const bool weighted = !d.weights.empty();
     s += "<h2>Residuals" + std::string(weighted ? " (divided by sigma)" : "") + "</h2>\n" +
-         Plot("fitted - measured", d.xName, weighted ? "(fit - y) / sigma" : "fit - y", d.x, res, {}, {}, true);
+         Plot("fitted - measured", d.xName, weighted ? "(fit - y) / sigma" : "fit - y", d.x, res, {}, {},
+              true);
     s += "</body></html>\n";
     return s;
 }
