@@ -142,4 +142,22 @@ def models():
                    lambda p, x: p[0] * np.exp(-p[1] * x) + p[2] * np.exp(-p[3] * x) + p[4] * np.exp(-p[5] * x), xz,
                    [0.0951, 1.0, 0.8607, 3.0, 1.5576, 5.0], [[0.12, 1.1, 0.8, 3.2, 1.5, 5.2], [1.2, 0.3, 5.6, 5.5, 6.5, 7.6]],
                    1e-5))
+    xq = np.arange(1.0, 251.0)
+    m.append(Model("two Gaussians on a decaying baseline", "peak",
+                   lambda p, x: p[0] * np.exp(-p[1] * x) + p[2] * np.exp(-((x - p[3]) / p[4]) ** 2)
+                   + p[5] * np.exp(-((x - p[6]) / p[7]) ** 2), xq,
+                   [99.0, 0.011, 100.0, 111.0, 23.0, 74.0, 140.0, 19.7],
+                   [[96.0, 0.009, 103.0, 106.0, 18.0, 72.0, 151.0, 18.0],
+                    [94.0, 0.0105, 99.0, 112.0, 30.0, 80.0, 130.0, 25.0]], 0.005))
+    xs = np.arange(1.0, 169.0)
+    m.append(Model("sum of sines (annual and longer cycles)", "oscillation",
+                   lambda p, x: p[0] + p[1] * np.cos(2 * np.pi * x / 12) + p[2] * np.sin(2 * np.pi * x / 12)
+                   + p[4] * np.cos(2 * np.pi * x / p[3]) + p[5] * np.sin(2 * np.pi * x / p[3])
+                   + p[7] * np.cos(2 * np.pi * x / p[6]) + p[8] * np.sin(2 * np.pi * x / p[6]), xs,
+                   [10.5, 3.08, 0.53, 44.3, -1.62, 0.53, 26.9, 0.21, 1.5],
+                   [[11.0, 3.0, 0.5, 44.0, -1.5, 0.5, 26.0, -0.1, 1.5],
+                    [11.0, 3.0, 0.5, 40.0, -0.7, -1.3, 25.0, -0.3, 1.4]], 0.05))
+    xk = np.linspace(9.0, 79.0, 9)
+    m.append(Model("logistic from a poor start", "sigmoid", lambda p, x: p[0] / (1 + np.exp(p[1] - p[2] * x)), xk,
+                   [72.46, 2.618, 0.0674], [[75.0, 2.5, 0.07], [100.0, 1.0, 0.1]], 0.01))
     return m
