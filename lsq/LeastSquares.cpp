@@ -9,16 +9,20 @@
 // has grown the run is stopped after that iteration and a new one starts at the same
 // point with the new sizes and the trust radius reached so far; the residuals and the
 // Jacobian there are kept, so a new run costs no evaluation. The first trust radius is
-// ||D x0|| in the scaled units.
+// ||D x0|| in the scaled units. When the fit stagnates while some D_j is far above its
+// column's current norm, the scales start anew from the current Jacobian.
 //
 // The stopping tests are SciPy's, checked after every accepted step:
 //   ftol  the actual and the predicted relative reductions of the cost are at most ftol
 //         (and the actual at most twice the predicted);
 //   xtol  ||D dx|| <= xtol ||D x||;
-//   gtol  max_j |g_j| / (||J~_j|| ||r~||) <= gtol (the largest cosine between the
-//         residual vector and a column of J~), checked at the start too.
-// The engine's own tests are set so that they only end a run at a point it cannot
-// improve on (an exactly zero gradient, steps below xtol, no lower point).
+//   gtol  max_j |g_j| / (||J_j|| ||r||) <= gtol (the largest cosine between the
+//         residual vector and a column of J; see GradientCosine for a robust loss),
+//         checked at the start too.
+// A test does not stop the fit while the Gauss-Newton model still promises a decrease the
+// verdict would reject. The engine's own tests are set so that they only end a run at a
+// point it cannot improve on (an exactly zero gradient, steps below xtol, no lower
+// point). A fit that fails is tried again from x0 with other settings (fallbacks).
 #include "lsq/LeastSquares.h"
 
 #include <algorithm>
@@ -234,7 +238,6 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     LeastSquaresStatus status = LeastSquaresStatus::EvaluationLimit;
     bool testFired = false;
     int iterations = 0;
-    int resets = 0;
     std::vector<double> recentCosts;
     int runs = 0;
 
@@ -351,7 +354,6 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                             if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
                                 scale[j] = std::min(scale[j], p.columnNorms[j]);
                         recentCosts.clear();
-                        resets++;
                         rescale = true;
                     }
                 }
