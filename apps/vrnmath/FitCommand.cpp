@@ -177,27 +177,42 @@ CLI::App* AddFitCommand(CLI::App& app, FitArguments& a) {
     cmd->add_option("--model", a.model,
                     "The model as a formula in the x column and the parameters, e.g. \"a*exp(-b*t)+c\" "
                     "(muParser syntax).")
-        ->required();
-    cmd->add_option("--data", a.data, "CSV file with a header line naming the columns.")->required();
-    cmd->add_option("--x", a.x, "Column of the independent variable (its name in the formula).")->required();
-    cmd->add_option("--y", a.y, "Column of the measured values.")->required();
+        ->required()
+        ->type_name("FORMULA");
+    cmd->add_option("--data", a.data, "CSV file with a header line naming the columns.")
+        ->required()
+        ->type_name("FILE");
+    cmd->add_option("--x", a.x, "Column of the independent variable (its name in the formula).")
+        ->required()
+        ->type_name("COLUMN");
+    cmd->add_option("--y", a.y, "Column of the measured values.")->required()->type_name("COLUMN");
     cmd->add_option(
-        "--sigma", a.sigma,
-        "Column of the standard deviations of y; the residuals are divided by them. Default: none.");
+           "--sigma", a.sigma,
+           "Column of the standard deviations of y; the residuals are divided by them. Default: none.")
+        ->type_name("COLUMN");
     cmd->add_flag("--absolute-sigma", a.absoluteSigma,
                   "The sigma column holds absolute standard deviations: the covariance is not scaled by the "
                   "residual variance.");
     cmd->add_option("--p0", a.p0,
                     "Start values as name=value pairs, e.g. a=1,b=0.1,c=0; parameters not given start at 1. "
-                    "Default: every parameter found in the formula starts at 1.");
-    cmd->add_option("--method", a.method, "hook (Levenberg-Marquardt) or dogleg. Default: hook.");
-    cmd->add_option("--loss", a.loss, "linear, soft_l1, huber, cauchy or arctan. Default: linear.");
-    cmd->add_option("--f-scale", a.fScale, "Scale of the robust loss, > 0. Default: 1.");
-    cmd->add_option("--ftol", a.ftol, "Relative cost-reduction tolerance, 0 to < 1. Default: 1e-8.");
-    cmd->add_option("--xtol", a.xtol, "Relative step tolerance, 0 to < 1. Default: 1e-8.");
-    cmd->add_option("--gtol", a.gtol, "Gradient (cosine) tolerance, 0 to < 1. Default: 1e-8.");
-    cmd->add_option("--max-nfev", a.maxNfev, "Residual evaluations allowed. Default: 100 (n + 1).");
-    cmd->add_option("--jac", a.jac, "Difference Jacobian: 2-point or 3-point. Default: 2-point.");
+                    "Default: every parameter found in the formula starts at 1.")
+        ->type_name("LIST");
+    cmd->add_option("--method", a.method, "hook (Levenberg-Marquardt) or dogleg. Default: hook.")
+        ->type_name("NAME");
+    cmd->add_option("--loss", a.loss, "linear, soft_l1, huber, cauchy or arctan. Default: linear.")
+        ->type_name("NAME");
+    cmd->add_option("--f-scale", a.fScale, "Scale of the robust loss, > 0. Default: 1.")->type_name("X");
+    cmd->add_option("--ftol", a.ftol, "Relative cost-reduction tolerance, 0 to < 1. Default: 1e-8.")
+        ->type_name("X");
+    cmd->add_option("--xtol", a.xtol, "Relative step tolerance, 0 to < 1. Default: 1e-8.")->type_name("X");
+    cmd->add_option("--gtol", a.gtol, "Gradient (cosine) tolerance, 0 to < 1. Default: 1e-8.")
+        ->type_name("X");
+    cmd->add_option("--max-nfev", a.maxNfev,
+                    "Residual evaluations allowed for each fit (a failed fit is tried again from the start "
+                    "with the other method, then with typical sizes |p0|). Default: 100 (n + 1).")
+        ->type_name("N");
+    cmd->add_option("--jac", a.jac, "Difference Jacobian: 2-point or 3-point. Default: 2-point.")
+        ->type_name("KIND");
     cmd->add_flag("--json", a.json,
                   "Print only the result as one JSON object (parameters with standard errors, covariance, "
                   "correlation, cost, residual_sd, dof, status, message, success, warnings, evaluations).");
