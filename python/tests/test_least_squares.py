@@ -50,6 +50,16 @@ def test_least_squares_matches_scipy(jac, method):
     assert r.status in (1, 2, 3, 4)
 
 
+def test_scipy_positional_order():
+    # A call written for SciPy, positionally up to gtol and with SciPy's keywords, runs unchanged.
+    r = vrnmath.least_squares(residual, [4.0, 0.5, 1.0], jacobian, (-np.inf, np.inf), "lm", 1e-10, 1e-10, 1e-10,
+                              x_scale="jac", tr_solver="exact", tr_options={}, verbose=0)
+    s = scipy_optimize.least_squares(residual, [4.0, 0.5, 1.0], jacobian, (-np.inf, np.inf), "lm", 1e-10, 1e-10,
+                                     1e-10, x_scale="jac")
+    assert r.success
+    np.testing.assert_allclose(r.x, s.x, rtol=1e-8)
+
+
 def test_args_and_kwargs_reach_fun():
     seen = {}
 
@@ -168,6 +178,8 @@ def test_threads_give_the_same_fit():
     ({"jac": "cs"}, "jac"),
     ({"bounds": ([0, 0, 0], [1, 1, 1])}, "bounds"),
     ({"threads": 0}, "threads"),
+    ({"tr_solver": "lsmr"}, "tr_solver"),
+    ({"jac_sparsity": np.ones((40, 3))}, "jac_sparsity"),
 ])
 def test_refusals(kwargs, match):
     with pytest.raises(ValueError, match=match):

@@ -53,8 +53,9 @@ def _tolerance(value, name):
 
 
 def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8, xtol=1e-8, gtol=1e-8,
-                  x_scale="jac", loss="linear", f_scale=1.0, diff_step=None, max_nfev=None, args=(),
-                  kwargs=None, threads=1, verbose=0, fallbacks=True, *, _absolute_sigma=False):
+                  x_scale="jac", loss="linear", f_scale=1.0, diff_step=None, tr_solver=None, tr_options=None,
+                  jac_sparsity=None, max_nfev=None, verbose=0, args=(), kwargs=None, *, threads=1,
+                  fallbacks=True, _absolute_sigma=False):
     """Minimizes 1/2 sum rho(fun(x)_i^2) over x, as scipy.optimize.least_squares does.
 
     fun(x, *args, **kwargs) returns the m residuals; jac is a callable returning the
@@ -67,9 +68,17 @@ def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8,
     the residual evaluations outside difference Jacobians (default 100 (n + 1)) of each
     fit: with fallbacks (the default) a failed fit is tried again from x0 with the
     other method, then with the hook step and typical sizes |x0|.
-    bounds and diff_step are not supported (bounds must be None or infinite).
+    The arguments follow SciPy's order. bounds, diff_step and jac_sparsity are not
+    supported (bounds must be None or infinite); tr_solver may be None or 'exact' and
+    tr_options empty (the trust-region steps are the engine's, on the dense J^T J).
     """
     del verbose
+    if tr_solver not in (None, "exact"):
+        raise ValueError("tr_solver must be None or 'exact' (the steps are solved densely), got %r" % (tr_solver,))
+    if tr_options:
+        raise ValueError("tr_options are not supported, got %r" % (tr_options,))
+    if jac_sparsity is not None:
+        raise ValueError("jac_sparsity is not supported: the Jacobian is dense")
     kwargs = {} if kwargs is None else dict(kwargs)
     args = tuple(args)
     x = _vector(x0, "x0")
