@@ -256,3 +256,19 @@ def test_curve_fit_full_output():
     assert info.names == ["a", "b", "c"]
     assert isinstance(mesg, str)
     np.testing.assert_array_equal(popt, info.x)
+
+
+def test_exception_on_an_evaluation_thread_is_raised_unchanged():
+    count = [0]
+    lock = threading.Lock()
+
+    def fun(p):
+        with lock:
+            count[0] += 1
+            late = count[0] > 3
+        if late:
+            raise KeyError("from a difference column")
+        return residual(p)
+
+    with pytest.raises(KeyError, match="from a difference column"):
+        vrnmath.least_squares(fun, [1.0, 0.1, 0.0], threads=2)
