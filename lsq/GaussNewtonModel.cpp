@@ -46,6 +46,13 @@ std::vector<double> GaussNewtonModel::CallResidual(std::span<const double> x) {
 
 std::string GaussNewtonModel::Start(std::span<const double> x0) {
     m_m = 0;
+    // Difference steps relative to the parameter's size: |x_j|, or |x0_j| where x_j is
+    // smaller (a parameter passing near 0), or 1 for a parameter that starts at 0. A fixed
+    // floor of 1 would step a parameter of 1e-7 by a tenth of its value.
+    m_StepSizes.assign(x0.size(), 1.0);
+    for (size_t j = 0; j < x0.size(); j++)
+        if (x0[j] != 0.0 && std::isfinite(x0[j]))
+            m_StepSizes[j] = std::fabs(x0[j]);
     m_Cache.assign(kCachedPoints, Point{});
     Point& p = Evaluate(x0);
     if (p.r.empty())
@@ -110,7 +117,7 @@ void GaussNewtonModel::AddJacobian(Point& p) {
             std::vector<double> xs = x;
             const double xj = x[j];
             const double sign = xj < 0.0 ? -1.0 : 1.0;
-            const double h0 = root * sign * std::max(std::fabs(xj), 1.0);
+            const double h0 = root * sign * std::max(std::fabs(xj), m_StepSizes[j]);
             // A step that is exact in floating point: (x + h) - x.
             xs[j] = xj + h0;
             const double h = xs[j] - xj;

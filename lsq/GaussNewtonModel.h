@@ -85,6 +85,8 @@ private:
     const double m_dLossScale;
     const DifferenceScheme m_Scheme;
     std::unique_ptr<CVRNEvaluationPool> m_pPool;
+    // The least size of each parameter in its difference step (|x0_j|, or 1 when x0_j is 0).
+    std::vector<double> m_StepSizes;
     // The last points evaluated.
     std::vector<Point> m_Cache;
     unsigned long m_nStamp = 0;

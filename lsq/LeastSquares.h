@@ -38,10 +38,12 @@ using ResidualFunction = std::function<std::vector<double>(std::span<const doubl
 // before every call.
 using JacobianFunction = std::function<void(std::span<const double> x, std::span<double> jac)>;
 
-// How the Jacobian is estimated when no Jacobian callable is given.
+// How the Jacobian is estimated when no Jacobian callable is given. The step of
+// parameter j is h max(|x_j|, s_j) with s_j = |x0_j| (1 when x0_j is 0), made exact in
+// floating point ((x + h) - x).
 enum class DifferenceScheme {
-    TwoPoint,  // forward differences, step sqrt(eps) max(|x_j|, 1)
-    ThreePoint // central differences, step eps^(1/3) max(|x_j|, 1)
+    TwoPoint,  // forward differences, h = sqrt(eps)
+    ThreePoint // central differences, h = eps^(1/3)
 };
 
 // Why a least-squares run ended; the numbers are SciPy's least_squares status values

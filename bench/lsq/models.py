@@ -160,4 +160,11 @@ def models():
     xk = np.linspace(9.0, 79.0, 9)
     m.append(Model("logistic from a poor start", "sigmoid", lambda p, x: p[0] / (1 + np.exp(p[1] - p[2] * x)), xk,
                    [72.46, 2.618, 0.0674], [[75.0, 2.5, 0.07], [100.0, 1.0, 0.1]], 0.01))
+    xw3 = np.sort(np.random.default_rng(5).uniform(24.0, 900.0, 236))
+    m.append(Model("rational 3/3 over a wide range", "badly scaled",
+                   lambda p, x: (p[0] + p[1] * x + p[2] * x ** 2 + p[3] * x ** 3)
+                   / (1 + p[4] * x + p[5] * x ** 2 + p[6] * x ** 3), xw3,
+                   [1.0776, -0.12269, 4.0864e-3, -1.4263e-6, -5.7610e-3, 2.4054e-4, -1.2314e-7],
+                   [[1.0, -0.1, 0.005, -1e-6, -0.005, 1e-4, -1e-7], [10.0, -1.0, 0.05, -1e-5, -0.05, 0.001, -1e-6]],
+                   0.005))
     return m
