@@ -93,7 +93,7 @@ def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8,
             raise ValueError("bounds are not supported: vrnmath.least_squares is unconstrained")
     if diff_step is not None:
         raise ValueError("diff_step is not supported: the difference steps are sqrt(eps) or eps^(1/3) "
-                         "times max(|x_j|, 1)")
+                         "times max(|x_j|, |x0_j|) (1 where x0_j is 0)")
     key = method.strip().lower() if isinstance(method, str) else method
     if key not in _METHODS:
         raise ValueError("method must be 'hook' (or 'lm') or 'dogleg', got %r" % (method,))
