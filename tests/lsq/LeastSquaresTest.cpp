@@ -416,3 +416,41 @@ TEST(LeastSquares, ExactDataWithAParameterAtZero) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(LeastSquares, DifferenceColumnsOfSmallCoefficientsAreAccurate) {
+    // y = a exp(b x^3) with b = 1.2e-7 and x up to 300: a step of sqrt(eps) max(|b|, 1)
+    // would move b by a tenth of its value (and the column by 20%); steps relative to
+    // max(|b|, |b0|) keep it accurate.
+    std::vector<double> x, y;
+    for (int i = 0; i < 30; i++) {
+        x.push_back(10.0 * (i + 1));
+        const double c = x.back() * x.back() * x.back();
+        y.push_back(2.0 * std::exp(1.2e-7 * c) * (1.0 + 0.001 * Noise(static_cast<size_t>(i))));
+    }
+    auto res = [&](std::span<const double> p) {
+        std::vector<double> r(x.size());
+        for (size_t i = 0; i < x.size(); i++)
+            r[i] = p[0] * std::exp(p[1] * x[i] * x[i] * x[i]) - y[i];
+        return r;
+    };
+    for (auto scheme : {vrn::DifferenceScheme::TwoPoint, vrn::DifferenceScheme::ThreePoint}) {
+        vrn::LeastSquaresOptions o;
+        o.differences = scheme;
+        const auto r = vrn::LeastSquares(res, nullptr, {1.5, 1e-7}, o);
+        ASSERT_TRUE(r.success) << r.Summary();
+        EXPECT_NEAR(r.x[1], 1.2e-7, 1e-9);
+        // Against the column's largest entry: rows where b x^3 is tiny carry rounding
+        // of relative size eps / (step b x^3).
+        const double c30 = x.back() * x.back() * x.back();
+        const double largest = r.x[0] * c30 * std::exp(r.x[1] * c30);
+        for (size_t i = 0; i < x.size(); i++) {
+            const double c = x[i] * x[i] * x[i];
+            const double exact = r.x[0] * c * std::exp(r.x[1] * c);
+            EXPECT_NEAR(r.jacobian[i * 2 + 1], exact, 1e-6 * largest) << i;
+        }
+    }
+}
+
+} // namespace
