@@ -547,29 +547,34 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
             others.push_back(sized);
         }
         int attempts = 1;
+        int iterations = result.iterations;
+        int runs = result.runs;
+        std::string tried;
         for (const LeastSquaresOptions& o : others) {
             bool stopped = false;
             LeastSquaresResult again = Attempt(model, x0, o, model.ResidualEvaluations(), stopped);
             attempts++;
+            iterations += again.iterations;
+            runs += again.runs;
+            const std::string what = o.xScale.empty() ? std::string(o.method == 3 ? "hook step" : "dogleg")
+                                                      : std::string("hook step, typical sizes |x0|");
+            tried += (tried.empty() ? "" : " and ") + what;
             if (stopped) {
-                userStopped = true;
+                result.warnings.push_back("the iteration callback stopped fit " + std::to_string(attempts) +
+                                          " (" + what + ")");
                 break;
             }
             if (again.success) {
-                again.warnings.push_back("found by fit " + std::to_string(attempts) + " (" +
-                                         (o.xScale.empty()
-                                              ? std::string(o.method == 3 ? "hook step" : "dogleg")
-                                              : std::string("hook step, typical sizes |x0|")) +
+                again.warnings.push_back("found by fit " + std::to_string(attempts) + " (" + what +
                                          "); the first fit from x0 ended: " + result.message);
-                again.iterations += result.iterations;
-                again.runs += result.runs;
                 result = std::move(again);
                 break;
             }
         }
+        result.iterations = iterations;
+        result.runs = runs;
         if (!result.success && attempts > 1)
-            result.warnings.push_back(
-                "the fits with the other method and with typical sizes |x0| did not succeed either");
+            result.warnings.push_back("the fits from x0 with " + tried + " did not succeed either");
     }
     result.residualEvaluations = model.ResidualEvaluations();
     result.jacobianEvaluations = model.JacobianEvaluations();

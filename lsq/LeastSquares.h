@@ -100,9 +100,9 @@ struct LeastSquaresOptions {
     // and the status-log rows in engine.
     bool recordIterations = false;
     bool captureLog = false;
-    // After each accepted step: the iteration (counted over all engine runs), x, the cost
-    // and the gradient J^T r. Returning false stops the fit (status EvaluationLimit,
-    // success false).
+    // After each accepted step: the iteration (counted over the engine runs of one fit;
+    // a fallback fit counts anew), x, the cost and the gradient J^T r. Returning false stops the fit (status
+    // EvaluationLimit, success false).
     IterationCallback onIteration;
     OptionNaming naming = OptionNaming::Cpp;
 };
@@ -119,7 +119,7 @@ struct LeastSquaresResult {
     long residualEvaluations = 0;   // nfev: calls of the residual outside difference Jacobians
     long jacobianEvaluations = 0;   // njev: Jacobians evaluated (callable or differences)
     long differenceEvaluations = 0; // residual calls made for difference Jacobians
-    int iterations = 0;             // accepted steps over all engine runs
+    int iterations = 0;             // accepted steps over all engine runs (and fits)
     int runs = 0;                   // engine runs (a new one when the scaling grows)
     LeastSquaresStatus status = LeastSquaresStatus::ImproperInput;
     std::string message;
