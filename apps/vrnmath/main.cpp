@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "apps/vrnmath/Arguments.h"
+#include "apps/vrnmath/FitCommand.h"
 #include "apps/vrnmath/Formula.h"
 #include "apps/vrnmath/MinimizeCommand.h"
 
@@ -44,9 +45,12 @@ int main(int argc, char** argv) {
 
     vrnmath::MinimizeArguments minimizeArgs;
     CLI::App* minimize = vrnmath::AddMinimizeCommand(app, minimizeArgs);
+    vrnmath::FitArguments fitArgs;
+    CLI::App* fit = vrnmath::AddFitCommand(app, fitArgs);
 
     // A misspelt command would otherwise only be reported as a missing one.
-    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != minimize->get_name()) {
+    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != minimize->get_name() &&
+        std::string(argv[1]) != fit->get_name()) {
         std::cerr << "vrnmath: unknown command '" << OneLine(argv[1]) << "' (see vrnmath --help)\n";
         return kUsageError;
     }
@@ -74,9 +78,11 @@ int main(int argc, char** argv) {
     try {
         if (minimize->parsed())
             return vrnmath::RunMinimize(minimizeArgs, std::cout);
+        if (fit->parsed())
+            return vrnmath::RunFit(fitArgs, std::cout);
     } catch (const vrnmath::UsageError& e) {
         std::cout.flush();
-        std::cerr << "vrnmath minimize: " << OneLine(e.what()) << '\n';
+        std::cerr << "vrnmath " << (fit->parsed() ? "fit" : "minimize") << ": " << OneLine(e.what()) << '\n';
         return kUsageError;
     } catch (const std::exception& e) {
         std::cout.flush();

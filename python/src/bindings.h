@@ -28,5 +28,6 @@ struct CompiledProblem {
 void RegisterMinimize(py::module_& m);
 void RegisterDatautil(py::module_& m);
 void RegisterProblems(py::module_& m);
+void RegisterLeastSquares(py::module_& m);
 
 } // namespace vrnpy

@@ -9,4 +9,5 @@ PYBIND11_MODULE(_vrnmath, m) {
     vrnpy::RegisterProblems(m);
     vrnpy::RegisterMinimize(m);
     vrnpy::RegisterDatautil(m);
+    vrnpy::RegisterLeastSquares(m);
 }

@@ -13,6 +13,7 @@ from ._loading import load as _load
 _buildinfo, _compiled = _load()
 
 from . import methods, problems
+from ._least_squares import curve_fit, least_squares
 from ._minimize import METHODS, minimize, option_table
 from ._result import OptimizeResult
 from ._vrnmath import ReferenceProblem
@@ -21,6 +22,6 @@ from .datautil import NULL, bracket, fit_type_curve, indirect_sort, interpolate,
 
 __version__ = _buildinfo.VERSION
 
-__all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "fit_type_curve",
-           "indirect_sort", "interpolate", "methods", "minimize", "minimize_many", "option_table", "normal_deviates",
+__all__ = ["METHODS", "NULL", "OptimizeResult", "ReferenceProblem", "bracket", "curve_fit", "fit_type_curve",
+           "indirect_sort", "interpolate", "least_squares", "methods", "minimize", "minimize_many", "option_table", "normal_deviates",
            "problems", "slope"]

@@ -1,0 +1,616 @@
+// vrn::LeastSquares: the residual face of the minimizer (see LeastSquares.h).
+//
+// The fit runs the engine (vrn::Minimize) on the cost with the Gauss-Newton model in the
+// Hessian slot. The scaling comes from the Jacobian's column norms: each parameter's
+// typical size is c / D_j, D_j the largest norm of column j seen so far (MINPACK's
+// practice) and c one common factor fixed at the start, chosen so that no typical size
+// exceeds the size of its nonzero start value (the engine compares steps with
+// max(|x_j|, typical size)). The engine keeps its typical sizes for a run, so when a D_j
+// has grown the run is stopped after that iteration and a new one starts at the same
+// point with the new sizes and the trust radius reached so far; the residuals and the
+// Jacobian there are kept, so a new run costs no evaluation. The first trust radius is
+// ||D x0|| in the scaled units. When the fit stagnates while some D_j is far above its
+// column's current norm, the scales start anew from the current Jacobian.
+//
+// The stopping tests are SciPy's, checked after every accepted step:
+//   ftol  the actual and the predicted relative reductions of the cost are at most ftol
+//         (and the actual at most twice the predicted);
+//   xtol  ||D dx|| <= xtol ||D x||;
+//   gtol  max_j |g_j| / (||J_j|| ||r||) <= gtol (the largest cosine between the
+//         residual vector and a column of J; see GradientCosine for a robust loss),
+//         checked at the start too.
+// A test does not stop the fit while the Gauss-Newton model still promises a decrease the
+// verdict would reject. The engine's own tests are set so that they only end a run at a
+// point it cannot improve on (an exactly zero gradient, steps below xtol, no lower
+// point). A fit that fails is tried again from x0 with other settings (fallbacks).
+#include "lsq/LeastSquares.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "lsq/GaussNewtonModel.h"
+
+namespace vrn {
+
+namespace {
+
+// A new engine run starts when a column norm has grown by more than this factor (a new
+// run costs no evaluation, and scales that follow the Jacobian closely pay: on the
+// regression set in bench/lsq growth by 1.0001 needs fewer evaluations than by 2 or
+// 16, and never restarting the most); at most kMaximumRuns runs.
+constexpr double kRescaleGrowth = 1.0001;
+constexpr int kMaximumRuns = 1000;
+constexpr size_t kStagnationWindow = 10;
+constexpr double kStaleScale = 10.0;
+constexpr long kMaximumEvaluationLimit = 1000000000L;
+
+std::string Short(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+// The largest cosine between r and a column of J (0 when r is zero); with a robust
+// loss, |g_j| / (||sqrt(rho') J_j|| sqrt(2 cost)), which is at most 1 as well.
+double GradientCosine(const GaussNewtonModel::Point& p) {
+    const double rn = std::sqrt(2.0 * p.cost);
+    if (rn == 0.0)
+        return 0.0;
+    double worst = 0.0;
+    for (size_t j = 0; j < p.gradient.size(); j++) {
+        if (p.gradientColumnNorms[j] == 0.0)
+            continue;
+        const double c = std::fabs(p.gradient[j]) / (p.gradientColumnNorms[j] * rn);
+        if (c > worst || std::isnan(c))
+            worst = c;
+    }
+    return worst;
+}
+
+// What the verdict looks at in the Gauss-Newton model at the end point.
+struct ModelTest {
+    bool positiveDefinite = false;
+    double newtonDecrease = 0.0; // 1/2 g^T (J~^T J~)^-1 g
+    double newtonStep = 0.0;     // max_j |delta_j| / |x_j| of the Gauss-Newton step delta
+};
+
+ModelTest TestModel(const GaussNewtonModel::Point& p, size_t m, size_t n) {
+    ModelTest t;
+    std::vector<double> sigma, v;
+    SingularValueDecomposition(p.Model(), m, n, sigma, v);
+    const double threshold =
+        DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
+    t.positiveDefinite = !sigma.empty() && sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
+    if (!t.positiveDefinite)
+        return t;
+    std::vector<double> delta(n, 0.0);
+    for (size_t k = 0; k < n; k++) {
+        double c = 0.0;
+        for (size_t j = 0; j < n; j++)
+            c += v[j * n + k] * p.gradient[j];
+        const double y = c / sigma[k];
+        t.newtonDecrease += 0.5 * y * y;
+        for (size_t j = 0; j < n; j++)
+            delta[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
+    }
+    for (size_t j = 0; j < n; j++) {
+        // A parameter at exactly 0 counts only when the step moves it.
+        const double rel = delta[j] == 0.0 ? 0.0 : std::fabs(delta[j]) / std::fabs(p.x[j]);
+        if (rel > t.newtonStep || std::isnan(rel))
+            t.newtonStep = rel;
+    }
+    return t;
+}
+
+} // namespace
+
+const char* LeastSquaresStatusName(LeastSquaresStatus status) {
+    switch (status) {
+    case LeastSquaresStatus::ImproperInput:
+        return "improper input";
+    case LeastSquaresStatus::EvaluationLimit:
+        return "evaluation limit";
+    case LeastSquaresStatus::Gradient:
+        return "gtol";
+    case LeastSquaresStatus::CostChange:
+        return "ftol";
+    case LeastSquaresStatus::Step:
+        return "xtol";
+    case LeastSquaresStatus::CostChangeAndStep:
+        return "ftol and xtol";
+    case LeastSquaresStatus::NoLowerPoint:
+        return "no lower point";
+    case LeastSquaresStatus::EngineStopped:
+        return "engine stopped";
+    }
+    return "unknown";
+}
+
+std::string CheckLeastSquaresOptions(const LeastSquaresOptions& o, size_t n) {
+    auto got = [](double v) { return " (got " + Short(v) + ")"; };
+    if (n == 0)
+        return "x0 must hold at least one parameter";
+    if (o.method != 2 && o.method != 3)
+        return "method must be 2 (dogleg) or 3 (hook step, Levenberg-Marquardt)" + got(o.method);
+    for (auto [v, name] : {std::pair{o.ftol, "ftol"}, std::pair{o.xtol, "xtol"}, std::pair{o.gtol, "gtol"}})
+        if (!(v >= 0.0 && v < 1.0))
+            return std::string(name) + " must be at least 0 and below 1" + got(v);
+    if (!(o.maximumEvaluations >= 0 && o.maximumEvaluations <= kMaximumEvaluationLimit))
+        return "maximumEvaluations must be 0 (automatic) to 1e9" +
+               got(static_cast<double>(o.maximumEvaluations));
+    if (!(o.itnlim >= 1 && o.itnlim <= 10000000))
+        return "itnlim must be 1 to 1e7" + got(o.itnlim);
+    if (!(o.lossScale > 0.0 && std::isfinite(o.lossScale)))
+        return "lossScale must be a finite number above 0" + got(o.lossScale);
+    if (!o.xScale.empty()) {
+        if (o.xScale.size() != n)
+            return "xScale must have one entry per parameter (" + std::to_string(n) + "), got " +
+                   std::to_string(o.xScale.size());
+        for (double s : o.xScale)
+            if (!(s > 0.0 && std::isfinite(s)))
+                return "xScale must hold finite numbers above 0" + got(s);
+    }
+    if (o.trustRadius && !(*o.trustRadius > 0.0 && std::isfinite(*o.trustRadius)))
+        return "trustRadius must be a finite number above 0" + got(*o.trustRadius);
+    if (!(o.threads >= 1 && o.threads <= 256))
+        return "threads must be 1 to 256" + got(o.threads);
+    return {};
+}
+
+namespace {
+
+// One fit from x0 with these options on the started model. userStopped tells whether the
+// iteration callback ended it; evaluationsBefore is the count the budget starts from.
+LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x0,
+                           const LeastSquaresOptions& options, long evaluationsBefore, bool& userStopped) {
+    LeastSquaresResult result;
+    const size_t n = x0.size();
+    const size_t m = model.Residuals();
+    result.n = n;
+    result.m = m;
+    userStopped = false;
+    const double ftol = std::max(options.ftol, DBL_EPSILON);
+    const double xtol = std::max(options.xtol, DBL_EPSILON);
+    const double gtol = std::max(options.gtol, DBL_EPSILON);
+    const long maxEvaluations =
+        evaluationsBefore +
+        (options.maximumEvaluations > 0 ? options.maximumEvaluations : 100 * (static_cast<long>(n) + 1));
+
+    // The scaling: D_j from the columns at x0 (1 for a zero column), the common factor c.
+    std::vector<double> x = x0;
+    const GaussNewtonModel::Point& start = model.WithJacobian(x);
+    const double cost0 = start.cost;
+    const bool jacobianScaling = options.xScale.empty();
+    std::vector<double> scale(n, 1.0); // D_j
+    if (jacobianScaling) {
+        for (size_t j = 0; j < n; j++)
+            scale[j] = start.columnNorms[j] > 0.0 && std::isfinite(start.columnNorms[j])
+                           ? start.columnNorms[j]
+                           : 1.0;
+    } else {
+        for (size_t j = 0; j < n; j++)
+            scale[j] = 1.0 / options.xScale[j];
+    }
+    double common = jacobianScaling ? std::numeric_limits<double>::infinity() : 1.0;
+    if (jacobianScaling) {
+        for (size_t j = 0; j < n; j++)
+            if (x0[j] != 0.0)
+                common = std::min(common, std::fabs(x0[j]) * scale[j]);
+        if (!std::isfinite(common) || !(common > 0.0)) {
+            double largest = 0.0;
+            for (double d : scale)
+                largest = std::max(largest, d);
+            common = largest > 0.0 ? largest : 1.0;
+        }
+    }
+
+    // The verdict's look at the Gauss-Newton model: at a minimum it promises no decrease
+    // of the cost above tau^2 max(cost, eps cost0) (tau^2 = sqrt(ftol)), or its step
+    // moves no parameter by more than 1e-6 of its value.
+    const double tau2 = std::sqrt(ftol);
+    const double typicalCost = cost0 * DBL_EPSILON;
+    auto modelAccepts = [&](const GaussNewtonModel::Point& p, const ModelTest& t) {
+        return t.newtonDecrease <= tau2 * std::max(p.cost, typicalCost) || t.newtonStep <= 1e-6;
+    };
+    // A model that is positive definite and still promises more than that.
+    auto Promising = [&](const GaussNewtonModel::Point& p) {
+        const ModelTest t = TestModel(p, m, n);
+        return t.positiveDefinite && !modelAccepts(p, t);
+    };
+
+    // The previous accepted point, for the ftol and xtol tests.
+    struct Previous {
+        std::vector<double> x, jw, gradient;
+        double cost = 0.0;
+    } prev;
+    auto keep = [&prev](const GaussNewtonModel::Point& p) {
+        prev.x = p.x;
+        prev.jw = p.Model();
+        prev.gradient = p.gradient;
+        prev.cost = p.cost;
+    };
+    keep(start);
+
+    LeastSquaresStatus status = LeastSquaresStatus::EvaluationLimit;
+    bool testFired = false;
+    int iterations = 0;
+    std::vector<double> recentCosts;
+    int runs = 0;
+
+    if (GradientCosine(start) <= gtol) {
+        status = LeastSquaresStatus::Gradient;
+        testFired = true;
+    }
+
+    // The first trust radius: the scaled length of x0 (MINPACK's choice with factor 1),
+    // unless x0 is 0; then the method chooses.
+    std::optional<double> radius = options.trustRadius;
+    if (!radius) {
+        double xn = 0.0;
+        for (size_t j = 0; j < n; j++)
+            xn += (scale[j] * x0[j] / common) * (scale[j] * x0[j] / common);
+        if (xn > 0.0 && std::isfinite(xn))
+            radius = std::sqrt(xn);
+    }
+    MinimizeResult run;
+    while (!testFired && !userStopped) {
+        runs++;
+        const std::vector<double> runScale = scale;
+        bool rescale = false;
+        bool budget = false;
+        double lastRadius = 0.0;
+        MinimizeOptions mo;
+        mo.method = options.method;
+        mo.itnlim = options.itnlim - iterations;
+        mo.typicalX.resize(n);
+        for (size_t j = 0; j < n; j++)
+            mo.typicalX[j] = common / runScale[j];
+        mo.typicalF = std::max(cost0 * DBL_EPSILON, 1e-300);
+        mo.gradientTolerance = DBL_MIN;
+        mo.stepTolerance = std::min(xtol, 0.5);
+        mo.trustRadius = radius;
+        mo.recordIterations = options.recordIterations;
+        mo.captureLog = options.captureLog;
+        mo.naming = options.naming;
+        mo.onProgress = [&lastRadius](int, const IterationRecord& r) { lastRadius = r.radius; };
+        mo.onIteration = [&](int, std::span<const double> xs, double f, std::span<const double> g) {
+            iterations++;
+            const GaussNewtonModel::Point& p = model.WithJacobian(xs);
+            // ftol: actual and predicted reductions against the previous point's model.
+            double predicted = 0.0;
+            {
+                std::vector<double> dx(n);
+                for (size_t j = 0; j < n; j++)
+                    dx[j] = p.x[j] - prev.x[j];
+                double slope = 0.0;
+                for (size_t j = 0; j < n; j++)
+                    slope += prev.gradient[j] * dx[j];
+                double curvature = 0.0;
+                for (size_t i = 0; i < m; i++) {
+                    double t = 0.0;
+                    for (size_t j = 0; j < n; j++)
+                        t += prev.jw[i * n + j] * dx[j];
+                    curvature += t * t;
+                }
+                predicted = -(slope + 0.5 * curvature);
+                double stepNorm = 0.0;
+                double xNorm = 0.0;
+                for (size_t j = 0; j < n; j++) {
+                    stepNorm += (runScale[j] * dx[j]) * (runScale[j] * dx[j]);
+                    xNorm += (runScale[j] * p.x[j]) * (runScale[j] * p.x[j]);
+                }
+                const double actual = prev.cost - f;
+                const bool ftolHit = prev.cost > 0.0 && std::fabs(actual) <= ftol * prev.cost &&
+                                     predicted <= ftol * prev.cost && actual <= 2.0 * predicted;
+                const bool xtolHit = std::sqrt(stepNorm) <= xtol * std::sqrt(xNorm);
+                // A test that fires while the Gauss-Newton model still promises a decrease
+                // the verdict would not accept (a plateau crossed by short steps) does not
+                // stop the fit.
+                if ((ftolHit || xtolHit) && !Promising(p)) {
+                    status = ftolHit && xtolHit ? LeastSquaresStatus::CostChangeAndStep
+                             : ftolHit          ? LeastSquaresStatus::CostChange
+                                                : LeastSquaresStatus::Step;
+                    testFired = true;
+                }
+            }
+            if (!testFired && GradientCosine(p) <= gtol && !Promising(p)) {
+                status = LeastSquaresStatus::Gradient;
+                testFired = true;
+            }
+            keep(p);
+            if (testFired)
+                return false;
+            if (model.ResidualEvaluations() >= maxEvaluations) {
+                budget = true;
+                return false;
+            }
+            if (options.onIteration && !options.onIteration(iterations, xs, f, g)) {
+                userStopped = true;
+                return false;
+            }
+            if (jacobianScaling) {
+                for (size_t j = 0; j < n; j++)
+                    if (p.columnNorms[j] > scale[j] && std::isfinite(p.columnNorms[j])) {
+                        scale[j] = p.columnNorms[j];
+                        if (scale[j] > kRescaleGrowth * runScale[j] && runs < kMaximumRuns)
+                            rescale = true;
+                    }
+                // Stagnation under stale scales: the cost fell by less than a tenth over
+                // the last kStagnationWindow steps while some D_j is more than
+                // kStaleScale times its column's norm here. The sizes seen far away
+                // then hold those parameters back; the scales start anew from here.
+                recentCosts.push_back(p.cost);
+                if (recentCosts.size() > kStagnationWindow) {
+                    const double before = recentCosts[recentCosts.size() - 1 - kStagnationWindow];
+                    bool stale = false;
+                    for (size_t j = 0; j < n; j++)
+                        stale = stale || scale[j] > kStaleScale * p.columnNorms[j];
+                    if (stale && p.cost > 0.9 * before && runs < kMaximumRuns) {
+                        for (size_t j = 0; j < n; j++)
+                            if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
+                                scale[j] = std::min(scale[j], p.columnNorms[j]);
+                        recentCosts.clear();
+                        rescale = true;
+                    }
+                }
+            }
+            return !rescale;
+        };
+        const Objective fcost = [&model](std::span<const double> xs) { return model.Cost(xs); };
+        const GradientFunction grad = [&model](std::span<const double> xs, std::span<double> g) {
+            model.Gradient(xs, g);
+        };
+        const HessianFunction hess = [&model](std::span<const double> xs, std::span<double> h) {
+            model.Hessian(xs, h);
+        };
+        run = Minimize(fcost, grad, hess, x, mo);
+        if (run.x.size() == n)
+            x = run.x;
+        if (run.code == static_cast<int>(Status::OptionCheck)) {
+            status = LeastSquaresStatus::ImproperInput;
+            break;
+        }
+        if (testFired || userStopped)
+            break;
+        if (run.code == static_cast<int>(Status::AbortedByUser)) {
+            if (budget) {
+                status = LeastSquaresStatus::EvaluationLimit;
+                break;
+            }
+            if (rescale) {
+                if (lastRadius > 0.0 && std::isfinite(lastRadius))
+                    radius = lastRadius;
+                if (iterations >= options.itnlim)
+                    break;
+                continue;
+            }
+            break;
+        }
+        switch (run.code) {
+        case static_cast<int>(Status::GradientSmall):
+            status = LeastSquaresStatus::Gradient;
+            testFired = true;
+            break;
+        case static_cast<int>(Status::StepSizeSmall):
+            status = LeastSquaresStatus::Step;
+            testFired = true;
+            break;
+        case static_cast<int>(Status::NoLowerPoint):
+            status = LeastSquaresStatus::NoLowerPoint;
+            break;
+        case static_cast<int>(Status::TooManyLargeSteps):
+            status = LeastSquaresStatus::EngineStopped;
+            break;
+        default:
+            status = LeastSquaresStatus::EvaluationLimit;
+            break;
+        }
+        break;
+    }
+
+    // The end point.
+    const GaussNewtonModel::Point& end = model.WithJacobian(x);
+    result.x = end.x;
+    result.cost = end.cost;
+    result.residuals = end.r;
+    result.jacobian = end.Model();
+    result.gradient = end.gradient;
+    result.optimality = 0.0;
+    for (double g : end.gradient)
+        if (std::fabs(g) > result.optimality || std::isnan(g))
+            result.optimality = std::fabs(g);
+    result.status = status;
+    result.iterations = iterations;
+    result.runs = runs;
+    result.engine = std::move(run);
+    result.uncertainty = ComputeUncertainty(end.Model(), m, n, end.cost, options.absoluteSigma);
+
+    // The verdict.
+    const ModelTest t = TestModel(end, m, n);
+    const bool finite = std::isfinite(end.cost) && std::isfinite(result.optimality);
+    const bool converged = testFired || status == LeastSquaresStatus::NoLowerPoint;
+    const bool accepted = modelAccepts(end, t);
+    result.success = finite && converged && t.positiveDefinite && accepted;
+
+    switch (status) {
+    case LeastSquaresStatus::Gradient:
+        result.message = "`gtol` termination condition is satisfied.";
+        break;
+    case LeastSquaresStatus::CostChange:
+        result.message = "`ftol` termination condition is satisfied.";
+        break;
+    case LeastSquaresStatus::Step:
+        result.message = "`xtol` termination condition is satisfied.";
+        break;
+    case LeastSquaresStatus::CostChangeAndStep:
+        result.message = "Both `ftol` and `xtol` termination conditions are satisfied.";
+        break;
+    case LeastSquaresStatus::NoLowerPoint:
+        result.message = "No lower point could be found near x: the cost cannot be reduced further.";
+        break;
+    case LeastSquaresStatus::EngineStopped:
+        result.message = "The engine stopped: " + result.engine.message + ".";
+        break;
+    case LeastSquaresStatus::EvaluationLimit:
+        result.message = userStopped ? "The iteration callback stopped the fit."
+                         : iterations >= options.itnlim
+                             ? "The iteration limit is exceeded."
+                             : "The maximum number of function evaluations is exceeded.";
+        break;
+    case LeastSquaresStatus::ImproperInput:
+        result.message = result.engine.message;
+        break;
+    }
+
+    if (!finite)
+        result.warnings.push_back("the cost or its gradient is not finite at the end point");
+    if (!converged && status != LeastSquaresStatus::ImproperInput)
+        result.warnings.push_back(result.message +
+                                  " The fit did not converge; raise the limit, or start nearer.");
+    if (!result.uncertainty.undetermined.empty())
+        result.warnings.push_back(UndeterminedWarning(result.uncertainty, {}));
+    else if (converged && finite && !t.positiveDefinite)
+        result.warnings.push_back("the Jacobian at the end point is rank deficient: the fit is not unique");
+    if (converged && finite && t.positiveDefinite && !accepted)
+        result.warnings.push_back(
+            "the Gauss-Newton model at the end point still promises a decrease of the cost of " +
+            Short(t.newtonDecrease) + " (cost " + Short(end.cost) +
+            "): the run stopped before the minimum; tighten ftol/xtol");
+    if (result.uncertainty.computed && result.uncertainty.dof <= 0)
+        result.warnings.push_back("there are no more residuals than parameters (m = " + std::to_string(m) +
+                                  ", n = " + std::to_string(n) + "): the covariance is not defined");
+
+    return result;
+}
+
+} // namespace
+
+LeastSquaresResult LeastSquares(const ResidualFunction& residual, const JacobianFunction& jacobian,
+                                const std::vector<double>& x0, const LeastSquaresOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    LeastSquaresResult result;
+    const size_t n = x0.size();
+    result.n = n;
+    auto finish = [&]() -> LeastSquaresResult& {
+        result.timeSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return result;
+    };
+    result.message = CheckLeastSquaresOptions(options, n);
+    for (size_t j = 0; j < n && result.message.empty(); j++)
+        if (!std::isfinite(x0[j]))
+            result.message = "x0 must be finite (x0[" + std::to_string(j) + "] = " + Short(x0[j]) + ")";
+    if (!result.message.empty()) {
+        result.x = x0;
+        result.warnings.push_back(result.message);
+        return finish();
+    }
+
+    GaussNewtonModel model(residual, jacobian, n, options.loss, options.lossScale, options.differences,
+                           options.threads);
+    result.message = model.Start(x0);
+    const size_t m = model.Residuals();
+    result.m = m;
+    if (!result.message.empty()) {
+        result.x = x0;
+        result.residualEvaluations = model.ResidualEvaluations();
+        result.warnings.push_back(result.message);
+        return finish();
+    }
+
+    // The fit, and when it fails (neither refused nor stopped by the callback) up to two
+    // more from x0: with the other method, then with the hook step and typical sizes
+    // |x0_j| instead of the Jacobian's scaling (when no x0_j is 0). Paths through a badly scaled region
+    // differ much between them. The first successful fit is the result; when none succeeds, the first fit is,
+    // with a note of the others.
+    bool userStopped = false;
+    result = Attempt(model, x0, options, 0, userStopped);
+    if (options.fallbacks && !result.success && !userStopped &&
+        result.status != LeastSquaresStatus::ImproperInput) {
+        std::vector<LeastSquaresOptions> others;
+        LeastSquaresOptions other = options;
+        other.method = options.method == 3 ? 2 : 3;
+        others.push_back(other);
+        bool zero = false;
+        for (double v : x0)
+            zero = zero || v == 0.0;
+        if (options.xScale.empty() && !zero) {
+            LeastSquaresOptions sized = options;
+            sized.method = 3;
+            sized.xScale.resize(n);
+            for (size_t j = 0; j < n; j++)
+                sized.xScale[j] = std::fabs(x0[j]);
+            others.push_back(sized);
+        }
+        int attempts = 1;
+        int iterations = result.iterations;
+        int runs = result.runs;
+        std::string tried;
+        for (const LeastSquaresOptions& o : others) {
+            bool stopped = false;
+            LeastSquaresResult again = Attempt(model, x0, o, model.ResidualEvaluations(), stopped);
+            attempts++;
+            iterations += again.iterations;
+            runs += again.runs;
+            const std::string what = o.xScale.empty() ? std::string(o.method == 3 ? "hook step" : "dogleg")
+                                                      : std::string("hook step, typical sizes |x0|");
+            tried += (tried.empty() ? "" : " and ") + what;
+            if (stopped) {
+                result.warnings.push_back("the iteration callback stopped fit " + std::to_string(attempts) +
+                                          " (" + what + ")");
+                break;
+            }
+            if (again.success) {
+                again.warnings.push_back("found by fit " + std::to_string(attempts) + " (" + what +
+                                         "); the first fit from x0 ended: " + result.message);
+                result = std::move(again);
+                break;
+            }
+        }
+        result.iterations = iterations;
+        result.runs = runs;
+        if (!result.success && attempts > 1)
+            result.warnings.push_back("the fits from x0 with " + tried + " did not succeed either");
+    }
+    result.residualEvaluations = model.ResidualEvaluations();
+    result.jacobianEvaluations = model.JacobianEvaluations();
+    result.differenceEvaluations = model.DifferenceEvaluations();
+    return finish();
+}
+
+std::string LeastSquaresResult::Summary(const std::vector<std::string>& names) const {
+    std::string s;
+    char line[256];
+    s += "Status:       " + std::string(LeastSquaresStatusName(status)) + " (" +
+         std::to_string(static_cast<int>(status)) + "): " + message + "\n";
+    std::snprintf(line, sizeof line, "Cost:         %.10g  (m = %zu residuals, n = %zu parameters)\n", cost,
+                  m, n);
+    s += line;
+    if (uncertainty.computed && uncertainty.dof > 0) {
+        std::snprintf(line, sizeof line, "Residual sd:  %.6g  (dof %d)\n",
+                      std::sqrt(uncertainty.residualVariance), uncertainty.dof);
+        s += line;
+    }
+    for (size_t j = 0; j < x.size(); j++) {
+        const std::string name = j < names.size() ? names[j] : "x[" + std::to_string(j) + "]";
+        const double se = j < uncertainty.standardErrors.size() ? uncertainty.standardErrors[j]
+                                                                : std::numeric_limits<double>::quiet_NaN();
+        std::snprintf(line, sizeof line, "  %-12s %22.15g  +- %.4g\n", name.c_str(), x[j], se);
+        s += line;
+    }
+    std::snprintf(
+        line, sizeof line,
+        "Evaluations:  residual %ld, Jacobian %ld (+%ld residuals for differences), %d iterations, %d runs\n",
+        residualEvaluations, jacobianEvaluations, differenceEvaluations, iterations, runs);
+    s += line;
+    s += std::string("Success:      ") + (success ? "yes" : "no") + "\n";
+    for (const std::string& w : warnings)
+        s += "Warning:      " + w + "\n";
+    return s;
+}
+
+} // namespace vrn

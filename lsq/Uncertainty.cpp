@@ -1,0 +1,164 @@
+// Parameter uncertainties from the Jacobian (see Uncertainty.h).
+#include "lsq/Uncertainty.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace vrn {
+
+void SingularValueDecomposition(std::span<const double> a, size_t m, size_t n, std::vector<double>& sigma,
+                                std::vector<double>& v) {
+    // Columns of a, each contiguous.
+    std::vector<double> col(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            col[j * m + i] = a[i * n + j];
+    std::vector<double> w(n * n, 0.0); // columns of V, each contiguous
+    for (size_t j = 0; j < n; j++)
+        w[j * n + j] = 1.0;
+    auto dot = [m](const double* p, const double* q) {
+        double s = 0.0;
+        for (size_t i = 0; i < m; i++)
+            s += p[i] * q[i];
+        return s;
+    };
+    // Sweeps of rotations that make the columns orthogonal; a bounded number of sweeps
+    // (Jacobi converges quadratically, a handful is the rule).
+    for (int sweep = 0; sweep < 80; sweep++) {
+        bool rotated = false;
+        for (size_t p = 0; p + 1 < n; p++) {
+            for (size_t q = p + 1; q < n; q++) {
+                double* cp = &col[p * m];
+                double* cq = &col[q * m];
+                const double alpha = dot(cp, cp);
+                const double beta = dot(cq, cq);
+                const double gamma = dot(cp, cq);
+                // NaN compares false: no rotation.
+                if (!(std::fabs(gamma) > DBL_EPSILON * std::sqrt(alpha * beta)) || gamma == 0.0)
+                    continue;
+                rotated = true;
+                const double zeta = (beta - alpha) / (2.0 * gamma);
+                const double t =
+                    (zeta >= 0.0 ? 1.0 : -1.0) / (std::fabs(zeta) + std::sqrt(1.0 + zeta * zeta));
+                const double c = 1.0 / std::sqrt(1.0 + t * t);
+                const double s = c * t;
+                for (size_t i = 0; i < m; i++) {
+                    const double x = cp[i];
+                    const double y = cq[i];
+                    cp[i] = c * x - s * y;
+                    cq[i] = s * x + c * y;
+                }
+                double* vp = &w[p * n];
+                double* vq = &w[q * n];
+                for (size_t i = 0; i < n; i++) {
+                    const double x = vp[i];
+                    const double y = vq[i];
+                    vp[i] = c * x - s * y;
+                    vq[i] = s * x + c * y;
+                }
+            }
+        }
+        if (!rotated)
+            break;
+    }
+    std::vector<double> s(n);
+    for (size_t j = 0; j < n; j++)
+        s[j] = std::sqrt(dot(&col[j * m], &col[j * m]));
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&s](size_t x, size_t y) { return s[x] > s[y]; });
+    sigma.assign(n, 0.0);
+    v.assign(n * n, 0.0);
+    for (size_t k = 0; k < n; k++) {
+        sigma[k] = s[order[k]];
+        for (size_t i = 0; i < n; i++)
+            v[i * n + k] = w[order[k] * n + i];
+    }
+}
+
+Uncertainty ComputeUncertainty(std::span<const double> jac, size_t m, size_t n, double cost,
+                               bool absoluteSigma) {
+    Uncertainty u;
+    u.absoluteSigma = absoluteSigma;
+    u.dof = static_cast<int>(m) - static_cast<int>(n);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (n == 0 || jac.size() != m * n)
+        return u;
+    for (double v : jac)
+        if (!std::isfinite(v))
+            return u;
+    u.computed = true;
+    u.residualVariance = absoluteSigma ? 1.0 : (u.dof > 0 ? 2.0 * cost / u.dof : nan);
+
+    std::vector<double> v;
+    SingularValueDecomposition(jac, m, n, u.singularValues, v);
+    const double smax = u.singularValues.empty() ? 0.0 : u.singularValues[0];
+    const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * smax;
+    std::vector<bool> kept(n);
+    for (size_t k = 0; k < n; k++) {
+        kept[k] = u.singularValues[k] > threshold && u.singularValues[k] > 0.0;
+        if (kept[k])
+            u.rank++;
+    }
+    u.conditionNumber = u.rank == static_cast<int>(n) ? smax / u.singularValues[n - 1]
+                                                      : std::numeric_limits<double>::infinity();
+    std::vector<bool> undetermined(n, false);
+    for (size_t i = 0; i < n; i++) {
+        double nullPart = 0.0;
+        for (size_t k = 0; k < n; k++)
+            if (!kept[k])
+                nullPart += v[i * n + k] * v[i * n + k];
+        if (nullPart > 0.01) {
+            undetermined[i] = true;
+            u.undetermined.push_back(static_cast<int>(i));
+        }
+    }
+    u.covariance.assign(n * n, 0.0);
+    for (size_t i = 0; i < n; i++)
+        for (size_t j = 0; j < n; j++) {
+            double c = 0.0;
+            for (size_t k = 0; k < n; k++)
+                if (kept[k])
+                    c += v[i * n + k] / u.singularValues[k] * (v[j * n + k] / u.singularValues[k]);
+            c *= u.residualVariance;
+            u.covariance[i * n + j] = undetermined[i] || undetermined[j] ? nan : c;
+        }
+    u.standardErrors.assign(n, nan);
+    for (size_t i = 0; i < n; i++) {
+        const double c = u.covariance[i * n + i];
+        u.standardErrors[i] = c >= 0.0 ? std::sqrt(c) : nan;
+    }
+    u.correlation.assign(n * n, nan);
+    for (size_t i = 0; i < n; i++)
+        for (size_t j = 0; j < n; j++) {
+            const double d = u.standardErrors[i] * u.standardErrors[j];
+            if (d > 0.0)
+                u.correlation[i * n + j] = i == j ? 1.0 : u.covariance[i * n + j] / d;
+        }
+    return u;
+}
+
+std::string UndeterminedWarning(const Uncertainty& u, const std::vector<std::string>& names) {
+    if (u.undetermined.empty())
+        return {};
+    auto name = [&names](int i) {
+        return static_cast<size_t>(i) < names.size() ? names[static_cast<size_t>(i)]
+                                                     : "x[" + std::to_string(i) + "]";
+    };
+    std::string list;
+    for (size_t k = 0; k < u.undetermined.size(); k++) {
+        if (k > 0)
+            list += k + 1 == u.undetermined.size() ? " and " : ", ";
+        list += name(u.undetermined[k]);
+    }
+    const bool one = u.undetermined.size() == 1;
+    return "the data cannot determine " + list + ": the Jacobian has rank " + std::to_string(u.rank) +
+           " of " + std::to_string(u.singularValues.size()) + ", so " + (one ? "its" : "their") +
+           " covariance and standard error" + (one ? " are" : "s are") + " not defined (NaN); fix " +
+           (one ? "it" : "some of them") + " or reparameterize the model";
+}
+
+} // namespace vrn
