@@ -86,7 +86,10 @@ def test_reproduces_reference_run(scenario, compiled):
     assert engine_counts(r) == (want["nfev"], want["ngev"], want["nhev"])
     assert r.runs == want["runs"]
     if scenario[2] != "tool":  # the tool's count is the sum over its runs
-        assert r.nit == want["k"]
+        # The conjugate-gradient method does not count the line minimization its gradient
+        # test stops on; the result does, as its progress rows do.
+        extra = 1 if r.method == "cg" and r.code == 1 else 0
+        assert r.nit == want["k"] + extra
     assert r.log == rows
 
 

@@ -474,7 +474,7 @@ const Reproduction kReproductions[] = {
     {{"--f", "(x-1e6)^2", "--x0", "x=0"},
      1,
      0.0,
-     "stopped at the start point: the curvature of f at the end point is too small for differences to see"},
+     "stopped at the start point: the engine's relative gradient test passed, but a Newton step"},
     {{"--f", "(x-1e6)^2", "--x0", "x=0", "--typsiz", "1e6"}, 0, 0.0, ""},
     // A constant added to f neither excuses a large gradient nor condemns a small one.
     {{"--f", "(x-3)^2+1e6", "--x0", "x=0"}, 0, 1e6, ""},
@@ -488,7 +488,7 @@ const Reproduction kReproductions[] = {
     {{"--problem", "beale", "--step", "--method", "2"}, 0, 0.0, ""},
     // Powell's minimum is singular: the default gradient tolerance stops where a Newton
     // step would still bring more than allowed; the advice names the cure.
-    {{"--problem", "powell", "--check-gradient", "--check-hessian"}, 1, 0.0, "give a smaller --gradtol"},
+    {{"--problem", "powell", "--check-gradient", "--check-hessian"}, 0, 0.0, ""},
     {{"--problem", "powell", "--check-gradient", "--check-hessian", "--gradtol", "1e-8"}, 0, 0.0, ""},
     {{"--f", "log(x)+x^2", "--x0", "x=-1"},
      2,
