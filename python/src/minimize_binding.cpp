@@ -1,5 +1,6 @@
 // _vrnmath._minimize: vrn::Minimize on Python callables (or compiled reference problems);
-// _vrnmath._minimize_many: vrn::MinimizeMany on a compiled problem and many start points.
+// _vrnmath._minimize_many: vrn::MinimizeMany on a compiled problem and many start points,
+// with an optional per-item callback (called from the batch's threads under the lock).
 //
 // The interpreter lock is released for the whole run and taken back only while Python
 // code runs: in the objective, gradient, Hessian, callback and log wrappers below. With
@@ -26,12 +27,12 @@
 
 #include <pybind11/stl.h>
 
-#include "minimize/UnconstrainedMinimization.h"
-#include "python/src/bindings.h"
 #include "face/Minimize.h"
 #include "face/MinimizeMany.h"
 #include "face/OptionTable.h"
 #include "face/RunCore.h"
+#include "minimize/UnconstrainedMinimization.h"
+#include "python/src/bindings.h"
 #include "render/ResultJson.h"
 
 namespace vrnpy {
@@ -184,7 +185,8 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
         };
         vrn::OptionValue v;
         v.set = true;
-        const bool isBool = py::isinstance<py::bool_>(value) || py::isinstance(value, py::module_::import("numpy").attr("bool_"));
+        const bool isBool = py::isinstance<py::bool_>(value) ||
+                            py::isinstance(value, py::module_::import("numpy").attr("bool_"));
         switch (spec->type) {
         case vrn::OptionType::Method: {
             const vrn::MethodInfo* m = nullptr;
@@ -265,9 +267,10 @@ void CompiledCallables(const CompiledProblem& compiled, bool withGradient, bool 
 
 } // namespace
 
-std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, py::object jac, bool jacInFun,
-                            py::object hess, py::object callback, py::object logRow, const py::dict& given,
-                            bool compiledJac, bool compiledHess, bool captureLog, bool central) {
+std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple args, py::object jac,
+                            bool jacInFun, py::object hess, py::object callback, py::object logRow,
+                            const py::dict& given, bool compiledJac, bool compiledHess, bool captureLog,
+                            bool central) {
     Run run;
     run.n = static_cast<size_t>(x0.size());
     run.fun = std::move(fun);
@@ -286,7 +289,8 @@ std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple arg
     vrn::HessianFunction hessian;
     if (py::isinstance<CompiledProblem>(run.fun)) {
         run.compiled = true;
-        CompiledCallables(run.fun.cast<const CompiledProblem&>(), compiledJac, compiledHess, f, gradient, hessian);
+        CompiledCallables(run.fun.cast<const CompiledProblem&>(), compiledJac, compiledHess, f, gradient,
+                          hessian);
     } else if (run.jacInFun) {
         f = [&run](std::span<const double> x) {
             double value = kNaN;
@@ -386,8 +390,12 @@ std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple arg
 
 // One run per start point of a compiled problem, on `threads` threads (vrn::MinimizeMany);
 // the results are those of one MinimizeBinding call per start, in input order.
+// on_done (None or a callable) is called as on_done(index, json_text) once per finished
+// item, from the thread that ran it, with the interpreter lock held for the call. Its
+// first exception stops further calls and is raised once the batch has finished.
 py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<DoubleArray>& x0s,
-                             const py::dict& given, bool compiledJac, bool compiledHess, bool captureLog, int threads) {
+                             const py::dict& given, bool compiledJac, bool compiledHess, bool captureLog,
+                             int threads, const py::object& onDone) {
     std::vector<std::vector<double>> starts;
     starts.reserve(x0s.size());
     for (const DoubleArray& x : x0s)
@@ -398,11 +406,29 @@ py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<D
     vrn::GradientFunction gradient;
     vrn::HessianFunction hessian;
     CompiledCallables(problem, compiledJac, compiledHess, f, gradient, hessian);
+    vrn::BatchOptions batch;
+    batch.threads = threads;
+    std::exception_ptr callbackError; // written and read with the interpreter lock held
+    if (!onDone.is_none()) {
+        batch.onItemDone = [&onDone, &callbackError](size_t index, const vrn::MinimizeResult& r) {
+            const std::string text = ResultJson(r, nullptr);
+            py::gil_scoped_acquire gil;
+            if (callbackError)
+                return;
+            try {
+                onDone(index, py::str(text));
+            } catch (...) {
+                callbackError = std::current_exception();
+            }
+        };
+    }
     std::vector<vrn::MinimizeResult> results;
     {
         py::gil_scoped_release release;
-        results = vrn::MinimizeMany(f, gradient, hessian, starts, options, threads);
+        results = vrn::MinimizeMany(f, gradient, hessian, starts, options, batch);
     }
+    if (callbackError)
+        std::rethrow_exception(callbackError);
     py::list out;
     for (const vrn::MinimizeResult& r : results)
         out.append(py::str(ResultJson(r, nullptr)));
@@ -412,10 +438,11 @@ py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<D
 void RegisterMinimize(py::module_& m) {
     m.def("_minimize", &MinimizeBinding, py::arg("fun"), py::arg("x0"), py::arg("args"), py::arg("jac"),
           py::arg("jac_in_fun"), py::arg("hess"), py::arg("callback"), py::arg("log_row"), py::arg("options"),
-          py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"), py::arg("central") = false,
-          "One minimization through the run core; returns the result's JSON.");
+          py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"),
+          py::arg("central") = false, "One minimization through the run core; returns the result's JSON.");
     m.def("_minimize_many", &MinimizeManyBinding, py::arg("problem"), py::arg("x0s"), py::arg("options"),
           py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"), py::arg("threads"),
+          py::arg("on_done") = py::none(),
           "Minimizations of a compiled problem side by side; one JSON text per start point.");
     m.def(
         "_option_table",
