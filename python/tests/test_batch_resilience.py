@@ -230,11 +230,11 @@ def test_bad_resilience_arguments(kwargs, message):
         vrnmath.minimize_many(lambda x: float(x @ x), [[1.0, 2.0]], **kwargs)
 
 
-def test_default_chunk_size():
-    assert batch_module._default_chunksize(1000, 2) == min(125, batch_module.MAX_DEFAULT_CHUNK)
-    assert batch_module._default_chunksize(10, 2) == 2
-    assert batch_module._default_chunksize(1, 0) == 1
-    assert batch_module._default_chunksize(10 ** 6, 4) == batch_module.MAX_DEFAULT_CHUNK
+@pytest.mark.parametrize("count, workers, chunk", [
+    (1000, 2, 50), (1000, 8, 32), (10, 2, 2), (1, 0, 1), (0, 2, 1), (10 ** 5, 2, 50), (10 ** 6, 4, 500),
+])
+def test_default_chunk_size(count, workers, chunk):
+    assert batch_module._default_chunksize(count, workers) == chunk
 
 
 def test_a_killed_worker_loses_nothing():
@@ -270,3 +270,35 @@ def test_a_killed_worker_loses_nothing():
     assert killed, "no worker was busy when the first chunk finished"
     assert len(remote) == len(serial)
     assert all(same(a, b) and b.success for a, b in zip(serial, remote))
+
+
+def test_a_chunk_lost_for_good_becomes_failures_and_the_rest_is_kept():
+    # With no allowed failures the scheduler gives up on a task at its worker's first
+    # death (KilledWorker): the items of such chunks fail naming that, the others finish.
+    distributed = pytest.importorskip("distributed", reason="Dask's distributed (python3-distributed) is not "
+                                      "installed")
+    import dask
+
+    def deadly(x, c):
+        if c == 0.0:
+            os._exit(3)  # the worker process dies
+        return float(100.0 * (x[1] - (x[0] - c) ** 2) ** 2 + (1.0 - x[0] + c) ** 2)
+
+    shifts = [0.25 * (k + 1) for k in range(20)]
+    shifts[13] = 0.0
+    starts = [np.array([c - 1.2, 1.0]) for c in shifts]
+    data = [(c,) for c in shifts]
+    with dask.config.set({"distributed.scheduler.allowed-failures": 0}), distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+            silence_logs=50) as cluster, distributed.Client(cluster) as client:
+        remote = vrnmath.minimize_many(deadly, starts, batch_args=data, client=client, chunksize=4, retries=0)
+        client.wait_for_workers(2, timeout=20)  # closing a cluster whose nanny is restarting a worker is slow
+    assert len(remote) == 20
+    lost = [i for i, r in enumerate(remote) if "item" in r]
+    assert set(range(12, 16)) <= set(lost)  # the chunk of item 13
+    for i, r in enumerate(remote):
+        if i in lost:
+            assert r.item == i and r.message.startswith("item %d: its chunk failed on the Dask cluster: " % i)
+            assert "KilledWorker" in r.message
+        else:
+            assert same(r, vrnmath.minimize(deadly, starts[i], data[i]))

@@ -259,15 +259,17 @@ class _Progress:
 
 # ---------------------------------------------------------------------------- Dask
 
-#: Default chunks per Dask worker and most items in a default chunk (see
-#: docs/performance.md, "Batches on Dask: chunk size").
+#: The default chunk size (docs/performance.md, "Batches on Dask: chunk size"): about
+#: CHUNKS_PER_WORKER chunks per worker, none larger than MAX_DEFAULT_CHUNK items, unless
+#: that would make more than MAX_DEFAULT_TASKS tasks.
 CHUNKS_PER_WORKER = 4
-MAX_DEFAULT_CHUNK = 125
+MAX_DEFAULT_CHUNK = 50
+MAX_DEFAULT_TASKS = 2000
 
 
 def _default_chunksize(count, workers):
-    """About CHUNKS_PER_WORKER chunks per worker, none larger than MAX_DEFAULT_CHUNK."""
-    return max(1, min(MAX_DEFAULT_CHUNK, math.ceil(count / (CHUNKS_PER_WORKER * max(1, workers)))))
+    per_worker = math.ceil(count / (CHUNKS_PER_WORKER * max(1, workers)))
+    return max(1, min(MAX_DEFAULT_CHUNK, per_worker), math.ceil(count / MAX_DEFAULT_TASKS))
 
 
 def _on_dask(client, tasks, chunksize, retries, errors, report, run):
@@ -336,9 +338,9 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method=None, *, batch_
         closures), and callback and log run on the workers: use ``log=True`` to get the
         rows back in the results.
     chunksize : int, optional
-        Items per Dask task. Default: None, about four chunks per worker and at most 125
-        items per chunk (the measurement behind it is in docs/performance.md). Ignored
-        without a client.
+        Items per Dask task. Default: None, about four chunks per worker, at most 50
+        items per chunk unless that makes more than 2,000 chunks (the measurement behind it
+        is in docs/performance.md). Ignored without a client.
     threads : int, optional
         Minimizations run side by side in this process (on a Dask cluster: within each
         chunk). Default: 1, one after the other. Only a compiled objective
