@@ -39,7 +39,9 @@ def main():
     example = load_example()
     _, starts, data = example.synthetic_curves(args.fits)
     f, g = example.sum_of_squares, example.gradient
+    started = time.perf_counter()
     serial = vrnmath.minimize_many(f, starts, jac=g, batch_args=data)
+    serial_time = time.perf_counter() - started
 
     from dask.distributed import Client, LocalCluster
 
@@ -57,6 +59,7 @@ def main():
                 times[size].append(time.perf_counter() - started)
                 if not all(a.x.tobytes() == b.x.tobytes() and a.fun == b.fun for a, b in zip(serial, remote)):
                     raise SystemExit("chunk size %s: results differ from the in-process run" % size)
+    print("in process: %.2f s, %.0f fits/s" % (serial_time, args.fits / serial_time))
     print("| chunk size | chunks | fits/s median | fits/s range | s median |")
     print("|---|---:|---:|---:|---:|")
     for size in args.sizes:

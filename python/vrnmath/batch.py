@@ -176,7 +176,7 @@ class _Line:
         text = "minimize_many: %d/%d (%d%%)" % (self.done, self.total, 100 * self.done // max(self.total, 1))
         if self.failed:
             text += ", %d failed" % self.failed
-        text += ", %s items/s" % ("%.3g" % rate if math.isfinite(rate) else "?")
+        text += ", %s items/s" % (("%.0f" if rate >= 100 else "%.3g") % rate if math.isfinite(rate) else "?")
         if self.done < self.total:
             text += ", %s left" % _duration_text(left)
         else:
