@@ -6,6 +6,7 @@ import numbers
 import pickle
 import sys
 import time
+from typing import Any, Callable, Iterable, List, Optional, Sequence, Union
 
 from . import _vrnmath
 from ._minimize import _Call, minimize, result_from_json
@@ -317,8 +318,11 @@ def _on_dask(client, tasks, chunksize, retries, errors, report, run):
 # ---------------------------------------------------------------------------- the face
 
 
-def minimize_many(fun, x0s, args=(), jac=None, hess=None, method=None, *, batch_args=None, client=None,
-                  chunksize=None, threads=1, errors="keep", progress=False, retries=3, **options):
+def minimize_many(fun: Callable[..., Any], x0s: Iterable[Any], args: Any = (), jac: Any = None, hess: Any = None,
+                  method: Union[None, str, int] = None, *, batch_args: Optional[Sequence[Any]] = None,
+                  client: Any = None, chunksize: Optional[int] = None, threads: int = 1, errors: str = "keep",
+                  progress: Union[bool, Callable[[int, OptimizeResult], Any]] = False, retries: int = 3,
+                  **options: Any) -> List[OptimizeResult]:
     """Run one ``vrnmath.minimize(fun, x0, args, jac, hess, method, **options)`` per start point.
 
     Parameters
