@@ -7,7 +7,7 @@ PACKAGES=(g++ cmake make libgtest-dev googletest libbenchmark-dev libcli11-dev
           libmuparser-dev nlohmann-json3-dev libgsl-dev pkg-config clang-format
           libopenblas-dev   # libopenblas-dev: speed yardstick of bench_engine only
           pybind11-dev python3-dev python3-numpy  # the Python module (build/python)
-          python3-pytest python3-scipy python3-distributed  # its tests: pytest, SciPy, Dask
+          python3-pytest python3-scipy python3-dask python3-distributed python3-tqdm  # its tests: pytest, SciPy, Dask, tqdm
           python3-setuptools python3-wheel python3-pip python3-venv)  # pip install . / pip wheel . offline
 
 missing=()

@@ -1,5 +1,6 @@
 // _vrnmath._minimize: vrn::Minimize on Python callables (or compiled reference problems);
-// _vrnmath._minimize_many: vrn::MinimizeMany on a compiled problem and many start points.
+// _vrnmath._minimize_many: vrn::MinimizeMany on a compiled problem and many start points,
+// with an optional per-item callback (called from the batch's threads under the lock).
 //
 // The interpreter lock is released for the whole run and taken back only while Python
 // code runs: in the objective, gradient, Hessian, callback and log wrappers below. With
@@ -396,9 +397,12 @@ std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple arg
 
 // One run per start point of a compiled problem, on `threads` threads (vrn::MinimizeMany);
 // the results are those of one MinimizeBinding call per start, in input order.
+// on_done (None or a callable) is called as on_done(index, json_text) once per finished
+// item, from the thread that ran it, with the interpreter lock held for the call. Its
+// first exception stops further calls and is raised once the batch has finished.
 py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<DoubleArray>& x0s,
                              const py::dict& given, bool compiledJac, bool compiledHess, bool captureLog,
-                             int threads) {
+                             int threads, const py::object& onDone) {
     std::vector<std::vector<double>> starts;
     starts.reserve(x0s.size());
     for (const DoubleArray& x : x0s)
@@ -409,11 +413,29 @@ py::list MinimizeManyBinding(const CompiledProblem& problem, const std::vector<D
     vrn::GradientFunction gradient;
     vrn::HessianFunction hessian;
     CompiledCallables(problem, compiledJac, compiledHess, f, gradient, hessian);
+    vrn::BatchOptions batch;
+    batch.threads = threads;
+    std::exception_ptr callbackError; // written and read with the interpreter lock held
+    if (!onDone.is_none()) {
+        batch.onItemDone = [&onDone, &callbackError](size_t index, const vrn::MinimizeResult& r) {
+            const std::string text = ResultJson(r, nullptr);
+            py::gil_scoped_acquire gil;
+            if (callbackError)
+                return;
+            try {
+                onDone(index, py::str(text));
+            } catch (...) {
+                callbackError = std::current_exception();
+            }
+        };
+    }
     std::vector<vrn::MinimizeResult> results;
     {
         py::gil_scoped_release release;
-        results = vrn::MinimizeMany(f, gradient, hessian, starts, options, threads);
+        results = vrn::MinimizeMany(f, gradient, hessian, starts, options, batch);
     }
+    if (callbackError)
+        std::rethrow_exception(callbackError);
     py::list out;
     for (const vrn::MinimizeResult& r : results)
         out.append(py::str(ResultJson(r, nullptr)));
@@ -427,6 +449,7 @@ void RegisterMinimize(py::module_& m) {
           py::arg("central") = false, "One minimization through the run core; returns the result's JSON.");
     m.def("_minimize_many", &MinimizeManyBinding, py::arg("problem"), py::arg("x0s"), py::arg("options"),
           py::arg("compiled_jac"), py::arg("compiled_hess"), py::arg("capture_log"), py::arg("threads"),
+          py::arg("on_done") = py::none(),
           "Minimizations of a compiled problem side by side; one JSON text per start point.");
     m.def(
         "_method_table",

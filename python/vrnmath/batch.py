@@ -4,12 +4,19 @@ import inspect
 import math
 import re
 import numbers
+import pickle
+import sys
+import time
+from typing import Any, Callable, Iterable, List, Optional, Sequence, Union
 
 from . import _vrnmath
 from ._minimize import _Call, minimize, result_from_json
 from ._result import OptimizeResult
 
 __all__ = ["minimize_many"]
+
+#: Most times a Dask chunk whose task failed is run again (retries=).
+MAX_RETRIES = 100
 
 
 def _failure(index, error):
@@ -20,7 +27,27 @@ def _failure(index, error):
                           error=error)
 
 
-def _run_chunk(tasks, fun, jac, hess, method, options, threads=1, first_index=0, errors="keep"):
+def _error_text(e):
+    """An item's exception as its failure names it (a ValueError is the library's refusal)."""
+    return e if isinstance(e, ValueError) else "%s: %s" % (type(e).__name__, e)
+
+
+def _compiled_result(text, capture, index, local, errors):
+    """The result of item `index` from vrn::MinimizeMany's JSON, where the item was number
+    `local` of the compiled batch (whose refusal messages begin "item <local>: ")."""
+    try:
+        return result_from_json(text, capture)
+    except ValueError as e:
+        why = str(e)
+        prefix = "item %d: " % local
+        if why.startswith(prefix):
+            why = why[len(prefix):]
+        if errors == "raise":
+            raise ValueError(why) from None
+        return _failure(index, why)
+
+
+def _run_chunk(tasks, fun, jac, hess, method, options, threads=1, first_index=0, errors="keep", on_item=None):
     """Runs a list of (x0, args); in this process or on a Dask worker.
 
     A compiled objective (vrnmath.ReferenceProblem, with its own derivatives or none) and
@@ -28,52 +55,74 @@ def _run_chunk(tasks, fun, jac, hess, method, options, threads=1, first_index=0,
     (vrn::MinimizeMany), without the interpreter; anything else runs one minimization
     after the other. Both give what one vrnmath.minimize call per task gives. An item
     that is refused or raises becomes a failed result naming its index (errors="keep"),
-    or raises (errors="raise")."""
+    or raises (errors="raise"). on_item(index, result), if given, is called once per
+    finished item (for a compiled batch on threads: in the order they finish, from the
+    library's threads, one call at a time)."""
     if not tasks:
         return []
     _check_keywords(options)
-    calls, results = [], []
+    results = [None] * len(tasks)
+    ready = []  # (position, call) of the items that could be set up
     for k, (x0, args) in enumerate(tasks):
         try:
-            calls.append(_Call(fun, x0, args, jac, hess, method, **options))
+            ready.append((k, _Call(fun, x0, args, jac, hess, method, **options)))
         except ValueError as e:
             if errors == "raise":
                 raise
-            calls.append(_failure(first_index + k, e))
-    ready = [c for c in calls if isinstance(c, _Call)]
-    if ready and all(c.compiled and c.callback is None and c.row_sink is None for c in ready):
-        first = ready[0]
-        texts = iter(_vrnmath._minimize_many(fun, [c.x for c in ready], first.options, first.compiled_jac,
-                                             first.compiled_hess, first.capture, threads))
-    else:
-        texts = None
-    for k, c in enumerate(calls):
-        if not isinstance(c, _Call):
-            results.append(c)
-            continue
+            results[k] = _failure(first_index + k, e)
+            if on_item is not None:
+                on_item(first_index + k, results[k])
+    calls = [c for _, c in ready]
+    if calls and all(c.compiled and c.callback is None and c.row_sink is None for c in calls):
+        first = calls[0]
+        positions = [k for k, _ in ready]
+
+        def convert(local, text):
+            k = positions[local]
+            return _compiled_result(text, first.capture, first_index + k, local, errors)
+
+        done = {}
+
+        def item_done(local, text):
+            done[local] = convert(local, text)
+            on_item(first_index + positions[local], done[local])
+
+        texts = _vrnmath._minimize_many(fun, [c.x for c in calls], first.options, first.compiled_jac,
+                                        first.compiled_hess, first.capture, threads,
+                                        item_done if on_item is not None else None)
+        for local, text in enumerate(texts):
+            results[positions[local]] = done[local] if local in done else convert(local, text)
+        return results
+    for k, c in ready:
         try:
-            if texts is not None:
-                try:
-                    results.append(result_from_json(next(texts), c.capture))
-                except ValueError as e:
-                    # The library names the item by its place among the runs it was given;
-                    # the index that means something here is added below.
-                    raise ValueError(re.sub(r"^item \d+: ", "", str(e), count=1)) from None
-            else:
-                results.append(c.run())
+            results[k] = c.run()
         except (KeyboardInterrupt, SystemExit):
             raise
         except Exception as e:  # the item's own failure: kept as its result
             if errors == "raise":
                 raise
-            results.append(_failure(first_index + k, "%s: %s" % (type(e).__name__, e)
-                                    if not isinstance(e, ValueError) else e))
+            results[k] = _failure(first_index + k, _error_text(e))
+        if on_item is not None:
+            on_item(first_index + k, results[k])
     return results
 
 
+def _picklable(error):
+    try:
+        pickle.dumps(error)
+        return error
+    except Exception:
+        return repr(error)
+
+
 def _run_chunk_at(tasks, first_index, **kwargs):
-    """_run_chunk for a chunk whose first item has index first_index (Dask maps over both)."""
-    return _run_chunk(tasks, first_index=first_index, **kwargs)
+    """_run_chunk for a chunk whose first item has index first_index (Dask maps over both).
+    A failure's exception that cannot travel back to the client travels as its text."""
+    results = _run_chunk(tasks, first_index=first_index, **kwargs)
+    for r in results:
+        if "error" in r:
+            r["error"] = _picklable(r["error"])
+    return results
 
 
 def _check_keywords(options):
@@ -82,37 +131,275 @@ def _check_keywords(options):
         raise TypeError("minimize_many() got an unexpected keyword argument %r" % sorted(unknown)[0])
 
 
-def minimize_many(fun, x0s, args=(), jac=None, hess=None, method=None, *, batch_args=None, client=None,
-                  chunksize=None, threads=1, errors="keep", **options):
-    """One vrnmath.minimize(fun, x0, args, jac, hess, method, **options) per start point
-    in x0s; the results come back as a list in the order of x0s.
+# ---------------------------------------------------------------------------- progress
 
-    batch_args  optional sequence, one args tuple per start point (for fits of many data
-                sets with one objective); it replaces args.
-    threads     minimizations run side by side in this process (default 1, one after the
-                other). Only a compiled objective (vrnmath.ReferenceProblem with jac and
-                hess None or True, no callback, log None or True) uses them: each run has
-                its own engine on the library's thread pool, without the interpreter lock,
-                and gives what it gives alone. Python objectives always run one after the
-                other (the interpreter lock would serialize them anyway). On a Dask
-                cluster it applies within each chunk. Evaluation threads within a run
-                (minimize's threads=) are not used here.
-    client      None runs the minimizations in this process.
-                A dask.distributed.Client submits them to its cluster in chunks of
-                chunksize runs (default: about four chunks per worker) and gathers the
-                results in order. fun, jac, hess, the arguments and callback must then
-                be picklable (cloudpickle takes lambdas and closures), and callback and
-                log run on the workers: use log=True to get the rows back in the
-                results.
-    errors      "keep" (default): an item that is refused (f not finite at its start
-                point, say) or whose fun raises gets a result with success False, status
-                2, outcome "refused" and a message naming its index ("item 17: ..."); the
-                other items finish. "raise": the first such error propagates.
+#: Seconds between two lines of the plain progress display when stderr is not a terminal,
+#: and between two rewrites of the line when it is.
+LINE_INTERVAL_S = 5.0
+TTY_INTERVAL_S = 0.2
+
+
+def _tqdm():
+    """tqdm's bar class, or None when tqdm is not installed."""
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return None
+    return tqdm
+
+
+def _duration_text(seconds):
+    if not math.isfinite(seconds):
+        return "?"
+    seconds = int(round(seconds))
+    if seconds >= 3600:
+        return "%d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
+    return "%d:%02d" % (seconds // 60, seconds % 60)
+
+
+class _Line:
+    """A plain progress display on a stream: one line rewritten in place on a terminal,
+    else a new line every LINE_INTERVAL_S seconds (and the last one at the end)."""
+
+    def __init__(self, total, stream):
+        self.total, self.stream = total, stream
+        self.done = self.failed = 0
+        self.started = self.shown = time.monotonic()
+        try:
+            self.tty = bool(stream.isatty())
+        except Exception:  # a stream that cannot say
+            self.tty = False
+        self.width = 0
+
+    def text(self, now):
+        elapsed = now - self.started
+        rate = self.done / elapsed if elapsed > 0 else math.nan
+        left = (self.total - self.done) / rate if rate > 0 else math.nan
+        text = "minimize_many: %d/%d (%d%%)" % (self.done, self.total, 100 * self.done // max(self.total, 1))
+        if self.failed:
+            text += ", %d failed" % self.failed
+        text += ", %s items/s" % (("%.0f" if rate >= 100 else "%.3g") % rate if math.isfinite(rate) else "?")
+        if self.done < self.total:
+            text += ", %s left" % _duration_text(left)
+        else:
+            text += ", done in %s" % _duration_text(elapsed)
+        return text
+
+    def write(self, now):
+        text = self.text(now)
+        if self.tty:
+            self.stream.write("\r" + text.ljust(self.width))
+            self.width = len(text)
+        else:
+            self.stream.write(text + "\n")
+        self.stream.flush()
+        self.shown = now
+
+    def update(self, failed):
+        self.done += 1
+        self.failed += bool(failed)
+        now = time.monotonic()
+        if self.done == self.total or now - self.shown >= (TTY_INTERVAL_S if self.tty else LINE_INTERVAL_S):
+            self.write(now)
+
+    def close(self):
+        if self.tty and self.width:
+            self.stream.write("\n")
+            self.stream.flush()
+
+
+class _Bar:
+    """tqdm's bar with the count of failed items beside it."""
+
+    def __init__(self, tqdm, total, stream):
+        self.bar = tqdm(total=total, desc="minimize_many", unit="item", file=stream)
+        self.failed = 0
+
+    def update(self, failed):
+        if failed:
+            self.failed += 1
+            self.bar.set_postfix(failed=self.failed, refresh=False)
+        self.bar.update(1)
+
+    def close(self):
+        self.bar.close()
+
+
+class _Progress:
+    """What minimize_many reports per finished item: nothing, a display, or the user's
+    progress(index, result). Each item is reported once."""
+
+    def __init__(self, progress, total):
+        self.display = self.call = None
+        if progress is None or progress is False:
+            return
+        if progress is True:
+            if total:
+                tqdm = _tqdm()
+                stream = sys.stderr
+                self.display = _Bar(tqdm, total, stream) if tqdm is not None else _Line(total, stream)
+        elif callable(progress):
+            self.call = progress
+        else:
+            raise ValueError("progress must be False, True or a callable progress(index, result), got %r"
+                             % (progress,))
+
+    @property
+    def active(self):
+        return self.display is not None or self.call is not None
+
+    def __call__(self, index, result):
+        if self.display is not None:
+            self.display.update(not result.get("success", False))
+        if self.call is not None:
+            self.call(index, result)
+
+    def close(self):
+        if self.display is not None:
+            self.display.close()
+
+
+# ---------------------------------------------------------------------------- Dask
+
+#: The default chunk size (docs/performance.md, "Batches on Dask: chunk size"): about
+#: CHUNKS_PER_WORKER chunks per worker, none larger than MAX_DEFAULT_CHUNK items, unless
+#: that would make more than MAX_DEFAULT_TASKS tasks.
+CHUNKS_PER_WORKER = 4
+MAX_DEFAULT_CHUNK = 50
+MAX_DEFAULT_TASKS = 2000
+
+
+def _default_chunksize(count, workers):
+    per_worker = math.ceil(count / (CHUNKS_PER_WORKER * max(1, workers)))
+    return max(1, min(MAX_DEFAULT_CHUNK, per_worker), math.ceil(count / MAX_DEFAULT_TASKS))
+
+
+def _on_dask(client, tasks, chunksize, retries, errors, report, run):
+    """The results of the tasks run in chunks on the client's cluster, in input order; each
+    chunk is reported as it finishes. With errors="keep" a chunk that still fails after its
+    retries gives each of its items a failed result naming the chunk's error."""
+    from distributed import as_completed
+
+    if chunksize is None:
+        try:
+            workers = len(client.scheduler_info().get("workers", {}))
+        except Exception:  # a client that cannot say how many workers it has
+            workers = 1
+        chunksize = _default_chunksize(len(tasks), workers)
+    firsts = list(range(0, len(tasks), chunksize))
+    chunks = [tasks[i:i + chunksize] for i in firsts]
+    # An item's error with errors="raise" would fail again: such chunks are not retried.
+    futures = client.map(_run_chunk_at, chunks, firsts, pure=False, retries=retries if errors == "keep" else 0,
+                         **run)
+    where = {f.key: k for k, f in enumerate(futures)}
+    parts = [None] * len(chunks)
+    try:
+        for future in as_completed(futures):
+            k = where[future.key]
+            if parts[k] is not None:  # a chunk reported twice (lost and computed again)
+                continue
+            try:
+                part = future.result()
+            except (KeyboardInterrupt, SystemExit):
+                raise
+            except Exception as e:
+                if errors == "raise":
+                    raise
+                why = "its chunk failed on the Dask cluster: %s" % _error_text(e)
+                part = [_failure(firsts[k] + j, why) for j in range(len(chunks[k]))]
+            parts[k] = part
+            for j, r in enumerate(part):
+                report(firsts[k] + j, r)
+    finally:
+        for f in futures:
+            f.release()
+    return [r for part in parts for r in part]
+
+
+# ---------------------------------------------------------------------------- the face
+
+
+def minimize_many(fun: Callable[..., Any], x0s: Iterable[Any], args: Any = (), jac: Any = None, hess: Any = None,
+                  method: Union[None, str, int] = None, *, batch_args: Optional[Sequence[Any]] = None,
+                  client: Any = None, chunksize: Optional[int] = None, threads: int = 1, errors: str = "keep",
+                  progress: Union[bool, Callable[[int, OptimizeResult], Any]] = False, retries: int = 3,
+                  **options: Any) -> List[OptimizeResult]:
+    """Run one ``vrnmath.minimize(fun, x0, args, jac, hess, method, **options)`` per start point.
+
+    Parameters
+    ----------
+    fun, args, jac, hess, method
+        As for ``vrnmath.minimize``; shared by all items. Defaults: ``args=()``,
+        ``jac=None``, ``hess=None``, ``method=None`` (the library's default method).
+    x0s : iterable of array_like
+        The start points, one per item.
+    batch_args : sequence of tuple, optional
+        One args tuple per start point (fits of many data sets with one objective); it
+        replaces args. Default: None (every item gets args).
+    client : dask.distributed.Client, optional
+        None (default) runs the items in this process. A client submits them to its
+        cluster in chunks of chunksize items and gathers the results; fun, jac, hess, the
+        arguments and callback must then be picklable (cloudpickle takes lambdas and
+        closures), and callback and log run on the workers: use ``log=True`` to get the
+        rows back in the results.
+    chunksize : int, optional
+        Items per Dask task. Default: None, about four chunks per worker, at most 50
+        items per chunk unless that makes more than 2,000 chunks (the measurement behind it
+        is in docs/performance.md). Ignored without a client.
+    threads : int, optional
+        Minimizations run side by side in this process (on a Dask cluster: within each
+        chunk). Default: 1, one after the other. Only a compiled objective
+        (``vrnmath.ReferenceProblem`` with jac and hess None or True, no callback, log
+        None or True) uses them: each run has its own engine on the library's thread
+        pool, without the interpreter lock, and gives what it gives alone. Python
+        objectives always run one after the other. minimize's evaluation threads are not
+        used here.
+    errors : {'keep', 'raise'}, optional
+        Default ``'keep'``: an item that is refused (f not finite at its start point, a
+        bad start point, say) or whose fun, jac or hess raises gets a result with
+        ``success`` False, ``status`` 2, ``outcome`` ``'refused'``, ``code`` 6, ``item``
+        (its index), ``error`` (the exception or the library's reason) and a message that
+        names its index ("item 17: ..."); the other items finish. ``'raise'``: the first
+        such error propagates and no results are returned.
+    progress : bool or callable, optional
+        Default False: nothing is reported. True shows a progress bar with the count, the
+        rate and the time left on stderr: tqdm's when tqdm is installed, else one line
+        rewritten in place on a terminal, or a new line every 5 seconds when stderr is not
+        a terminal. A callable is called as ``progress(index, result)`` once per finished
+        item: in input order for Python objectives, in the order the items finish for a
+        compiled batch on several threads (from those threads, one call at a time), as
+        each chunk finishes on Dask (always in this process). An exception it raises
+        propagates (a compiled batch finishes its items first).
+    retries : int, optional
+        Default 3: on Dask, times a chunk whose task fails is run again (0 to 100). A
+        chunk whose worker dies is run again on another worker by the scheduler as well,
+        so the results stay complete and identical to serial ones. Not used with
+        ``errors='raise'`` (an item's error would repeat) or without a client.
+    **options
+        The keyword options of ``vrnmath.minimize`` (callback, log, gtol, maxiter, ...),
+        the same for every item; each one's default is minimize's.
+
+    Returns
+    -------
+    list of OptimizeResult
+        One result per start point, in the order of x0s.
+
+    Raises
+    ------
+    ValueError
+        For bad batch arguments (errors, threads, chunksize, retries, progress,
+        batch_args of another length, a log function with a client), and with
+        ``errors='raise'`` for the first refused item.
+    TypeError
+        For a keyword minimize does not have.
     """
     if errors not in ("keep", "raise"):
         raise ValueError("errors must be 'keep' or 'raise', got %r" % (errors,))
     if isinstance(threads, bool) or not isinstance(threads, numbers.Integral) or threads < 1:
         raise ValueError("threads must be an integer of at least 1, got %r" % (threads,))
+    if (isinstance(retries, bool) or not isinstance(retries, numbers.Integral)
+            or not 0 <= retries <= MAX_RETRIES):
+        raise ValueError("retries must be an integer from 0 to %d, got %r" % (MAX_RETRIES, retries))
     starts = list(x0s)
     if batch_args is None:
         run_args = [args if isinstance(args, tuple) else (args,)] * len(starts)
@@ -122,32 +409,27 @@ def minimize_many(fun, x0s, args=(), jac=None, hess=None, method=None, *, batch_
             raise ValueError("batch_args must have one entry per start point (%d), got %d"
                              % (len(starts), len(run_args)))
     tasks = list(zip(starts, run_args))
-    if client is None:
-        return _run_chunk(tasks, fun, jac, hess, method, options, int(threads), 0, errors)
-
-    log = options.get("log")
-    if log not in (None, False, True):
-        raise ValueError("with a client, log must be True (the rows come back in the results) or None")
-    if not tasks:
-        return []
-    if chunksize is None:
-        try:
-            workers = max(1, len(client.scheduler_info().get("workers", {})))
-        except Exception:  # a client that cannot say how many workers it has
-            workers = 1
-        chunksize = max(1, math.ceil(len(tasks) / (4 * workers)))
-    elif isinstance(chunksize, bool) or not isinstance(chunksize, int) or chunksize < 1:
-        raise ValueError("chunksize must be a positive integer, got %r" % (chunksize,))
-    chunks = [tasks[i:i + chunksize] for i in range(0, len(tasks), chunksize)]
-    firsts = list(range(0, len(tasks), chunksize))
-    futures = client.map(_run_chunk_at, chunks, firsts, fun=fun, jac=jac, hess=hess, method=method,
-                         options=options, threads=int(threads), errors=errors, pure=False)
+    if client is not None:
+        log = options.get("log")
+        if log not in (None, False, True):
+            raise ValueError("with a client, log must be True (the rows come back in the results) or None")
+        if chunksize is not None and (isinstance(chunksize, bool) or not isinstance(chunksize, numbers.Integral)
+                                      or chunksize < 1):
+            raise ValueError("chunksize must be a positive integer, got %r" % (chunksize,))
+    report = _Progress(progress, len(tasks))
     try:
-        parts = client.gather(futures)
+        if client is None:
+            return _run_chunk(tasks, fun, jac, hess, method, options, int(threads), 0, errors,
+                              report if report.active else None)
+        if not tasks:
+            return []
+        _check_keywords(options)
+        run = dict(fun=fun, jac=jac, hess=hess, method=method, options=options, threads=int(threads),
+                   errors=errors)
+        return _on_dask(client, tasks, None if chunksize is None else int(chunksize), int(retries), errors,
+                        report, run)
     finally:
-        for f in futures:
-            f.release()
-    return [r for part in parts for r in part]
+        report.close()
 
 
 _MINIMIZE_KEYWORDS = {name: p for name, p in inspect.signature(minimize).parameters.items()
