@@ -348,8 +348,8 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     // --hessian fd asks for a finite-difference Hessian: no secant updates, and a method or
     // switch that keeps no such Hessian refuses it as it refuses a given one.
     if (a.hessian == "fd") {
-        if (const auto refusal = vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient), true},
-                                                   options.naming);
+        if (const auto refusal =
+                vrn::CheckOptions(options, {x0.size(), static_cast<bool>(gradient), true}, options.naming);
             refusal && refusal->option == "hessian")
             throw UsageError(refusal->text);
         if (!options.expensive)
