@@ -674,6 +674,16 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
     if (!r.derivatives.empty())
         s += Row("Derivatives", Escape(r.derivatives));
     s += Row("Termination", Escape(r.message) + " (code " + std::to_string(r.code) + ")");
+    // How the end point was judged, as the result says it.
+    const Verdict& v = r.verdict;
+    if (v.test == "newton-decrease" && std::isfinite(v.decrease))
+        s += Row("Verdict", "a Newton step would lower f by " + Escape(Num(v.decrease, 4)) +
+                                (v.decrease <= v.allowed ? " &le; " : " &gt; ") + Escape(Num(v.allowed, 4)) +
+                                " allowed; " + Escape(v.hessianSource) + " Hessian, " +
+                                (v.positiveDefinite ? "positive definite" : "not positive definite"));
+    else if (!v.test.empty())
+        s += Row("Verdict", Escape(std::string(OutcomeName(r.outcome)) + " (" + v.test + ", " +
+                                   v.hessianSource + " Hessian)"));
     s += Row("f\u2080 \u2192 f", Escape(Num(k.f0, 10)) + " \u2192 " + Escape(Num(k.f, 10)));
     s += Row("max |g\u1d62| at the end", Escape(Num(k.g)));
     s += Row("Iterations", std::to_string(r.iterations) + (r.runs > 1 ? " in " + Plural(r.runs, "run") : ""));
