@@ -259,6 +259,21 @@ Judgement JudgeEndPoint(const VerdictInput& in) {
     const bool negative = !std::isnan(v.minCurvature) && v.minCurvature < -slack;
     v.positiveDefinite = factored && !negativeDiagonal && !negative;
     if (!v.positiveDefinite) {
+        // Negative curvature where the gradient is still large is a run that stopped short,
+        // not a saddle: the relative gradient says which.
+        double relative = 0.0;
+        for (size_t i = 0; i < n; i++) {
+            const double t = in.typicalX && i < in.typicalX->size() ? (*in.typicalX)[i] : 1.0;
+            const double term =
+                std::fabs(g[i]) * std::max(std::fabs(x[i]), t) / std::max(std::fabs(in.f), in.typicalF);
+            if (term > relative || std::isnan(term))
+                relative = term;
+        }
+        if (!(relative <= in.tolerance)) {
+            j.outcome = (in.code == 0 || in.code == 4) ? Outcome::IterationLimit : Outcome::NotConverged;
+            j.descentDirection.clear();
+            return j;
+        }
         j.outcome = Outcome::NotAMinimum;
         if (v.minCurvature >= 0.0 || std::isnan(v.minCurvature))
             j.descentDirection.clear();
@@ -360,7 +375,18 @@ std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& 
             break;
         case Outcome::NotConverged: {
             const double ratio = v.allowed > 0 && v.decrease > 0 ? std::sqrt(v.allowed / v.decrease) : 0.0;
-            if (v.curvatureUnresolved) {
+            if (!v.curvatureUnresolved && v.test == "newton-decrease" && !std::isfinite(v.decrease)) {
+                const double relative = RelativeGradient(r);
+                w.push_back(where +
+                            ": f still curves down there (the Hessian is not positive definite) and the "
+                            "relative gradient " +
+                            Short(relative) +
+                            " is above the success tolerance: the run "
+                            "stopped short; give a smaller " +
+                            (typicalSizes ? name("gradientTolerance") + " (about " +
+                                                Short(std::min(relative, v.tolerance) * 0.01) + ")"
+                                          : name("cgTolerance")));
+            } else if (v.curvatureUnresolved) {
                 w.push_back(where +
                             ": the curvature of f at the end point is too small for differences to see "
                             "beside the rounding of |f| = " +
