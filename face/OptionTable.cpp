@@ -52,7 +52,7 @@ std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) {
     return e.GetCGTolerance();
 }
 
-const std::array<OptionSpec, 19> kOptions{{
+const std::array<OptionRow, 19> kOptions{{
     {"method", "--method", "method", "Method", OptionType::Method, 1, 4, true, true, kDefaultMethod, nullptr,
      OptionUse::AllMethods, kAllDrivers,
      "1 line search, 2 double dogleg, 3 More-Hebden hook step, 4 Polak-Ribiere conjugate gradient (also by "
@@ -160,7 +160,7 @@ const std::array<OptionSpec, 19> kOptions{{
 #undef VRN_OPTIONAL_FIELD
 
 // The upper bound of a row; the thread row's depends on the machine.
-double Upper(const OptionSpec& s) {
+double Upper(const OptionRow& s) {
     if (std::string_view(s.name) == "threads")
         return MaxEvaluationThreads();
     return s.upper;
@@ -185,7 +185,7 @@ const char* DriverName(Driver d) {
 std::string UsersText(OptionUse use) {
     std::string s;
     for (const MethodInfo& m : Methods()) {
-        OptionSpec probe{};
+        OptionRow probe{};
         probe.use = use;
         if (MethodUses(probe, m))
             s += (s.empty() ? "" : ", ") + std::to_string(m.number);
@@ -193,16 +193,16 @@ std::string UsersText(OptionUse use) {
     return s;
 }
 
-OptionRefusal Refuse(const OptionSpec* spec, OptionNaming naming, std::string constraint, std::string given) {
+OptionRefusal Refuse(const OptionRow* row, OptionNaming naming, std::string constraint, std::string given) {
     OptionRefusal r;
-    r.option = spec ? spec->name : "";
+    r.option = row ? row->name : "";
     r.constraint = std::move(constraint);
     r.given = std::move(given);
-    r.text = (spec ? OptionName(*spec, naming) + " " : std::string()) + r.constraint + Got(r.given);
+    r.text = (row ? OptionName(*row, naming) + " " : std::string()) + r.constraint + Got(r.given);
     return r;
 }
 
-bool InRange(const OptionSpec& s, double v) {
+bool InRange(const OptionRow& s, double v) {
     const double up = Upper(s);
     const bool low = s.lowerIncluded ? v >= s.lower : v > s.lower;
     const bool high = std::isinf(up) ? std::isfinite(v) : (s.upperIncluded ? v <= up : v < up);
@@ -229,36 +229,36 @@ int MaxEvaluationThreads() {
     return VRNMaxEvaluationThreads();
 }
 
-std::span<const OptionSpec> OptionTable() {
+std::span<const OptionRow> OptionTable() {
     return kOptions;
 }
 
-std::string OptionName(const OptionSpec& spec, OptionNaming naming) {
+std::string OptionName(const OptionRow& row, OptionNaming naming) {
     switch (naming) {
     case OptionNaming::CommandLine:
-        return spec.cliSwitch;
+        return row.cliSwitch;
     case OptionNaming::Python:
-        return spec.keyword;
+        return row.keyword;
     case OptionNaming::Cpp:
         break;
     }
-    return spec.name;
+    return row.name;
 }
 
 std::string OptionName(std::string_view cppName, OptionNaming naming) {
-    const OptionSpec* s = FindOption(cppName);
+    const OptionRow* s = FindOption(cppName);
     return s ? OptionName(*s, naming) : std::string(cppName);
 }
 
-const OptionSpec* FindOption(std::string_view name, OptionNaming naming) {
-    for (const OptionSpec& s : kOptions)
+const OptionRow* FindOption(std::string_view name, OptionNaming naming) {
+    for (const OptionRow& s : kOptions)
         if (OptionName(s, naming) == name)
             return &s;
     return nullptr;
 }
 
-bool MethodUses(const OptionSpec& spec, const MethodInfo& m) {
-    switch (spec.use) {
+bool MethodUses(const OptionRow& row, const MethodInfo& m) {
+    switch (row.use) {
     case OptionUse::AllMethods:
         return true;
     case OptionUse::TypicalSizes:
@@ -273,11 +273,11 @@ bool MethodUses(const OptionSpec& spec, const MethodInfo& m) {
     return true;
 }
 
-bool DriverUses(const OptionSpec& spec, Driver driver) {
-    return (spec.drivers & (1u << static_cast<unsigned>(driver))) != 0;
+bool DriverUses(const OptionRow& row, Driver driver) {
+    return (row.drivers & (1u << static_cast<unsigned>(driver))) != 0;
 }
 
-std::string DefaultText(const OptionSpec& s) {
+std::string DefaultText(const OptionRow& s) {
     if (s.defaultText)
         return s.defaultText;
     switch (s.type) {
@@ -293,7 +293,7 @@ std::string DefaultText(const OptionSpec& s) {
     }
 }
 
-std::string RangeText(const OptionSpec& s) {
+std::string RangeText(const OptionRow& s) {
     const double up = Upper(s);
     if (s.type == OptionType::Integer) {
         if (std::isinf(up) || up >= 1e9)
@@ -310,7 +310,7 @@ std::string RangeText(const OptionSpec& s) {
     return "";
 }
 
-std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const OptionSpec& spec,
+std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const OptionRow& row,
                                                const std::string& text, OptionNaming naming) {
     auto number = [](std::string_view t, double& v) {
         while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
@@ -325,11 +325,11 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
     const std::string shown = text.size() > 60 ? text.substr(0, 60) + "..." : text;
     OptionValue v;
     v.set = true;
-    switch (spec.type) {
+    switch (row.type) {
     case OptionType::Method: {
         const MethodInfo* m = FindMethod(text);
         if (!m)
-            return Refuse(&spec, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", "'" + shown + "'");
+            return Refuse(&row, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", "'" + shown + "'");
         v.number = m->number;
         break;
     }
@@ -339,17 +339,17 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
             if (text == DriverName(static_cast<Driver>(i)))
                 d = i;
         if (d < 0)
-            return Refuse(&spec, naming, "must be engine, tool or step", "'" + shown + "'");
+            return Refuse(&row, naming, "must be engine, tool or step", "'" + shown + "'");
         v.number = d;
         break;
     }
     case OptionType::Real:
         if (!number(text, v.number))
-            return Refuse(&spec, naming, "must be a number", "'" + shown + "'");
+            return Refuse(&row, naming, "must be a number", "'" + shown + "'");
         break;
     case OptionType::Integer:
         if (!number(text, v.number) || v.number != std::floor(v.number) || std::fabs(v.number) > 2e9)
-            return Refuse(&spec, naming, "must be a whole number", "'" + shown + "'");
+            return Refuse(&row, naming, "must be a whole number", "'" + shown + "'");
         break;
     case OptionType::Flag:
         v.number = 1;
@@ -361,7 +361,7 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
             double x = 0;
             const std::string piece = text.substr(start, comma == std::string::npos ? comma : comma - start);
             if (!number(piece, x))
-                return Refuse(&spec, naming, "must be a comma-separated list of numbers", "'" + shown + "'");
+                return Refuse(&row, naming, "must be a comma-separated list of numbers", "'" + shown + "'");
             v.list.push_back(x);
             if (comma == std::string::npos)
                 break;
@@ -370,10 +370,10 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
         break;
     }
     case OptionType::Derivative:
-        return Refuse(&spec, naming, "cannot be set as a value", "");
+        return Refuse(&row, naming, "cannot be set as a value", "");
     }
-    if (spec.put)
-        spec.put(options, v);
+    if (row.put)
+        row.put(options, v);
     return std::nullopt;
 }
 
@@ -383,7 +383,7 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
     if (shape.n == 0)
         return Refuse(nullptr, naming, "The start point has no parameters", "");
     const MethodInfo* method = FindMethod(o.method);
-    const OptionSpec& methodRow = *FindOption("method");
+    const OptionRow& methodRow = *FindOption("method");
     if (!method)
         return Refuse(&methodRow, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")",
                       NumberText(o.method));
@@ -394,7 +394,7 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
                       NumberText(o.method));
 
     // Every value in its range.
-    for (const OptionSpec& s : kOptions) {
+    for (const OptionRow& s : kOptions) {
         if (!s.get || s.type == OptionType::Method || s.type == OptionType::Driver ||
             s.type == OptionType::Flag)
             continue;
@@ -422,7 +422,7 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
     }
 
     // Only options the method and the driver use.
-    for (const OptionSpec& s : kOptions) {
+    for (const OptionRow& s : kOptions) {
         bool given = false;
         if (std::string_view(s.name) == "hessian")
             given = shape.hessian;
@@ -470,7 +470,7 @@ std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOpti
     const MethodInfo* method = FindMethod(o.method);
     if (!method)
         return out;
-    for (const OptionSpec& s : kOptions) {
+    for (const OptionRow& s : kOptions) {
         if (!MethodUses(s, *method) || !DriverUses(s, o.driver) || !s.get)
             continue;
         const OptionValue v = s.get(o);
@@ -504,7 +504,7 @@ std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOpti
     return out;
 }
 
-std::string HelpText(const OptionSpec& s) {
+std::string HelpText(const OptionRow& s) {
     std::string h = s.description;
     h[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(h[0])));
     const std::string range = RangeText(s);

@@ -44,7 +44,7 @@ struct OptionValue {
     std::vector<double> list;
 };
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;      // the MinimizeOptions field, "gradientTolerance"
     const char* cliSwitch; // "--gradtol"
     const char* keyword;   // the Python keyword, "gtol"
@@ -66,19 +66,19 @@ struct OptionSpec {
     std::optional<double> (*used)(const CVRNUnconstrainedMinimization&);
 };
 
-std::span<const OptionSpec> OptionTable();
+std::span<const OptionRow> OptionTable();
 // The row of this option, by its name in the given naming; nullptr when unknown.
-const OptionSpec* FindOption(std::string_view name, OptionNaming naming = OptionNaming::Cpp);
+const OptionRow* FindOption(std::string_view name, OptionNaming naming = OptionNaming::Cpp);
 // The option's name as the given face spells it.
-std::string OptionName(const OptionSpec& spec, OptionNaming naming);
+std::string OptionName(const OptionRow& row, OptionNaming naming);
 std::string OptionName(std::string_view cppName, OptionNaming naming);
 // Whether a method / driver uses the option.
-bool MethodUses(const OptionSpec& spec, const MethodInfo& method);
-bool DriverUses(const OptionSpec& spec, Driver driver);
+bool MethodUses(const OptionRow& row, const MethodInfo& method);
+bool DriverUses(const OptionRow& row, Driver driver);
 // The default as text, for help texts ("1e-10", "max(|x0_i|, 1)").
-std::string DefaultText(const OptionSpec& spec);
+std::string DefaultText(const OptionRow& row);
 // The allowed range as words ("greater than 0 and less than 1").
-std::string RangeText(const OptionSpec& spec);
+std::string RangeText(const OptionRow& row);
 // A number as the shortest text that reads back as the same double.
 std::string NumberText(double v);
 
@@ -108,7 +108,7 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& options, const 
 
 // Sets an option from the text a user typed (the program's switches). A malformed
 // value is refused like an out-of-range one.
-std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const OptionSpec& spec,
+std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const OptionRow& row,
                                                const std::string& text, OptionNaming naming);
 
 // The options a finished run used, as (label, value) pairs: only those the method and
@@ -117,6 +117,6 @@ std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOpti
                                                               const CVRNUnconstrainedMinimization& engine);
 
 // The help text of one option: description, range, users and default.
-std::string HelpText(const OptionSpec& spec);
+std::string HelpText(const OptionRow& row);
 
 } // namespace vrn

@@ -13,20 +13,7 @@
 
 namespace vrn {
 
-namespace {
-
-// Okabe-Ito: told apart with every common form of colour blindness.
-// Its yellow is left out: too faint for a thin line on white.
-const char* const kPalette[] = {"#0072B2", "#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9", "#000000"};
-constexpr int kPaletteSize = 7;
-constexpr int kMaxTraces = 10;
-constexpr int kAllTracesUpTo = 12;
-
-bool Finite(double v) {
-    return std::isfinite(v);
-}
-
-std::string Escape(const std::string& s) {
+std::string HtmlEscape(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
@@ -55,6 +42,23 @@ std::string Escape(const std::string& s) {
         }
     }
     return out;
+}
+
+namespace {
+
+// Okabe-Ito: told apart with every common form of colour blindness.
+// Its yellow is left out: too faint for a thin line on white.
+const char* const kPalette[] = {"#0072B2", "#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9", "#000000"};
+constexpr int kPaletteSize = 7;
+constexpr int kMaxTraces = 10;
+constexpr int kAllTracesUpTo = 12;
+
+bool Finite(double v) {
+    return std::isfinite(v);
+}
+
+std::string Escape(const std::string& s) {
+    return HtmlEscape(s);
 }
 
 std::string Num(double v, int digits = 6) {

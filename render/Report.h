@@ -70,6 +70,9 @@ bool WriteReport(const MinimizeResult& result, const std::string& path, const Re
 // as the page would: prefer the count in ReportStats, which costs nothing more.
 int ReportContourEvaluations(const MinimizeResult& result, const ReportOptions& options = {});
 
+// Text made safe for HTML: & < > " and ' written as entities.
+std::string HtmlEscape(const std::string& text);
+
 // Eigenvalues of the symmetric n x n matrix a (row-major; only its lower triangle is
 // read), ascending, by Householder reduction to tridiagonal form and bisection on Sturm
 // counts (about 4/3 n^3 operations). Empty when a is not n x n or holds a non-finite value.

@@ -227,9 +227,9 @@ int RunFit(const FitArguments& a, std::ostream& out) {
     // ---- Check and convert everything before fitting ----
     vrn::LeastSquaresOptions o;
     if (a.method == "hook" || a.method == "lm" || a.method == "3")
-        o.method = 3;
+        o.method = static_cast<int>(vrn::Method::Hook);
     else if (a.method == "dogleg" || a.method == "2")
-        o.method = 2;
+        o.method = static_cast<int>(vrn::Method::Dogleg);
     else
         throw UsageError("--method must be hook or dogleg, got '" + Short(a.method) + "'");
     const auto loss = vrn::LossFromName(a.loss);

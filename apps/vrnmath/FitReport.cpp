@@ -1,6 +1,8 @@
 // The fit report page (see FitReport.h).
 #include "apps/vrnmath/FitReport.h"
 
+#include "render/Report.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,26 +14,7 @@ namespace vrnmath {
 namespace {
 
 std::string Escape(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    return vrn::HtmlEscape(s);
 }
 
 std::string Fmt(const char* format, double v) {

@@ -203,7 +203,7 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                     "Start point: values a,b,... for a built-in problem, name=value,... for --f "
                     "(e.g. x=-1.2,y=1). Default: the problem's own start point; required with --f.")
         ->type_name("LIST");
-    for (const vrn::OptionSpec& s : vrn::OptionTable()) {
+    for (const vrn::OptionRow& s : vrn::OptionTable()) {
         const std::string help = vrn::HelpText(s);
         switch (s.type) {
         case vrn::OptionType::Derivative:

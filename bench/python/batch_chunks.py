@@ -22,9 +22,9 @@ EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "python" / 
 
 
 def load_example():
-    spec = importlib.util.spec_from_file_location("batch_dask", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("batch_dask", EXAMPLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -176,8 +176,8 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
     options.naming = vrn::OptionNaming::Python;
     for (const auto& [key, value] : given) {
         const std::string keyword = py::str(key);
-        const vrn::OptionSpec* spec = vrn::FindOption(keyword, vrn::OptionNaming::Python);
-        if (!spec || !spec->put)
+        const vrn::OptionRow* row = vrn::FindOption(keyword, vrn::OptionNaming::Python);
+        if (!row || !row->put)
             throw py::value_error("unknown option '" + keyword + "'");
         const std::string shown = py::repr(value);
         auto refuse = [&](const std::string& what) {
@@ -187,7 +187,7 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
         v.set = true;
         const bool isBool = py::isinstance<py::bool_>(value) ||
                             py::isinstance(value, py::module_::import("numpy").attr("bool_"));
-        switch (spec->type) {
+        switch (row->type) {
         case vrn::OptionType::Method: {
             const vrn::MethodInfo* m = nullptr;
             if (py::isinstance<py::str>(value))
@@ -214,7 +214,7 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
                 refuse("an integer");
             const long long i = value.cast<long long>();
             if (i < -2000000000LL || i > 2000000000LL)
-                refuse(vrn::RangeText(*spec));
+                refuse(vrn::RangeText(*row));
             v.number = static_cast<double>(i);
             break;
         }
@@ -235,7 +235,7 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
         case vrn::OptionType::Derivative:
             refuse("given as jac or hess");
         }
-        spec->put(options, v);
+        row->put(options, v);
     }
     return options;
 }
@@ -478,7 +478,7 @@ void RegisterMinimize(py::module_& m) {
         "_option_table",
         [] {
             py::list rows;
-            for (const vrn::OptionSpec& s : vrn::OptionTable()) {
+            for (const vrn::OptionRow& s : vrn::OptionTable()) {
                 py::dict row;
                 row["name"] = s.name;
                 row["keyword"] = s.keyword;

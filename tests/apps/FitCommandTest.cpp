@@ -15,47 +15,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/apps/ProgramRunner.h"
+
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = program::Run;
 
-std::string Quoted(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-Outcome Fit(const std::vector<std::string>& args) {
-#ifndef VRNMATH_EXE
-    (void)args;
-    return {};
-#else
-    const std::string base = ::testing::TempDir() + "vrnmath_fit_" + std::to_string(getpid());
-    std::string cmd = Quoted(VRNMATH_EXE) + " fit";
-    for (const std::string& a : args)
-        cmd += ' ' + Quoted(a);
-    cmd += " >" + Quoted(base + ".out") + " 2>" + Quoted(base + ".err") + " </dev/null";
-    const int raw = std::system(cmd.c_str());
-    Outcome o;
-    o.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-    o.out = Slurp(base + ".out");
-    o.err = Slurp(base + ".err");
-    std::remove((base + ".out").c_str());
-    std::remove((base + ".err").c_str());
-    return o;
-#endif
+Outcome Fit(std::vector<std::string> args) {
+    args.insert(args.begin(), "fit");
+    return program::Start(args);
 }
 
 std::string WriteFile(const std::string& name, const std::string& text) {
@@ -180,7 +148,7 @@ TEST(FitCommand, ReportHasTheTableAndBothPlots) {
     const Outcome o = Fit({"--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--p0",
                            "a=4,b=1", "--report", page});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
-    const std::string html = Slurp(page);
+    const std::string html = program::Slurp(page);
     std::remove(page.c_str());
     size_t svgs = 0;
     for (size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1))

@@ -112,7 +112,7 @@ TEST(MinimizeRefusals, OneRuleWordedForEveryFace) {
 }
 
 TEST(MinimizeRefusals, EveryOptionOfTheTableHasASpellingInEveryFace) {
-    for (const vrn::OptionSpec& s : vrn::OptionTable()) {
+    for (const vrn::OptionRow& s : vrn::OptionTable()) {
         EXPECT_EQ(vrn::FindOption(s.name), &s);
         EXPECT_EQ(vrn::FindOption(s.cliSwitch, vrn::OptionNaming::CommandLine), &s);
         EXPECT_EQ(vrn::FindOption(s.keyword, vrn::OptionNaming::Python), &s);
