@@ -21,6 +21,7 @@
 #include "apps/vrnmath/Plots.h"
 #include "face/Minimize.h"
 #include "face/OptionTable.h"
+#include "minimize/RunCost.h"
 #include "problems/ReferenceProblems.h"
 #include "render/Report.h"
 #include "render/ResultJson.h"
@@ -151,15 +152,18 @@ std::string OutputProblem(const std::string& path) {
 class AliveLine {
 public:
     explicit AliveLine(bool on) : m_bOn(on && isatty(fileno(stderr))) { Reset(); }
+    // The evaluations the coming iteration is expected to take (0: not known).
+    void Expect(double evaluations) { m_dExpected = evaluations; }
     void Reset() {
         if (m_bShown.exchange(false))
             std::fprintf(stderr, "\r%60s\r", "");
         m_nCalls = 0;
         m_Last = std::chrono::steady_clock::now();
     }
-    void Count(double expected) {
+    void Count() {
         if (!m_bOn)
             return;
+        const double expected = m_dExpected.load();
         const long calls = ++m_nCalls;
         if (calls % 64 != 0)
             return;
@@ -179,6 +183,7 @@ public:
 private:
     const bool m_bOn;
     std::atomic<long> m_nCalls{0};
+    std::atomic<double> m_dExpected{0.0};
     std::atomic<bool> m_bShown{false};
     std::mutex m_Lock;
     std::chrono::steady_clock::time_point m_Last;
@@ -380,20 +385,37 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     }
 
     // ---- Run ----
-    AliveLine alive(!a.json && !a.quiet);
+    AliveLine alive(!a.json);
+    // What one iteration costs, for "... of about N": the engine's own estimate.
+    CVRNRunSettings cost;
+    cost.n = static_cast<long long>(x0.size());
+    cost.method = method->hasStepMode && options.driver == vrn::Driver::Step ? 1 : options.method;
+    cost.gradient = static_cast<bool>(gradient);
+    cost.hessian = static_cast<bool>(hessian);
+    cost.expensive = options.expensive.value_or(!gradient && !hessian);
+    const CVRNRunCost estimate = VRNEstimateRunCost(cost);
+    const double perGradient = gradient || method->usesHessian ? 1.0 : 2.0 * static_cast<double>(x0.size());
+    const double firstIteration = static_cast<double>(estimate.FirstIteration().Total()) * perGradient;
+    const double laterIteration = static_cast<double>(estimate.firstStep.Total()) * perGradient;
+    alive.Expect(firstIteration);
     const vrn::Objective counted = [&f, &alive](std::span<const double> x) {
-        alive.Count(0);
+        alive.Count();
         return f(x);
     };
     if (a.log)
         options.onLogRow = [&out](const std::string& row) { out << row << '\n' << std::flush; };
-    else if (!a.quiet && !a.json && !a.step)
-        options.onProgress = [&out, method, &a, &alive](int run, const vrn::IterationRecord& r) {
-            alive.Reset();
-            if (r.iteration == 0)
-                out << ProgressHeader(run, *method, a.tool);
-            out << ProgressRow(r) << std::flush;
-        };
+    const bool table = !a.log && !a.quiet && !a.json && !a.step;
+    // Every accepted step starts the count of the alive line again; the table prints it.
+    options.onProgress = [&out, method, &a, &alive, table, firstIteration,
+                          laterIteration](int run, const vrn::IterationRecord& r) {
+        alive.Reset();
+        alive.Expect(r.iteration == 0 ? firstIteration : laterIteration);
+        if (!table)
+            return;
+        if (r.iteration == 0)
+            out << ProgressHeader(run, *method, a.tool);
+        out << ProgressRow(r) << std::flush;
+    };
     if (a.step && !a.json)
         options.onIteration = [&out, &options](int k, std::span<const double> x, double fx,
                                                std::span<const double>) {
