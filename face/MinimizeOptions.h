@@ -44,6 +44,22 @@ enum class Driver {
 // vrnmath program's switches or as the Python package's keywords.
 enum class OptionNaming { Cpp, CommandLine, Python };
 
+// Robust losses of a least-squares fit, as SciPy's least_squares defines them (see
+// lsq/Loss.h).
+enum class Loss { Linear, SoftL1, Huber, Cauchy, Arctan };
+// "linear", "soft_l1", "huber", "cauchy", "arctan".
+const char* LossName(Loss loss);
+// The loss named so, or nothing.
+std::optional<Loss> LossFromName(const std::string& name);
+
+// How a fit estimates the Jacobian when no Jacobian callable is given. The step of
+// parameter j is h max(|x_j|, s_j) with s_j = |x0_j| (1 when x0_j is 0), made exact in
+// floating point ((x + h) - x).
+enum class DifferenceScheme {
+    TwoPoint,  // forward differences, h = sqrt(eps)
+    ThreePoint // central differences, h = eps^(1/3)
+};
+
 struct MinimizeOptions {
     // The engine's method number (see face/MethodTable.h). Step mode takes methods
     // with a step mode (1 to 3).
@@ -78,6 +94,26 @@ struct MinimizeOptions {
     // time (at most MaxEvaluationThreads()); the callables must then allow concurrent
     // calls. The result, the log and the counts are those of one thread.
     int threads = 1;
+
+    // --- Least-squares fits only (vrn::LeastSquares, lsq/LeastSquares.h); a
+    // minimization refuses them. Unset: the option table's default. ---
+    // SciPy's tolerances: ftol on the relative reduction of the cost, xtol on the scaled
+    // step against the scaled x, gtol on the largest cosine between r and a column of J.
+    std::optional<double> ftol;
+    std::optional<double> xtol;
+    std::optional<double> gtol;
+    // Limit on the residual evaluations outside difference Jacobians (SciPy's max_nfev).
+    std::optional<long> maximumEvaluations;
+    std::optional<Loss> loss;
+    std::optional<double> lossScale; // f_scale: residuals below it count as inliers
+    std::optional<DifferenceScheme> differences;
+    // Scale of each parameter (x_scale); empty: from the Jacobian's column norms.
+    std::vector<double> xScale;
+    // When a fit fails, fit again from x0 with other settings (see lsq/LeastSquares.h).
+    std::optional<bool> fallbacks;
+    // The residuals are already divided by absolute standard deviations (curve_fit's
+    // absolute_sigma): the covariance is (J^T J)^-1.
+    bool absoluteSigma = false;
 
     // --- What the faces do with the run (not engine options) ---
     // Keep one IterationRecord per accepted step (at most kMaxIterationRecords, see

@@ -38,11 +38,12 @@ enum class Outcome {
     IterationLimit, // the iteration limit ended the run before the end point passed
     NotFinite,      // f or the gradient is not finite at the end point
     CheckFailed,    // a derivative check found a mismatch
+    NotUnique,      // a least-squares fit whose Jacobian is rank deficient: the data do not determine x
     Stopped,        // the caller's callback stopped the run
     Refused         // the options or the start point were refused; nothing ran
 };
 // "success", "not-converged", "not-a-minimum", "iteration-limit", "not-finite",
-// "check-failed", "stopped", "refused".
+// "check-failed", "not-unique", "stopped", "refused".
 const char* OutcomeName(Outcome outcome);
 
 struct Evaluations {
@@ -109,6 +110,46 @@ struct Verdict {
     int saddleEscapes = 0;           // restarts along negative curvature away from a saddle point
 };
 
+// The parameter uncertainties of a least-squares fit (lsq/Uncertainty.h computes them).
+struct Uncertainty {
+    bool computed = false;         // false: J not finite, or nothing was fitted
+    int dof = 0;                   // degrees of freedom, m - n
+    double residualVariance = 0.0; // s^2 (1 with absolute sigma; NaN when dof <= 0)
+    bool absoluteSigma = false;
+    int rank = 0;                   // numerical rank of J
+    double conditionNumber = 0.0;   // s_max / s_min (infinity when rank < n)
+    std::vector<double> covariance; // n x n row-major
+    std::vector<double> standardErrors;
+    std::vector<double> correlation;    // n x n row-major
+    std::vector<int> undetermined;      // parameters the data cannot determine
+    std::vector<double> singularValues; // of J, largest first
+};
+
+// What a least-squares fit adds to its result (vrn::LeastSquares, lsq/LeastSquares.h).
+// f is then the cost 1/2 sum rho(r_i^2), gradient J^T rho'(r) r, and evaluations count
+// the cost, gradient and Hessian requests the engine made of the fit's model.
+struct LeastSquaresFit {
+    size_t m = 0; // residuals; 0 when the result is not that of a fit
+    // SciPy's least_squares status (-1 refused, 0 evaluation or iteration limit, 1 gtol,
+    // 2 ftol, 3 xtol, 4 ftol and xtol) and ours beyond (5 no lower point, 6 the engine
+    // stopped otherwise), and its name ("gtol", ...).
+    int status = -1;
+    std::string statusName;
+    std::vector<double> residuals; // r(x), m values (SciPy's fun)
+    std::vector<double> jacobian;  // J(x), m x n row-major (SciPy's jac)
+    double optimality = 0.0;       // max |gradient_j|
+    long residualEvaluations = 0;  // nfev: residual calls outside difference Jacobians
+    long jacobianEvaluations = 0;  // njev: Jacobians (callable or differences)
+    long differenceEvaluations = 0;
+    std::string loss = "linear";
+    double lossScale = 1.0;
+    // Fits made from x0 (more than one when the first failed and fallbacks ran), and how
+    // the successful one ran ("hook step", "dogleg", "hook step, typical sizes |x0|").
+    int attempts = 0;
+    std::string approach;
+    Uncertainty uncertainty;
+};
+
 struct MinimizeResult {
     // The point the run ended at and the objective value there (for methods 1 to 3 the
     // candidate a stopping test judged after codes 1, 2 and 5, else the current point).
@@ -160,6 +201,10 @@ struct MinimizeResult {
     Evaluations evaluations;
     // The status-log rows, when MinimizeOptions::captureLog is set.
     std::vector<std::string> log;
+    // The fit's own part, for results of least-squares fits (fit.m > 0).
+    LeastSquaresFit fit;
+
+    bool IsFit() const { return fit.m > 0; }
 
     // The engine's own claim (code 1 or 2); prefer success.
     bool Converged() const { return code == 1 || code == 2; }

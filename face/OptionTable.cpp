@@ -52,6 +52,61 @@ std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) {
     return e.GetCGTolerance();
 }
 
+// Rows both kinds of request have.
+const OptionRow kIterationLimitRow{"itnlim",
+                                   "--itnlim",
+                                   "maxiter",
+                                   "Iteration limit",
+                                   OptionType::Integer,
+                                   0,
+                                   1e9,
+                                   true,
+                                   true,
+                                   10000,
+                                   nullptr,
+                                   OptionUse::AllMethods,
+                                   kEngineDriver | kStepDriver,
+                                   "iteration limit (the tool driver gives each of its runs 100000)",
+                                   VRN_OPTIONAL_FIELD(itnlim, int),
+                                   nullptr};
+
+const OptionRow kTrustRadiusRow{"trustRadius",
+                                "--trust-radius",
+                                "trust_radius",
+                                "Initial trust radius",
+                                OptionType::Real,
+                                0,
+                                kInf,
+                                false,
+                                false,
+                                kNaN,
+                                "chosen by the method from the first Cauchy step",
+                                OptionUse::TrustRadius,
+                                kAllDrivers,
+                                "initial trust radius",
+                                VRN_OPTIONAL_FIELD(trustRadius, double),
+                                nullptr};
+
+const OptionRow kThreadsRow{
+    "threads",
+    "--threads",
+    "threads",
+    "Evaluation threads",
+    OptionType::Integer,
+    1,
+    kNaN,
+    true,
+    true,
+    1,
+    nullptr,
+    OptionUse::AllMethods,
+    kAllDrivers,
+    "threads that evaluate the points of one finite-difference estimate at the same time (same result as "
+    "one)",
+    [](const MinimizeOptions& o) { return o.threads != 1 ? Num(o.threads) : OptionValue{}; },
+    [](MinimizeOptions& o, const OptionValue& v) { o.threads = v.set ? static_cast<int>(v.number) : 1; },
+    nullptr};
+
 const std::array<OptionRow, 19> kOptions{{
     {"method", "--method", "method", "Method", OptionType::Method, 1, 4, true, true, kDefaultMethod, nullptr,
      OptionUse::AllMethods, kAllDrivers,
@@ -90,10 +145,7 @@ const std::array<OptionRow, 19> kOptions{{
              o.expensive.reset();
      },
      nullptr},
-    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 0, 1e9, true, true, 10000,
-     nullptr, OptionUse::AllMethods, kEngineDriver | kStepDriver,
-     "iteration limit (the tool driver gives each of its runs 100000)", VRN_OPTIONAL_FIELD(itnlim, int),
-     nullptr},
+    kIterationLimitRow,
     {"typicalF", "--typf", "typical_f", "Typical f", OptionType::Real, 0, kInf, false, false, 1, nullptr,
      OptionUse::AllMethods, kEngineDriver,
      "typical magnitude of f near the minimum (the tool and step drivers use 1)",
@@ -118,9 +170,7 @@ const std::array<OptionRow, 19> kOptions{{
     {"maximumStep", "--maxstep", "max_step", "Maximum step", OptionType::Real, 0, kInf, false, false, kNaN,
      "max(1000 ||x0 / typsiz||, 1000)", OptionUse::TypicalSizes, kAllDrivers, "maximum scaled step length",
      VRN_OPTIONAL_FIELD(maximumStep, double), &UsedMaxStep},
-    {"trustRadius", "--trust-radius", "trust_radius", "Initial trust radius", OptionType::Real, 0, kInf,
-     false, false, kNaN, "chosen by the method from the first Cauchy step", OptionUse::TrustRadius,
-     kAllDrivers, "initial trust radius", VRN_OPTIONAL_FIELD(trustRadius, double), nullptr},
+    kTrustRadiusRow,
     {"numberOfDigits", "--ndigit", "ndigits", "Good digits in f", OptionType::Integer, 1, 15, true, true, 15,
      nullptr, OptionUse::TypicalSizes, kAllDrivers, "number of good digits in the objective value",
      VRN_OPTIONAL_FIELD(numberOfDigits, int), nullptr},
@@ -148,13 +198,101 @@ const std::array<OptionRow, 19> kOptions{{
      "compare the analytic Hessian with finite differences at the start (the tool driver: first run only)",
      [](const MinimizeOptions& o) { return o.checkHessian ? Num(1) : OptionValue{}; },
      [](MinimizeOptions& o, const OptionValue& v) { o.checkHessian = v.set && v.number != 0.0; }, nullptr},
-    {"threads", "--threads", "threads", "Evaluation threads", OptionType::Integer, 1, kNaN, true, true, 1,
-     nullptr, OptionUse::AllMethods, kAllDrivers,
-     "threads that evaluate the points of one finite-difference estimate at the same time (same result as "
-     "one)",
-     [](const MinimizeOptions& o) { return o.threads != 1 ? Num(o.threads) : OptionValue{}; },
-     [](MinimizeOptions& o, const OptionValue& v) { o.threads = v.set ? static_cast<int>(v.number) : 1; },
+    kThreadsRow,
+}};
+
+// The rows of a least-squares fit (vrn::LeastSquares); the method row and the success
+// tolerance have defaults of their own there.
+constexpr int kFitDefaultMethod = 3;
+const std::array<OptionRow, 15> kFitOptions{{
+    {"method", "--method", "method", "Method", OptionType::Method, 2, 3, true, true, kFitDefaultMethod,
+     nullptr, OptionUse::AllMethods, kEngineDriver,
+     "3 hook step (a Levenberg-Marquardt step on the Gauss-Newton model) or 2 double dogleg (Powell's dogleg "
+     "on it); also by name: hook, dogleg",
+     [](const MinimizeOptions& o) { return Num(o.method); },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         o.method = v.set ? static_cast<int>(v.number) : kFitDefaultMethod;
+     },
      nullptr},
+    {"differences", "--jac", "jac", "Jacobian", OptionType::Differences, 2, 3, true, true, 2,
+     "2-point when no Jacobian is given", OptionUse::AllMethods, kEngineDriver,
+     "the Jacobian when none is given: 2-point (forward) or 3-point (central) differences, step h max(|x_j|, "
+     "|x0_j|) (|x0_j| = 0 counts as 1), h = sqrt(eps) or eps^(1/3)",
+     [](const MinimizeOptions& o) {
+         return o.differences ? Num(*o.differences == DifferenceScheme::ThreePoint ? 3 : 2) : OptionValue{};
+     },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         if (v.set)
+             o.differences = v.number == 3 ? DifferenceScheme::ThreePoint : DifferenceScheme::TwoPoint;
+         else
+             o.differences.reset();
+     },
+     nullptr},
+    {"ftol", "--ftol", "ftol", "Cost tolerance (ftol)", OptionType::Real, 0, 1, true, false, 1e-8, nullptr,
+     OptionUse::AllMethods, kEngineDriver,
+     "stop when the actual and the predicted relative reductions of the cost are at most this (values below "
+     "machine epsilon count as it)",
+     VRN_OPTIONAL_FIELD(ftol, double), nullptr},
+    {"xtol", "--xtol", "xtol", "Step tolerance (xtol)", OptionType::Real, 0, 1, true, false, 1e-8, nullptr,
+     OptionUse::AllMethods, kEngineDriver, "stop when the scaled step is at most this times the scaled x",
+     VRN_OPTIONAL_FIELD(xtol, double), nullptr},
+    {"gtol", "--gtol", "gtol", "Gradient tolerance (gtol)", OptionType::Real, 0, 1, true, false, 1e-8,
+     nullptr, OptionUse::AllMethods, kEngineDriver,
+     "stop when the largest cosine between the residuals and a column of the Jacobian is at most this",
+     VRN_OPTIONAL_FIELD(gtol, double), nullptr},
+    {"maximumEvaluations", "--max-nfev", "max_nfev", "Residual evaluation limit", OptionType::Integer, 1, 1e9,
+     true, true, kNaN, "100 (n + 1)", OptionUse::AllMethods, kEngineDriver,
+     "limit on the residual evaluations outside difference Jacobians of each fit; the fit stops at the end "
+     "of the iteration that reaches it",
+     VRN_OPTIONAL_FIELD(maximumEvaluations, long), nullptr},
+    kIterationLimitRow,
+    {"loss", "--loss", "loss", "Loss", OptionType::Loss, 0, 4, true, true, 0, "linear", OptionUse::AllMethods,
+     kEngineDriver,
+     "the loss: linear, soft_l1, huber, cauchy or arctan (robust losses reweight the residuals)",
+     [](const MinimizeOptions& o) { return o.loss ? Num(static_cast<int>(*o.loss)) : OptionValue{}; },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         if (v.set)
+             o.loss = static_cast<Loss>(static_cast<int>(v.number));
+         else
+             o.loss.reset();
+     },
+     nullptr},
+    {"lossScale", "--f-scale", "f_scale", "Loss scale (f_scale)", OptionType::Real, 0, kInf, false, false, 1,
+     nullptr, OptionUse::AllMethods, kEngineDriver, "residuals below this count as inliers of a robust loss",
+     VRN_OPTIONAL_FIELD(lossScale, double), nullptr},
+    {"xScale", "--x-scale", "x_scale", "Parameter scales (x_scale)", OptionType::RealList, 0, kInf, false,
+     false, kNaN, "jac: the inverses of the Jacobian's largest column norms seen so far",
+     OptionUse::AllMethods, kEngineDriver, "scale of each parameter, one per parameter",
+     [](const MinimizeOptions& o) {
+         return OptionValue{!o.xScale.empty(), 0.0, o.xScale};
+     },
+     [](MinimizeOptions& o, const OptionValue& v) { o.xScale = v.set ? v.list : std::vector<double>{}; },
+     nullptr},
+    kTrustRadiusRow,
+    {"successTolerance", "--success-tol", "success_tol", "Success tolerance", OptionType::Real, 0, 1, false,
+     false, kNaN, "ftol^(1/4), 0.01 with the default ftol", OptionUse::AllMethods, kEngineDriver,
+     "tolerance t of the success verdict: the Gauss-Newton step from the end point may still lower the cost "
+     "by at most t^2 max(cost, eps cost(x0))",
+     VRN_OPTIONAL_FIELD(successTolerance, double), nullptr},
+    {"fallbacks", "--fallbacks", "fallbacks", "Fallback fits", OptionType::OnOff, 0, 1, true, true, 1,
+     nullptr, OptionUse::AllMethods, kEngineDriver,
+     "when a fit fails, fit again from x0 with the other method, then with the hook step and typical sizes "
+     "|x0|; the first success is the result",
+     [](const MinimizeOptions& o) { return Opt(o.fallbacks); },
+     [](MinimizeOptions& o, const OptionValue& v) {
+         if (v.set)
+             o.fallbacks = v.number != 0.0;
+         else
+             o.fallbacks.reset();
+     },
+     nullptr},
+    {"absoluteSigma", "--absolute-sigma", "absolute_sigma", "Absolute sigma", OptionType::Flag, 0, 1, true,
+     true, 0, nullptr, OptionUse::AllMethods, kEngineDriver,
+     "the residuals are already divided by absolute standard deviations: the covariance is (J^T J)^-1, not "
+     "scaled by the residual variance",
+     [](const MinimizeOptions& o) { return o.absoluteSigma ? Num(1) : OptionValue{}; },
+     [](MinimizeOptions& o, const OptionValue& v) { o.absoluteSigma = v.set && v.number != 0.0; }, nullptr},
+    kThreadsRow,
 }};
 
 #undef VRN_OPTIONAL_FIELD
@@ -229,7 +367,9 @@ int MaxEvaluationThreads() {
     return VRNMaxEvaluationThreads();
 }
 
-std::span<const OptionRow> OptionTable() {
+std::span<const OptionRow> OptionTable(ProblemKind kind) {
+    if (kind == ProblemKind::LeastSquares)
+        return kFitOptions;
     return kOptions;
 }
 
@@ -245,13 +385,13 @@ std::string OptionName(const OptionRow& row, OptionNaming naming) {
     return row.name;
 }
 
-std::string OptionName(std::string_view cppName, OptionNaming naming) {
-    const OptionRow* s = FindOption(cppName);
+std::string OptionName(std::string_view cppName, OptionNaming naming, ProblemKind kind) {
+    const OptionRow* s = FindOption(cppName, OptionNaming::Cpp, kind);
     return s ? OptionName(*s, naming) : std::string(cppName);
 }
 
-const OptionRow* FindOption(std::string_view name, OptionNaming naming) {
-    for (const OptionRow& s : kOptions)
+const OptionRow* FindOption(std::string_view name, OptionNaming naming, ProblemKind kind) {
+    for (const OptionRow& s : OptionTable(kind))
         if (OptionName(s, naming) == name)
             return &s;
     return nullptr;
@@ -287,6 +427,7 @@ std::string DefaultText(const OptionRow& s) {
     case OptionType::Driver:
         return "engine";
     case OptionType::Flag:
+    case OptionType::OnOff:
         return s.byDefault != 0.0 ? "on" : "off";
     default:
         return NumberText(s.byDefault);
@@ -354,6 +495,27 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
     case OptionType::Flag:
         v.number = 1;
         break;
+    case OptionType::OnOff:
+        if (text == "on" || text == "1" || text == "true" || text == "yes")
+            v.number = 1;
+        else if (text == "off" || text == "0" || text == "false" || text == "no")
+            v.number = 0;
+        else
+            return Refuse(&row, naming, "must be on or off", "'" + shown + "'");
+        break;
+    case OptionType::Loss: {
+        const std::optional<Loss> loss = LossFromName(text);
+        if (!loss)
+            return Refuse(&row, naming, "must be linear, soft_l1, huber, cauchy or arctan",
+                          "'" + shown + "'");
+        v.number = static_cast<int>(*loss);
+        break;
+    }
+    case OptionType::Differences:
+        if (text != "2-point" && text != "3-point")
+            return Refuse(&row, naming, "must be 2-point or 3-point", "'" + shown + "'");
+        v.number = text == "3-point" ? 3 : 2;
+        break;
     case OptionType::RealList: {
         size_t start = 0;
         while (true) {
@@ -382,11 +544,29 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
     auto name = [naming](const char* field) { return OptionName(field, naming); };
     if (shape.n == 0)
         return Refuse(nullptr, naming, "The start point has no parameters", "");
+    const bool fit = shape.kind == ProblemKind::LeastSquares;
+    const std::span<const OptionRow> rows = OptionTable(shape.kind);
     const MethodInfo* method = FindMethod(o.method);
-    const OptionRow& methodRow = *FindOption("method");
-    if (!method)
-        return Refuse(&methodRow, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")",
+    const OptionRow& methodRow = *FindOption("method", OptionNaming::Cpp, shape.kind);
+    if (!method || !InRange(methodRow, o.method))
+        return Refuse(&methodRow, naming,
+                      fit ? std::string("must be 3 (hook) or 2 (dogleg)")
+                          : "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")",
                       NumberText(o.method));
+    // Options of the other kind of request.
+    const std::span<const OptionRow> others =
+        OptionTable(fit ? ProblemKind::Minimize : ProblemKind::LeastSquares);
+    for (const OptionRow& s : others) {
+        if (FindOption(s.name, OptionNaming::Cpp, shape.kind) || !s.get || s.type == OptionType::Driver)
+            continue;
+        const OptionValue v = s.get(o);
+        if (v.set && !(s.type == OptionType::Flag && v.number == 0.0))
+            return Refuse(&s, naming,
+                          fit ? "is not used by least-squares fits" : "is used by least-squares fits only",
+                          "");
+    }
+    if (fit && o.driver != Driver::Engine)
+        return Refuse(FindOption("driver"), naming, "must be engine for a least-squares fit", "");
     if (o.driver == Driver::Step && !method->hasStepMode)
         return Refuse(&methodRow, naming,
                       "must have a step mode for the step driver (methods 1 to 3; the " +
@@ -394,7 +574,7 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
                       NumberText(o.method));
 
     // Every value in its range.
-    for (const OptionRow& s : kOptions) {
+    for (const OptionRow& s : rows) {
         if (!s.get || s.type == OptionType::Method || s.type == OptionType::Driver ||
             s.type == OptionType::Flag)
             continue;
@@ -422,7 +602,7 @@ std::optional<OptionRefusal> CheckOptions(const MinimizeOptions& o, const RunSha
     }
 
     // Only options the method and the driver use.
-    for (const OptionRow& s : kOptions) {
+    for (const OptionRow& s : rows) {
         bool given = false;
         if (std::string_view(s.name) == "hessian")
             given = shape.hessian;
@@ -504,6 +684,35 @@ std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOpti
     return out;
 }
 
+std::vector<std::pair<std::string, std::string>> FitSettings(const MinimizeOptions& o) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const OptionRow& s : kFitOptions) {
+        if (!s.get)
+            continue;
+        const OptionValue v = s.get(o);
+        std::string text;
+        if (s.type == OptionType::Method)
+            text = std::to_string(o.method) + " (" + MethodName(o.method) + ")";
+        else if (s.type == OptionType::Flag || s.type == OptionType::OnOff)
+            text = (v.set ? v.number != 0.0 : s.byDefault != 0.0) ? "on" : "off";
+        else if (s.type == OptionType::Loss)
+            text = v.set ? LossName(static_cast<Loss>(static_cast<int>(v.number))) : "linear";
+        else if (s.type == OptionType::Differences)
+            text = !v.set ? DefaultText(s) : v.number == 3 ? "3-point" : "2-point";
+        else if (s.type == OptionType::RealList) {
+            for (double x : v.list)
+                text += (text.empty() ? "" : ", ") + NumberText(x);
+            if (text.empty())
+                text = DefaultText(s);
+        } else if (v.set)
+            text = NumberText(v.number);
+        else
+            text = DefaultText(s);
+        out.emplace_back(s.label, text);
+    }
+    return out;
+}
+
 std::string HelpText(const OptionRow& s) {
     std::string h = s.description;
     h[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(h[0])));
@@ -512,7 +721,11 @@ std::string HelpText(const OptionRow& s) {
         h += "; " + range;
     if (s.use != OptionUse::AllMethods)
         h += (UsersText(s.use).size() == 1 ? "; method " : "; methods ") + UsersText(s.use);
-    if (s.drivers != kAllDrivers) {
+    const bool fitOnly =
+        std::none_of(kOptions.begin(), kOptions.end(),
+                     [&s](const OptionRow& r) { return std::string_view(r.name) == s.name; }) ||
+        &s == &kFitOptions[0];
+    if (s.drivers != kAllDrivers && !fitOnly) {
         std::string d;
         for (int i = 0; i < 3; i++)
             if (s.drivers & (1u << i))

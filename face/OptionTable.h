@@ -21,7 +21,13 @@ class CVRNUnconstrainedMinimization;
 
 namespace vrn {
 
-enum class OptionType { Real, Integer, Flag, RealList, Method, Driver, Derivative };
+// Loss: a loss name (linear, soft_l1, ...); Differences: 2-point or 3-point; OnOff: a
+// flag whose default is on (the program takes on or off).
+enum class OptionType { Real, Integer, Flag, RealList, Method, Driver, Derivative, Loss, Differences, OnOff };
+
+// The two kinds of request the faces make: a minimization of f, or a least-squares fit
+// of residuals. Each has its section of the table; a row may be in both.
+enum class ProblemKind { Minimize, LeastSquares };
 
 // Which methods use an option, by what the method table says of them.
 enum class OptionUse {
@@ -66,12 +72,15 @@ struct OptionRow {
     std::optional<double> (*used)(const CVRNUnconstrainedMinimization&);
 };
 
-std::span<const OptionRow> OptionTable();
+// The rows of one kind of request.
+std::span<const OptionRow> OptionTable(ProblemKind kind = ProblemKind::Minimize);
 // The row of this option, by its name in the given naming; nullptr when unknown.
-const OptionRow* FindOption(std::string_view name, OptionNaming naming = OptionNaming::Cpp);
+const OptionRow* FindOption(std::string_view name, OptionNaming naming = OptionNaming::Cpp,
+                            ProblemKind kind = ProblemKind::Minimize);
 // The option's name as the given face spells it.
 std::string OptionName(const OptionRow& row, OptionNaming naming);
-std::string OptionName(std::string_view cppName, OptionNaming naming);
+std::string OptionName(std::string_view cppName, OptionNaming naming,
+                       ProblemKind kind = ProblemKind::Minimize);
 // Whether a method / driver uses the option.
 bool MethodUses(const OptionRow& row, const MethodInfo& method);
 bool DriverUses(const OptionRow& row, Driver driver);
@@ -91,6 +100,7 @@ struct RunShape {
     size_t n = 0;
     bool gradient = false; // an analytic gradient is given
     bool hessian = false;  // an analytic Hessian is given
+    ProblemKind kind = ProblemKind::Minimize;
 };
 
 // A refused request: which option, which rule, what was given, and the sentence in
@@ -115,6 +125,10 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
 // driver use, each as the number the engine ran with.
 std::vector<std::pair<std::string, std::string>> UsedSettings(const MinimizeOptions& options,
                                                               const CVRNUnconstrainedMinimization& engine);
+
+// The settings of a least-squares fit, as (label, value) pairs: every row of the fit's
+// section, with its value or its default.
+std::vector<std::pair<std::string, std::string>> FitSettings(const MinimizeOptions& options);
 
 // The help text of one option: description, range, users and default.
 std::string HelpText(const OptionRow& row);

@@ -2,11 +2,13 @@
 #include "face/Verdict.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include "face/OptionTable.h"
+#include "linalg/SingularValues.h"
 
 namespace vrn {
 
@@ -136,12 +138,51 @@ const char* OutcomeName(Outcome outcome) {
         return "not-finite";
     case Outcome::CheckFailed:
         return "check-failed";
+    case Outcome::NotUnique:
+        return "not-unique";
     case Outcome::Stopped:
         return "stopped";
     case Outcome::Refused:
         return "refused";
     }
     return "refused";
+}
+
+GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t m,
+                                     const std::vector<double>& x, const std::vector<double>& g) {
+    GaussNewtonModelTest t;
+    const size_t n = x.size();
+    t.decrease = kNaN;
+    if (n == 0 || g.size() != n || jacobian.size() != m * n)
+        return t;
+    std::vector<double> sigma, v;
+    SingularValueDecomposition(jacobian, m, n, sigma, v);
+    const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * sigma[0];
+    t.fullRank = sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
+    if (!t.fullRank)
+        return t;
+    t.decrease = 0.0;
+    t.step.assign(n, 0.0);
+    for (size_t k = 0; k < n; k++) {
+        double c = 0.0;
+        for (size_t j = 0; j < n; j++)
+            c += v[j * n + k] * g[j];
+        const double y = c / sigma[k];
+        t.decrease += 0.5 * y * y;
+        for (size_t j = 0; j < n; j++)
+            t.step[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
+    }
+    for (size_t j = 0; j < n; j++) {
+        const double rel = t.step[j] == 0.0 ? 0.0 : std::fabs(t.step[j]) / std::fabs(x[j]);
+        if (rel > t.relativeStep || std::isnan(rel))
+            t.relativeStep = rel;
+    }
+    return t;
+}
+
+bool GaussNewtonAccepts(const GaussNewtonModelTest& test, double f, double typicalF, double tolerance) {
+    return test.fullRank && (test.decrease <= tolerance * tolerance * std::max(std::fabs(f), typicalF) ||
+                             test.relativeStep <= 1e-6);
 }
 
 Judgement JudgeEndPoint(const VerdictInput& in) {
@@ -176,6 +217,27 @@ Judgement JudgeEndPoint(const VerdictInput& in) {
     }
     if (in.stoppedByCaller && !in.stopMeansConverged) {
         j.outcome = Outcome::Stopped;
+        return j;
+    }
+
+    if (in.jacobian) {
+        // A least-squares fit: the Gauss-Newton model from the Jacobian.
+        const GaussNewtonModelTest t = GaussNewtonTest(*in.jacobian, in.m, x, g);
+        v.test = "gauss-newton-decrease";
+        v.hessianSource = "gauss-newton";
+        v.allowed = in.tolerance * in.tolerance * std::max(std::fabs(in.f), in.typicalF);
+        v.positiveDefinite = t.fullRank;
+        if (!AllFinite(*in.jacobian)) {
+            j.outcome = Outcome::NotFinite;
+            return j;
+        }
+        if (!t.fullRank) {
+            j.outcome = Outcome::NotUnique;
+            return j;
+        }
+        v.decrease = t.decrease;
+        v.newtonStep = t.step;
+        decide(GaussNewtonAccepts(t, in.f, in.typicalF, in.tolerance) && in.code != 0 && in.code != 4);
         return j;
     }
 
@@ -348,6 +410,8 @@ std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& 
         case Outcome::Stopped:
             w.push_back("the run was stopped by the iteration callback");
             break;
+        case Outcome::NotUnique:
+            break; // the fit names the parameters the data do not determine
         case Outcome::NotAMinimum:
             if (r.code == 5) {
                 w.push_back(

@@ -46,7 +46,33 @@ struct VerdictInput {
     bool stoppedByCaller = false;
     bool stopMeansConverged = false;
     bool checksPassed = true;
+    // A least-squares fit: its Jacobian at x (m x n row-major, reweighted for a robust
+    // loss), so that f is the cost, g = J^T r and H the Gauss-Newton model J^T J. The
+    // model is then tested through the singular values of J, never by forming J^T J
+    // (see GaussNewtonTest), against t^2 max(|f|, typf): at a least-squares minimum the
+    // cost left is the misfit of the data, not a constant that could excuse anything.
+    const std::vector<double>* jacobian = nullptr;
+    size_t m = 0;
 };
+
+// The Gauss-Newton model of a fit at x, through the singular value decomposition
+// J = U S V^T: the model is positive definite when J has numerical rank n (its
+// smallest singular value above eps max(m, n) times its largest); then the decrease
+// the Gauss-Newton step would bring is 1/2 g^T (J^T J)^-1 g = 1/2 sum_k (v_k^T g / s_k)^2
+// and the step is -sum_k v_k (v_k^T g) / s_k^2.
+struct GaussNewtonModelTest {
+    bool fullRank = false;
+    double decrease = 0.0;     // NaN when not full rank
+    std::vector<double> step;  // empty when not full rank
+    double relativeStep = 0.0; // max_j |step_j| / |x_j| (a parameter at 0 counts when the step moves it)
+};
+GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t m,
+                                     const std::vector<double>& x, const std::vector<double>& g);
+// Whether the model accepts x as a least-squares minimum: the decrease is at most
+// t^2 max(|f|, typf), or the step changes no parameter by more than 1e-6 of its value
+// (a fit with exact data, where the cost left is rounding and the relative decrease
+// says nothing).
+bool GaussNewtonAccepts(const GaussNewtonModelTest& test, double f, double typicalF, double tolerance);
 
 // The verdict's judgement of one end point.
 struct Judgement {

@@ -32,6 +32,9 @@
 #include <cstdio>
 #include <limits>
 
+#include "face/OptionTable.h"
+#include "face/RunCore.h"
+#include "face/Verdict.h"
 #include "lsq/GaussNewtonModel.h"
 
 namespace vrn {
@@ -47,6 +50,11 @@ constexpr int kMaximumRuns = 1000;
 constexpr size_t kStagnationWindow = 10;
 constexpr double kStaleScale = 10.0;
 constexpr long kMaximumEvaluationLimit = 1000000000L;
+
+// The option table's default of a fit option.
+double TableDefault(const char* name) {
+    return FindOption(name, OptionNaming::Cpp, ProblemKind::LeastSquares)->byDefault;
+}
 
 std::string Short(double v) {
     char buf[64];
@@ -69,41 +77,6 @@ double GradientCosine(const GaussNewtonModel::Point& p) {
             worst = c;
     }
     return worst;
-}
-
-// What the verdict looks at in the Gauss-Newton model at the end point.
-struct ModelTest {
-    bool positiveDefinite = false;
-    double newtonDecrease = 0.0; // 1/2 g^T (J~^T J~)^-1 g
-    double newtonStep = 0.0;     // max_j |delta_j| / |x_j| of the Gauss-Newton step delta
-};
-
-ModelTest TestModel(const GaussNewtonModel::Point& p, size_t m, size_t n) {
-    ModelTest t;
-    std::vector<double> sigma, v;
-    SingularValueDecomposition(p.Model(), m, n, sigma, v);
-    const double threshold =
-        DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
-    t.positiveDefinite = !sigma.empty() && sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
-    if (!t.positiveDefinite)
-        return t;
-    std::vector<double> delta(n, 0.0);
-    for (size_t k = 0; k < n; k++) {
-        double c = 0.0;
-        for (size_t j = 0; j < n; j++)
-            c += v[j * n + k] * p.gradient[j];
-        const double y = c / sigma[k];
-        t.newtonDecrease += 0.5 * y * y;
-        for (size_t j = 0; j < n; j++)
-            delta[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
-    }
-    for (size_t j = 0; j < n; j++) {
-        // A parameter at exactly 0 counts only when the step moves it.
-        const double rel = delta[j] == 0.0 ? 0.0 : std::fabs(delta[j]) / std::fabs(p.x[j]);
-        if (rel > t.newtonStep || std::isnan(rel))
-            t.newtonStep = rel;
-    }
-    return t;
 }
 
 } // namespace
@@ -130,35 +103,10 @@ const char* LeastSquaresStatusName(LeastSquaresStatus status) {
     return "unknown";
 }
 
-std::string CheckLeastSquaresOptions(const LeastSquaresOptions& o, size_t n) {
-    auto got = [](double v) { return " (got " + Short(v) + ")"; };
-    if (n == 0)
-        return "x0 must hold at least one parameter";
-    if (o.method != 2 && o.method != 3)
-        return "method must be 2 (dogleg) or 3 (hook step, Levenberg-Marquardt)" + got(o.method);
-    for (auto [v, name] : {std::pair{o.ftol, "ftol"}, std::pair{o.xtol, "xtol"}, std::pair{o.gtol, "gtol"}})
-        if (!(v >= 0.0 && v < 1.0))
-            return std::string(name) + " must be at least 0 and below 1" + got(v);
-    if (!(o.maximumEvaluations >= 0 && o.maximumEvaluations <= kMaximumEvaluationLimit))
-        return "maximumEvaluations must be 0 (automatic) to 1e9" +
-               got(static_cast<double>(o.maximumEvaluations));
-    if (!(o.itnlim >= 1 && o.itnlim <= 10000000))
-        return "itnlim must be 1 to 1e7" + got(o.itnlim);
-    if (!(o.lossScale > 0.0 && std::isfinite(o.lossScale)))
-        return "lossScale must be a finite number above 0" + got(o.lossScale);
-    if (!o.xScale.empty()) {
-        if (o.xScale.size() != n)
-            return "xScale must have one entry per parameter (" + std::to_string(n) + "), got " +
-                   std::to_string(o.xScale.size());
-        for (double s : o.xScale)
-            if (!(s > 0.0 && std::isfinite(s)))
-                return "xScale must hold finite numbers above 0" + got(s);
-    }
-    if (o.trustRadius && !(*o.trustRadius > 0.0 && std::isfinite(*o.trustRadius)))
-        return "trustRadius must be a finite number above 0" + got(*o.trustRadius);
-    if (!(o.threads >= 1 && o.threads <= 256))
-        return "threads must be 1 to 256" + got(o.threads);
-    return {};
+std::string CheckLeastSquaresOptions(const LeastSquaresOptions& options, size_t n, bool jacobian) {
+    const std::optional<OptionRefusal> refusal =
+        CheckOptions(options, RunShape{n, jacobian, false, ProblemKind::LeastSquares}, options.naming);
+    return refusal ? refusal->text : std::string();
 }
 
 namespace {
@@ -170,21 +118,21 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     LeastSquaresResult result;
     const size_t n = x0.size();
     const size_t m = model.Residuals();
-    result.n = n;
-    result.m = m;
     userStopped = false;
-    const double ftol = std::max(options.ftol, DBL_EPSILON);
-    const double xtol = std::max(options.xtol, DBL_EPSILON);
-    const double gtol = std::max(options.gtol, DBL_EPSILON);
+    const double ftol = std::max(options.ftol.value_or(TableDefault("ftol")), DBL_EPSILON);
+    const double xtol = std::max(options.xtol.value_or(TableDefault("xtol")), DBL_EPSILON);
+    const double gtol = std::max(options.gtol.value_or(TableDefault("gtol")), DBL_EPSILON);
     const long maxEvaluations =
-        evaluationsBefore +
-        (options.maximumEvaluations > 0 ? options.maximumEvaluations : 100 * (static_cast<long>(n) + 1));
+        evaluationsBefore + options.maximumEvaluations.value_or(100 * (static_cast<long>(n) + 1));
+    const int itnlim = options.itnlim.value_or(static_cast<int>(TableDefault("itnlim")));
 
     // The scaling: D_j from the columns at x0 (1 for a zero column), the common factor c.
     std::vector<double> x = x0;
     const GaussNewtonModel::Point& start = model.WithJacobian(x);
     const double cost0 = start.cost;
     const bool jacobianScaling = options.xScale.empty();
+    std::vector<IterationRecord> records;
+    std::vector<std::string> logRows;
     std::vector<double> scale(n, 1.0); // D_j
     if (jacobianScaling) {
         for (size_t j = 0; j < n; j++)
@@ -208,18 +156,14 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         }
     }
 
-    // The verdict's look at the Gauss-Newton model: at a minimum it promises no decrease
-    // of the cost above tau^2 max(cost, eps cost0) (tau^2 = sqrt(ftol)), or its step
-    // moves no parameter by more than 1e-6 of its value.
-    const double tau2 = std::sqrt(ftol);
+    // The verdict's tolerance (t^2 = sqrt(ftol) by default) and typical cost.
+    const double tolerance = options.successTolerance.value_or(std::pow(ftol, 0.25));
     const double typicalCost = cost0 * DBL_EPSILON;
-    auto modelAccepts = [&](const GaussNewtonModel::Point& p, const ModelTest& t) {
-        return t.newtonDecrease <= tau2 * std::max(p.cost, typicalCost) || t.newtonStep <= 1e-6;
-    };
-    // A model that is positive definite and still promises more than that.
+    // A Gauss-Newton model that is positive definite and still promises a decrease the
+    // verdict would not accept.
     auto Promising = [&](const GaussNewtonModel::Point& p) {
-        const ModelTest t = TestModel(p, m, n);
-        return t.positiveDefinite && !modelAccepts(p, t);
+        const GaussNewtonModelTest t = GaussNewtonTest(p.Model(), m, p.x, p.gradient);
+        return t.fullRank && !GaussNewtonAccepts(t, p.cost, typicalCost, tolerance);
     };
 
     // The previous accepted point, for the ftol and xtol tests.
@@ -265,7 +209,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         double lastRadius = 0.0;
         MinimizeOptions mo;
         mo.method = options.method;
-        mo.itnlim = options.itnlim - iterations;
+        mo.itnlim = itnlim - iterations;
         mo.typicalX.resize(n);
         for (size_t j = 0; j < n; j++)
             mo.typicalX[j] = common / runScale[j];
@@ -275,6 +219,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         mo.trustRadius = radius;
         mo.recordIterations = options.recordIterations;
         mo.captureLog = options.captureLog;
+        mo.onLogRow = options.onLogRow;
         mo.naming = options.naming;
         mo.onProgress = [&lastRadius](int, const IterationRecord& r) { lastRadius = r.radius; };
         mo.onIteration = [&](int, std::span<const double> xs, double f, std::span<const double> g) {
@@ -368,6 +313,13 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
             model.Hessian(xs, h);
         };
         run = Minimize(fcost, grad, hess, x, mo);
+        for (IterationRecord& k : run.iterationRecords) {
+            if (records.size() >= kMaxIterationRecords)
+                break;
+            k.run = runs;
+            records.push_back(std::move(k));
+        }
+        logRows.insert(logRows.end(), run.log.begin(), run.log.end());
         if (run.x.size() == n)
             x = run.x;
         if (run.code == static_cast<int>(Status::OptionCheck)) {
@@ -384,7 +336,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
             if (rescale) {
                 if (lastRadius > 0.0 && std::isfinite(lastRadius))
                     radius = lastRadius;
-                if (iterations >= options.itnlim)
+                if (iterations >= itnlim)
                     break;
                 continue;
             }
@@ -414,27 +366,58 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
 
     // The end point.
     const GaussNewtonModel::Point& end = model.WithJacobian(x);
+    LeastSquaresFit& fit = result.fit;
     result.x = end.x;
-    result.cost = end.cost;
-    result.residuals = end.r;
-    result.jacobian = end.Model();
+    result.f = end.cost;
+    result.names = options.names;
+    result.method = options.method;
+    result.initialF = cost0;
     result.gradient = end.gradient;
-    result.optimality = 0.0;
+    result.gradientNorm = 0.0;
     for (double g : end.gradient)
-        if (std::fabs(g) > result.optimality || std::isnan(g))
-            result.optimality = std::fabs(g);
-    result.status = status;
+        if (std::fabs(g) > result.gradientNorm || std::isnan(g))
+            result.gradientNorm = std::fabs(g);
+    result.typicalX.resize(n);
+    for (size_t j = 0; j < n; j++)
+        result.typicalX[j] = (jacobianScaling ? common : 1.0) / scale[j];
+    result.typicalF = std::max(typicalCost, 1e-300);
     result.iterations = iterations;
     result.runs = runs;
-    result.engine = std::move(run);
-    result.uncertainty = ComputeUncertainty(end.Model(), m, n, end.cost, options.absoluteSigma);
+    result.code = run.code;
+    result.status = run.status;
+    result.iterationRecords = std::move(records);
+    result.hessian = std::move(run.hessian);
+    result.log = std::move(logRows);
+    fit.status = static_cast<int>(status);
+    fit.statusName = LeastSquaresStatusName(status);
+    fit.residuals = end.r;
+    fit.jacobian = end.Model();
+    fit.optimality = result.gradientNorm;
+    fit.loss = LossName(options.loss.value_or(Loss::Linear));
+    fit.lossScale = options.lossScale.value_or(1.0);
+    fit.uncertainty = ComputeUncertainty(end.Model(), m, n, end.cost, options.absoluteSigma);
+    fit.m = m;
 
-    // The verdict.
-    const ModelTest t = TestModel(end, m, n);
-    const bool finite = std::isfinite(end.cost) && std::isfinite(result.optimality);
-    const bool converged = testFired || status == LeastSquaresStatus::NoLowerPoint;
-    const bool accepted = modelAccepts(end, t);
-    result.success = finite && converged && t.positiveDefinite && accepted;
+    // The verdict: the spine's, on the Gauss-Newton model of the fit.
+    VerdictInput in;
+    in.x = &result.x;
+    in.f = end.cost;
+    in.initialF = cost0;
+    in.g = &result.gradient;
+    in.typicalX = &result.typicalX;
+    in.typicalF = typicalCost;
+    in.tolerance = tolerance;
+    // A limit that ended the fit is an iteration limit to the verdict.
+    in.code = status == LeastSquaresStatus::EvaluationLimit ? static_cast<int>(Status::TooManyIterations)
+              : testFired                                   ? static_cast<int>(Status::GradientSmall)
+                                                            : run.code;
+    in.stoppedByCaller = userStopped;
+    in.jacobian = &fit.jacobian;
+    in.m = m;
+    const Judgement judgement = JudgeEndPoint(in);
+    result.verdict = judgement.verdict;
+    result.outcome = judgement.outcome;
+    result.success = judgement.outcome == Outcome::Success;
 
     switch (status) {
     case LeastSquaresStatus::Gradient:
@@ -453,37 +436,53 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         result.message = "No lower point could be found near x: the cost cannot be reduced further.";
         break;
     case LeastSquaresStatus::EngineStopped:
-        result.message = "The engine stopped: " + result.engine.message + ".";
+        result.message = "The engine stopped: " + run.message + ".";
         break;
     case LeastSquaresStatus::EvaluationLimit:
-        result.message = userStopped ? "The iteration callback stopped the fit."
-                         : iterations >= options.itnlim
-                             ? "The iteration limit is exceeded."
-                             : "The maximum number of function evaluations is exceeded.";
+        result.message = userStopped            ? "The iteration callback stopped the fit."
+                         : iterations >= itnlim ? "The iteration limit is exceeded."
+                                                : "The maximum number of function evaluations is exceeded.";
         break;
     case LeastSquaresStatus::ImproperInput:
-        result.message = result.engine.message;
+        result.message = run.message;
         break;
     }
 
-    if (!finite)
+    auto name = [&options](const char* field) {
+        return OptionName(field, options.naming, ProblemKind::LeastSquares);
+    };
+    switch (result.outcome) {
+    case Outcome::NotFinite:
         result.warnings.push_back("the cost or its gradient is not finite at the end point");
-    if (!converged && status != LeastSquaresStatus::ImproperInput)
-        result.warnings.push_back(result.message +
-                                  " The fit did not converge; raise the limit, or start nearer.");
-    if (!result.uncertainty.undetermined.empty())
-        result.warnings.push_back(UndeterminedWarning(result.uncertainty, {}));
-    else if (converged && finite && !t.positiveDefinite)
-        result.warnings.push_back("the Jacobian at the end point is rank deficient: the fit is not unique");
-    if (converged && finite && t.positiveDefinite && !accepted)
+        break;
+    case Outcome::IterationLimit:
+        result.warnings.push_back(result.message + " The fit did not converge; raise " +
+                                  name(iterations >= itnlim ? "itnlim" : "maximumEvaluations") +
+                                  ", or start nearer.");
+        break;
+    case Outcome::NotUnique:
+        if (fit.uncertainty.undetermined.empty())
+            result.warnings.push_back(
+                "the Jacobian at the end point is rank deficient: the fit is not unique");
+        break;
+    case Outcome::NotConverged:
         result.warnings.push_back(
-            "the Gauss-Newton model at the end point still promises a decrease of the cost of " +
-            Short(t.newtonDecrease) + " (cost " + Short(end.cost) +
-            "): the run stopped before the minimum; tighten ftol/xtol");
-    if (result.uncertainty.computed && result.uncertainty.dof <= 0)
+            "the Gauss-Newton model at the end point still promises a decrease of the cost "
+            "of " +
+            Short(result.verdict.decrease) + " (cost " + Short(end.cost) +
+            "): the run stopped before the minimum; tighten " + name("ftol") + " and " + name("xtol"));
+        break;
+    case Outcome::Stopped:
+        result.warnings.push_back("the iteration callback stopped the fit");
+        break;
+    default:
+        break;
+    }
+    if (!fit.uncertainty.undetermined.empty())
+        result.warnings.push_back(UndeterminedWarning(fit.uncertainty, options.names));
+    if (fit.uncertainty.computed && fit.uncertainty.dof <= 0)
         result.warnings.push_back("there are no more residuals than parameters (m = " + std::to_string(m) +
                                   ", n = " + std::to_string(n) + "): the covariance is not defined");
-
     return result;
 }
 
@@ -494,43 +493,60 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
     const auto started = std::chrono::steady_clock::now();
     LeastSquaresResult result;
     const size_t n = x0.size();
-    result.n = n;
     auto finish = [&]() -> LeastSquaresResult& {
         result.timeSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        result.settings = FitSettings(options);
+        result.derivatives =
+            jacobian ? "Jacobian (given), Gauss-Newton model J^T J"
+            : options.differences.value_or(DifferenceScheme::TwoPoint) == DifferenceScheme::ThreePoint
+                ? "Jacobian by 3-point differences, Gauss-Newton model J^T J"
+                : "Jacobian by 2-point differences, Gauss-Newton model J^T J";
         return result;
     };
-    result.message = CheckLeastSquaresOptions(options, n);
-    for (size_t j = 0; j < n && result.message.empty(); j++)
+    auto refuse = [&](const std::string& why, size_t m, long evaluations) -> LeastSquaresResult& {
+        result = RefusedResult(why);
+        result.x = x0;
+        result.method = options.method;
+        result.names = options.names;
+        result.fit.m = m;
+        result.fit.status = static_cast<int>(LeastSquaresStatus::ImproperInput);
+        result.fit.statusName = LeastSquaresStatusName(LeastSquaresStatus::ImproperInput);
+        result.fit.residualEvaluations = evaluations;
+        result.evaluations.f = evaluations;
+        return finish();
+    };
+    std::string why = CheckLeastSquaresOptions(options, n, static_cast<bool>(jacobian));
+    for (size_t j = 0; j < n && why.empty(); j++)
         if (!std::isfinite(x0[j]))
-            result.message = "x0 must be finite (x0[" + std::to_string(j) + "] = " + Short(x0[j]) + ")";
-    if (!result.message.empty()) {
-        result.x = x0;
-        result.warnings.push_back(result.message);
-        return finish();
-    }
+            why = "x0 must be finite (x0[" + std::to_string(j) + "] = " + Short(x0[j]) + ")";
+    if (!why.empty())
+        return refuse(why, 0, 0);
 
-    GaussNewtonModel model(residual, jacobian, n, options.loss, options.lossScale, options.differences,
-                           options.threads);
-    result.message = model.Start(x0);
+    GaussNewtonModel model(residual, jacobian, n, options.loss.value_or(Loss::Linear),
+                           options.lossScale.value_or(1.0),
+                           options.differences.value_or(DifferenceScheme::TwoPoint), options.threads);
+    why = model.Start(x0);
     const size_t m = model.Residuals();
-    result.m = m;
-    if (!result.message.empty()) {
-        result.x = x0;
-        result.residualEvaluations = model.ResidualEvaluations();
-        result.warnings.push_back(result.message);
-        return finish();
-    }
+    if (!why.empty())
+        return refuse(why, m, model.ResidualEvaluations());
 
     // The fit, and when it fails (neither refused nor stopped by the callback) up to two
     // more from x0: with the other method, then with the hook step and typical sizes
-    // |x0_j| instead of the Jacobian's scaling (when no x0_j is 0). Paths through a badly scaled region
-    // differ much between them. The first successful fit is the result; when none succeeds, the first fit is,
-    // with a note of the others.
+    // |x0_j| instead of the Jacobian's scaling (when no x0_j is 0). Paths through a badly
+    // scaled region differ much between them. The first successful fit is the result;
+    // when none succeeds, the first fit is, with a note of the others.
+    auto approach = [](const LeastSquaresOptions& o) {
+        return o.xScale.empty()
+                   ? std::string(o.method == 3 ? "hook step" : "dogleg")
+                   : std::string(o.method == 3 ? "hook step" : "dogleg") + ", typical sizes |x0|";
+    };
     bool userStopped = false;
     result = Attempt(model, x0, options, 0, userStopped);
-    if (options.fallbacks && !result.success && !userStopped &&
-        result.status != LeastSquaresStatus::ImproperInput) {
+    result.fit.attempts = 1;
+    result.fit.approach = approach(options);
+    if (options.fallbacks.value_or(true) && !result.success && !userStopped &&
+        result.outcome != Outcome::Refused) {
         std::vector<LeastSquaresOptions> others;
         LeastSquaresOptions other = options;
         other.method = options.method == 3 ? 2 : 3;
@@ -556,8 +572,7 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
             attempts++;
             iterations += again.iterations;
             runs += again.runs;
-            const std::string what = o.xScale.empty() ? std::string(o.method == 3 ? "hook step" : "dogleg")
-                                                      : std::string("hook step, typical sizes |x0|");
+            const std::string what = approach(o);
             tried += (tried.empty() ? "" : " and ") + what;
             if (stopped) {
                 result.warnings.push_back("the iteration callback stopped fit " + std::to_string(attempts) +
@@ -567,50 +582,22 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
             if (again.success) {
                 again.warnings.push_back("found by fit " + std::to_string(attempts) + " (" + what +
                                          "); the first fit from x0 ended: " + result.message);
+                again.fit.approach = what;
                 result = std::move(again);
                 break;
             }
         }
         result.iterations = iterations;
         result.runs = runs;
+        result.fit.attempts = attempts;
         if (!result.success && attempts > 1)
             result.warnings.push_back("the fits from x0 with " + tried + " did not succeed either");
     }
-    result.residualEvaluations = model.ResidualEvaluations();
-    result.jacobianEvaluations = model.JacobianEvaluations();
-    result.differenceEvaluations = model.DifferenceEvaluations();
+    result.fit.residualEvaluations = model.ResidualEvaluations();
+    result.fit.jacobianEvaluations = model.JacobianEvaluations();
+    result.fit.differenceEvaluations = model.DifferenceEvaluations();
+    result.evaluations = Evaluations{result.fit.residualEvaluations, result.fit.jacobianEvaluations, 0};
     return finish();
-}
-
-std::string LeastSquaresResult::Summary(const std::vector<std::string>& names) const {
-    std::string s;
-    char line[256];
-    s += "Status:       " + std::string(LeastSquaresStatusName(status)) + " (" +
-         std::to_string(static_cast<int>(status)) + "): " + message + "\n";
-    std::snprintf(line, sizeof line, "Cost:         %.10g  (m = %zu residuals, n = %zu parameters)\n", cost,
-                  m, n);
-    s += line;
-    if (uncertainty.computed && uncertainty.dof > 0) {
-        std::snprintf(line, sizeof line, "Residual sd:  %.6g  (dof %d)\n",
-                      std::sqrt(uncertainty.residualVariance), uncertainty.dof);
-        s += line;
-    }
-    for (size_t j = 0; j < x.size(); j++) {
-        const std::string name = j < names.size() ? names[j] : "x[" + std::to_string(j) + "]";
-        const double se = j < uncertainty.standardErrors.size() ? uncertainty.standardErrors[j]
-                                                                : std::numeric_limits<double>::quiet_NaN();
-        std::snprintf(line, sizeof line, "  %-12s %22.15g  +- %.4g\n", name.c_str(), x[j], se);
-        s += line;
-    }
-    std::snprintf(
-        line, sizeof line,
-        "Evaluations:  residual %ld, Jacobian %ld (+%ld residuals for differences), %d iterations, %d runs\n",
-        residualEvaluations, jacobianEvaluations, differenceEvaluations, iterations, runs);
-    s += line;
-    s += std::string("Success:      ") + (success ? "yes" : "no") + "\n";
-    for (const std::string& w : warnings)
-        s += "Warning:      " + w + "\n";
-    return s;
 }
 
 } // namespace vrn

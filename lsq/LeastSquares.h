@@ -10,7 +10,7 @@
 //             return r;
 //         },
 //         {}, {1.0, 0.1});
-//     if (fit.success) use(fit.x, fit.standardErrors);
+//     if (fit.success) use(fit.x, fit.fit.uncertainty.standardErrors);
 //
 // The objective handed to the engine is the cost F(x) = 1/2 sum_i rho(r_i(x)^2) (rho the
 // loss, the identity by default). Its gradient is J^T r and its Hessian slot receives the
@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "face/Minimize.h"
 #include "lsq/Loss.h"
 #include "lsq/Uncertainty.h"
-#include "tool/Minimize.h"
 
 namespace vrn {
 
@@ -38,19 +38,11 @@ using ResidualFunction = std::function<std::vector<double>(std::span<const doubl
 // before every call.
 using JacobianFunction = std::function<void(std::span<const double> x, std::span<double> jac)>;
 
-// How the Jacobian is estimated when no Jacobian callable is given. The step of
-// parameter j is h max(|x_j|, s_j) with s_j = |x0_j| (1 when x0_j is 0), made exact in
-// floating point ((x + h) - x).
-enum class DifferenceScheme {
-    TwoPoint,  // forward differences, h = sqrt(eps)
-    ThreePoint // central differences, h = eps^(1/3)
-};
-
-// Why a least-squares run ended; the numbers are SciPy's least_squares status values
-// where one exists.
+// Why a least-squares run ended (LeastSquaresFit::status); the numbers are SciPy's
+// least_squares status values where one exists.
 enum class LeastSquaresStatus : int {
     ImproperInput = -1,  // options or start point refused, nothing run
-    EvaluationLimit = 0, // maximumEvaluations or the iteration limit reached
+    EvaluationLimit = 0, // the residual evaluation limit or the iteration limit reached
     Gradient = 1,        // gtol: the largest cosine between r and a column of J is small
     CostChange = 2,      // ftol: relative reduction of the cost (actual and predicted) small
     Step = 3,            // xtol: the scaled step is small against the scaled x
@@ -61,92 +53,36 @@ enum class LeastSquaresStatus : int {
 // "gtol", "ftol", ... as words for reports; "unknown" outside the range.
 const char* LeastSquaresStatusName(LeastSquaresStatus status);
 
-struct LeastSquaresOptions {
-    // 3: the hook step (Levenberg-Marquardt), 2: the double dogleg (Powell's dogleg on
-    // the Gauss-Newton model). Other methods are refused.
-    int method = 3;
-    // SciPy's tolerances (see LeastSquares.cpp), each >= 0 and < 1; values below
-    // DBL_EPSILON are raised to it.
-    double ftol = 1e-8;
-    double xtol = 1e-8;
-    double gtol = 1e-8;
-    // Limit on the residual evaluations that are not part of a difference Jacobian
-    // (0: 100 (n + 1)), at most 10^9. The run stops at the end of the iteration that
-    // reaches it.
-    long maximumEvaluations = 0;
-    // Limit on the iterations of all engine runs together, 1 to 10^7.
-    int itnlim = 10000;
-    Loss loss = Loss::Linear;
-    double lossScale = 1.0; // f_scale: residuals below it count as inliers; > 0
-    DifferenceScheme differences = DifferenceScheme::TwoPoint;
-    // Scale of each parameter (SciPy's x_scale): empty means from the Jacobian, the
-    // inverse of its largest column norm seen so far; otherwise n values > 0.
-    std::vector<double> xScale;
-    // Initial trust radius in scaled units (> 0); default: chosen by the method.
-    std::optional<double> trustRadius;
-    // Threads that evaluate the columns of a difference Jacobian at the same time; the
-    // residual callable must then allow concurrent calls. The result is that of one
-    // thread, bit for bit.
-    int threads = 1;
-    // When the fit fails (and was neither refused nor stopped by onIteration), fit again
-    // from x0 with the other method, then with the hook step and typical sizes |x0_j|
-    // (when no x0_j is 0);
-    // the first success is the result. Each fit has its own maximumEvaluations.
-    bool fallbacks = true;
-    // The residuals are already divided by absolute standard deviations: the covariance
-    // is (J^T J)^-1, not scaled by the residual variance (curve_fit's absolute_sigma).
-    bool absoluteSigma = false;
-    // Keep the iteration records and the final model Hessian (of the last engine run)
-    // and the status-log rows in engine.
-    bool recordIterations = false;
-    bool captureLog = false;
-    // After each accepted step: the iteration (counted over the engine runs of one fit;
-    // a fallback fit counts anew), x, the cost and the gradient J^T r. Returning false stops the fit (status
-    // EvaluationLimit, success false).
-    IterationCallback onIteration;
-    OptionNaming naming = OptionNaming::Cpp;
+// The options of a fit: the least-squares section of the option table
+// (face/OptionTable.h; OptionTable(ProblemKind::LeastSquares) lists it with ranges and
+// defaults) on the one options struct. The method is 3, the hook step
+// (Levenberg-Marquardt), unless set to 2, the double dogleg. Options of a minimization
+// that a fit does not use (typicalX, gradientTolerance, ...) are refused.
+//
+// onIteration sees each accepted step: the iteration (counted over the engine runs of
+// one fit; a fallback fit counts anew), x, the cost and the gradient J^T r; returning
+// false stops the fit (outcome Stopped). recordIterations keeps the iteration records
+// of all engine runs, captureLog their status-log rows.
+struct LeastSquaresOptions : MinimizeOptions {
+    LeastSquaresOptions() { method = 3; }
 };
 
-struct LeastSquaresResult {
-    std::vector<double> x;
-    double cost = 0.0;              // 1/2 sum rho(r_i^2) at x
-    std::vector<double> residuals;  // r(x), m values (SciPy's fun)
-    std::vector<double> jacobian;   // J(x), m x n row-major (SciPy's jac)
-    std::vector<double> gradient;   // J^T rho'(r) r (SciPy's grad)
-    double optimality = 0.0;        // max |gradient_j|
-    size_t m = 0;                   // residuals
-    size_t n = 0;                   // parameters
-    long residualEvaluations = 0;   // nfev: calls of the residual outside difference Jacobians
-    long jacobianEvaluations = 0;   // njev: Jacobians evaluated (callable or differences)
-    long differenceEvaluations = 0; // residual calls made for difference Jacobians
-    int iterations = 0;             // accepted steps over all engine runs (and fits)
-    int runs = 0;                   // engine runs (a new one when the scaling grows)
-    LeastSquaresStatus status = LeastSquaresStatus::ImproperInput;
-    std::string message;
-    // The verdict: a stopping test ended the fit, the cost is finite and the
-    // Gauss-Newton model at x sees no decrease worth a step (see Judge in
-    // LeastSquares.cpp). Warnings say what went wrong or deserves a look (unidentifiable
-    // parameters among them).
-    bool success = false;
-    std::vector<std::string> warnings;
-    double timeSeconds = 0.0;
-    // The parameter uncertainties at x.
-    Uncertainty uncertainty;
-    // The last engine run as vrn::Minimize returned it (its code, iteration records, log).
-    MinimizeResult engine;
+// The result of a fit is the one result of the spine (face/MinimizeResult.h): x, f (the
+// cost 1/2 sum rho(r_i^2)), gradient (J^T rho'(r) r), success, outcome, the verdict and
+// warnings, and in fit the residuals, the Jacobian, SciPy's status, the counts and the
+// parameter uncertainties. evaluations.f counts the residual evaluations outside
+// difference Jacobians, evaluations.gradient the Jacobians.
+using LeastSquaresResult = MinimizeResult;
 
-    // A short report: status, cost, parameters with standard errors, counts, warnings.
-    std::string Summary(const std::vector<std::string>& names = {}) const;
-};
-
-// The first reason to refuse these options for n parameters, as one sentence; empty
-// when they are fine.
-std::string CheckLeastSquaresOptions(const LeastSquaresOptions& options, size_t n);
+// The first reason to refuse these options for n parameters, as one sentence in the
+// options' naming; empty when they are fine.
+std::string CheckLeastSquaresOptions(const LeastSquaresOptions& options, size_t n, bool jacobian = false);
 
 // Fits x so that the residuals become small in the least-squares sense. jacobian may
 // be empty: the Jacobian is then estimated by differences of the residuals. A residual
 // vector that is empty, of a changing length, or not finite at x0 refuses the run
-// (status ImproperInput). Exceptions thrown by the callables leave LeastSquares.
+// (outcome Refused, fit.status ImproperInput). Exceptions thrown by the callables leave
+// LeastSquares.
 LeastSquaresResult LeastSquares(const ResidualFunction& residual, const JacobianFunction& jacobian,
                                 const std::vector<double>& x0, const LeastSquaresOptions& options = {});
 

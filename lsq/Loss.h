@@ -17,14 +17,9 @@
 #include <span>
 #include <string>
 
+#include "face/MinimizeOptions.h"
+
 namespace vrn {
-
-enum class Loss { Linear, SoftL1, Huber, Cauchy, Arctan };
-
-// "linear", "soft_l1", "huber", "cauchy", "arctan".
-const char* LossName(Loss loss);
-// The loss named so, or nothing.
-std::optional<Loss> LossFromName(const std::string& name);
 
 // rho(z), rho'(z), rho''(z) at z >= 0.
 struct LossValues {

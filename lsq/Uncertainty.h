@@ -15,31 +15,15 @@
 #include <string>
 #include <vector>
 
-namespace vrn {
+#include "face/MinimizeResult.h"
+#include "linalg/SingularValues.h"
 
-struct Uncertainty {
-    bool computed = false;         // false: J not finite, or nothing was fitted
-    int dof = 0;                   // degrees of freedom, m - n
-    double residualVariance = 0.0; // s^2 (1 with absolute sigma; NaN when dof <= 0)
-    bool absoluteSigma = false;
-    int rank = 0;                   // numerical rank of J
-    double conditionNumber = 0.0;   // s_max / s_min (infinity when rank < n)
-    std::vector<double> covariance; // n x n row-major
-    std::vector<double> standardErrors;
-    std::vector<double> correlation;    // n x n row-major
-    std::vector<int> undetermined;      // parameters the data cannot determine
-    std::vector<double> singularValues; // of J, largest first
-};
+namespace vrn {
 
 // The uncertainties for the Jacobian jac (m x n row-major) and the cost 1/2 sum r_i^2
 // (or the robust cost) at the solution.
 Uncertainty ComputeUncertainty(std::span<const double> jac, size_t m, size_t n, double cost,
                                bool absoluteSigma = false);
-
-// The singular values of a (m x n row-major, largest first) and the right singular
-// vectors as the columns of v (n x n row-major, same order).
-void SingularValueDecomposition(std::span<const double> a, size_t m, size_t n, std::vector<double>& sigma,
-                                std::vector<double>& v);
 
 // The sentence that names the undetermined parameters ("b and c"), or empty.
 std::string UndeterminedWarning(const Uncertainty& u, const std::vector<std::string>& names);

@@ -242,6 +242,42 @@ std::string ToJson(const MinimizeResult& r, JsonNumbers numbers,
         w.End(']');
         w.Key("records_dropped").Integer(r.recordsDropped);
     }
+    if (r.IsFit()) {
+        const LeastSquaresFit& fit = r.fit;
+        const Uncertainty& u = fit.uncertainty;
+        w.Key("fit").Begin('{');
+        w.Key("m").Integer(static_cast<long>(fit.m));
+        w.Key("status").Integer(fit.status);
+        w.Key("status_name").String(fit.statusName);
+        w.Key("cost").Number(r.f);
+        w.Key("residuals").Numbers(fit.residuals);
+        w.Key("jacobian").Numbers(fit.jacobian);
+        w.Key("optimality").Number(fit.optimality);
+        w.Key("residual_evaluations").Integer(fit.residualEvaluations);
+        w.Key("jacobian_evaluations").Integer(fit.jacobianEvaluations);
+        w.Key("difference_evaluations").Integer(fit.differenceEvaluations);
+        w.Key("loss").String(fit.loss);
+        w.Key("loss_scale").Number(fit.lossScale);
+        w.Key("attempts").Integer(fit.attempts);
+        w.Key("approach").String(fit.approach);
+        w.Key("uncertainty").Begin('{');
+        w.Key("computed").Bool(u.computed);
+        w.Key("dof").Integer(u.dof);
+        w.Key("residual_variance").Number(u.residualVariance);
+        w.Key("absolute_sigma").Bool(u.absoluteSigma);
+        w.Key("rank").Integer(u.rank);
+        w.Key("condition_number").Number(u.conditionNumber);
+        w.Key("covariance").Numbers(u.covariance);
+        w.Key("standard_errors").Numbers(u.standardErrors);
+        w.Key("correlation").Numbers(u.correlation);
+        w.Key("undetermined").Begin('[');
+        for (int k : u.undetermined)
+            w.Integer(k);
+        w.End(']');
+        w.Key("singular_values").Numbers(u.singularValues);
+        w.End('}');
+        w.End('}');
+    }
     if (!r.hessian.empty())
         w.Key("hessian").Numbers(r.hessian);
     if (!r.log.empty())

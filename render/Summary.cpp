@@ -54,7 +54,12 @@ const char* StoppingTest(int code) {
 std::string VerdictText(const MinimizeResult& r) {
     const Verdict& v = r.verdict;
     std::string s = r.success ? "yes" : std::string("no (") + OutcomeName(r.outcome) + ")";
-    if (v.test == "newton-decrease" && std::isfinite(v.decrease))
+    if (v.test == "gauss-newton-decrease" && std::isfinite(v.decrease))
+        s += ": the Gauss-Newton step would lower the cost by " + Short(v.decrease) +
+             (v.decrease <= v.allowed ? " <= " : " > ") + Short(v.allowed) + " allowed";
+    else if (r.outcome == Outcome::NotUnique)
+        s += ": the Jacobian at the end point is rank deficient";
+    else if (v.test == "newton-decrease" && std::isfinite(v.decrease))
         s += ": a Newton step would lower f by " + Short(v.decrease) +
              (v.decrease <= v.allowed ? " <= " : " > ") + Short(v.allowed) + " allowed";
     else if (r.outcome == Outcome::NotFinite)
@@ -67,7 +72,8 @@ std::string VerdictText(const MinimizeResult& r) {
     else if (v.test == "relative-gradient")
         s += ": judged by the relative gradient (no Hessian at the end point)";
     const long calls = v.evaluations.f + v.evaluations.gradient + v.evaluations.hessian;
-    if (!v.hessianSource.empty() && v.hessianSource != "none" && r.outcome != Outcome::NotFinite)
+    if (!v.hessianSource.empty() && v.hessianSource != "none" && r.outcome != Outcome::NotFinite &&
+        !r.IsFit())
         s += " (" + v.hessianSource + " Hessian" +
              (calls > 0 ? ", " + std::to_string(calls) + (calls == 1 ? " evaluation" : " evaluations") +
                               " at the end point"
@@ -87,6 +93,39 @@ std::string MinimizeResult::Summary() const {
     }
     line("Success:      ", VerdictText(*this));
     line("Method:       ", std::to_string(method) + " " + MethodName(method) + ", " + derivatives);
+    if (IsFit()) {
+        line("Stopped by:   ",
+             fit.statusName + " (status " + std::to_string(fit.status) + ": \"" + message + "\")");
+        line("Iterations:   ", std::to_string(iterations) +
+                                   (runs > 1 ? ", " + std::to_string(runs) + " engine runs" : "") +
+                                   (fit.attempts > 1 ? ", " + std::to_string(fit.attempts) + " fits" : ""));
+        line("Evaluations:  ",
+             "residual " + std::to_string(fit.residualEvaluations) + ", Jacobian " +
+                 std::to_string(fit.jacobianEvaluations) +
+                 (fit.differenceEvaluations > 0
+                      ? " (+" + std::to_string(fit.differenceEvaluations) + " residual calls for differences)"
+                      : std::string()));
+        line("Cost:         ", NumberText(initialF) + " -> " + NumberText(f) +
+                                   "  (m = " + std::to_string(fit.m) +
+                                   " residuals, n = " + std::to_string(x.size()) + " parameters)");
+        const Uncertainty& u = fit.uncertainty;
+        if (u.computed && u.dof > 0 && !u.absoluteSigma)
+            line("Residual sd:  ",
+                 Short(std::sqrt(u.residualVariance)) + "  (dof " + std::to_string(u.dof) + ")");
+        for (size_t j = 0; j < x.size(); j++) {
+            const std::string name = j < names.size() ? names[j] : "x[" + std::to_string(j) + "]";
+            const double se = j < u.standardErrors.size() ? u.standardErrors[j] : std::nan("");
+            char row[200];
+            std::snprintf(row, sizeof row, "  %-12s %22.15g  +- %.4g\n", name.c_str(), x[j], se);
+            s += row;
+        }
+        char t[64];
+        std::snprintf(t, sizeof t, "%.3g s", timeSeconds);
+        line("Time:         ", t);
+        for (const std::string& w : warnings)
+            line("Warning:      ", w);
+        return s;
+    }
     line("Stopped by:   ",
          std::string(StoppingTest(code)) + " (code " + std::to_string(code) + ": \"" + message + "\")");
     line("Iterations:   ", std::to_string(iterations));

@@ -24,7 +24,7 @@ METHODS = {row["key"]: row["number"] for row in _vrnmath._method_table()}
 
 #: SciPy-style status of a result from the library's outcome (0 exactly when success).
 STATUS = {"success": 0, "iteration-limit": 1, "not-converged": 2, "not-a-minimum": 2, "check-failed": 2,
-          "not-finite": 3, "stopped": 99, "refused": 2}
+          "not-finite": 3, "not-unique": 2, "stopped": 99, "refused": 2}
 
 # Result fields: the library's JSON key -> the OptimizeResult attribute (SciPy's names
 # where SciPy has one). Every key of the JSON lands in the result; the library's status

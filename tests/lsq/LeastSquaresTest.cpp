@@ -72,9 +72,9 @@ TEST_P(DecayFit, ZeroResidualDataAreFitExactly) {
     EXPECT_NEAR(r.x[0], 5.0, 1e-7);
     EXPECT_NEAR(r.x[1], 0.7, 1e-8);
     EXPECT_NEAR(r.x[2], 1.5, 1e-7);
-    EXPECT_LT(r.cost, 1e-14);
-    EXPECT_EQ(r.residuals.size(), d.t.size());
-    EXPECT_EQ(r.jacobian.size(), d.t.size() * 3);
+    EXPECT_LT(r.f, 1e-14);
+    EXPECT_EQ(r.fit.residuals.size(), d.t.size());
+    EXPECT_EQ(r.fit.jacobian.size(), d.t.size() * 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,14 +124,14 @@ TEST(LeastSquares, CovarianceMatchesDirectComputation) {
     const Data d = Decay(5.0, 0.7, 1.5, 0.05, 40);
     const auto r = vrn::LeastSquares(DecayResidual(d), DecayJacobian(d), {4.0, 1.0, 1.0});
     ASSERT_TRUE(r.success) << r.Summary();
-    const auto& u = r.uncertainty;
+    const auto& u = r.fit.uncertainty;
     ASSERT_TRUE(u.computed);
     EXPECT_EQ(u.dof, 37);
     double ss = 0.0;
-    for (double v : r.residuals)
+    for (double v : r.fit.residuals)
         ss += v * v;
     EXPECT_NEAR(u.residualVariance, ss / 37.0, 1e-12 * ss);
-    const auto direct = DirectCovariance(r.jacobian, 40, 3, ss / 37.0);
+    const auto direct = DirectCovariance(r.fit.jacobian, 40, 3, ss / 37.0);
     for (size_t k = 0; k < 9; k++)
         EXPECT_NEAR(u.covariance[k], direct[k], 1e-8 * std::fabs(direct[k]) + 1e-18) << k;
     for (size_t j = 0; j < 3; j++) {
@@ -142,7 +142,7 @@ TEST(LeastSquares, CovarianceMatchesDirectComputation) {
     EXPECT_TRUE(u.undetermined.empty());
     EXPECT_EQ(u.rank, 3);
     // The fit is at a stationary point: the gradient J^T r is tiny against |J| |r|.
-    EXPECT_LT(r.optimality, 1e-6);
+    EXPECT_LT(r.fit.optimality, 1e-6);
 }
 
 TEST(LeastSquares, AbsoluteSigmaCovarianceIsTheInverse) {
@@ -168,11 +168,11 @@ TEST(LeastSquares, UnidentifiableParametersAreNamedNotGarbage) {
         return r;
     };
     const auto r = vrn::LeastSquares(res, nullptr, {1.0, 1.0, 0.0});
-    EXPECT_EQ(r.uncertainty.rank, 2);
-    ASSERT_EQ(r.uncertainty.undetermined, (std::vector<int>{0, 1}));
-    EXPECT_TRUE(std::isnan(r.uncertainty.standardErrors[0]));
-    EXPECT_TRUE(std::isnan(r.uncertainty.standardErrors[1]));
-    EXPECT_TRUE(std::isfinite(r.uncertainty.standardErrors[2]));
+    EXPECT_EQ(r.fit.uncertainty.rank, 2);
+    ASSERT_EQ(r.fit.uncertainty.undetermined, (std::vector<int>{0, 1}));
+    EXPECT_TRUE(std::isnan(r.fit.uncertainty.standardErrors[0]));
+    EXPECT_TRUE(std::isnan(r.fit.uncertainty.standardErrors[1]));
+    EXPECT_TRUE(std::isfinite(r.fit.uncertainty.standardErrors[2]));
     bool named = false;
     for (const auto& w : r.warnings)
         named = named || w.find("cannot determine x[0] and x[1]") != std::string::npos;
@@ -200,15 +200,15 @@ TEST(LeastSquares, BadlyScaledParametersAreSolved) {
     ASSERT_TRUE(r.success) << r.Summary();
     EXPECT_NEAR(r.x[0], 2.5e-4, 2e-6);
     EXPECT_NEAR(r.x[1], 8e-4, 2e-6);
-    EXPECT_LT(r.residualEvaluations, 60);
+    EXPECT_LT(r.fit.residualEvaluations, 60);
 }
 
 TEST(LeastSquares, StartAtTheSolutionStopsOnGtol) {
     const Data d = Decay(5.0, 0.7, 1.5, 0.0);
     const auto r = vrn::LeastSquares(DecayResidual(d), DecayJacobian(d), {5.0, 0.7, 1.5});
-    EXPECT_EQ(r.status, vrn::LeastSquaresStatus::Gradient);
+    EXPECT_EQ(r.fit.status, static_cast<int>(vrn::LeastSquaresStatus::Gradient));
     EXPECT_EQ(r.iterations, 0);
-    EXPECT_EQ(r.residualEvaluations, 1);
+    EXPECT_EQ(r.fit.residualEvaluations, 1);
     EXPECT_TRUE(r.success);
 }
 
@@ -217,14 +217,14 @@ TEST(LeastSquares, CountsEveryResidualCall) {
     std::atomic<long> calls{0};
     const auto r = vrn::LeastSquares(DecayResidual(d, &calls), nullptr, {1.0, 0.1, 0.0});
     EXPECT_TRUE(r.success) << r.Summary();
-    EXPECT_EQ(calls.load(), r.residualEvaluations + r.differenceEvaluations);
-    EXPECT_EQ(r.differenceEvaluations, 3 * r.jacobianEvaluations);
+    EXPECT_EQ(calls.load(), r.fit.residualEvaluations + r.fit.differenceEvaluations);
+    EXPECT_EQ(r.fit.differenceEvaluations, 3 * r.fit.jacobianEvaluations);
     vrn::LeastSquaresOptions o;
     o.differences = vrn::DifferenceScheme::ThreePoint;
     calls = 0;
     const auto c = vrn::LeastSquares(DecayResidual(d, &calls), nullptr, {1.0, 0.1, 0.0}, o);
-    EXPECT_EQ(c.differenceEvaluations, 6 * c.jacobianEvaluations);
-    EXPECT_EQ(calls.load(), c.residualEvaluations + c.differenceEvaluations);
+    EXPECT_EQ(c.fit.differenceEvaluations, 6 * c.fit.jacobianEvaluations);
+    EXPECT_EQ(calls.load(), c.fit.residualEvaluations + c.fit.differenceEvaluations);
     EXPECT_NEAR(c.x[1], r.x[1], 1e-6);
 }
 
@@ -237,10 +237,10 @@ TEST(LeastSquares, DifferenceJacobianOnThreadsIsBitIdentical) {
     ASSERT_EQ(a.x.size(), b.x.size());
     for (size_t j = 0; j < a.x.size(); j++)
         EXPECT_EQ(a.x[j], b.x[j]);
-    EXPECT_EQ(a.cost, b.cost);
-    EXPECT_EQ(a.jacobian, b.jacobian);
-    EXPECT_EQ(a.residualEvaluations, b.residualEvaluations);
-    EXPECT_EQ(a.differenceEvaluations, b.differenceEvaluations);
+    EXPECT_EQ(a.f, b.f);
+    EXPECT_EQ(a.fit.jacobian, b.fit.jacobian);
+    EXPECT_EQ(a.fit.residualEvaluations, b.fit.residualEvaluations);
+    EXPECT_EQ(a.fit.differenceEvaluations, b.fit.differenceEvaluations);
 }
 
 TEST(LeastSquares, EvaluationLimitIsAFailure) {
@@ -248,10 +248,10 @@ TEST(LeastSquares, EvaluationLimitIsAFailure) {
     vrn::LeastSquaresOptions o;
     o.maximumEvaluations = 3;
     const auto r = vrn::LeastSquares(DecayResidual(d), DecayJacobian(d), {20.0, 3.0, -5.0}, o);
-    EXPECT_EQ(r.status, vrn::LeastSquaresStatus::EvaluationLimit);
+    EXPECT_EQ(r.fit.status, static_cast<int>(vrn::LeastSquaresStatus::EvaluationLimit));
     EXPECT_FALSE(r.success);
     EXPECT_FALSE(r.warnings.empty());
-    EXPECT_LT(r.residualEvaluations, 20);
+    EXPECT_LT(r.fit.residualEvaluations, 20);
 }
 
 TEST(LeastSquares, NotANumberRegionEndsTheRun) {
@@ -264,7 +264,7 @@ TEST(LeastSquares, NotANumberRegionEndsTheRun) {
         return r;
     };
     const auto r = vrn::LeastSquares(res, nullptr, {1.0, 0.5});
-    EXPECT_TRUE(std::isfinite(r.cost));
+    EXPECT_TRUE(std::isfinite(r.f));
     EXPECT_GT(r.x[1], 0.0);
     EXPECT_LT(r.iterations, 10000);
 }
@@ -290,21 +290,39 @@ TEST(LeastSquares, RefusesBadOptionsAndStarts) {
         {with([](auto& o) { o.lossScale = 0.0; }), {1, 1, 1}, "lossScale"},
         {with([](auto& o) { o.xScale = {1.0}; }), {1, 1, 1}, "xScale"},
         {with([](auto& o) { o.threads = 0; }), {1, 1, 1}, "threads"},
-        {with([](auto& o) { o.itnlim = 0; }), {1, 1, 1}, "itnlim"},
-        {with([](auto& o) { o.maximumEvaluations = -1; }), {1, 1, 1}, "maximumEvaluations"},
+        {with([](auto& o) { o.itnlim = -1; }), {1, 1, 1}, "itnlim"},
+        {with([](auto& o) { o.maximumEvaluations = 0; }), {1, 1, 1}, "maximumEvaluations"},
+        // Options of a minimization that a fit has no use for.
+        {with([](auto& o) {
+             o.typicalX = {1, 1, 1};
+         }),
+         {1, 1, 1},
+         "typicalX is not used by least-squares fits"},
+        {with([](auto& o) { o.gradientTolerance = 1e-6; }), {1, 1, 1}, "gradientTolerance is not used"},
+        {with([](auto& o) { o.driver = vrn::Driver::Tool; }), {1, 1, 1}, "must be engine"},
         {{}, {1, std::numeric_limits<double>::infinity(), 1}, "x0 must be finite"},
-        {{}, {}, "at least one parameter"},
+        {{}, {}, "no parameters"},
         {{}, {1, -1000, 1}, "not finite at the start point"},
     };
     for (const auto& c : cases) {
         const auto r = vrn::LeastSquares(DecayResidual(d), nullptr, c.x0, c.options);
-        EXPECT_EQ(r.status, vrn::LeastSquaresStatus::ImproperInput) << c.phrase;
+        EXPECT_EQ(r.fit.status, static_cast<int>(vrn::LeastSquaresStatus::ImproperInput)) << c.phrase;
         EXPECT_FALSE(r.success);
         EXPECT_NE(r.message.find(c.phrase), std::string::npos) << r.message;
     }
     const auto empty =
         vrn::LeastSquares([](std::span<const double>) { return std::vector<double>{}; }, nullptr, {1.0});
-    EXPECT_EQ(empty.status, vrn::LeastSquaresStatus::ImproperInput);
+    EXPECT_EQ(empty.fit.status, static_cast<int>(vrn::LeastSquaresStatus::ImproperInput));
+    EXPECT_EQ(empty.outcome, vrn::Outcome::Refused);
+
+    // And the other way round: a minimization refuses the fit's own options, in the
+    // naming of its face.
+    vrn::MinimizeOptions m;
+    m.ftol = 1e-10;
+    m.naming = vrn::OptionNaming::Python;
+    const auto refused = vrn::Minimize([](std::span<const double> x) { return x[0] * x[0]; }, {1.0}, m);
+    EXPECT_EQ(refused.outcome, vrn::Outcome::Refused);
+    EXPECT_EQ(refused.message, "ftol is used by least-squares fits only") << refused.message;
 }
 
 TEST(LeastSquares, ChangingResidualLengthThrows) {
@@ -328,7 +346,7 @@ TEST(LeastSquares, RobustLossResistsOutliers) {
         const auto r = vrn::LeastSquares(DecayResidual(d), DecayJacobian(d), {4.0, 1.0, 1.0}, o);
         EXPECT_TRUE(r.success) << vrn::LossName(loss) << "\n" << r.Summary();
         EXPECT_LT(std::fabs(r.x[1] - 0.7), 0.25 * worstPlain) << vrn::LossName(loss);
-        EXPECT_LT(r.optimality, 1e-5);
+        EXPECT_LT(r.fit.optimality, 1e-5);
     }
 }
 
@@ -342,7 +360,7 @@ TEST(LeastSquares, IterationCallbackStopsTheFit) {
     const auto r = vrn::LeastSquares(DecayResidual(d), DecayJacobian(d), {20.0, 3.0, -5.0}, o);
     EXPECT_EQ(seen, 2);
     EXPECT_FALSE(r.success);
-    EXPECT_EQ(r.status, vrn::LeastSquaresStatus::EvaluationLimit);
+    EXPECT_EQ(r.fit.status, static_cast<int>(vrn::LeastSquaresStatus::EvaluationLimit));
 }
 
 } // namespace
@@ -392,8 +410,8 @@ TEST(LeastSquares, FailedFitIsTriedAgainFromTheStart) {
         noted = noted || w.find("found by fit 3 (hook step, typical sizes |x0|)") != std::string::npos;
     EXPECT_TRUE(noted) << again.Summary();
     // Every call of all three fits is counted.
-    EXPECT_EQ(calls.load(), again.residualEvaluations);
-    EXPECT_GT(again.residualEvaluations, alone.residualEvaluations);
+    EXPECT_EQ(calls.load(), again.fit.residualEvaluations);
+    EXPECT_GT(again.fit.residualEvaluations, alone.fit.residualEvaluations);
     EXPECT_GT(again.iterations, alone.iterations);
 }
 
@@ -451,7 +469,7 @@ TEST(LeastSquares, DifferenceColumnsOfSmallCoefficientsAreAccurate) {
         for (size_t i = 0; i < x.size(); i++) {
             const double c = x[i] * x[i] * x[i];
             const double exact = r.x[0] * c * std::exp(r.x[1] * c);
-            EXPECT_NEAR(r.jacobian[i * 2 + 1], exact, 1e-6 * largest) << i;
+            EXPECT_NEAR(r.fit.jacobian[i * 2 + 1], exact, 1e-6 * largest) << i;
         }
     }
 }

@@ -1,0 +1,82 @@
+// Singular values by one-sided Jacobi rotations (see SingularValues.h).
+#include "linalg/SingularValues.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace vrn {
+
+void SingularValueDecomposition(std::span<const double> a, size_t m, size_t n, std::vector<double>& sigma,
+                                std::vector<double>& v) {
+    // Columns of a, each contiguous.
+    std::vector<double> col(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            col[j * m + i] = a[i * n + j];
+    std::vector<double> w(n * n, 0.0); // columns of V, each contiguous
+    for (size_t j = 0; j < n; j++)
+        w[j * n + j] = 1.0;
+    auto dot = [m](const double* p, const double* q) {
+        double s = 0.0;
+        for (size_t i = 0; i < m; i++)
+            s += p[i] * q[i];
+        return s;
+    };
+    // Sweeps of rotations that make the columns orthogonal; a bounded number of sweeps
+    // (Jacobi converges quadratically, a handful is the rule).
+    for (int sweep = 0; sweep < 80; sweep++) {
+        bool rotated = false;
+        for (size_t p = 0; p + 1 < n; p++) {
+            for (size_t q = p + 1; q < n; q++) {
+                double* cp = &col[p * m];
+                double* cq = &col[q * m];
+                const double alpha = dot(cp, cp);
+                const double beta = dot(cq, cq);
+                const double gamma = dot(cp, cq);
+                // NaN compares false: no rotation.
+                if (!(std::fabs(gamma) > DBL_EPSILON * std::sqrt(alpha * beta)) || gamma == 0.0)
+                    continue;
+                rotated = true;
+                const double zeta = (beta - alpha) / (2.0 * gamma);
+                const double t =
+                    (zeta >= 0.0 ? 1.0 : -1.0) / (std::fabs(zeta) + std::sqrt(1.0 + zeta * zeta));
+                const double c = 1.0 / std::sqrt(1.0 + t * t);
+                const double s = c * t;
+                for (size_t i = 0; i < m; i++) {
+                    const double x = cp[i];
+                    const double y = cq[i];
+                    cp[i] = c * x - s * y;
+                    cq[i] = s * x + c * y;
+                }
+                double* vp = &w[p * n];
+                double* vq = &w[q * n];
+                for (size_t i = 0; i < n; i++) {
+                    const double x = vp[i];
+                    const double y = vq[i];
+                    vp[i] = c * x - s * y;
+                    vq[i] = s * x + c * y;
+                }
+            }
+        }
+        if (!rotated)
+            break;
+    }
+    std::vector<double> s(n);
+    for (size_t j = 0; j < n; j++)
+        s[j] = std::sqrt(dot(&col[j * m], &col[j * m]));
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&s](size_t x, size_t y) { return s[x] > s[y]; });
+    sigma.assign(n, 0.0);
+    v.assign(n * n, 0.0);
+    for (size_t k = 0; k < n; k++) {
+        sigma[k] = s[order[k]];
+        for (size_t i = 0; i < n; i++)
+            v[i * n + k] = w[order[k] * n + i];
+    }
+}
+
+} // namespace vrn
