@@ -16,11 +16,17 @@ MinimizeResult ItemRefused(size_t index, const std::string& why) {
     return RefusedResult("item " + std::to_string(index) + ": " + why);
 }
 
-// Runs one(i) for every item on the batch's threads, keeping each item's failure as its
-// result (or the first exception, with rethrow).
-template <class One>
-std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options, const BatchOptions& batch,
-                                   One one) {
+// The per-run options: the runs are the parallel work, so each evaluates on its own thread.
+MinimizeOptions OneThreadEach(const MinimizeOptions& options) {
+    MinimizeOptions o = options;
+    o.threads = 1;
+    return o;
+}
+
+} // namespace
+
+std::vector<MinimizeResult> RunBatch(size_t count, const BatchOptions& batch,
+                                     const std::function<MinimizeResult(size_t index)>& one) {
     std::vector<MinimizeResult> results(count);
     const int most = MaxEvaluationThreads();
     if (batch.threads > most) {
@@ -49,7 +55,6 @@ std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options,
         if (batch.onItemDone)
             batch.onItemDone(k, results[k]);
     };
-    (void)options;
     const int threads =
         std::min<int>(std::max(batch.threads, 1), static_cast<int>(std::max<size_t>(count, 1)));
     if (threads <= 1) {
@@ -62,22 +67,13 @@ std::vector<MinimizeResult> RunAll(size_t count, const MinimizeOptions& options,
     return results;
 }
 
-// The per-run options: the runs are the parallel work, so each evaluates on its own thread.
-MinimizeOptions OneThreadEach(const MinimizeOptions& options) {
-    MinimizeOptions o = options;
-    o.threads = 1;
-    return o;
-}
-
-} // namespace
-
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
                                          const HessianFunction& hessian,
                                          const std::vector<std::vector<double>>& x0s,
                                          const MinimizeOptions& options, const BatchOptions& batch) {
     const MinimizeOptions each = OneThreadEach(options);
-    return RunAll(x0s.size(), options, batch,
-                  [&](size_t k) { return Minimize(f, gradient, hessian, x0s[k], each); });
+    return RunBatch(x0s.size(), batch,
+                    [&](size_t k) { return Minimize(f, gradient, hessian, x0s[k], each); });
 }
 
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
@@ -104,7 +100,7 @@ std::vector<MinimizeResult> MinimizeMany(const std::vector<CVRNMinimizationMetho
                                          bool analyticGradient, bool analyticHessian,
                                          const MinimizeOptions& options, const BatchOptions& batch) {
     const MinimizeOptions each = OneThreadEach(options);
-    return RunAll(problems.size(), options, batch, [&](size_t k) {
+    return RunBatch(problems.size(), batch, [&](size_t k) {
         if (!problems[k])
             return RefusedResult("no problem object was given");
         return RunMinimization(*problems[k], analyticGradient, analyticHessian, each);

@@ -49,6 +49,13 @@ struct BatchOptions {
     std::function<void(size_t index, const MinimizeResult& result)> onItemDone;
 };
 
+// The batch itself: one(i) for i = 0 .. count - 1 on the batch's threads, one result per
+// item in order, each item's refusal or exception kept as its result as described above.
+// MinimizeMany and vrn::LeastSquaresMany (lsq/LeastSquares.h) run on it; one must allow
+// concurrent calls for different items.
+std::vector<MinimizeResult> RunBatch(size_t count, const BatchOptions& batch,
+                                     const std::function<MinimizeResult(size_t index)>& one);
+
 // One vrn::Minimize(f, gradient, hessian, x0s[i], options) per start point.
 std::vector<MinimizeResult> MinimizeMany(const Objective& f, const GradientFunction& gradient,
                                          const HessianFunction& hessian,

@@ -600,4 +600,25 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
     return finish();
 }
 
+std::vector<LeastSquaresResult> LeastSquaresMany(const std::vector<FitItem>& items,
+                                                 const LeastSquaresOptions& options,
+                                                 const BatchOptions& batch) {
+    LeastSquaresOptions each = options;
+    each.threads = 1;
+    return RunBatch(items.size(), batch, [&](size_t k) {
+        return LeastSquares(items[k].residual, items[k].jacobian, items[k].x0, each);
+    });
+}
+
+std::vector<LeastSquaresResult> LeastSquaresMany(const ResidualFunction& residual,
+                                                 const JacobianFunction& jacobian,
+                                                 const std::vector<std::vector<double>>& x0s,
+                                                 const LeastSquaresOptions& options,
+                                                 const BatchOptions& batch) {
+    LeastSquaresOptions each = options;
+    each.threads = 1;
+    return RunBatch(x0s.size(), batch,
+                    [&](size_t k) { return LeastSquares(residual, jacobian, x0s[k], each); });
+}
+
 } // namespace vrn

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "face/Minimize.h"
+#include "face/MinimizeMany.h"
 #include "lsq/Loss.h"
 #include "lsq/Uncertainty.h"
 
@@ -85,5 +86,26 @@ std::string CheckLeastSquaresOptions(const LeastSquaresOptions& options, size_t 
 // LeastSquares.
 LeastSquaresResult LeastSquares(const ResidualFunction& residual, const JacobianFunction& jacobian,
                                 const std::vector<double>& x0, const LeastSquaresOptions& options = {});
+
+// Batches of fits, side by side on BatchOptions::threads threads (face/MinimizeMany.h):
+// one result per item, in order, each what vrn::LeastSquares gives for it alone, bit
+// for bit; an item that is refused or whose callables throw gets a refused result whose
+// message begins with its index ("item 17: ..."), unless BatchOptions::rethrow.
+// options.threads is not used (the fits are the parallel work); the callables are
+// called from several threads at once.
+struct FitItem {
+    ResidualFunction residual;
+    JacobianFunction jacobian; // may be empty: differences
+    std::vector<double> x0;
+};
+std::vector<LeastSquaresResult> LeastSquaresMany(const std::vector<FitItem>& items,
+                                                 const LeastSquaresOptions& options,
+                                                 const BatchOptions& batch);
+// The same residuals from several start points.
+std::vector<LeastSquaresResult> LeastSquaresMany(const ResidualFunction& residual,
+                                                 const JacobianFunction& jacobian,
+                                                 const std::vector<std::vector<double>>& x0s,
+                                                 const LeastSquaresOptions& options,
+                                                 const BatchOptions& batch);
 
 } // namespace vrn

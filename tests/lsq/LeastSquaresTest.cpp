@@ -475,3 +475,58 @@ TEST(LeastSquares, DifferenceColumnsOfSmallCoefficientsAreAccurate) {
 }
 
 } // namespace
+
+namespace {
+
+// Serialized results compare every field the faces see.
+bool SameFit(const vrn::LeastSquaresResult& a, const vrn::LeastSquaresResult& b) {
+    return a.x == b.x && a.f == b.f && a.success == b.success && a.fit.jacobian == b.fit.jacobian &&
+           a.fit.residualEvaluations == b.fit.residualEvaluations && a.iterations == b.iterations &&
+           a.fit.uncertainty.covariance.size() == b.fit.uncertainty.covariance.size();
+}
+
+} // namespace
+
+TEST(LeastSquares, BatchesOfFitsKeepEachItemAndNameTheBadOnes) {
+    // 24 data sets, each its own decay; items 5 and 17 are hostile.
+    std::vector<Data> data;
+    for (size_t k = 0; k < 24; k++)
+        data.push_back(
+            Decay(2.0 + 0.1 * static_cast<double>(k), 0.3 + 0.02 * static_cast<double>(k), 0.5, 0.01, 25));
+    std::vector<vrn::FitItem> items;
+    for (size_t k = 0; k < data.size(); k++)
+        items.push_back(
+            {DecayResidual(data[k]), k % 3 == 0 ? DecayJacobian(data[k]) : nullptr, {1.0, 0.1, 0.0}});
+    items[5].residual = [](std::span<const double>) -> std::vector<double> {
+        throw std::runtime_error("bad file");
+    };
+    items[17].x0 = {1.0, std::numeric_limits<double>::quiet_NaN(), 0.0};
+
+    const vrn::LeastSquaresOptions options;
+    for (int threads : {1, 3}) {
+        vrn::BatchOptions batch;
+        batch.threads = threads;
+        std::atomic<int> done{0};
+        batch.onItemDone = [&done](size_t, const vrn::MinimizeResult&) { done++; };
+        const auto results = vrn::LeastSquaresMany(items, options, batch);
+        ASSERT_EQ(results.size(), items.size());
+        EXPECT_EQ(done.load(), 24);
+        for (size_t k = 0; k < items.size(); k++) {
+            if (k == 5 || k == 17) {
+                EXPECT_FALSE(results[k].success);
+                EXPECT_EQ(results[k].outcome, vrn::Outcome::Refused);
+                EXPECT_EQ(results[k].message.rfind("item " + std::to_string(k) + ": ", 0), 0u)
+                    << results[k].message;
+                continue;
+            }
+            const auto alone = vrn::LeastSquares(items[k].residual, items[k].jacobian, items[k].x0, options);
+            EXPECT_TRUE(results[k].success) << k << "\n" << results[k].Summary();
+            EXPECT_TRUE(SameFit(results[k], alone)) << k;
+        }
+        EXPECT_NE(results[5].message.find("bad file"), std::string::npos);
+        EXPECT_NE(results[17].message.find("x0 must be finite"), std::string::npos);
+    }
+    vrn::BatchOptions rethrow;
+    rethrow.rethrow = true;
+    EXPECT_THROW(vrn::LeastSquaresMany(items, options, rethrow), std::runtime_error);
+}
