@@ -21,7 +21,7 @@ cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_
 cmake --build "$work/build" -j2 >/dev/null
 unset LD_LIBRARY_PATH
 version=$(cat VERSION)
-for program in consumer minimize_lambda core_only; do
+for program in consumer minimize_lambda fit_decay core_only; do
     if [[ -x "$work/build/$program" ]]; then
         echo "--- $program"
         "$work/build/$program" | tail -n 3
