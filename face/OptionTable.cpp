@@ -52,7 +52,7 @@ std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) {
     return e.GetCGTolerance();
 }
 
-// Rows both kinds of request have.
+// Rows both kinds of request have (the fit's section holds copies).
 const OptionRow kIterationLimitRow{"itnlim",
                                    "--itnlim",
                                    "maxiter",
@@ -245,7 +245,10 @@ const std::array<OptionRow, 15> kFitOptions{{
      "limit on the residual evaluations outside difference Jacobians of each fit; the fit stops at the end "
      "of the iteration that reaches it",
      VRN_OPTIONAL_FIELD(maximumEvaluations, long), nullptr},
-    kIterationLimitRow,
+    {"itnlim", "--itnlim", "maxiter", "Iteration limit", OptionType::Integer, 1, 1e9, true, true, 10000,
+     nullptr, OptionUse::AllMethods, kEngineDriver,
+     "limit on the iterations of all engine runs of a fit together", VRN_OPTIONAL_FIELD(itnlim, int),
+     nullptr},
     {"loss", "--loss", "loss", "Loss", OptionType::Loss, 0, 4, true, true, 0, "linear", OptionUse::AllMethods,
      kEngineDriver,
      "the loss: linear, soft_l1, huber, cauchy or arctan (robust losses reweight the residuals)",
@@ -721,11 +724,9 @@ std::string HelpText(const OptionRow& s) {
         h += "; " + range;
     if (s.use != OptionUse::AllMethods)
         h += (UsersText(s.use).size() == 1 ? "; method " : "; methods ") + UsersText(s.use);
-    const bool fitOnly =
-        std::none_of(kOptions.begin(), kOptions.end(),
-                     [&s](const OptionRow& r) { return std::string_view(r.name) == s.name; }) ||
-        &s == &kFitOptions[0];
-    if (s.drivers != kAllDrivers && !fitOnly) {
+    // A fit has one driver: its rows say nothing of drivers.
+    const bool fitRow = &s >= kFitOptions.data() && &s < kFitOptions.data() + kFitOptions.size();
+    if (s.drivers != kAllDrivers && !fitRow) {
         std::string d;
         for (int i = 0; i < 3; i++)
             if (s.drivers & (1u << i))

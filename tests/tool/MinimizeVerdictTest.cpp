@@ -112,12 +112,66 @@ TEST(MinimizeRefusals, OneRuleWordedForEveryFace) {
 }
 
 TEST(MinimizeRefusals, EveryOptionOfTheTableHasASpellingInEveryFace) {
-    for (const vrn::OptionRow& s : vrn::OptionTable()) {
-        EXPECT_EQ(vrn::FindOption(s.name), &s);
-        EXPECT_EQ(vrn::FindOption(s.cliSwitch, vrn::OptionNaming::CommandLine), &s);
-        EXPECT_EQ(vrn::FindOption(s.keyword, vrn::OptionNaming::Python), &s);
-        EXPECT_FALSE(vrn::HelpText(s).empty());
+    for (auto kind : {vrn::ProblemKind::Minimize, vrn::ProblemKind::LeastSquares})
+        for (const vrn::OptionRow& s : vrn::OptionTable(kind)) {
+            EXPECT_EQ(vrn::FindOption(s.name, vrn::OptionNaming::Cpp, kind), &s);
+            EXPECT_EQ(vrn::FindOption(s.cliSwitch, vrn::OptionNaming::CommandLine, kind), &s);
+            EXPECT_EQ(vrn::FindOption(s.keyword, vrn::OptionNaming::Python, kind), &s);
+            EXPECT_FALSE(vrn::HelpText(s).empty());
+            // The help of a fit's option says nothing of drivers a fit does not have.
+            if (kind == vrn::ProblemKind::LeastSquares)
+                EXPECT_EQ(vrn::HelpText(s).find("driver"), std::string::npos) << s.name;
+        }
+}
+
+TEST(MinimizeRefusals, TheFitsSectionParsesAndRefusesInEachFacesSpelling) {
+    struct Case {
+        const char* option;
+        const char* text;
+        const char* refusal; // empty: accepted
+    };
+    const Case cases[] = {
+        {"loss", "huber", ""},
+        {"loss", "l2", "--loss must be linear, soft_l1, huber, cauchy or arctan (got 'l2')"},
+        {"differences", "3-point", ""},
+        {"differences", "cs", "--jac must be 2-point or 3-point (got 'cs')"},
+        {"fallbacks", "off", ""},
+        {"fallbacks", "maybe", "--fallbacks must be on or off (got 'maybe')"},
+        {"ftol", "1e-12", ""},
+        {"method", "dogleg", ""},
+    };
+    for (const Case& c : cases) {
+        vrn::MinimizeOptions o;
+        const vrn::OptionRow* row =
+            vrn::FindOption(c.option, vrn::OptionNaming::Cpp, vrn::ProblemKind::LeastSquares);
+        ASSERT_NE(row, nullptr) << c.option;
+        const auto refusal = vrn::SetOptionFromText(o, *row, c.text, vrn::OptionNaming::CommandLine);
+        EXPECT_EQ(refusal ? refusal->text : "", c.refusal) << c.option;
     }
+    // Values in their ranges, and the other kind's options, in every face's spelling.
+    vrn::MinimizeOptions ftol;
+    ftol.ftol = 1.0;
+    vrn::MinimizeOptions typsiz;
+    typsiz.typicalX = {1.0};
+    vrn::MinimizeOptions cg;
+    cg.method = 4;
+    const vrn::RunShape fit{1, false, false, vrn::ProblemKind::LeastSquares};
+    const struct {
+        const vrn::MinimizeOptions& o;
+        vrn::OptionNaming naming;
+        const char* text;
+    } refusals[] = {
+        {ftol, vrn::OptionNaming::Python, "ftol must be at least 0 and less than 1 (got 1)"},
+        {ftol, vrn::OptionNaming::CommandLine, "--ftol must be at least 0 and less than 1 (got 1)"},
+        {typsiz, vrn::OptionNaming::CommandLine, "--typsiz is not used by least-squares fits"},
+        {cg, vrn::OptionNaming::Cpp, "method must be 3 (hook) or 2 (dogleg) (got 4)"},
+    };
+    for (const auto& r : refusals) {
+        const auto refusal = vrn::CheckOptions(r.o, fit, r.naming);
+        ASSERT_TRUE(refusal.has_value()) << r.text;
+        EXPECT_EQ(refusal->text, r.text);
+    }
+    EXPECT_FALSE(vrn::CheckOptions(ftol, vrn::RunShape{1}, vrn::OptionNaming::Cpp)->text.empty());
 }
 
 // ---- The verdict: the cases a user meets, judged from the final model ----
