@@ -116,13 +116,15 @@ struct Uncertainty {
     int dof = 0;                   // degrees of freedom, m - n
     double residualVariance = 0.0; // s^2 (1 with absolute sigma; NaN when dof <= 0)
     bool absoluteSigma = false;
-    int rank = 0;                   // numerical rank of J
+    // Of J with its columns scaled to unit norm: rank, condition and singular values do
+    // not depend on the units of the parameters.
+    int rank = 0;                   // numerical rank
     double conditionNumber = 0.0;   // s_max / s_min (infinity when rank < n)
     std::vector<double> covariance; // n x n row-major
     std::vector<double> standardErrors;
     std::vector<double> correlation;    // n x n row-major
     std::vector<int> undetermined;      // parameters the data cannot determine
-    std::vector<double> singularValues; // of J, largest first
+    std::vector<double> singularValues; // largest first
 };
 
 // What a least-squares fit adds to its result (vrn::LeastSquares, lsq/LeastSquares.h).

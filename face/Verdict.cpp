@@ -155,8 +155,23 @@ GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t
     t.decrease = kNaN;
     if (n == 0 || g.size() != n || jacobian.size() != m * n)
         return t;
+    // The columns scaled to unit norm (J D^-1), so that the test does not depend on the
+    // units of the parameters: 1/2 g^T (J^T J)^-1 g = 1/2 (D^-1 g)^T (Js^T Js)^-1 (D^-1 g).
+    std::vector<double> d(n, 0.0);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            d[j] += jacobian[i * n + j] * jacobian[i * n + j];
+    for (size_t j = 0; j < n; j++) {
+        d[j] = std::sqrt(d[j]);
+        if (!(d[j] > 0.0) || !std::isfinite(d[j]))
+            return t; // a parameter the residuals do not depend on, or no finite column
+    }
+    std::vector<double> scaled(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            scaled[i * n + j] = jacobian[i * n + j] / d[j];
     std::vector<double> sigma, v;
-    SingularValueDecomposition(jacobian, m, n, sigma, v);
+    SingularValueDecomposition(scaled, m, n, sigma, v);
     const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * sigma[0];
     t.fullRank = sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
     if (!t.fullRank)
@@ -166,12 +181,14 @@ GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t
     for (size_t k = 0; k < n; k++) {
         double c = 0.0;
         for (size_t j = 0; j < n; j++)
-            c += v[j * n + k] * g[j];
+            c += v[j * n + k] * (g[j] / d[j]);
         const double y = c / sigma[k];
         t.decrease += 0.5 * y * y;
         for (size_t j = 0; j < n; j++)
             t.step[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
     }
+    for (size_t j = 0; j < n; j++)
+        t.step[j] /= d[j];
     for (size_t j = 0; j < n; j++) {
         const double rel = t.step[j] == 0.0 ? 0.0 : std::fabs(t.step[j]) / std::fabs(x[j]);
         if (rel > t.relativeStep || std::isnan(rel))

@@ -2,7 +2,9 @@
 
 // The singular value decomposition of a small dense matrix by one-sided Jacobi
 // rotations: accurate for columns of very different norms (a badly scaled Jacobian),
-// which forming A^T A would not be. The sweeps are bounded, so NaN entries end it too.
+// which forming A^T A would not be. With more rows than columns it first reduces A to
+// R of A = QR by Householder reflections. The sweeps are bounded, so NaN entries end
+// it too.
 
 #include <cstddef>
 #include <span>

@@ -23,8 +23,21 @@ Uncertainty ComputeUncertainty(std::span<const double> jac, size_t m, size_t n, 
     u.computed = true;
     u.residualVariance = absoluteSigma ? 1.0 : (u.dof > 0 ? 2.0 * cost / u.dof : nan);
 
+    // The SVD of J with its columns scaled to unit norm (J D^-1): the rank and the
+    // undetermined parameters do not depend on the parameters' units, and
+    // (J^T J)^-1 = D^-1 V S^-2 V^T D^-1. A zero column stays zero (D_j = 1).
+    std::vector<double> d(n, 0.0);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            d[j] += jac[i * n + j] * jac[i * n + j];
+    for (size_t j = 0; j < n; j++)
+        d[j] = d[j] > 0.0 ? std::sqrt(d[j]) : 1.0;
+    std::vector<double> scaled(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            scaled[i * n + j] = jac[i * n + j] / d[j];
     std::vector<double> v;
-    SingularValueDecomposition(jac, m, n, u.singularValues, v);
+    SingularValueDecomposition(scaled, m, n, u.singularValues, v);
     const double smax = u.singularValues.empty() ? 0.0 : u.singularValues[0];
     const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * smax;
     std::vector<bool> kept(n);
@@ -53,7 +66,7 @@ Uncertainty ComputeUncertainty(std::span<const double> jac, size_t m, size_t n, 
             for (size_t k = 0; k < n; k++)
                 if (kept[k])
                     c += v[i * n + k] / u.singularValues[k] * (v[j * n + k] / u.singularValues[k]);
-            c *= u.residualVariance;
+            c = c / (d[i] * d[j]) * u.residualVariance;
             u.covariance[i * n + j] = undetermined[i] || undetermined[j] ? nan : c;
         }
     u.standardErrors.assign(n, nan);

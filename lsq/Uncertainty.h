@@ -3,9 +3,10 @@
 // Parameter uncertainties of a least-squares fit from the Jacobian J (m x n) at the
 // solution: the covariance s^2 (J^T J)^-1 with s^2 = 2 cost / (m - n), or (J^T J)^-1
 // when the residuals are already divided by absolute standard deviations. J^T J is
-// never formed: the singular value decomposition J = U S V^T (one-sided Jacobi
-// rotations, accurate for columns of very different norms) gives
-// (J^T J)^-1 = V S^-2 V^T. Singular values below eps max(m, n) s_max count as zero; a
+// never formed: with D the column norms of J, the singular value decomposition
+// J D^-1 = U S V^T (one-sided Jacobi rotations, accurate for columns of very different
+// norms) gives (J^T J)^-1 = D^-1 V S^-2 V^T D^-1, and the rank does not depend on the
+// units of the parameters. Singular values below eps max(m, n) s_max count as zero; a
 // parameter with more than 1% of its direction in their right singular vectors is one
 // the data cannot determine: its row and column of the covariance are NaN, and
 // undetermined names it. The other entries are those of the pseudo-inverse.

@@ -68,12 +68,19 @@ TEST(Uncertainty, NoDegreesOfFreedomOrNoFiniteJacobian) {
 }
 
 TEST(Uncertainty, BadlyScaledColumnsKeepTheirAccuracy) {
-    // Orthogonal columns: the covariance diagonal is 1 / norm^2, however different the norms,
-    // until a norm falls below eps * max(m, n) * the largest (6.7e-10 here).
+    // Orthogonal columns: the covariance diagonal is 1 / norm^2, however different the
+    // norms: the rank does not depend on the units of the parameters.
     const std::vector<double> jac = {1e6, 0, 0, 1e-12, 0, 0};
     const auto u = vrn::ComputeUncertainty(jac, 3, 2, 0.0, true);
-    EXPECT_EQ(u.rank, 1);
-    EXPECT_EQ(u.undetermined, std::vector<int>{1});
+    EXPECT_EQ(u.rank, 2);
+    EXPECT_TRUE(u.undetermined.empty());
+    EXPECT_NEAR(u.covariance[3], 1e24, 1e10);
+    // Parallel columns of very different norms: one direction is undetermined, and both
+    // parameters take part in it.
+    const std::vector<double> parallel = {1e6, 1e-12, 2e6, 2e-12, 3e6, 3e-12};
+    const auto p = vrn::ComputeUncertainty(parallel, 3, 2, 0.0, true);
+    EXPECT_EQ(p.rank, 1);
+    EXPECT_EQ(p.undetermined, (std::vector<int>{0, 1}));
     const std::vector<double> wide = {1e6, 0, 0, 1e-6, 0, 0};
     const auto v = vrn::ComputeUncertainty(wide, 3, 2, 0.0, true);
     EXPECT_EQ(v.rank, 2);
