@@ -158,7 +158,8 @@ def least_squares(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray
         SciPy's stopping tests, each at least 0 and below 1 (values below the machine
         epsilon count as it): the relative reduction of the cost, the scaled step
         against the scaled x, the largest cosine between the residuals and a column of
-        the Jacobian. Default: None, 1e-8 each.
+        the Jacobian. Default: None, 1e-8 each. None is the default here, not SciPy's
+        "test off": give 0 for the strictest test (the machine epsilon).
     x_scale : 'jac', float or array_like, optional
         ``'jac'``: scale by the Jacobian's column norms (the largest seen so far); or
         positive scales, one per parameter (a number counts for all). Default: None,
