@@ -8,6 +8,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "face/MinimizeOptions.h"
+#include "face/MinimizeResult.h"
+#include "face/OptionTable.h"
 #include "problems/ReferenceProblems.h"
 
 namespace vrnpy {
@@ -24,6 +27,21 @@ struct CompiledProblem {
     std::string name;
     std::shared_ptr<const golden::TestProblem> problem;
 };
+
+// The options from the keywords a face was given (only those given): each keyword is a
+// row of the option table of that kind of request, converted by the row's type. A value
+// of the wrong kind raises ValueError worded with the Python keyword; ranges and the
+// options a method does not use are the run core's to refuse.
+vrn::MinimizeOptions OptionsFrom(const py::dict& given, vrn::ProblemKind kind = vrn::ProblemKind::Minimize);
+
+// Calls of the user's Python callables during one run.
+struct PythonCalls {
+    long f = 0, gradient = 0, hessian = 0;
+};
+
+// The result in its one serialized form (NaN and infinities as Python reads them), with
+// the calls of the user's callables as "python_calls" when calls is given.
+std::string ResultJson(const vrn::MinimizeResult& result, const PythonCalls* calls);
 
 void RegisterMinimize(py::module_& m);
 void RegisterDatautil(py::module_& m);

@@ -31,6 +31,7 @@
 #include "face/MinimizeMany.h"
 #include "face/OptionTable.h"
 #include "face/RunCore.h"
+#include "lsq/LeastSquares.h"
 #include "minimize/UnconstrainedMinimization.h"
 #include "python/src/bindings.h"
 #include "render/ResultJson.h"
@@ -167,16 +168,20 @@ struct Run {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The options from the keywords vrnmath.minimize was given (only those given): each
-// keyword is a row of the option table, converted by the row's type. A value of the
-// wrong kind raises ValueError worded with the Python keyword; ranges and the options a
-// method does not use are the run core's to refuse.
-vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
+} // namespace
+
+vrn::MinimizeOptions OptionsFrom(const py::dict& given, vrn::ProblemKind kind) {
+    const bool fit = kind == vrn::ProblemKind::LeastSquares;
     vrn::MinimizeOptions options;
+    if (fit)
+        options = vrn::LeastSquaresOptions();
     options.naming = vrn::OptionNaming::Python;
+    const py::object numpyBool = py::module_::import("numpy").attr("bool_");
+    const py::object integral = py::module_::import("numbers").attr("Integral");
+    const py::object real = py::module_::import("numbers").attr("Real");
     for (const auto& [key, value] : given) {
         const std::string keyword = py::str(key);
-        const vrn::OptionRow* row = vrn::FindOption(keyword, vrn::OptionNaming::Python);
+        const vrn::OptionRow* row = vrn::FindOption(keyword, vrn::OptionNaming::Python, kind);
         if (!row || !row->put)
             throw py::value_error("unknown option '" + keyword + "'");
         const std::string shown = py::repr(value);
@@ -185,22 +190,23 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
         };
         vrn::OptionValue v;
         v.set = true;
-        const bool isBool = py::isinstance<py::bool_>(value) ||
-                            py::isinstance(value, py::module_::import("numpy").attr("bool_"));
+        const bool isBool = py::isinstance<py::bool_>(value) || py::isinstance(value, numpyBool);
+        const bool isText = py::isinstance<py::str>(value);
         switch (row->type) {
         case vrn::OptionType::Method: {
             const vrn::MethodInfo* m = nullptr;
-            if (py::isinstance<py::str>(value))
+            if (isText)
                 m = vrn::FindMethod(std::string_view(value.cast<std::string>()));
-            else if (!isBool && py::isinstance<py::int_>(value))
+            else if (!isBool && py::isinstance(value, integral))
                 m = vrn::FindMethod(value.cast<int>());
             if (!m)
-                refuse("one of " + vrn::MethodKeys() + " or a number from 1 to 4");
+                refuse(fit ? std::string("'hook' or 'dogleg' (or the number 3 or 2)")
+                           : "one of " + vrn::MethodKeys() + " or a number from 1 to 4");
             v.number = m->number;
             break;
         }
         case vrn::OptionType::Driver: {
-            const std::string d = py::isinstance<py::str>(value) ? value.cast<std::string>() : "";
+            const std::string d = isText ? value.cast<std::string>() : "";
             if (d != "engine" && d != "tool" && d != "step")
                 refuse("'engine', 'tool' or 'step'");
             v.number = d == "engine" ? 0 : d == "tool" ? 1 : 2;
@@ -209,8 +215,31 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
         case vrn::OptionType::Flag:
             v.number = PyObject_IsTrue(value.ptr()) == 1 ? 1.0 : 0.0;
             break;
+        case vrn::OptionType::OnOff: {
+            // True or False (or 1 or 0): a text such as 'off' would read as true.
+            const bool integer = !isBool && py::isinstance(value, integral);
+            if (!isBool && !(integer && (value.cast<long long>() == 0 || value.cast<long long>() == 1)))
+                refuse("True or False");
+            v.number = PyObject_IsTrue(value.ptr()) == 1 ? 1.0 : 0.0;
+            break;
+        }
+        case vrn::OptionType::Loss: {
+            const std::optional<vrn::Loss> loss =
+                isText ? vrn::LossFromName(value.cast<std::string>()) : std::nullopt;
+            if (!loss)
+                refuse("'linear', 'soft_l1', 'huber', 'cauchy' or 'arctan'");
+            v.number = static_cast<int>(*loss);
+            break;
+        }
+        case vrn::OptionType::Differences: {
+            const std::string d = isText ? value.cast<std::string>() : "";
+            if (d != "2-point" && d != "3-point")
+                refuse("a callable returning the Jacobian, '2-point' or '3-point'");
+            v.number = d == "3-point" ? 3 : 2;
+            break;
+        }
         case vrn::OptionType::Integer: {
-            if (isBool || !py::isinstance(value, py::module_::import("numbers").attr("Integral")))
+            if (isBool || !py::isinstance(value, integral))
                 refuse("an integer");
             const long long i = value.cast<long long>();
             if (i < -2000000000LL || i > 2000000000LL)
@@ -219,7 +248,7 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
             break;
         }
         case vrn::OptionType::Real:
-            if (isBool || !py::isinstance(value, py::module_::import("numbers").attr("Real")))
+            if (isBool || !py::isinstance(value, real))
                 refuse("a real number");
             v.number = value.cast<double>();
             break;
@@ -240,17 +269,25 @@ vrn::MinimizeOptions OptionsFrom(const py::dict& given) {
     return options;
 }
 
-// The result in its one serialized form (NaN and infinities as Python reads them).
-std::string ResultJson(const vrn::MinimizeResult& result, const Run* run) {
+std::string ResultJson(const vrn::MinimizeResult& result, const PythonCalls* calls) {
     std::vector<std::pair<std::string, std::string>> extra;
-    if (run && !run->compiled) {
+    if (calls) {
         // The calls of the user's callables (with jac=True a gradient served from fun's
         // pair is a gradient call, not a call of fun).
-        extra.emplace_back("python_calls", "{\"f\":" + std::to_string(run->nfev.load()) +
-                                               ",\"gradient\":" + std::to_string(run->njev.load()) +
-                                               ",\"hessian\":" + std::to_string(run->nhev.load()) + "}");
+        extra.emplace_back("python_calls", "{\"f\":" + std::to_string(calls->f) +
+                                               ",\"gradient\":" + std::to_string(calls->gradient) +
+                                               ",\"hessian\":" + std::to_string(calls->hessian) + "}");
     }
     return vrn::ToJson(result, vrn::JsonNumbers::Python, extra);
+}
+
+namespace {
+
+// The calls of one run's Python callables; none for a compiled problem.
+std::optional<PythonCalls> CallsOf(const Run& run) {
+    if (run.compiled)
+        return std::nullopt;
+    return PythonCalls{run.nfev.load(), run.njev.load(), run.nhev.load()};
 }
 
 // The compiled problem's own f, gradient and Hessian; they hold no state, so any
@@ -392,7 +429,8 @@ std::string MinimizeBinding(py::object fun, const DoubleArray& x0, py::tuple arg
     if (run.error)
         std::rethrow_exception(run.error);
 
-    return ResultJson(result, &run);
+    const std::optional<PythonCalls> calls = CallsOf(run);
+    return ResultJson(result, calls ? &*calls : nullptr);
 }
 
 // One run per start point of a compiled problem, on `threads` threads (vrn::MinimizeMany);
@@ -476,9 +514,12 @@ void RegisterMinimize(py::module_& m) {
         "The method table: one dict per method (key, number, title, aliases, what it uses).");
     m.def(
         "_option_table",
-        [] {
+        [](const std::string& kind) {
+            if (kind != "minimize" && kind != "least_squares")
+                throw py::value_error("kind must be 'minimize' or 'least_squares' (got '" + kind + "')");
             py::list rows;
-            for (const vrn::OptionRow& s : vrn::OptionTable()) {
+            for (const vrn::OptionRow& s : vrn::OptionTable(
+                     kind == "least_squares" ? vrn::ProblemKind::LeastSquares : vrn::ProblemKind::Minimize)) {
                 py::dict row;
                 row["name"] = s.name;
                 row["keyword"] = s.keyword;
@@ -491,7 +532,9 @@ void RegisterMinimize(py::module_& m) {
             }
             return rows;
         },
-        "The option table: one dict per option (name, keyword, switch, default, range, description).");
+        py::arg("kind") = "minimize",
+        "The option table of one kind of request ('minimize' or 'least_squares'): one dict per option (name, "
+        "keyword, switch, default, range, description).");
 }
 
 } // namespace vrnpy

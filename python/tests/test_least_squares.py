@@ -1,6 +1,9 @@
 """vrnmath.least_squares and vrnmath.curve_fit: SciPy's signatures and fields, fits,
 uncertainties, losses, refusals; compared with SciPy by tolerances only."""
 
+import inspect
+import json
+import math
 import threading
 import warnings
 
@@ -8,6 +11,7 @@ import numpy as np
 import pytest
 
 import vrnmath
+from vrnmath import _least_squares as lsq_face
 
 scipy_optimize = pytest.importorskip("scipy.optimize")
 
@@ -272,3 +276,181 @@ def test_exception_on_an_evaluation_thread_is_raised_unchanged():
 
     with pytest.raises(KeyError, match="from a difference column"):
         vrnmath.least_squares(fun, [1.0, 0.1, 0.0], threads=2)
+
+
+# ------------------------------------------------------------- the spine: options and result
+
+FIT_TABLE = vrnmath.option_table("least_squares")
+
+
+def test_the_fit_section_of_the_table_is_its_own():
+    keywords = [row["keyword"] for row in FIT_TABLE]
+    assert len(keywords) == len(set(keywords))
+    for k in ("method", "jac", "ftol", "xtol", "gtol", "max_nfev", "maxiter", "loss", "f_scale", "x_scale",
+              "trust_radius", "success_tol", "fallbacks", "absolute_sigma", "threads"):
+        assert k in keywords, k
+    # The minimization's table has options a fit refuses, and not the fit's own.
+    minimize_keywords = {row["keyword"] for row in vrnmath.option_table()}
+    assert "typical_f" in minimize_keywords and "typical_f" not in keywords
+    assert "loss" not in minimize_keywords
+    with pytest.raises(ValueError, match="kind must be 'minimize' or 'least_squares'"):
+        vrnmath.option_table("fit")
+
+
+def test_signature_has_a_parameter_for_every_keyword_of_the_fit_section():
+    parameters = inspect.signature(vrnmath.least_squares).parameters
+    missing = [row["keyword"] for row in FIT_TABLE if row["keyword"] not in parameters]
+    assert missing == []
+    # Every table option defaults to None, the table's default.
+    for row in FIT_TABLE:
+        assert parameters[row["keyword"]].default is None, row["keyword"]
+
+
+BAD_FIT_OPTIONS = {"method": 4, "jac": "cs", "ftol": 1.0, "xtol": -0.1, "gtol": 2.0, "max_nfev": 0, "maxiter": -1,
+                   "loss": "l2", "f_scale": -1.0, "x_scale": [1.0, 0.0, 1.0], "trust_radius": 0.0,
+                   "success_tol": 1.0, "fallbacks": "off", "threads": 0}
+
+
+@pytest.mark.parametrize("keyword", [row["keyword"] for row in FIT_TABLE if row["keyword"] != "absolute_sigma"])
+def test_every_keyword_of_the_fit_section_is_refused_under_its_name(keyword):
+    # absolute_sigma is a flag: any value is on or off.
+    with pytest.raises(ValueError, match="^" + keyword + " "):
+        vrnmath.least_squares(residual, [4.0, 0.5, 1.0], **{keyword: BAD_FIT_OPTIONS[keyword]})
+
+
+def same_fit(a, b):
+    return (a.x.tobytes() == b.x.tobytes() and a.cost == b.cost and (a.nfev, a.njev, a.nit) == (b.nfev, b.njev, b.nit)
+            and a.status == b.status and a.message == b.message)
+
+
+@pytest.mark.parametrize("given", [
+    {"ftol": 1e-8, "xtol": 1e-8, "gtol": 1e-8},
+    {"method": "hook"}, {"method": "lm"}, {"method": 3}, {"method": " LM "},
+    {"loss": "linear", "f_scale": 1.0}, {"x_scale": "jac"}, {"jac": "2-point"}, {"maxiter": 10000},
+    {"fallbacks": True}, {"threads": 1}, {"absolute_sigma": False},
+])
+def test_none_and_the_table_default_are_the_same_fit(given):
+    default = vrnmath.least_squares(residual, [1.0, 0.1, 0.0])
+    explicit = vrnmath.least_squares(residual, [1.0, 0.1, 0.0], **given)
+    assert same_fit(default, explicit)
+
+
+def test_x_scale_number_counts_for_every_parameter():
+    one = vrnmath.least_squares(residual, [1.0, 0.1, 0.0], x_scale=2.0)
+    each = vrnmath.least_squares(residual, [1.0, 0.1, 0.0], x_scale=[2.0, 2.0, 2.0])
+    assert same_fit(one, each)
+    assert one.success
+
+
+def test_options_change_the_fit():
+    # The options reach the library: a tighter tolerance costs evaluations, a limit ends early.
+    loose = vrnmath.least_squares(residual, [1.0, 0.1, 0.0], xtol=1e-3, ftol=1e-3, gtol=1e-3, fallbacks=False)
+    tight = vrnmath.least_squares(residual, [1.0, 0.1, 0.0], xtol=1e-14, ftol=1e-14, gtol=1e-14, fallbacks=False)
+    assert loose.nfev < tight.nfev
+    short = vrnmath.least_squares(residual, [1.0, 0.1, 0.0], maxiter=2, fallbacks=False)
+    assert not short.success and short.status == 0 and short.outcome == "iteration-limit"
+    assert short.nit == 2
+    three = vrnmath.least_squares(residual, [4.0, 0.5, 1.0], jac="3-point")
+    assert three.nfev_differences == 2 * 3 * three.njev
+
+
+def test_absolute_sigma_keyword():
+    rel = vrnmath.least_squares(residual, [4.0, 0.5, 1.0], jac=jacobian)
+    ab = vrnmath.least_squares(residual, [4.0, 0.5, 1.0], jac=jacobian, absolute_sigma=True)
+    assert ab.absolute_sigma and not rel.absolute_sigma
+    j = jacobian(ab.x)
+    np.testing.assert_allclose(ab.covariance, np.linalg.inv(j.T @ j), rtol=1e-7)
+    np.testing.assert_allclose(rel.covariance, ab.covariance * rel.residual_variance, rtol=1e-7)
+
+
+def test_python_calls_count_every_call_of_fun_and_jac():
+    calls = {"fun": 0, "jac": 0}
+
+    def fun(p):
+        calls["fun"] += 1
+        return residual(p)
+
+    def jac(p):
+        calls["jac"] += 1
+        return jacobian(p)
+
+    r = vrnmath.least_squares(fun, [1.0, 0.1, 0.0], jac=jac)
+    assert r.python_calls == {"f": calls["fun"], "gradient": calls["jac"], "hessian": 0}
+    assert r.nfev == calls["fun"] and r.njev == calls["jac"]
+    calls["fun"] = 0
+    d = vrnmath.least_squares(fun, [1.0, 0.1, 0.0])
+    assert d.python_calls["f"] == calls["fun"] == d.nfev + d.nfev_differences
+
+
+def fit_json(monkeypatch, *args, **kwargs):
+    seen = []
+    original = lsq_face.fit_result_from_json
+
+    def keep(text):
+        seen.append(json.loads(text))
+        return original(text)
+
+    monkeypatch.setattr(lsq_face, "fit_result_from_json", keep)
+    r = vrnmath.least_squares(*args, **kwargs)
+    assert len(seen) == 1
+    return r, seen[0]
+
+
+def field_of(key, path=""):
+    return lsq_face._FIELDS.get(path + key, lsq_face._FIELDS.get(key, key))
+
+
+FIT_RUNS = [
+    ("defaults", residual, [4.0, 0.5, 1.0], {}),
+    ("jacobian, dogleg, loss", residual, [4.0, 0.5, 1.0], {"jac": jacobian, "method": "dogleg", "loss": "huber"}),
+    ("undetermined", lambda p: p[0] * p[1] * T + p[2] - Y, [1.0, 1.0, 0.0], {}),
+    ("iteration limit", residual, [1.0, 0.1, 0.0], {"maxiter": 1, "fallbacks": False}),
+]
+
+
+@pytest.mark.parametrize("name, fun, x0, kwargs", FIT_RUNS, ids=[r[0] for r in FIT_RUNS])
+def test_every_key_of_the_library_json_reaches_the_fit_result(monkeypatch, name, fun, x0, kwargs):
+    r, raw = fit_json(monkeypatch, fun, x0, **kwargs)
+    n, m = len(x0), T.size
+    placed = {}
+    for key, value in raw.items():
+        if key != "fit":
+            placed[field_of(key)] = value
+    for key, value in raw["fit"].items():
+        if key == "uncertainty":
+            for k, v in value.items():
+                placed[field_of(k, "fit.uncertainty.")] = v
+        else:
+            placed[field_of(key, "fit.")] = value
+    for field, value in placed.items():
+        assert field in r, field
+        got = r[field]
+        numbers = isinstance(value, list) and value and all(isinstance(v, (int, float)) for v in value)
+        if numbers:
+            np.testing.assert_array_equal(np.ravel(got), value, err_msg=field)
+        elif isinstance(value, float) and math.isnan(value):
+            assert math.isnan(got), field
+        elif field not in ("method_number", "residual_variance"):
+            assert got == value or (isinstance(got, np.ndarray) and got.size == 0 and value == []), field
+    # SciPy's fields, shaped as SciPy's.
+    assert r.fun.shape == (m,) and r.jac.shape == (m, n) and r.grad.shape == (n,)
+    assert r.covariance.shape == (n, n) and r.correlation.shape == (n, n) and r.standard_errors.shape == (n,)
+    assert r.status == raw["fit"]["status"] and r.engine_status == raw["status"]
+    assert r.nfev == raw["fit"]["residual_evaluations"] and r.njev == raw["fit"]["jacobian_evaluations"]
+    assert r.cost == raw["f"] == raw["fit"]["cost"]
+    assert r.method in ("hook", "dogleg") and r.method_number == raw["method"]
+    assert r.active_mask.tolist() == [0] * n
+
+
+def test_rank_deficient_fit_is_not_unique():
+    r = vrnmath.least_squares(lambda p: p[0] * p[1] * T + p[2] - (3.0 * T + 1.0 + NOISE), [1.0, 1.0, 0.0])
+    assert r.outcome == "not-unique" and not r.success
+    assert r.condition_number == math.inf or r.condition_number > 1e12
+    assert np.isnan(r.covariance[0, 0]) and np.isfinite(r.covariance[2, 2])
+
+
+def test_refusal_raises_the_library_sentence():
+    with pytest.raises(ValueError, match=r"^ftol must be at least 0 and less than 1 \(got 1\)$"):
+        vrnmath.least_squares(residual, [4.0, 0.5, 1.0], ftol=1.0)
+    with pytest.raises(ValueError, match="not finite at the start point"):
+        vrnmath.least_squares(lambda p: np.full(3, np.nan), [1.0, 2.0])

@@ -4,73 +4,230 @@
     popt, pcov = vrnmath.curve_fit(f, xdata, ydata, p0)     # as scipy.optimize.curve_fit
 
 Both run vrn::LeastSquares: the Gauss-Newton model J^T J in the engine's Hessian slot,
-scaling from the Jacobian's column norms and SciPy's ftol / xtol / gtol tests. The result
-has SciPy's fields (x, cost, fun, jac, grad, optimality, active_mask, nfev, njev, status,
-message, success) and the uncertainties at x (covariance, standard_errors, correlation,
-dof, residual_variance, rank, undetermined) and the warnings of the verdict.
+scaling from the Jacobian's column norms and SciPy's ftol / xtol / gtol tests. The options
+are the least-squares section of the library's option table
+(``vrnmath.option_table("least_squares")``): this module gathers the keywords that were
+given and hands them over; the library converts them, checks their ranges, runs the fit
+and returns its one result as JSON, which becomes the OptimizeResult here (one mapping,
+``_FIELDS``, names where each member of the JSON lands).
 """
 
+from __future__ import annotations
+
 import inspect
+import json
 import math
-import numbers
 import warnings
+from typing import Any, Callable, Optional, Sequence, Union
 
 import numpy as np
 
 from . import _vrnmath
+from ._minimize import METHODS, _point
 from ._result import OptimizeResult
 
 __all__ = ["least_squares", "curve_fit", "LeastSquaresWarning"]
 
-_METHODS = {"hook": 3, "lm": 3, "dogleg": 2}
-_LOSSES = ("linear", "soft_l1", "huber", "cauchy", "arctan")
-# Upper bound on max_nfev (the library's own limit).
-_MAX_NFEV = 10**9
+# SciPy's name of the Levenberg-Marquardt method is the hook step here.
+_METHOD_ALIASES = {"lm": "hook"}
+
+# Where the members of the library's JSON land in the OptimizeResult (SciPy's names
+# where SciPy has one). Keys not listed keep their name. The members of "fit" and of
+# its "uncertainty" become members of the result itself.
+_FIELDS = {
+    "f": "cost", "gradient": "grad", "iterations": "nit", "method": "method_number",
+    "status": "engine_status", "initial_f": "initial_cost", "nonfinite_evaluations": "nonfinite_fev",
+    # fit
+    "residuals": "fun", "jacobian": "jac", "residual_evaluations": "nfev", "jacobian_evaluations": "njev",
+    "difference_evaluations": "nfev_differences", "loss_scale": "f_scale",
+    # fit's status and its name are SciPy's status (the engine's is engine_status)
+    "fit.status": "status", "fit.status_name": "status_name",
+    # fit.uncertainty
+    "computed": "uncertainty_computed",
+}
+# Members holding vectors of numbers (NumPy arrays in the result).
+_ARRAYS = ("x", "gradient", "typical_x", "residuals", "singular_values", "standard_errors")
 
 
 class LeastSquaresWarning(UserWarning):
     """A fit whose covariance is not fully defined, or that did not succeed (curve_fit)."""
 
 
-def _vector(value, name):
-    try:
-        x = np.array(value, dtype=float)
-    except (TypeError, ValueError) as e:
-        raise ValueError("%s must be an array of real numbers: %s" % (name, e)) from None
-    if x.ndim == 0:
-        x = x.reshape(1)
-    if x.ndim != 1:
-        raise ValueError("%s must be one-dimensional, got shape %s" % (name, x.shape))
-    return x
+def _land(out, key, value, qualified=""):
+    """Puts the JSON member key (at path qualified) where _FIELDS says."""
+    name = _FIELDS.get(qualified, _FIELDS.get(key, key))
+    if key in _ARRAYS and isinstance(value, list):
+        value = np.array(value, dtype=float)
+    out[name] = value
 
 
-def _tolerance(value, name):
-    if value is None:
-        return 0.0
-    if not isinstance(value, numbers.Real) or isinstance(value, bool) or not (0.0 <= float(value) < 1.0):
-        raise ValueError("%s must be a number at least 0 and below 1, got %r" % (name, value))
-    return float(value)
+def fit_result_from_json(text: str) -> OptimizeResult:
+    """The OptimizeResult of the library's JSON for one fit; a refusal raises ValueError
+    with the library's sentence."""
+    raw = json.loads(text)
+    if raw["outcome"] == "refused":
+        raise ValueError(raw["message"])
+    out = OptimizeResult()
+    for key, value in raw.items():
+        if key != "fit":
+            _land(out, key, value)
+    fit = raw["fit"]
+    for key, value in fit.items():
+        if key == "uncertainty":
+            for k, v in value.items():
+                _land(out, k, v, "fit.uncertainty." + k)
+        else:
+            _land(out, key, value, "fit." + key)
+    n, m = out["x"].size, int(fit["m"])
+    nan = math.nan
+
+    def matrix(values, rows, cols):
+        return (np.array(values, dtype=float).reshape(rows, cols) if len(values) == rows * cols
+                else np.full((rows, cols), nan))
+
+    out["jac"] = matrix(fit["jacobian"], m, n)
+    u = fit["uncertainty"]
+    out["covariance"] = matrix(u["covariance"], n, n)
+    out["correlation"] = matrix(u["correlation"], n, n)
+    if out["standard_errors"].size != n:
+        out["standard_errors"] = np.full(n, nan)
+    if not u["computed"]:
+        out["residual_variance"] = nan
+    if "hessian" in out:
+        out["hessian"] = np.array(out["hessian"], dtype=float).reshape(n, n)
+    out["method"] = [k for k, v in METHODS.items() if v == raw["method"]][0]
+    out["active_mask"] = np.zeros(n, dtype=int)
+    return out
 
 
-def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8, xtol=1e-8, gtol=1e-8,
-                  x_scale="jac", loss="linear", f_scale=1.0, diff_step=None, tr_solver=None, tr_options=None,
-                  jac_sparsity=None, max_nfev=None, verbose=0, args=(), kwargs=None, *, threads=1,
-                  fallbacks=True, _absolute_sigma=False):
-    """Minimizes 1/2 sum rho(fun(x)_i^2) over x, as scipy.optimize.least_squares does.
+def _keywords(x, **given):
+    """The options given (not None), in the library's form."""
+    options = {k: v for k, v in given.items() if v is not None}
+    method = options.get("method")
+    if isinstance(method, str):
+        key = method.strip().lower()
+        options["method"] = _METHOD_ALIASES.get(key, key)
+    x_scale = options.get("x_scale")
+    if isinstance(x_scale, str):
+        if x_scale != "jac":
+            raise ValueError("x_scale must be 'jac' or an array of positive numbers, got %r" % (x_scale,))
+        del options["x_scale"]
+    elif x_scale is not None:
+        try:
+            options["x_scale"] = np.broadcast_to(np.asarray(x_scale, dtype=float), x.shape).copy()
+        except (TypeError, ValueError):
+            raise ValueError("x_scale must be 'jac', a positive number or one positive number per parameter "
+                             "(%d), got %r" % (x.size, x_scale)) from None
+    return options
 
-    fun(x, *args, **kwargs) returns the m residuals; jac is a callable returning the
-    (m, n) Jacobian, or '2-point' / '3-point' (None means '2-point') for differences,
-    whose columns run on ``threads`` threads (fun must then allow concurrent calls).
-    method 'hook' (also 'lm') is the hook step, a Levenberg-Marquardt method; 'dogleg'
-    the double dogleg. x_scale 'jac' scales by the Jacobian's column norms (the largest
-    seen so far), or give one positive scale per parameter. loss is 'linear',
-    'soft_l1', 'huber', 'cauchy' or 'arctan' with the scale f_scale. max_nfev limits
-    the residual evaluations outside difference Jacobians (default 100 (n + 1)) of each
-    fit: with fallbacks (the default) a failed fit is tried again from x0 with the
-    other method, then with the hook step and typical sizes |x0|.
-    The arguments follow SciPy's order. bounds, diff_step and jac_sparsity are not
-    supported (bounds must be None or infinite); tr_solver may be None or 'exact' and
-    tr_options empty (the trust-region steps are the engine's, on the dense J^T J).
+
+def least_squares(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray],
+                  jac: Union[None, str, Callable[..., Any]] = None, bounds: Any = None,
+                  method: Union[None, str, int] = None, ftol: Optional[float] = None, xtol: Optional[float] = None,
+                  gtol: Optional[float] = None, x_scale: Union[None, str, float, Sequence[float]] = None,
+                  loss: Optional[str] = None, f_scale: Optional[float] = None, diff_step: Any = None,
+                  tr_solver: Optional[str] = None, tr_options: Optional[dict] = None, jac_sparsity: Any = None,
+                  max_nfev: Optional[int] = None, verbose: int = 0, args: tuple = (), kwargs: Optional[dict] = None,
+                  *, maxiter: Optional[int] = None, trust_radius: Optional[float] = None,
+                  success_tol: Optional[float] = None, fallbacks: Optional[bool] = None,
+                  absolute_sigma: Optional[bool] = None, threads: Optional[int] = None) -> OptimizeResult:
+    """Minimize ``1/2 sum rho(fun(x)_i**2)`` over x, as ``scipy.optimize.least_squares`` does.
+
+    The arguments follow SciPy's order, so a call written for SciPy runs unchanged where
+    it uses what is supported here. Every option left None takes the library's default;
+    ``vrnmath.option_table("least_squares")`` lists each one's range and default.
+
+    Parameters
+    ----------
+    fun : callable
+        The residuals, ``fun(x, *args, **kwargs) -> array (m,)``; x is a 1-D array. m
+        must be the same at every call.
+    x0 : array_like, shape (n,)
+        The start point; it must be finite and the residuals finite there.
+    jac : callable or str, optional
+        A callable ``jac(x, *args, **kwargs) -> array (m, n)``, or ``'2-point'`` (forward)
+        or ``'3-point'`` (central) differences of fun. Default: None, ``'2-point'``.
+    bounds : optional
+        Not supported: only None or infinite bounds are accepted (the fit is
+        unconstrained). Default: None.
+    method : str or int, optional
+        ``'hook'`` (also ``'lm'`` or 3): the hook step, a Levenberg-Marquardt step on the
+        Gauss-Newton model; ``'dogleg'`` (or 2): the double dogleg. Default: None, the hook
+        step.
+    ftol, xtol, gtol : float, optional
+        SciPy's stopping tests, each at least 0 and below 1 (values below the machine
+        epsilon count as it): the relative reduction of the cost, the scaled step
+        against the scaled x, the largest cosine between the residuals and a column of
+        the Jacobian. Default: None, 1e-8 each. None is the default here, not SciPy's
+        "test off": give 0 for the strictest test (the machine epsilon).
+    x_scale : 'jac', float or array_like, optional
+        ``'jac'``: scale by the Jacobian's column norms (the largest seen so far); or
+        positive scales, one per parameter (a number counts for all). Default: None,
+        ``'jac'``.
+    loss : str, optional
+        ``'linear'``, ``'soft_l1'``, ``'huber'``, ``'cauchy'`` or ``'arctan'``. Default:
+        None, ``'linear'``.
+    f_scale : float, optional
+        Residuals below it count as inliers of a robust loss. Default: None, 1.
+    diff_step, tr_solver, tr_options, jac_sparsity : optional
+        Not supported: diff_step and jac_sparsity must be None, tr_solver None or
+        ``'exact'`` and tr_options empty (the steps are solved on the dense J^T J).
+    max_nfev : int, optional
+        Limit on the residual evaluations outside difference Jacobians of each fit (1 to
+        1e9). Default: None, 100 (n + 1).
+    verbose : int, optional
+        Accepted for SciPy's sake and not used. Default: 0.
+    args, kwargs : tuple and dict, optional
+        Extra arguments of fun and jac. Default: ``()`` and None (none).
+    maxiter : int, optional
+        Iteration limit of each fit. Default: None, 10000.
+    trust_radius : float, optional
+        The initial trust radius. Default: None, chosen by the method.
+    success_tol : float, optional
+        Tolerance t of the success verdict: the Gauss-Newton step from the end point may
+        lower the cost by at most ``t**2 max(cost, eps cost(x0))``. Default: None,
+        ``ftol**(1/4)`` (0.01 with the default ftol).
+    fallbacks : bool, optional
+        When a fit fails, fit again from x0 with the other method, then with the hook
+        step and typical sizes |x0|; the first success is the result. Default: None, on.
+    absolute_sigma : bool, optional
+        The residuals are already divided by absolute standard deviations: the covariance
+        is ``(J^T J)^-1``, not scaled by the residual variance. Default: None, off.
+    threads : int, optional
+        Threads that evaluate the columns of a difference Jacobian at the same time
+        (fun must then allow concurrent calls; the result is that of one thread).
+        Default: None, 1.
+
+    Returns
+    -------
+    OptimizeResult
+        SciPy's fields ``x, cost, fun`` (the residuals), ``jac`` (m, n), ``grad``
+        (``J^T rho'(r) r``), ``optimality``, ``active_mask`` (zeros), ``nfev``, ``njev``,
+        ``status`` (SciPy's: 1 gtol, 2 ftol, 3 xtol, 4 ftol and xtol, 0 evaluation or
+        iteration limit; 5 no lower point and 6 the engine stopped otherwise),
+        ``message`` and ``success``; the verdict's ``outcome``, ``warnings`` and
+        ``verdict``; ``nit``, ``status_name`` ("gtol", ...), ``nfev_differences``,
+        ``attempts`` and ``approach`` (fallback fits), ``loss``, ``f_scale``, ``m``; the
+        uncertainties at x: ``covariance``, ``standard_errors``, ``correlation``,
+        ``dof``, ``residual_variance``, ``rank``, ``condition_number``,
+        ``undetermined`` (parameters the data cannot determine), ``singular_values``,
+        ``absolute_sigma``, ``uncertainty_computed``; and the rest of the library's
+        result (``code`` and ``engine_status`` of the engine, ``evaluations``,
+        ``python_calls``, ``settings``, ``time_s``, ...).
+
+    Raises
+    ------
+    ValueError
+        Before anything runs, for an argument or option that is refused (the library's
+        sentence names the keyword), and for residuals that are not finite at x0.
+
+    Notes
+    -----
+    ``success`` is the library's verdict, not only a stopping test: the Gauss-Newton
+    model at x is positive definite and its step would lower the cost by little. A fit
+    whose Jacobian is rank deficient has outcome ``'not-unique'`` and a warning that
+    names the parameters the data cannot determine. An exception raised by fun or jac
+    ends the fit and propagates unchanged.
     """
     del verbose
     if tr_solver not in (None, "exact"):
@@ -79,48 +236,22 @@ def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8,
         raise ValueError("tr_options are not supported, got %r" % (tr_options,))
     if jac_sparsity is not None:
         raise ValueError("jac_sparsity is not supported: the Jacobian is dense")
-    kwargs = {} if kwargs is None else dict(kwargs)
-    args = tuple(args)
-    x = _vector(x0, "x0")
-    if x.size == 0:
-        raise ValueError("x0 has no parameters")
-    if not np.all(np.isfinite(x)):
-        bad = int(np.flatnonzero(~np.isfinite(x))[0])
-        raise ValueError("x0 must be finite; x0[%d] is %r" % (bad, float(x[bad])))
+    if diff_step is not None:
+        raise ValueError("diff_step is not supported: the difference steps are sqrt(eps) or eps^(1/3) "
+                         "times max(|x_j|, |x0_j|) (1 where x0_j is 0)")
+    if not callable(fun):
+        raise ValueError("fun must be callable, got %r" % (fun,))
+    x = _point(x0)
     if bounds is not None:
         lo, hi = bounds
         if np.any(np.asarray(lo, dtype=float) > -np.inf) or np.any(np.asarray(hi, dtype=float) < np.inf):
             raise ValueError("bounds are not supported: vrnmath.least_squares is unconstrained")
-    if diff_step is not None:
-        raise ValueError("diff_step is not supported: the difference steps are sqrt(eps) or eps^(1/3) "
-                         "times max(|x_j|, |x0_j|) (1 where x0_j is 0)")
-    key = method.strip().lower() if isinstance(method, str) else method
-    if key not in _METHODS:
-        raise ValueError("method must be 'hook' (or 'lm') or 'dogleg', got %r" % (method,))
-    if loss not in _LOSSES:
-        raise ValueError("loss must be one of %s, got %r" % (", ".join(repr(l) for l in _LOSSES), loss))
-    settings = {"method": _METHODS[key], "ftol": _tolerance(ftol, "ftol"), "xtol": _tolerance(xtol, "xtol"),
-                "gtol": _tolerance(gtol, "gtol"), "loss": loss}
-    if not isinstance(f_scale, numbers.Real) or not (float(f_scale) > 0.0 and math.isfinite(f_scale)):
-        raise ValueError("f_scale must be a finite number above 0, got %r" % (f_scale,))
-    settings["f_scale"] = float(f_scale)
-    if max_nfev is not None:
-        if not isinstance(max_nfev, numbers.Integral) or isinstance(max_nfev, bool) or not 1 <= max_nfev <= _MAX_NFEV:
-            raise ValueError("max_nfev must be an integer from 1 to %d, got %r" % (_MAX_NFEV, max_nfev))
-        settings["max_nfev"] = int(max_nfev)
-    if isinstance(x_scale, str):
-        if x_scale != "jac":
-            raise ValueError("x_scale must be 'jac' or an array of positive numbers, got %r" % (x_scale,))
-    else:
-        scale = np.broadcast_to(np.array(x_scale, dtype=float), x.shape).astype(float)
-        if not np.all(np.isfinite(scale) & (scale > 0)):
-            raise ValueError("x_scale must hold finite numbers above 0")
-        settings["x_scale"] = [float(s) for s in scale]
-    if not isinstance(threads, numbers.Integral) or isinstance(threads, bool) or not 1 <= threads <= 256:
-        raise ValueError("threads must be an integer from 1 to 256, got %r" % (threads,))
-    settings["threads"] = int(threads)
-    settings["absolute_sigma"] = bool(_absolute_sigma)
-    settings["fallbacks"] = bool(fallbacks)
+    kwargs = {} if kwargs is None else dict(kwargs)
+    args = tuple(args) if isinstance(args, (tuple, list)) else (args,)
+    options = _keywords(x, method=method, ftol=ftol, xtol=xtol, gtol=gtol, x_scale=x_scale, loss=loss,
+                        f_scale=f_scale, max_nfev=max_nfev, maxiter=maxiter, trust_radius=trust_radius,
+                        success_tol=success_tol, fallbacks=fallbacks, absolute_sigma=absolute_sigma,
+                        threads=threads)
 
     def residual(p):
         return np.atleast_1d(np.asarray(fun(p, *args, **kwargs), dtype=float))
@@ -129,21 +260,9 @@ def least_squares(fun, x0, jac="2-point", bounds=None, method="hook", ftol=1e-8,
     if callable(jac):
         def jacobian(p):
             return np.asarray(jac(p, *args, **kwargs), dtype=float)
-    elif jac is None or jac in ("2-point", "3-point"):
-        settings["jac"] = jac or "2-point"
-    else:
-        raise ValueError("jac must be a callable, '2-point' or '3-point', got %r" % (jac,))
-
-    return _run(residual, jacobian, x, settings)
-
-
-def _run(residual, jacobian, x, settings):
-    d = _vrnmath._least_squares(residual, jacobian, x, settings)
-    if d["status"] == -1:
-        raise ValueError(d["message"])
-    r = OptimizeResult(d)
-    r["active_mask"] = np.zeros(r["x"].shape, dtype=int)
-    return r
+    elif jac is not None:
+        options["jac"] = jac  # '2-point' / '3-point'; the library refuses anything else
+    return fit_result_from_json(_vrnmath._least_squares(residual, jacobian, x, options))
 
 
 def _parameter_count(f):
@@ -168,17 +287,71 @@ def _names(f, n):
     return ["p[%d]" % i for i in range(n)]
 
 
-def curve_fit(f, xdata, ydata, p0=None, sigma=None, absolute_sigma=False, check_finite=True, method=None,
-              jac=None, full_output=False, **kwargs):
-    """Fits f(xdata, *p) to ydata, as scipy.optimize.curve_fit does: returns popt, pcov.
+def _vector(value, name):
+    try:
+        x = np.array(value, dtype=float)
+    except (TypeError, ValueError) as e:
+        raise ValueError("%s must be an array of real numbers: %s" % (name, e)) from None
+    if x.ndim == 0:
+        x = x.reshape(1)
+    if x.ndim != 1:
+        raise ValueError("%s must be one-dimensional, got shape %s" % (name, x.shape))
+    return x
 
-    sigma: standard deviations of ydata (a vector; the residuals are divided by it).
-    With absolute_sigma the covariance is (J^T J)^-1, otherwise s^2 (J^T J)^-1 with
-    s^2 = 2 cost / (m - n). A parameter the data cannot determine gets NaN rows and
-    columns in pcov and a LeastSquaresWarning that names it. An unsuccessful fit raises
-    RuntimeError, as SciPy does. method may be None, 'hook' (also 'lm') or 'dogleg';
-    further keyword arguments go to least_squares. full_output=True returns
-    popt, pcov, infodict (the whole result), mesg, ier.
+
+def curve_fit(f: Callable[..., Any], xdata: Any, ydata: Any, p0: Optional[Sequence[float]] = None,
+              sigma: Optional[Sequence[float]] = None, absolute_sigma: bool = False, check_finite: bool = True,
+              method: Union[None, str, int] = None, jac: Union[None, str, Callable[..., Any]] = None,
+              full_output: bool = False, **kwargs: Any):
+    """Fit ``f(xdata, *p)`` to ydata, as ``scipy.optimize.curve_fit`` does.
+
+    Parameters
+    ----------
+    f : callable
+        The model, ``f(xdata, p_1, ..., p_n) -> array`` of ydata's size.
+    xdata : array_like or object
+        The independent variable, handed to f as it is (a list or tuple as an array).
+    ydata : array_like
+        The data, m values.
+    p0 : array_like, optional
+        The start point. Default: None, ones for as many parameters as f has after xdata.
+    sigma : array_like, optional
+        Standard deviations of ydata, one per value: the residuals are divided by them.
+        Default: None (all 1).
+    absolute_sigma : bool, optional
+        With True the covariance is ``(J^T J)^-1``, else ``s^2 (J^T J)^-1`` with
+        ``s^2 = 2 cost / (m - n)``. Default: False.
+    check_finite : bool, optional
+        Refuse xdata and ydata that are not finite. Default: True.
+    method : str or int, optional
+        ``'hook'`` (also ``'lm'``) or ``'dogleg'``. Default: None, the hook step.
+    jac : callable or str, optional
+        ``jac(xdata, *p) -> array (m, n)``, ``'2-point'`` or ``'3-point'``. Default: None,
+        ``'2-point'``.
+    full_output : bool, optional
+        Also return the whole result. Default: False.
+    **kwargs
+        Further options of ``vrnmath.least_squares`` (ftol, max_nfev, loss, ...).
+
+    Returns
+    -------
+    popt : ndarray
+        The fitted parameters.
+    pcov : ndarray
+        Their covariance; a parameter the data cannot determine has NaN rows and
+        columns, and with no more data than parameters (and relative sigma) all of it is
+        NaN, both with a LeastSquaresWarning.
+    infodict, mesg, ier
+        With full_output: the whole result of least_squares (with ``names``, the
+        parameter names read from f), its message and its status.
+
+    Raises
+    ------
+    RuntimeError
+        When the fit does not succeed ("Optimal parameters not found: ..."), as SciPy
+        does; a converged fit whose only fault is an undetermined parameter returns.
+    ValueError
+        For refused arguments or options.
     """
     if p0 is None:
         n, names = _parameter_count(f)
@@ -209,18 +382,16 @@ def curve_fit(f, xdata, ydata, p0=None, sigma=None, absolute_sigma=False, check_
         r = np.asarray(f(xdata, *p), dtype=float).ravel() - ydata
         return r if weights is None else r * weights
 
-    jacobian = "2-point"
+    jacobian = jac
     if callable(jac):
         def jacobian(p):
             j = np.asarray(jac(xdata, *p), dtype=float).reshape(ydata.size, -1)
             return j if weights is None else j * weights[:, None]
-    elif jac is not None:
-        jacobian = jac
 
     options = dict(kwargs)
     if method is not None:
         options["method"] = method
-    res = least_squares(residual, p0, jac=jacobian, _absolute_sigma=absolute_sigma, **options)
+    res = least_squares(residual, p0, jac=jacobian, absolute_sigma=bool(absolute_sigma), **options)
     # A converged fit whose only fault is a parameter the data cannot determine returns,
     # with the warning below that names it.
     converged_but_undetermined = bool(res.undetermined) and res.status in (1, 2, 3, 4)

@@ -290,7 +290,20 @@ def minimize(fun: Callable[..., Any], x0: Union[Sequence[float], np.ndarray], ar
                  success_tol=success_tol, driver=driver, threads=threads).run()
 
 
-def option_table() -> list:
-    """The library's option table: one dict per option with its C++ name, Python keyword,
-    program switch, default, range and description."""
-    return list(_vrnmath._option_table())
+def option_table(kind: str = "minimize") -> list:
+    """The library's option table of one kind of request.
+
+    Parameters
+    ----------
+    kind : {'minimize', 'least_squares'}, optional
+        ``'minimize'`` lists the options of ``vrnmath.minimize``, ``'least_squares'``
+        those of ``vrnmath.least_squares`` (and curve_fit). Default: ``'minimize'``.
+
+    Returns
+    -------
+    list of dict
+        One dict per option with its C++ name, Python keyword, program switch, default
+        (a number, NaN when it is worked out for each run), default_text, range and
+        description.
+    """
+    return list(_vrnmath._option_table(kind))

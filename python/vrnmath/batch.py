@@ -1,4 +1,11 @@
-"""vrnmath.minimize_many: independent minimizations, in this process or on a Dask cluster."""
+"""vrnmath.minimize_many and vrnmath.least_squares_many: independent minimizations or
+fits, in this process or on a Dask cluster.
+
+Both faces share one batch machinery: a job (_MinimizeJob, _FitJob) says how one item is
+set up, run and failed; _run_chunk runs a chunk of items with it (keeping or raising each
+item's failure and reporting each finished item), _on_dask spreads the chunks over a
+cluster with retries, and _Progress shows or reports the progress.
+"""
 
 import inspect
 import math
@@ -10,26 +17,118 @@ import time
 from typing import Any, Callable, Iterable, List, Optional, Sequence, Union
 
 from . import _vrnmath
+from ._least_squares import least_squares
 from ._minimize import _Call, minimize, result_from_json
 from ._result import OptimizeResult
 
-__all__ = ["minimize_many"]
+__all__ = ["minimize_many", "least_squares_many"]
 
 #: Most times a Dask chunk whose task failed is run again (retries=).
 MAX_RETRIES = 100
 
 
 def _failure(index, error):
-    """The result of an item that could not run: not a success, with a message naming it."""
+    """The result of a minimization that could not run: not a success, with a message naming it."""
     message = "item %d: %s" % (index, error)
     return OptimizeResult(x=None, fun=math.nan, jac=None, success=False, status=2, outcome="refused", code=6,
                           message=message, warnings=[message], nit=0, nfev=0, njev=0, nhev=0, item=index,
                           error=error)
 
 
+def _fit_failure(index, error):
+    """The result of a fit that could not run: not a success (SciPy's status -1), with a
+    message naming it."""
+    message = "item %d: %s" % (index, error)
+    return OptimizeResult(x=None, cost=math.nan, fun=None, jac=None, grad=None, optimality=math.nan,
+                          success=False, status=-1, outcome="refused", code=6, message=message,
+                          warnings=[message], nit=0, nfev=0, njev=0, item=index, error=error)
+
+
 def _error_text(e):
     """An item's exception as its failure names it (a ValueError is the library's refusal)."""
     return e if isinstance(e, ValueError) else "%s: %s" % (type(e).__name__, e)
+
+
+class _MinimizeJob:
+    """One vrnmath.minimize per item (minimize_many). Travels to Dask workers with its
+    callables (cloudpickle takes lambdas and closures)."""
+
+    name = "minimize_many"
+
+    def __init__(self, fun, jac, hess, method, options, threads=1):
+        self.fun, self.jac, self.hess, self.method = fun, jac, hess, method
+        self.options, self.threads = options, threads
+
+    def check(self):
+        unknown = set(self.options) - set(_MINIMIZE_KEYWORDS)
+        if unknown:
+            raise TypeError("minimize_many() got an unexpected keyword argument %r" % sorted(unknown)[0])
+
+    def setup(self, x0, args):
+        """The item's run, ready to go; ValueError when the item is refused before it runs."""
+        return _Call(self.fun, x0, args, self.jac, self.hess, self.method, **self.options)
+
+    @staticmethod
+    def run(call):
+        return call.run()
+
+    failure = staticmethod(_failure)
+
+    def run_together(self, ready, results, first_index, errors, on_item):
+        """Runs the set-up items (position, call) side by side when they can: a compiled
+        objective (vrnmath.ReferenceProblem, with its own derivatives or none) and no Python
+        callback or log function run on the library's pool of `threads` threads
+        (vrn::MinimizeMany), without the interpreter. Returns False when they cannot."""
+        calls = [c for _, c in ready]
+        if not (calls and all(c.compiled and c.callback is None and c.row_sink is None for c in calls)):
+            return False
+        first = calls[0]
+        positions = [k for k, _ in ready]
+
+        def convert(local, text):
+            k = positions[local]
+            return _compiled_result(text, first.capture, first_index + k, local, errors)
+
+        done = {}
+
+        def item_done(local, text):
+            done[local] = convert(local, text)
+            on_item(first_index + positions[local], done[local])
+
+        texts = _vrnmath._minimize_many(self.fun, [c.x for c in calls], first.options, first.compiled_jac,
+                                        first.compiled_hess, first.capture, self.threads,
+                                        item_done if on_item is not None else None)
+        for local, text in enumerate(texts):
+            results[positions[local]] = done[local] if local in done else convert(local, text)
+        return True
+
+
+class _FitJob:
+    """One vrnmath.least_squares per item (least_squares_many)."""
+
+    name = "least_squares_many"
+
+    def __init__(self, fun, jac, kwargs, options):
+        self.fun, self.jac, self.kwargs, self.options = fun, jac, kwargs, options
+
+    def check(self):
+        unknown = set(self.options) - set(_FIT_KEYWORDS)
+        if unknown:
+            raise TypeError("least_squares_many() got an unexpected keyword argument %r" % sorted(unknown)[0])
+
+    @staticmethod
+    def setup(x0, args):
+        return x0, args
+
+    def run(self, item):
+        x0, args = item
+        return least_squares(self.fun, x0, self.jac, args=args, kwargs=self.kwargs, **self.options)
+
+    failure = staticmethod(_fit_failure)
+
+    @staticmethod
+    def run_together(ready, results, first_index, errors, on_item):
+        return False
 
 
 def _compiled_result(text, capture, index, local, errors):
@@ -47,61 +146,40 @@ def _compiled_result(text, capture, index, local, errors):
         return _failure(index, why)
 
 
-def _run_chunk(tasks, fun, jac, hess, method, options, threads=1, first_index=0, errors="keep", on_item=None):
-    """Runs a list of (x0, args); in this process or on a Dask worker.
+def _run_chunk(tasks, job, first_index=0, errors="keep", on_item=None):
+    """Runs a list of (x0, args) with the job; in this process or on a Dask worker.
 
-    A compiled objective (vrnmath.ReferenceProblem, with its own derivatives or none) and
-    no Python callback or log function run on the library's pool of `threads` threads
-    (vrn::MinimizeMany), without the interpreter; anything else runs one minimization
-    after the other. Both give what one vrnmath.minimize call per task gives. An item
+    The items run side by side where the job can (a compiled minimization batch), else one
+    after the other; both give what one call of the job's function per task gives. An item
     that is refused or raises becomes a failed result naming its index (errors="keep"),
     or raises (errors="raise"). on_item(index, result), if given, is called once per
     finished item (for a compiled batch on threads: in the order they finish, from the
     library's threads, one call at a time)."""
     if not tasks:
         return []
-    _check_keywords(options)
+    job.check()
     results = [None] * len(tasks)
-    ready = []  # (position, call) of the items that could be set up
+    ready = []  # (position, item) of the items that could be set up
     for k, (x0, args) in enumerate(tasks):
         try:
-            ready.append((k, _Call(fun, x0, args, jac, hess, method, **options)))
+            ready.append((k, job.setup(x0, args)))
         except ValueError as e:
             if errors == "raise":
                 raise
-            results[k] = _failure(first_index + k, e)
+            results[k] = job.failure(first_index + k, e)
             if on_item is not None:
                 on_item(first_index + k, results[k])
-    calls = [c for _, c in ready]
-    if calls and all(c.compiled and c.callback is None and c.row_sink is None for c in calls):
-        first = calls[0]
-        positions = [k for k, _ in ready]
-
-        def convert(local, text):
-            k = positions[local]
-            return _compiled_result(text, first.capture, first_index + k, local, errors)
-
-        done = {}
-
-        def item_done(local, text):
-            done[local] = convert(local, text)
-            on_item(first_index + positions[local], done[local])
-
-        texts = _vrnmath._minimize_many(fun, [c.x for c in calls], first.options, first.compiled_jac,
-                                        first.compiled_hess, first.capture, threads,
-                                        item_done if on_item is not None else None)
-        for local, text in enumerate(texts):
-            results[positions[local]] = done[local] if local in done else convert(local, text)
+    if job.run_together(ready, results, first_index, errors, on_item):
         return results
-    for k, c in ready:
+    for k, item in ready:
         try:
-            results[k] = c.run()
+            results[k] = job.run(item)
         except (KeyboardInterrupt, SystemExit):
             raise
         except Exception as e:  # the item's own failure: kept as its result
             if errors == "raise":
                 raise
-            results[k] = _failure(first_index + k, _error_text(e))
+            results[k] = job.failure(first_index + k, _error_text(e))
         if on_item is not None:
             on_item(first_index + k, results[k])
     return results
@@ -115,20 +193,14 @@ def _picklable(error):
         return repr(error)
 
 
-def _run_chunk_at(tasks, first_index, **kwargs):
+def _run_chunk_at(tasks, first_index, job, errors):
     """_run_chunk for a chunk whose first item has index first_index (Dask maps over both).
     A failure's exception that cannot travel back to the client travels as its text."""
-    results = _run_chunk(tasks, first_index=first_index, **kwargs)
+    results = _run_chunk(tasks, job, first_index, errors)
     for r in results:
         if "error" in r:
             r["error"] = _picklable(r["error"])
     return results
-
-
-def _check_keywords(options):
-    unknown = set(options) - set(_MINIMIZE_KEYWORDS)
-    if unknown:
-        raise TypeError("minimize_many() got an unexpected keyword argument %r" % sorted(unknown)[0])
 
 
 # ---------------------------------------------------------------------------- progress
@@ -161,8 +233,8 @@ class _Line:
     """A plain progress display on a stream: one line rewritten in place on a terminal,
     else a new line every LINE_INTERVAL_S seconds (and the last one at the end)."""
 
-    def __init__(self, total, stream):
-        self.total, self.stream = total, stream
+    def __init__(self, total, stream, name):
+        self.total, self.stream, self.name = total, stream, name
         self.done = self.failed = 0
         self.started = self.shown = time.monotonic()
         try:
@@ -175,7 +247,7 @@ class _Line:
         elapsed = now - self.started
         rate = self.done / elapsed if elapsed > 0 else math.nan
         left = (self.total - self.done) / rate if rate > 0 else math.nan
-        text = "minimize_many: %d/%d (%d%%)" % (self.done, self.total, 100 * self.done // max(self.total, 1))
+        text = "%s: %d/%d (%d%%)" % (self.name, self.done, self.total, 100 * self.done // max(self.total, 1))
         if self.failed:
             text += ", %d failed" % self.failed
         text += ", %s items/s" % (("%.0f" if rate >= 100 else "%.3g") % rate if math.isfinite(rate) else "?")
@@ -211,8 +283,8 @@ class _Line:
 class _Bar:
     """tqdm's bar with the count of failed items beside it."""
 
-    def __init__(self, tqdm, total, stream):
-        self.bar = tqdm(total=total, desc="minimize_many", unit="item", file=stream)
+    def __init__(self, tqdm, total, stream, name):
+        self.bar = tqdm(total=total, desc=name, unit="item", file=stream)
         self.failed = 0
 
     def update(self, failed):
@@ -226,10 +298,10 @@ class _Bar:
 
 
 class _Progress:
-    """What minimize_many reports per finished item: nothing, a display, or the user's
-    progress(index, result). Each item is reported once."""
+    """What a batch reports per finished item: nothing, a display (headed with the
+    batch's name), or the user's progress(index, result). Each item is reported once."""
 
-    def __init__(self, progress, total):
+    def __init__(self, progress, total, name):
         self.display = self.call = None
         if progress is None or progress is False:
             return
@@ -237,7 +309,8 @@ class _Progress:
             if total:
                 tqdm = _tqdm()
                 stream = sys.stderr
-                self.display = _Bar(tqdm, total, stream) if tqdm is not None else _Line(total, stream)
+                self.display = (_Bar(tqdm, total, stream, name) if tqdm is not None
+                                else _Line(total, stream, name))
         elif callable(progress):
             self.call = progress
         else:
@@ -274,7 +347,7 @@ def _default_chunksize(count, workers):
     return max(1, min(MAX_DEFAULT_CHUNK, per_worker), math.ceil(count / MAX_DEFAULT_TASKS))
 
 
-def _on_dask(client, tasks, chunksize, retries, errors, report, run):
+def _on_dask(client, tasks, chunksize, retries, errors, report, job):
     """The results of the tasks run in chunks on the client's cluster, in input order; each
     chunk is reported as it finishes. With errors="keep" a chunk that still fails after its
     retries gives each of its items a failed result naming the chunk's error."""
@@ -290,7 +363,7 @@ def _on_dask(client, tasks, chunksize, retries, errors, report, run):
     chunks = [tasks[i:i + chunksize] for i in firsts]
     # An item's error with errors="raise" would fail again: such chunks are not retried.
     futures = client.map(_run_chunk_at, chunks, firsts, pure=False, retries=retries if errors == "keep" else 0,
-                         **run)
+                         job=job, errors=errors)
     where = {f.key: k for k, f in enumerate(futures)}
     parts = [None] * len(chunks)
     try:
@@ -306,7 +379,7 @@ def _on_dask(client, tasks, chunksize, retries, errors, report, run):
                 if errors == "raise":
                     raise
                 why = "its chunk failed on the Dask cluster: %s" % _error_text(e)
-                part = [_failure(firsts[k] + j, why) for j in range(len(chunks[k]))]
+                part = [job.failure(firsts[k] + j, why) for j in range(len(chunks[k]))]
             parts[k] = part
             for j, r in enumerate(part):
                 report(firsts[k] + j, r)
@@ -316,7 +389,44 @@ def _on_dask(client, tasks, chunksize, retries, errors, report, run):
     return [r for part in parts for r in part]
 
 
-# ---------------------------------------------------------------------------- the face
+# ---------------------------------------------------------------------------- the faces
+
+
+def _tasks(x0s, args, batch_args):
+    """The (x0, args) of every item."""
+    starts = list(x0s)
+    if batch_args is None:
+        run_args = [args if isinstance(args, tuple) else (args,)] * len(starts)
+    else:
+        run_args = [a if isinstance(a, tuple) else (a,) for a in batch_args]
+        if len(run_args) != len(starts):
+            raise ValueError("batch_args must have one entry per start point (%d), got %d"
+                             % (len(starts), len(run_args)))
+    return list(zip(starts, run_args))
+
+
+def _run_batch(job, tasks, client, chunksize, errors, progress, retries):
+    """The results of the job on every task, in input order: in this process, or on the
+    client's cluster in chunks; progress is reported once per finished item."""
+    if errors not in ("keep", "raise"):
+        raise ValueError("errors must be 'keep' or 'raise', got %r" % (errors,))
+    if (isinstance(retries, bool) or not isinstance(retries, numbers.Integral)
+            or not 0 <= retries <= MAX_RETRIES):
+        raise ValueError("retries must be an integer from 0 to %d, got %r" % (MAX_RETRIES, retries))
+    if client is not None and chunksize is not None and (
+            isinstance(chunksize, bool) or not isinstance(chunksize, numbers.Integral) or chunksize < 1):
+        raise ValueError("chunksize must be a positive integer, got %r" % (chunksize,))
+    report = _Progress(progress, len(tasks), job.name)
+    try:
+        if client is None:
+            return _run_chunk(tasks, job, 0, errors, report if report.active else None)
+        if not tasks:
+            return []
+        job.check()
+        return _on_dask(client, tasks, None if chunksize is None else int(chunksize), int(retries), errors,
+                        report, job)
+    finally:
+        report.close()
 
 
 def minimize_many(fun: Callable[..., Any], x0s: Iterable[Any], args: Any = (), jac: Any = None, hess: Any = None,
@@ -397,40 +507,89 @@ def minimize_many(fun: Callable[..., Any], x0s: Iterable[Any], args: Any = (), j
         raise ValueError("errors must be 'keep' or 'raise', got %r" % (errors,))
     if isinstance(threads, bool) or not isinstance(threads, numbers.Integral) or threads < 1:
         raise ValueError("threads must be an integer of at least 1, got %r" % (threads,))
-    if (isinstance(retries, bool) or not isinstance(retries, numbers.Integral)
-            or not 0 <= retries <= MAX_RETRIES):
-        raise ValueError("retries must be an integer from 0 to %d, got %r" % (MAX_RETRIES, retries))
-    starts = list(x0s)
-    if batch_args is None:
-        run_args = [args if isinstance(args, tuple) else (args,)] * len(starts)
-    else:
-        run_args = [a if isinstance(a, tuple) else (a,) for a in batch_args]
-        if len(run_args) != len(starts):
-            raise ValueError("batch_args must have one entry per start point (%d), got %d"
-                             % (len(starts), len(run_args)))
-    tasks = list(zip(starts, run_args))
-    if client is not None:
-        log = options.get("log")
-        if log not in (None, False, True):
-            raise ValueError("with a client, log must be True (the rows come back in the results) or None")
-        if chunksize is not None and (isinstance(chunksize, bool) or not isinstance(chunksize, numbers.Integral)
-                                      or chunksize < 1):
-            raise ValueError("chunksize must be a positive integer, got %r" % (chunksize,))
-    report = _Progress(progress, len(tasks))
-    try:
-        if client is None:
-            return _run_chunk(tasks, fun, jac, hess, method, options, int(threads), 0, errors,
-                              report if report.active else None)
-        if not tasks:
-            return []
-        _check_keywords(options)
-        run = dict(fun=fun, jac=jac, hess=hess, method=method, options=options, threads=int(threads),
-                   errors=errors)
-        return _on_dask(client, tasks, None if chunksize is None else int(chunksize), int(retries), errors,
-                        report, run)
-    finally:
-        report.close()
+    tasks = _tasks(x0s, args, batch_args)
+    if client is not None and options.get("log") not in (None, False, True):
+        raise ValueError("with a client, log must be True (the rows come back in the results) or None")
+    job = _MinimizeJob(fun, jac, hess, method, options, int(threads))
+    return _run_batch(job, tasks, client, chunksize, errors, progress, retries)
+
+
+def least_squares_many(fun: Callable[..., Any], x0s: Iterable[Any], jac: Any = None, *, args: Any = (),
+                       kwargs: Optional[dict] = None, batch_args: Optional[Sequence[Any]] = None,
+                       client: Any = None, chunksize: Optional[int] = None, errors: str = "keep",
+                       progress: Union[bool, Callable[[int, OptimizeResult], Any]] = False, retries: int = 3,
+                       **options: Any) -> List[OptimizeResult]:
+    """Run one ``vrnmath.least_squares(fun, x0, jac, args=args, kwargs=kwargs, **options)`` per start point.
+
+    The batch machinery is minimize_many's: the same chunks, retries, progress and keeping
+    of failures, in this process or on a Dask cluster.
+
+    Parameters
+    ----------
+    fun, jac
+        As for ``vrnmath.least_squares``; shared by all items. Default: ``jac=None``
+        (``'2-point'`` differences).
+    x0s : iterable of array_like
+        The start points, one per item.
+    args, kwargs : tuple and dict, optional
+        Extra arguments of fun and jac, the same for every item. Default: ``()`` and
+        None.
+    batch_args : sequence of tuple, optional
+        One args tuple per start point (one model fitted to many data sets); it replaces
+        args. Default: None (every item gets args).
+    client : dask.distributed.Client, optional
+        None (default) runs the fits in this process, one after the other. A client
+        submits them to its cluster in chunks of chunksize items and gathers the results;
+        fun, jac and the arguments must then be picklable (cloudpickle takes lambdas and
+        closures).
+    chunksize : int, optional
+        Items per Dask task. Default: None, as for minimize_many (about four chunks per
+        worker, at most 50 items per chunk unless that makes more than 2,000 chunks).
+        Ignored without a client.
+    errors : {'keep', 'raise'}, optional
+        Default ``'keep'``: an item that is refused (residuals not finite at its start
+        point, a bad start point, say) or whose fun or jac raises gets a result with
+        ``success`` False, ``status`` -1, ``outcome`` ``'refused'``, ``code`` 6, ``item``
+        (its index), ``error`` (the exception or the library's reason) and a message that
+        names its index ("item 17: ..."); the other items finish. ``'raise'``: the first
+        such error propagates and no results are returned.
+    progress : bool or callable, optional
+        Default False: nothing is reported. True shows a progress bar on stderr (tqdm's
+        when it is installed, else a plain line); a callable is called as
+        ``progress(index, result)`` once per finished item: in input order in this
+        process, as each chunk finishes on Dask (always in this process). An exception it
+        raises propagates.
+    retries : int, optional
+        Default 3: on Dask, times a chunk whose task fails is run again (0 to 100). Not
+        used with ``errors='raise'`` or without a client.
+    **options
+        The keyword options of ``vrnmath.least_squares`` (method, ftol, xtol, gtol,
+        x_scale, loss, f_scale, max_nfev, maxiter, trust_radius, success_tol, fallbacks,
+        absolute_sigma, threads, ...), the same for every item; each one's default is
+        least_squares'. threads are each fit's evaluation threads.
+
+    Returns
+    -------
+    list of OptimizeResult
+        One result per start point, in the order of x0s, each what least_squares gives.
+
+    Raises
+    ------
+    ValueError
+        For bad batch arguments (errors, chunksize, retries, progress, batch_args of
+        another length), and with ``errors='raise'`` for the first refused item.
+    TypeError
+        For a keyword least_squares does not have.
+    """
+    if not callable(fun):
+        raise ValueError("fun must be callable, got %r" % (fun,))
+    tasks = _tasks(x0s, args, batch_args)
+    job = _FitJob(fun, jac, None if kwargs is None else dict(kwargs), options)
+    return _run_batch(job, tasks, client, chunksize, errors, progress, retries)
 
 
 _MINIMIZE_KEYWORDS = {name: p for name, p in inspect.signature(minimize).parameters.items()
                       if p.kind is inspect.Parameter.KEYWORD_ONLY}
+# least_squares' options beyond what least_squares_many takes itself.
+_FIT_KEYWORDS = {name: p for name, p in inspect.signature(least_squares).parameters.items()
+                 if name not in ("fun", "x0", "jac", "args", "kwargs")}
