@@ -112,8 +112,8 @@ void BM_LeastSquaresMany(benchmark::State& state) {
         const auto results = vrn::LeastSquaresMany(items, vrn::LeastSquaresOptions{}, batch);
         benchmark::DoNotOptimize(results.data());
     }
-    state.counters["fits/s"] = benchmark::Counter(200.0 * static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+    state.counters["fits/s"] =
+        benchmark::Counter(200.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LeastSquaresMany)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 

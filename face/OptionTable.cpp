@@ -440,7 +440,7 @@ std::string DefaultText(const OptionRow& s) {
 std::string RangeText(const OptionRow& s) {
     const double up = Upper(s);
     if (s.type == OptionType::Integer) {
-        if (std::isinf(up) || up >= 1e9)
+        if (std::isinf(up))
             return NumberText(s.lower) + " or more";
         return NumberText(s.lower) + " to " + NumberText(up);
     }

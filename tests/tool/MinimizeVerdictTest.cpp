@@ -41,7 +41,7 @@ struct Refusal {
 TEST(MinimizeRefusals, OneRuleWordedForEveryFace) {
     const Refusal cases[] = {
         {"negative iteration limit", With([](vrn::MinimizeOptions& o) { o.itnlim = -1; }), true, false,
-         "itnlim", "{} must be 0 or more (got -1)"},
+         "itnlim", "{} must be 0 to 1000000000 (got -1)"},
         {"tolerance above 1", With([](vrn::MinimizeOptions& o) { o.gradientTolerance = 5; }), true, false,
          "gradientTolerance", "{} must be greater than 0 and less than 1 (got 5)"},
         {"typical f of 0", With([](vrn::MinimizeOptions& o) { o.typicalF = 0; }), true, false, "typicalF",
