@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -721,10 +722,15 @@ std::string HelpText(const OptionRow& s) {
         h += "; " + range;
     if (s.use != OptionUse::AllMethods)
         h += (UsersText(s.use).size() == 1 ? "; method " : "; methods ") + UsersText(s.use);
+    // A fit has no drivers to choose from: the rows of its section (each section keeps
+    // its own copies) say nothing of them.
+    const std::less<const OptionRow*> before;
+    const bool fitRow =
+        !before(&s, kFitOptions.data()) && before(&s, kFitOptions.data() + kFitOptions.size());
     const bool fitOnly =
         std::none_of(kOptions.begin(), kOptions.end(),
                      [&s](const OptionRow& r) { return std::string_view(r.name) == s.name; }) ||
-        &s == &kFitOptions[0];
+        fitRow;
     if (s.drivers != kAllDrivers && !fitOnly) {
         std::string d;
         for (int i = 0; i < 3; i++)
