@@ -129,6 +129,8 @@ std::vector<std::string> Names(const MinimizeResult& r, const ReportOptions& o) 
         n = r.iterationRecords.front().x.size();
     if (o.names.size() == n)
         return o.names;
+    if (r.names.size() == n)
+        return r.names;
     std::vector<std::string> names;
     for (size_t i = 0; i < n; i++) {
         std::string name = std::to_string(i);

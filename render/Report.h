@@ -67,7 +67,8 @@ struct FitData {
 struct ReportOptions {
     // Shown under the heading, e.g. the problem or the formula.
     std::string title;
-    // Names of the parameters; empty (or of the wrong length): x0, x1, ...
+    // Names of the parameters; empty (or of the wrong length): the result's names, else
+    // x0, x1, ...
     std::vector<std::string> names;
     // The objective, for the contour plot of a two-parameter run (none without it).
     // Its evaluations there are counted apart from the run's.
