@@ -509,9 +509,13 @@ std::string DrawChart(const Chart& c) {
     if (legend) {
         double x = left + 8;
         for (const Series& se : c.series) {
-            s += "<line x1=\"" + P(x) + "\" y1=\"" + P(top - 9) + "\" x2=\"" + P(x + 18) + "\" y2=\"" +
-                 P(top - 9) + "\" stroke=\"" + se.colour + "\" stroke-width=\"2\"" +
-                 (se.dashed ? " stroke-dasharray=\"6 3\"" : "") + "/>\n";
+            if (se.line)
+                s += "<line x1=\"" + P(x) + "\" y1=\"" + P(top - 9) + "\" x2=\"" + P(x + 18) + "\" y2=\"" +
+                     P(top - 9) + "\" stroke=\"" + se.colour + "\" stroke-width=\"2\"" +
+                     (se.dashed ? " stroke-dasharray=\"6 3\"" : "") + "/>\n";
+            else // points only: a marker
+                s += "<circle class=\"lgm\" cx=\"" + P(x + 9) + "\" cy=\"" + P(top - 9) +
+                     "\" r=\"2.5\" fill=\"" + se.colour + "\"/>\n";
             s += "<text x=\"" + P(x + 22) + "\" y=\"" + P(top - 5) + "\" class=\"lg\">" + Escape(se.name) +
                  "</text>\n";
             x += 34 + 7.0 * static_cast<double>(se.name.size());

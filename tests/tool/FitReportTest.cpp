@@ -99,7 +99,7 @@ TEST(FitReport, ShowsTheParametersTheCorrelationsAndBothPlots) {
         const std::string data = Block(page, "fit-data");
         ASSERT_FALSE(data.empty());
         EXPECT_TRUE(Has(data, "aria-label=\"Data and fit\""));
-        EXPECT_EQ(Count(data, "<circle"), 40u); // every data point
+        EXPECT_EQ(Count(data, "<circle cx"), 40u); // every data point
         EXPECT_EQ(Count(data, "class=\"errbar\""), c.sigma ? 40u : 0u);
         EXPECT_EQ(Count(data, "<polyline"), 1u); // the curve, unbroken
         EXPECT_TRUE(Has(page, "the fitted curve at 400 points"));
@@ -107,7 +107,7 @@ TEST(FitReport, ShowsTheParametersTheCorrelationsAndBothPlots) {
         const std::string residuals = Block(page, "fit-residuals");
         ASSERT_FALSE(residuals.empty());
         EXPECT_TRUE(Has(residuals, "aria-label=\"Residuals\""));
-        EXPECT_EQ(Count(residuals, "<circle"), 40u);
+        EXPECT_EQ(Count(residuals, "<circle cx"), 40u);
         EXPECT_TRUE(Has(residuals, c.residualLabel)) << c.residualLabel;
         EXPECT_TRUE(Has(residuals, ">t</text>")); // against x
     }
@@ -120,7 +120,7 @@ TEST(FitReport, WithoutDataTheResidualsAreDrawnByIndex) {
     EXPECT_TRUE(Block(page, "fit-data").empty());
     const std::string residuals = Block(page, "fit-residuals");
     EXPECT_TRUE(Has(residuals, "residual index"));
-    EXPECT_EQ(Count(residuals, "<circle"), 25u);
+    EXPECT_EQ(Count(residuals, "<circle cx"), 25u);
     // Data of another length than the residuals draw no data plot either.
     vrn::ReportOptions ro = WithData(d);
     ro.fit.x.pop_back();
@@ -132,7 +132,7 @@ TEST(FitReport, ManyPointsDrawABoundedNumberOfMarkers) {
     const Decay d = FitDecay(9001, true);
     const std::string page = vrn::ReportHtml(d.fit, WithData(d));
     for (const char* id : {"fit-data", "fit-residuals"}) {
-        const size_t markers = Count(Block(page, id), "<circle");
+        const size_t markers = Count(Block(page, id), "<circle cx");
         EXPECT_LE(markers, vrn::kReportFitMarkers) << id;
         EXPECT_GE(markers, vrn::kReportFitMarkers / 2) << id;
     }
