@@ -470,8 +470,22 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
     switch (row.type) {
     case OptionType::Method: {
         const MethodInfo* m = FindMethod(text);
-        if (!m)
-            return Refuse(&row, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", "'" + shown + "'");
+        if (!m) {
+            // The methods of the row's range (a fit takes 2 and 3 only), by number and by name.
+            std::vector<const MethodInfo*> allowed;
+            for (const MethodInfo& method : Methods())
+                if (method.number >= row.lower && method.number <= row.upper)
+                    allowed.push_back(&method);
+            std::string numbers, keys;
+            for (size_t i = 0; i < allowed.size(); i++) {
+                numbers += (i == 0                    ? ""
+                            : i + 1 == allowed.size() ? " or "
+                                                      : ", ") +
+                           std::to_string(allowed[i]->number);
+                keys += (i == 0 ? "'" : ", '") + std::string(allowed[i]->key) + "'";
+            }
+            return Refuse(&row, naming, "must be " + numbers + " (or " + keys + ")", "'" + shown + "'");
+        }
         v.number = m->number;
         break;
     }

@@ -203,7 +203,10 @@ TEST(FitCommand, BadDataOrOptionsGiveOneLineAndExitTwo) {
         // The options: the library's sentences, in the program's switches.
         {"ftol", good, {"--ftol", "2"}, "--ftol must be at least 0 and less than 1 (got 2)"},
         {"method", good, {"--method", "1"}, "--method must be 3 (hook) or 2 (dogleg) (got 1)"},
-        {"method name", good, {"--method", "trf"}, "--method must be"},
+        {"method name",
+         good,
+         {"--method", "trf"},
+         "--method must be 2 or 3 (or 'dogleg', 'hook') (got 'trf')"},
         {"loss",
          good,
          {"--loss", "l1"},
@@ -239,6 +242,9 @@ TEST(FitCommand, HelpListsTheLeastSquaresSectionOfTheTable) {
         EXPECT_TRUE(Has(o.out, std::string("  ") + row.cliSwitch + " ")) << row.cliSwitch;
         EXPECT_TRUE(Has(o.out, vrn::HelpText(row))) << row.cliSwitch;
     }
+    // A fit has no drivers to choose from; its rows do not speak of them.
+    EXPECT_FALSE(Has(o.out, "driver only"));
+    EXPECT_FALSE(Has(o.out, "drivers only"));
 }
 
 TEST(FitCommand, ParametersAreFoundInTheFormula) {
