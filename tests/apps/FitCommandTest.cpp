@@ -288,4 +288,21 @@ TEST(FitCommand, ReportHasTheParameterTableAndBothPlots) {
     }
 }
 
+TEST(FitCommand, AReportThatFailsToBeWrittenAfterTheFitExitsThree) {
+    // /dev/full passes the check before the fit (it exists and may be written) and then
+    // refuses the bytes.
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/full here";
+    const std::string csv = WriteFile("decay_full", DecayCsv());
+    const Outcome text = Fit(DecayArgs(csv, {"--p0", "a=4,b=1", "--report", "/dev/full"}));
+    EXPECT_EQ(text.status, 3) << text.out << text.err;
+    EXPECT_TRUE(Has(text.out, "Success:      yes")) << text.out;
+    EXPECT_FALSE(Has(text.out, "Report:")) << text.out;
+    EXPECT_EQ(text.err, "vrnmath fit: could not write the report to /dev/full: No space left on device\n");
+    const Outcome json = Fit(DecayArgs(csv, {"--p0", "a=4,b=1", "--report", "/dev/full", "--json"}));
+    EXPECT_EQ(json.status, 3);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["output_errors"],
+              nlohmann::json({"could not write the report to /dev/full: No space left on device"}));
+}
+
 } // namespace
