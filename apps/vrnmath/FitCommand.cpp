@@ -11,7 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
-#include <sstream>
+#include <string_view>
 
 #include "apps/vrnmath/Arguments.h"
 #include "apps/vrnmath/Formula.h"
