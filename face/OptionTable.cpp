@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 
 #include "minimize/UnconstrainedMinimization.h"
@@ -472,8 +473,22 @@ std::optional<OptionRefusal> SetOptionFromText(MinimizeOptions& options, const O
     switch (row.type) {
     case OptionType::Method: {
         const MethodInfo* m = FindMethod(text);
-        if (!m)
-            return Refuse(&row, naming, "must be 1, 2, 3 or 4 (or " + MethodKeys() + ")", "'" + shown + "'");
+        if (!m) {
+            // The methods of the row's range (a fit takes 2 and 3 only), by number and by name.
+            std::vector<const MethodInfo*> allowed;
+            for (const MethodInfo& method : Methods())
+                if (method.number >= row.lower && method.number <= row.upper)
+                    allowed.push_back(&method);
+            std::string numbers, keys;
+            for (size_t i = 0; i < allowed.size(); i++) {
+                numbers += (i == 0                    ? ""
+                            : i + 1 == allowed.size() ? " or "
+                                                      : ", ") +
+                           std::to_string(allowed[i]->number);
+                keys += (i == 0 ? "'" : ", '") + std::string(allowed[i]->key) + "'";
+            }
+            return Refuse(&row, naming, "must be " + numbers + " (or " + keys + ")", "'" + shown + "'");
+        }
         v.number = m->number;
         break;
     }
@@ -724,8 +739,11 @@ std::string HelpText(const OptionRow& s) {
         h += "; " + range;
     if (s.use != OptionUse::AllMethods)
         h += (UsersText(s.use).size() == 1 ? "; method " : "; methods ") + UsersText(s.use);
-    // A fit has one driver: its rows say nothing of drivers.
-    const bool fitRow = &s >= kFitOptions.data() && &s < kFitOptions.data() + kFitOptions.size();
+    // A fit has no drivers to choose from: the rows of its section (each section keeps
+    // its own copies) say nothing of them.
+    const std::less<const OptionRow*> before;
+    const bool fitRow =
+        !before(&s, kFitOptions.data()) && before(&s, kFitOptions.data() + kFitOptions.size());
     if (s.drivers != kAllDrivers && !fitRow) {
         std::string d;
         for (int i = 0; i < 3; i++)

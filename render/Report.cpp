@@ -129,6 +129,8 @@ std::vector<std::string> Names(const MinimizeResult& r, const ReportOptions& o) 
         n = r.iterationRecords.front().x.size();
     if (o.names.size() == n)
         return o.names;
+    if (r.names.size() == n)
+        return r.names;
     std::vector<std::string> names;
     for (size_t i = 0; i < n; i++) {
         std::string name = std::to_string(i);
@@ -141,6 +143,10 @@ std::vector<std::string> Names(const MinimizeResult& r, const ReportOptions& o) 
 // ---------------------------------------------------------------- charts
 
 struct Series {
+    Series(std::string name_, std::string colour_, std::vector<double> x_ = {}, std::vector<double> y_ = {},
+           bool dashed_ = false, std::vector<bool> hollow_ = {}, std::vector<bool> breakBefore_ = {})
+        : name(std::move(name_)), colour(std::move(colour_)), x(std::move(x_)), y(std::move(y_)),
+          dashed(dashed_), hollow(std::move(hollow_)), breakBefore(std::move(breakBefore_)) {}
     std::string name;
     std::string colour;
     std::vector<double> x, y;
@@ -149,6 +155,12 @@ struct Series {
     std::vector<bool> hollow;
     // Points not joined to the one before (the first point of a run of the tool driver).
     std::vector<bool> breakBefore;
+    // false: points only (every drawable point gets a marker; the caller keeps them few).
+    bool line = true;
+    // false: no markers (a curve sampled finely).
+    bool markers = true;
+    // Half-lengths of vertical error bars, one per point (empty: none).
+    std::vector<double> errors;
 };
 
 struct Chart {
@@ -163,6 +175,8 @@ struct Chart {
     int width = 470, height = 270;
     std::vector<Series> series;
     bool legend = true;
+    // The x axis counts iterations (whole-number ticks); false for data.
+    bool integerX = true;
 };
 
 struct Axis {
@@ -356,10 +370,22 @@ std::string DrawChart(const Chart& c) {
              "</text>\n";
 
     std::vector<const std::vector<double>*> xs, ys;
-    for (const Series& se : c.series)
+    // The ends of the error bars belong in the y range too.
+    std::vector<std::vector<double>> barEnds;
+    barEnds.reserve(c.series.size());
+    for (const Series& se : c.series) {
         xs.push_back(&se.x), ys.push_back(&se.y);
+        if (se.errors.empty())
+            continue;
+        std::vector<double> ends;
+        for (size_t i = 0; i < se.y.size() && i < se.errors.size(); i++)
+            if (Finite(se.errors[i]))
+                ends.push_back(se.y[i] - se.errors[i]), ends.push_back(se.y[i] + se.errors[i]);
+        barEnds.push_back(std::move(ends));
+        ys.push_back(&barEnds.back());
+    }
     Axis ax, ay;
-    const bool haveX = MakeAxis(xs, false, true, ax);
+    const bool haveX = MakeAxis(xs, false, c.integerX, ax);
     const bool haveY = c.symlogY ? MakeSymlogAxis(ys, ay) : MakeAxis(ys, c.logY, false, ay);
     s += "<rect x=\"" + P(left) + "\" y=\"" + P(top) + "\" width=\"" + P(right - left) + "\" height=\"" +
          P(bottom - top) + "\" fill=\"#fbfbfb\" stroke=\"#444\" stroke-width=\"1\"/>\n";
@@ -434,20 +460,30 @@ std::string DrawChart(const Chart& c) {
             }
             pts.clear();
         };
-        for (size_t i = 0; i < count; i++) {
+        for (size_t i = 0; i < count && se.line; i++) {
             if (!ok(i) || (i < se.breakBefore.size() && se.breakBefore[i]))
                 flush();
             if (ok(i))
                 pts.emplace_back(ax.Map(se.x[i], left, right), ay.Map(se.y[i], bottom, top));
         }
         flush();
-        for (size_t i = 0; i < count; i++) {
+        for (size_t i = 0; i < count && i < se.errors.size(); i++) {
+            if (!ok(i) || !Finite(se.errors[i]) || se.errors[i] <= 0.0)
+                continue;
+            const double px = ax.Map(se.x[i], left, right);
+            const double lo = std::clamp(ay.Map(se.y[i] - se.errors[i], bottom, top), top, bottom);
+            const double hi = std::clamp(ay.Map(se.y[i] + se.errors[i], bottom, top), top, bottom);
+            s += "<path class=\"errbar\" d=\"M" + P(px) + " " + P(lo) + "V" + P(hi) + "M" + P(px - 3) + " " +
+                 P(lo) + "h6M" + P(px - 3) + " " + P(hi) + "h6\" stroke=\"" + se.colour +
+                 "\" stroke-width=\"1\" fill=\"none\"/>\n";
+        }
+        for (size_t i = 0; i < count && se.markers; i++) {
             if (!ok(i))
                 continue;
             const bool hollow = i < se.hollow.size() && se.hollow[i];
             const bool end = i == 0 || i + 1 == count || (i < se.breakBefore.size() && se.breakBefore[i]) ||
                              (i + 1 < se.breakBefore.size() && se.breakBefore[i + 1]);
-            if (drawable > 40 && !end && !hollow)
+            if (se.line && drawable > 40 && !end && !hollow)
                 continue;
             s += "<circle cx=\"" + P(ax.Map(se.x[i], left, right)) + "\" cy=\"" +
                  P(ay.Map(se.y[i], bottom, top)) + "\" r=\"" + (drawable == 1 ? "4" : "2.5") + "\" fill=\"" +
@@ -473,9 +509,13 @@ std::string DrawChart(const Chart& c) {
     if (legend) {
         double x = left + 8;
         for (const Series& se : c.series) {
-            s += "<line x1=\"" + P(x) + "\" y1=\"" + P(top - 9) + "\" x2=\"" + P(x + 18) + "\" y2=\"" +
-                 P(top - 9) + "\" stroke=\"" + se.colour + "\" stroke-width=\"2\"" +
-                 (se.dashed ? " stroke-dasharray=\"6 3\"" : "") + "/>\n";
+            if (se.line)
+                s += "<line x1=\"" + P(x) + "\" y1=\"" + P(top - 9) + "\" x2=\"" + P(x + 18) + "\" y2=\"" +
+                     P(top - 9) + "\" stroke=\"" + se.colour + "\" stroke-width=\"2\"" +
+                     (se.dashed ? " stroke-dasharray=\"6 3\"" : "") + "/>\n";
+            else // points only: a marker
+                s += "<circle class=\"lgm\" cx=\"" + P(x + 9) + "\" cy=\"" + P(top - 9) +
+                     "\" r=\"2.5\" fill=\"" + se.colour + "\"/>\n";
             s += "<text x=\"" + P(x + 22) + "\" y=\"" + P(top - 5) + "\" class=\"lg\">" + Escape(se.name) +
                  "</text>\n";
             x += 34 + 7.0 * static_cast<double>(se.name.size());
@@ -561,6 +601,8 @@ Facts Gather(const MinimizeResult& r) {
                 k.nonFinite = k.nonFinite || !Finite(v);
         }
     }
+    if (r.IsFit() && !k.haveRecords)
+        k.f0 = r.initialF;
     if (!Finite(r.f))
         k.nonFinite = true;
     // The verdict is the result's own: success decided from the final gradient, with the
@@ -621,6 +663,9 @@ RunSplit SplitRuns(const std::vector<IterationRecord>& it) {
 
 // How the driver ran, for the header: "step mode", "tool driver, 2 runs" and so on.
 std::string DriverText(const MinimizeResult& r) {
+    if (r.IsFit())
+        return "least squares, " + Plural(r.runs, "engine run") +
+               (r.fit.attempts > 1 ? ", " + Plural(r.fit.attempts, "fit") : "");
     std::string driver = Setting(r, "Driver");
     if (driver.rfind("step", 0) == 0)
         return "step mode";
@@ -664,10 +709,14 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
     s += "<rect x=\"1\" y=\"1\" width=\"10\" height=\"90\" rx=\"4\" fill=\"" + colour + "\"/>\n";
     s += "<text id=\"verdict\" x=\"24\" y=\"30\" class=\"vd\" fill=\"" + colour + "\">" + verdict +
          "</text>\n";
-    s += "<text x=\"24\" y=\"52\" class=\"vt\">f\u2080 = " + Escape(Num(k.f0)) +
-         "  \u2192  f = " + Escape(Num(k.f)) + "</text>\n";
+    const std::string f = r.IsFit() ? "cost" : "f";
+    s += "<text x=\"24\" y=\"52\" class=\"vt\">" + f + "\u2080 = " + Escape(Num(k.f0)) + "  \u2192  " + f +
+         " = " + Escape(Num(k.f)) + "</text>\n";
     s += "<text x=\"24\" y=\"74\" class=\"vt\">" + Plural(r.iterations, "iteration") +
-         ", max |g\u1d62| = " + Escape(Num(k.g, 3)) + ", code " + std::to_string(r.code) + "</text>\n";
+         ", max |g\u1d62| = " + Escape(Num(k.g, 3)) +
+         (r.IsFit() ? ", status " + std::to_string(r.fit.status) + " (" + Escape(r.fit.statusName) + ")"
+                    : ", code " + std::to_string(r.code)) +
+         "</text>\n";
     s += "</svg>\n";
 
     s += "<table class=\"kv\">\n";
@@ -677,7 +726,12 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
         s += Row("Driver", Escape(driver));
     if (!r.derivatives.empty())
         s += Row("Derivatives", Escape(r.derivatives));
-    s += Row("Termination", Escape(r.message) + " (code " + std::to_string(r.code) + ")");
+    if (r.IsFit())
+        s += Row("Termination", Escape(r.message) + " (" + Escape(r.fit.statusName) + ", status " +
+                                    std::to_string(r.fit.status) + "; engine code " + std::to_string(r.code) +
+                                    ")");
+    else
+        s += Row("Termination", Escape(r.message) + " (code " + std::to_string(r.code) + ")");
     // How the end point was judged, as the result says it.
     const Verdict& v = r.verdict;
     if (v.test == "newton-decrease" && std::isfinite(v.decrease))
@@ -685,16 +739,25 @@ std::string SummarySection(const MinimizeResult& r, const Facts& k, const Report
                                 (v.decrease <= v.allowed ? " &le; " : " &gt; ") + Escape(Num(v.allowed, 4)) +
                                 " allowed; " + Escape(v.hessianSource) + " Hessian, " +
                                 (v.positiveDefinite ? "positive definite" : "not positive definite"));
+    else if (v.test == "gauss-newton-decrease" && std::isfinite(v.decrease))
+        s += Row("Verdict", "the Gauss-Newton step would lower the cost by " + Escape(Num(v.decrease, 4)) +
+                                (v.decrease <= v.allowed ? " &le; " : " &gt; ") + Escape(Num(v.allowed, 4)) +
+                                " allowed (see the fit section)");
     else if (!v.test.empty())
         s += Row("Verdict", Escape(std::string(OutcomeName(r.outcome)) + " (" + v.test + ", " +
                                    v.hessianSource + " Hessian)"));
-    s += Row("f\u2080 \u2192 f", Escape(Num(k.f0, 10)) + " \u2192 " + Escape(Num(k.f, 10)));
+    s += Row(f + "\u2080 \u2192 " + f, Escape(Num(k.f0, 10)) + " \u2192 " + Escape(Num(k.f, 10)));
     s += Row("max |g\u1d62| at the end", Escape(Num(k.g)));
     s += Row("Iterations", std::to_string(r.iterations) + (r.runs > 1 ? " in " + Plural(r.runs, "run") : ""));
-    s += Row("Evaluations",
-             "f " + std::to_string(r.evaluations.f) + ", gradient " + std::to_string(r.evaluations.gradient) +
-                 ", Hessian " + std::to_string(r.evaluations.hessian) +
-                 (contourEvaluations > 0 ? " (the contour plot took " + std::to_string(contourEvaluations) +
+    if (r.IsFit())
+        s += Row("Evaluations", "residual " + std::to_string(r.fit.residualEvaluations) + ", Jacobian " +
+                                    std::to_string(r.fit.jacobianEvaluations));
+    else
+        s += Row("Evaluations", "f " + std::to_string(r.evaluations.f) + ", gradient " +
+                                    std::to_string(r.evaluations.gradient) + ", Hessian " +
+                                    std::to_string(r.evaluations.hessian) +
+                                    (contourEvaluations > 0
+                                         ? " (the contour plot took " + std::to_string(contourEvaluations) +
                                                " more evaluations of f, not counted here)"
                                          : ""));
     s += Row("Time", Escape(Num(r.timeSeconds, 3)) + " s");
@@ -758,6 +821,8 @@ std::string ConvergenceSection(const MinimizeResult& r) {
     const std::string xLabel = runs.starts.size() > 1 ? "iteration (all runs)" : "iteration";
     Chart cf;
     cf.title = difference ? "f \u2212 min f" : signedScale ? "Objective f (signed)" : "Objective f";
+    if (r.IsFit() && !difference && !signedScale)
+        cf.title = "Cost \u00bd \u03a3 \u03c1(r\u1d62\u00b2)";
     cf.xLabel = xLabel;
     cf.yLabel = difference ? "f \u2212 min f (log)" : signedScale ? "f (symmetric log)" : "f (log)";
     cf.logY = !signedScale;
@@ -777,7 +842,12 @@ std::string ConvergenceSection(const MinimizeResult& r) {
     cg.series.push_back(g);
     s += "<div class=\"row\">" + DrawChart(cf) + DrawChart(cg) + "</div>\n";
     std::string cap = "The whole run, from the start point (iteration 0) to the point it ended at.";
-    if (runs.starts.size() > 1)
+    if (runs.starts.size() > 1 && r.IsFit())
+        cap += " The fit made " + Plural(static_cast<long>(runs.starts.size()), "engine run") +
+               " (a new one starts where the last ended when the parameter scales grow" +
+               (r.fit.attempts > 1 ? ", and each fallback fit starts again from x0" : "") +
+               "); dashed lines mark where each starts.";
+    else if (runs.starts.size() > 1)
         cap += " The tool driver made " + Plural(static_cast<long>(runs.starts.size()), "run") +
                ", each restarting where the last ended; dashed lines mark where each run starts, and the "
                "runs are drawn apart.";
@@ -877,6 +947,237 @@ std::string ParameterSection(const MinimizeResult& r, const ReportOptions& o) {
         s += DrawChart(c);
     }
     s += "</div>\n</section>\n";
+    return s;
+}
+
+// ---------------------------------------------------------------- fit
+
+// The parameter table shows at most kFitRowsShown parameters, the correlation matrix
+// every entry up to kCorrelationUpTo parameters (beyond: the most correlated pairs).
+constexpr size_t kFitRowsShown = 200;
+constexpr size_t kCorrelationUpTo = 20;
+constexpr size_t kCorrelatedPairsShown = 20;
+
+// The indices of the data points drawn as markers: all of them up to kReportFitMarkers,
+// else every k-th.
+std::vector<size_t> MarkerIndices(size_t count, size_t& stride) {
+    stride = count > kReportFitMarkers ? (count + kReportFitMarkers - 1) / kReportFitMarkers : 1;
+    std::vector<size_t> shown;
+    for (size_t i = 0; i < count; i += stride)
+        shown.push_back(i);
+    return shown;
+}
+
+std::string DataPlot(const FitData& d, std::string& caption) {
+    const size_t m = std::min(d.x.size(), d.y.size());
+    size_t stride = 1;
+    const std::vector<size_t> shown = MarkerIndices(m, stride);
+    const bool bars = d.sigma.size() == m;
+    Series data{"data", kPalette[0], {}, {}, false, {}, {}};
+    data.line = false;
+    double lo = INFINITY, hi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
+    for (size_t i = 0; i < m; i++) {
+        if (Finite(d.x[i]))
+            lo = std::min(lo, d.x[i]), hi = std::max(hi, d.x[i]);
+        if (Finite(d.y[i]))
+            ylo = std::min(ylo, d.y[i]), yhi = std::max(yhi, d.y[i]);
+    }
+    for (size_t i : shown) {
+        data.x.push_back(d.x[i]);
+        data.y.push_back(d.y[i]);
+        if (bars)
+            data.errors.push_back(d.sigma[i]);
+    }
+    Chart c;
+    c.title = "Data and fit";
+    c.xLabel = d.xLabel;
+    c.yLabel = d.yLabel;
+    c.width = 950;
+    c.height = 360;
+    c.integerX = false;
+    // The curve on evenly spread points over the x range; values more than the data's
+    // span beyond it are left out (the polyline breaks there).
+    bool clipped = false;
+    if (d.curve && lo <= hi) {
+        Series curve{"fit", kPalette[1], {}, {}, false, {}, {}};
+        curve.markers = false;
+        const int points = lo < hi ? std::clamp(d.curvePoints, 2, 5000) : 1;
+        const double span = Finite(yhi - ylo) && yhi > ylo ? yhi - ylo : std::max(1.0, std::fabs(yhi));
+        for (int k = 0; k < points; k++) {
+            const double xv = points == 1 ? lo : lo + (hi - lo) * k / (points - 1);
+            double yv = d.curve(xv);
+            if (Finite(yv) && (yv < ylo - span || yv > yhi + span))
+                yv = NAN, clipped = true;
+            curve.x.push_back(xv);
+            curve.y.push_back(yv);
+        }
+        c.series.push_back(curve);
+    }
+    const size_t curvePoints = c.series.empty() ? 0 : c.series.back().x.size();
+    c.series.push_back(data); // drawn last: the points lie on the curve
+    caption = Plural(static_cast<long>(m), "data point");
+    if (stride > 1)
+        caption += " (every " + std::to_string(stride) + "th drawn)";
+    if (bars)
+        caption += " with error bars of \u00b1 \u03c3";
+    if (d.curve)
+        caption +=
+            "; the fitted curve at " + std::to_string(curvePoints) + " points over the x range of the data";
+    if (clipped)
+        caption += " (where it leaves the data's range by more than its span, it is not drawn)";
+    return DrawChart(c);
+}
+
+std::string ResidualPlot(const MinimizeResult& r, const FitData& d, std::string& caption) {
+    const std::vector<double>& res = r.fit.residuals;
+    const bool againstX = d.x.size() == res.size();
+    size_t stride = 1;
+    const std::vector<size_t> shown = MarkerIndices(res.size(), stride);
+    Series points{"residuals", kPalette[0], {}, {}, false, {}, {}};
+    points.line = false;
+    double lo = INFINITY, hi = -INFINITY;
+    for (size_t i = 0; i < res.size(); i++) {
+        const double xv = againstX ? d.x[i] : static_cast<double>(i);
+        if (Finite(xv))
+            lo = std::min(lo, xv), hi = std::max(hi, xv);
+    }
+    for (size_t i : shown) {
+        points.x.push_back(againstX ? d.x[i] : static_cast<double>(i));
+        points.y.push_back(res[i]);
+    }
+    Chart c;
+    c.title = "Residuals";
+    c.xLabel = againstX ? d.xLabel : "residual index";
+    c.yLabel = d.weighted ? "(model \u2212 " + d.yLabel + ") / \u03c3" : "model \u2212 " + d.yLabel;
+    if (!againstX && !d.weighted)
+        c.yLabel = "residual";
+    c.width = 950;
+    c.height = 260;
+    c.integerX = !againstX;
+    c.legend = false;
+    c.series.push_back(points);
+    if (lo <= hi) {
+        Series zero{"0", "#777777", {lo, hi}, {0.0, 0.0}, true, {}, {}};
+        zero.markers = false;
+        c.series.push_back(zero);
+    }
+    caption = Plural(static_cast<long>(res.size()), "residual") +
+              (againstX ? " against " + d.xLabel : std::string(" by index")) +
+              (stride > 1 ? " (every " + std::to_string(stride) + "th drawn)" : "") +
+              (d.weighted ? ", each divided by its \u03c3" : "") + "; the dashed line is 0.";
+    return DrawChart(c);
+}
+
+std::string FitSection(const MinimizeResult& r, const ReportOptions& o) {
+    const LeastSquaresFit& fit = r.fit;
+    const Uncertainty& u = fit.uncertainty;
+    const std::vector<std::string> names = Names(r, o);
+    const size_t n = r.x.size();
+    std::string s = "<section id=\"fit\"><h2>Fit</h2>\n<table class=\"kv\">\n";
+    const Verdict& v = r.verdict;
+    std::string verdict = r.success ? "success" : std::string("no success (") + OutcomeName(r.outcome) + ")";
+    if (v.test == "gauss-newton-decrease" && std::isfinite(v.decrease))
+        verdict += ": the Gauss-Newton step would lower the cost by " + Num(v.decrease, 4) +
+                   (v.decrease <= v.allowed ? " \u2264 " : " > ") + Num(v.allowed, 4) + " allowed";
+    else if (r.outcome == Outcome::NotUnique)
+        verdict += ": the Jacobian at the end point is rank deficient";
+    s += Row("Verdict", Escape(verdict));
+    s += Row("Stopped by",
+             Escape(fit.statusName + " (status " + std::to_string(fit.status) + "): " + r.message));
+    s += Row("Cost", Escape(Num(r.initialF, 10) + " \u2192 " + Num(r.f, 10)));
+    if (u.computed && u.dof > 0 && !u.absoluteSigma)
+        s += Row("Residual sd", Escape(Num(std::sqrt(u.residualVariance), 6)));
+    s += Row("Degrees of freedom", std::to_string(u.dof) + " (" +
+                                       Plural(static_cast<long>(fit.m), "residual") + ", " +
+                                       Plural(static_cast<long>(n), "parameter") + ")");
+    s += Row("Loss", Escape(fit.loss + (fit.loss == "linear" ? "" : ", scale " + Num(fit.lossScale))));
+    s += Row("Covariance", u.absoluteSigma ? "(J\u1d40J)\u207b\u00b9 (absolute sigma)"
+                                           : "s\u00b2 (J\u1d40J)\u207b\u00b9, s\u00b2 the residual variance");
+    s += Row("Evaluations",
+             "residual " + std::to_string(fit.residualEvaluations) + ", Jacobian " +
+                 std::to_string(fit.jacobianEvaluations) +
+                 (fit.differenceEvaluations > 0
+                      ? " (+" + std::to_string(fit.differenceEvaluations) + " residual calls for differences)"
+                      : ""));
+    s += "</table>\n";
+
+    // The parameters.
+    s +=
+        "<table class=\"data\" id=\"fit-parameters\"><thead><tr><th>Parameter</th><th>Value</th><th>Standard "
+        "error</th><th>Relative error</th></tr></thead><tbody>\n";
+    for (size_t j = 0; j < n && j < kFitRowsShown; j++) {
+        const double se = j < u.standardErrors.size() ? u.standardErrors[j] : NAN;
+        const double rel = r.x[j] != 0.0 ? se / std::fabs(r.x[j]) : NAN;
+        const bool undetermined = std::find(u.undetermined.begin(), u.undetermined.end(),
+                                            static_cast<int>(j)) != u.undetermined.end();
+        s += std::string("<tr") + (undetermined ? " class=\"bad\"" : "") + "><td>" + Escape(names[j]) +
+             "</td><td>" + Escape(Num(r.x[j], 12)) + "</td><td>" + Escape(Num(se, 4)) + "</td><td>" +
+             (Finite(rel) ? Escape(Num(100.0 * rel, 3)) + " %" : Escape(Num(rel))) + "</td></tr>\n";
+    }
+    s += "</tbody></table>\n";
+    if (n > kFitRowsShown)
+        s += "<p class=\"cap\">The first " + std::to_string(kFitRowsShown) + " of " +
+             Plural(static_cast<long>(n), "parameter") + ".</p>\n";
+    if (!u.undetermined.empty())
+        s += "<p class=\"cap alarm\">Highlighted: parameters the data cannot determine (their uncertainties "
+             "are not defined).</p>\n";
+
+    // The correlations.
+    if (u.computed && u.correlation.size() == n * n && n > 1) {
+        s += "<h3>Correlation</h3>\n";
+        if (n <= kCorrelationUpTo) {
+            s += "<table class=\"data\" id=\"fit-correlation\"><thead><tr><th></th>";
+            for (size_t k = 0; k < n; k++)
+                s += "<th>" + Escape(names[k]) + "</th>";
+            s += "</tr></thead><tbody>\n";
+            for (size_t i = 0; i < n; i++) {
+                s += "<tr><th>" + Escape(names[i]) + "</th>";
+                for (size_t k = 0; k < n; k++) {
+                    const double c = u.correlation[i * n + k];
+                    s += "<td style=\"background:" + Diverging(c) + "\">" + Escape(Num(c, 3)) + "</td>";
+                }
+                s += "</tr>\n";
+            }
+            s += "</tbody></table>\n";
+        } else {
+            std::vector<std::pair<size_t, size_t>> pairs;
+            for (size_t i = 0; i < n; i++)
+                for (size_t k = 0; k < i; k++)
+                    pairs.emplace_back(i, k);
+            auto size = [&](const std::pair<size_t, size_t>& p) {
+                const double c = u.correlation[p.first * n + p.second];
+                return Finite(c) ? std::fabs(c) : 2.0;
+            };
+            const size_t keep = std::min(pairs.size(), kCorrelatedPairsShown);
+            std::partial_sort(pairs.begin(), pairs.begin() + static_cast<long>(keep), pairs.end(),
+                              [&](const auto& a, const auto& b) { return size(a) > size(b); });
+            s += "<p class=\"cap\">The " + std::to_string(keep) + " most correlated of " +
+                 Plural(static_cast<long>(pairs.size()), "pair") + ".</p>\n";
+            s += "<table class=\"data\" id=\"fit-correlation\"><thead><tr><th>Parameters</th><th>Correlation"
+                 "</th></tr></thead><tbody>\n";
+            for (size_t q = 0; q < keep; q++) {
+                const double c = u.correlation[pairs[q].first * n + pairs[q].second];
+                s += "<tr><td>" + Escape(names[pairs[q].first] + ", " + names[pairs[q].second]) +
+                     "</td><td style=\"background:" + Diverging(c) + "\">" + Escape(Num(c, 3)) +
+                     "</td></tr>\n";
+            }
+            s += "</tbody></table>\n";
+        }
+    }
+
+    // The pictures.
+    const FitData& d = o.fit;
+    const bool haveData = !d.x.empty() && d.x.size() == fit.residuals.size() && d.y.size() == d.x.size();
+    std::string caption;
+    if (haveData) {
+        s += "<div id=\"fit-data\">" + DataPlot(d, caption) + "</div>\n";
+        s += "<p class=\"cap\">" + Escape(caption) + ".</p>\n";
+    }
+    if (!fit.residuals.empty()) {
+        s += "<div id=\"fit-residuals\">" + ResidualPlot(r, d, caption) + "</div>\n";
+        s += "<p class=\"cap\">" + Escape(caption) + "</p>\n";
+    }
+    s += "</section>\n";
     return s;
 }
 
@@ -1626,11 +1927,12 @@ std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o, ReportSt
     // A long title (a formula of many variables) is cut in the header; the whole of it
     // stays one click away.
     const std::string title = o.title.empty() ? "VRNMathTools minimizer" : o.title;
+    const std::string heading = r.IsFit() ? "Fit report" : "Minimization report";
     const std::string shortTitle = Cut(title, kTitleBytes);
-    h += "<title>Minimization report" +
-         (o.title.empty() ? std::string() : " \u2014 " + Escape(Cut(title, 80))) + "</title>\n";
+    h += "<title>" + heading + (o.title.empty() ? std::string() : " \u2014 " + Escape(Cut(title, 80))) +
+         "</title>\n";
     h += "<style>" + std::string(kStyle) + "</style>\n</head>\n<body>\n";
-    h += "<header><h1>Minimization report</h1>\n<p class=\"sub\">" + Escape(shortTitle) + "</p>\n";
+    h += "<header><h1>" + heading + "</h1>\n<p class=\"sub\">" + Escape(shortTitle) + "</p>\n";
     if (shortTitle != title)
         h += "<details class=\"sub\"><summary>the whole title (" + std::to_string(title.size()) +
              " characters)</summary><p class=\"long\">" + Escape(title) + "</p></details>\n";
@@ -1640,6 +1942,8 @@ std::string ReportHtml(const MinimizeResult& r, const ReportOptions& o, ReportSt
          (r.derivatives.empty() ? std::string() : " \u00b7 " + Escape(r.derivatives)) +
          "</p></header>\n<main>\n";
     h += SummarySection(r, k, o, contourEvaluations);
+    if (r.IsFit())
+        h += FitSection(r, o);
     h += ConvergenceSection(r);
     h += StepSection(r);
     h += ParameterSection(r, o);

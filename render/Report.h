@@ -25,7 +25,20 @@
 // of the pictures and said so. The page stays small whatever the run: long traces are
 // thinned to a few points per pixel, the status log keeps its first and last 1000 rows,
 // a derivative check its 200 worst entries (at n = 300 the page is about 0.3 MB).
+//
+// A least-squares fit (vrn::LeastSquares, result.IsFit()) gets a fit section after the
+// summary: the parameters with their standard errors and relative errors, the
+// correlation matrix, the cost, the residual standard deviation and the verdict; and,
+// when the caller gives its data (ReportOptions::fit), a plot of the data (with error
+// bars when sigma is given) and the fitted curve sampled finely over the x range, and a
+// plot of the residuals against x.
+//
+//     vrn::ReportOptions ro;
+//     ro.fit.x = t; ro.fit.y = p; ro.fit.sigma = s;            // one value per residual
+//     ro.fit.curve = [&](double t) { return model(fit.x, t); };
+//     vrn::WriteReport(fit, "fit.html", ro);
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,10 +46,29 @@
 
 namespace vrn {
 
+// The data a fit was made to, for the plots of a fit report. The i-th point belongs to
+// the i-th residual (result.fit.residuals); x and y of another length than the
+// residuals draw no data plot (the residuals are then drawn against their index).
+struct FitData {
+    std::string xLabel = "x", yLabel = "y";
+    std::vector<double> x, y;
+    // Standard deviations of y (empty: none), drawn as error bars of +- sigma.
+    std::vector<double> sigma;
+    // The residuals are divided by sigma (the plot of the residuals says so).
+    bool weighted = false;
+    // The fitted model as a function of x; sampled at curvePoints points evenly spread
+    // over the data's x range (none: no curve). Values far outside the data's range
+    // (more than its span beyond it) are left out of the picture, so that a pole of the
+    // model does not flatten the data.
+    std::function<double(double)> curve;
+    int curvePoints = 400; // 2 to 5000 (clamped)
+};
+
 struct ReportOptions {
     // Shown under the heading, e.g. the problem or the formula.
     std::string title;
-    // Names of the parameters; empty (or of the wrong length): x0, x1, ...
+    // Names of the parameters; empty (or of the wrong length): the result's names, else
+    // x0, x1, ...
     std::vector<std::string> names;
     // The objective, for the contour plot of a two-parameter run (none without it).
     // Its evaluations there are counted apart from the run's.
@@ -46,6 +78,8 @@ struct ReportOptions {
     // grid 4 times finer, so that narrow valleys keep their contours whole: Rosenbrock's
     // default run takes about 12,000 evaluations (ReportStats says how many).
     int contourPoints = 41;
+    // The data of a least-squares fit (used only when the result is a fit).
+    FitData fit;
 };
 
 // What making the page took, for the caller to tell its user.
@@ -69,6 +103,10 @@ bool WriteReport(const MinimizeResult& result, const std::string& path, const Re
 // Which cells get the finer grid depends on the values found, so this evaluates the grid
 // as the page would: prefer the count in ReportStats, which costs nothing more.
 int ReportContourEvaluations(const MinimizeResult& result, const ReportOptions& options = {});
+
+// At most this many data points are drawn as markers in the plots of a fit report (a
+// larger data set is drawn as every k-th point, and the picture says so).
+constexpr size_t kReportFitMarkers = 2000;
 
 // Text made safe for HTML: & < > " and ' written as entities.
 std::string HtmlEscape(const std::string& text);

@@ -5,6 +5,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+
+#include <unistd.h>
 
 namespace vrnmath {
 
@@ -108,6 +111,22 @@ StartPoint ParseStartPoint(const std::string& text, const std::string& option) {
         start.values.push_back(ParseNumber(part.substr(eq + 1), option));
     }
     return start;
+}
+
+std::string OutputProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(path);
+    if (fs::is_directory(p, ec))
+        return "it is a directory";
+    const fs::path parent = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    if (!fs::exists(parent, ec))
+        return "its folder " + parent.string() + " does not exist";
+    if (!fs::is_directory(parent, ec))
+        return parent.string() + " is not a folder";
+    if (fs::exists(p, ec) ? access(path.c_str(), W_OK) != 0 : access(parent.c_str(), W_OK) != 0)
+        return "permission denied";
+    return "";
 }
 
 } // namespace vrnmath

@@ -29,4 +29,8 @@ struct StartPoint {
 };
 StartPoint ParseStartPoint(const std::string& text, const std::string& option);
 
+// Why a file cannot be written, or "" when it looks writable (its folder exists and may
+// be written to, and it is no folder itself). Nothing is created.
+std::string OutputProblem(const std::string& path);
+
 } // namespace vrnmath

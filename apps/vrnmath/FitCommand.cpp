@@ -2,7 +2,6 @@
 #include "apps/vrnmath/FitCommand.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -12,12 +11,15 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
-#include <sstream>
+#include <string_view>
 
 #include "apps/vrnmath/Arguments.h"
-#include "apps/vrnmath/FitReport.h"
 #include "apps/vrnmath/Formula.h"
+#include "apps/vrnmath/MinimizeCommand.h"
+#include "face/OptionTable.h"
 #include "lsq/LeastSquares.h"
+#include "render/Report.h"
+#include "render/ResultJson.h"
 
 namespace vrnmath {
 
@@ -66,10 +68,6 @@ std::string Num(double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.10g", v);
     return buf;
-}
-
-nlohmann::ordered_json Number(double v) {
-    return std::isfinite(v) ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
 }
 
 } // namespace
@@ -174,6 +172,7 @@ std::vector<std::string> FormulaParameters(const std::string& formula, const std
 CLI::App* AddFitCommand(CLI::App& app, FitArguments& a) {
     CLI::App* cmd = app.add_subcommand(
         "fit", "Fit a model formula to the columns of a CSV file (nonlinear least squares).");
+    cmd->option_defaults()->always_capture_default(false);
     cmd->add_option("--model", a.model,
                     "The model as a formula in the x column and the parameters, e.g. \"a*exp(-b*t)+c\" "
                     "(muParser syntax).")
@@ -190,73 +189,62 @@ CLI::App* AddFitCommand(CLI::App& app, FitArguments& a) {
            "--sigma", a.sigma,
            "Column of the standard deviations of y; the residuals are divided by them. Default: none.")
         ->type_name("COLUMN");
-    cmd->add_flag("--absolute-sigma", a.absoluteSigma,
-                  "The sigma column holds absolute standard deviations: the covariance is not scaled by the "
-                  "residual variance.");
     cmd->add_option("--p0", a.p0,
                     "Start values as name=value pairs, e.g. a=1,b=0.1,c=0; parameters not given start at 1. "
                     "Default: every parameter found in the formula starts at 1.")
         ->type_name("LIST");
-    cmd->add_option("--method", a.method, "hook (Levenberg-Marquardt) or dogleg. Default: hook.")
-        ->type_name("NAME");
-    cmd->add_option("--loss", a.loss, "linear, soft_l1, huber, cauchy or arctan. Default: linear.")
-        ->type_name("NAME");
-    cmd->add_option("--f-scale", a.fScale, "Scale of the robust loss, > 0. Default: 1.")->type_name("X");
-    cmd->add_option("--ftol", a.ftol, "Relative cost-reduction tolerance, 0 to < 1. Default: 1e-8.")
-        ->type_name("X");
-    cmd->add_option("--xtol", a.xtol, "Relative step tolerance, 0 to < 1. Default: 1e-8.")->type_name("X");
-    cmd->add_option("--gtol", a.gtol, "Gradient (cosine) tolerance, 0 to < 1. Default: 1e-8.")
-        ->type_name("X");
-    cmd->add_option("--max-nfev", a.maxNfev,
-                    "Residual evaluations allowed for each fit (a failed fit is tried again from the start "
-                    "with the other method, then with typical sizes |p0|). Default: 100 (n + 1).")
-        ->type_name("N");
-    cmd->add_option("--jac", a.jac, "Difference Jacobian: 2-point or 3-point. Default: 2-point.")
-        ->type_name("KIND");
-    cmd->add_flag("--json", a.json,
-                  "Print only the result as one JSON object (parameters with standard errors, covariance, "
-                  "correlation, cost, residual_sd, dof, status, message, success, warnings, evaluations).");
-    cmd->add_option("--report", a.report,
-                    "Write one self-contained HTML page to FILE: the parameters with standard errors, the "
-                    "verdict, the correlations, the data with the fitted curve and the residuals.")
+    // The fit's options, from the least-squares section of the option table.
+    for (const vrn::OptionRow& s : vrn::OptionTable(vrn::ProblemKind::LeastSquares)) {
+        std::string help = vrn::HelpText(s);
+        if (std::string_view(s.name) == "absoluteSigma")
+            help += " Needs --sigma.";
+        if (std::string_view(s.name) == "xScale")
+            help += " In the order of the parameters (as they first appear in the model).";
+        if (s.type == vrn::OptionType::Flag) {
+            cmd->add_flag_callback(
+                s.cliSwitch, [&a, name = std::string(s.name)] { a.values[name] = "1"; }, help);
+            continue;
+        }
+        cmd->add_option_function<std::string>(
+               s.cliSwitch, [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; },
+               help)
+            ->type_name(s.type == vrn::OptionType::RealList      ? "LIST"
+                        : s.type == vrn::OptionType::Integer     ? "N"
+                        : s.type == vrn::OptionType::Method      ? "METHOD"
+                        : s.type == vrn::OptionType::Loss        ? "LOSS"
+                        : s.type == vrn::OptionType::Differences ? "KIND"
+                        : s.type == vrn::OptionType::OnOff       ? "on|off"
+                                                                 : "X");
+    }
+    cmd->add_flag(
+        "--json", a.json,
+        "Print only the result, as one JSON object: the library's serialization of the result (x, "
+        "point, f = the cost, success, outcome, message, warnings, verdict, settings, and under fit "
+        "the residuals, status, counts and uncertainty with covariance, standard_errors and "
+        "correlation) with the command's context: model, data, columns, rows, parameters, "
+        "output_errors. Default: off.");
+    cmd->add_option(
+           "--report", a.report,
+           "Write a run report to FILE: one self-contained HTML page (summary, the fit's parameters "
+           "with standard errors and correlations, the data with the fitted curve, the residuals, "
+           "convergence, settings, status log) that opens offline in any web browser. Default: none.")
         ->type_name("FILE");
     return cmd;
 }
 
 int RunFit(const FitArguments& a, std::ostream& out) {
     // ---- Check and convert everything before fitting ----
+    if (!a.report.empty())
+        if (const std::string why = OutputProblem(a.report); !why.empty())
+            throw UsageError("cannot write the report to " + a.report + ": " + why);
     vrn::LeastSquaresOptions o;
-    if (a.method == "hook" || a.method == "lm" || a.method == "3")
-        o.method = static_cast<int>(vrn::Method::Hook);
-    else if (a.method == "dogleg" || a.method == "2")
-        o.method = static_cast<int>(vrn::Method::Dogleg);
-    else
-        throw UsageError("--method must be hook or dogleg, got '" + Short(a.method) + "'");
-    const auto loss = vrn::LossFromName(a.loss);
-    if (!loss)
-        throw UsageError("--loss must be linear, soft_l1, huber, cauchy or arctan, got '" + Short(a.loss) +
-                         "'");
-    o.loss = *loss;
-    if (!a.fScale.empty())
-        o.lossScale = ParseNumber(a.fScale, "--f-scale");
-    if (!a.ftol.empty())
-        o.ftol = ParseNumber(a.ftol, "--ftol");
-    if (!a.xtol.empty())
-        o.xtol = ParseNumber(a.xtol, "--xtol");
-    if (!a.gtol.empty())
-        o.gtol = ParseNumber(a.gtol, "--gtol");
-    if (!a.maxNfev.empty()) {
-        const int v = ParseInteger(a.maxNfev, "--max-nfev");
-        if (v < 1)
-            throw UsageError("--max-nfev must be 1 or more, got " + std::to_string(v));
-        o.maximumEvaluations = v;
-    }
-    if (a.jac == "3-point")
-        o.differences = vrn::DifferenceScheme::ThreePoint;
-    else if (a.jac != "2-point")
-        throw UsageError("--jac must be 2-point or 3-point, got '" + Short(a.jac) + "'");
-    o.absoluteSigma = a.absoluteSigma;
-    if (a.absoluteSigma && a.sigma.empty())
+    o.naming = vrn::OptionNaming::CommandLine;
+    for (const auto& [name, text] : a.values)
+        if (const auto refusal = vrn::SetOptionFromText(
+                o, *vrn::FindOption(name, vrn::OptionNaming::Cpp, vrn::ProblemKind::LeastSquares), text,
+                o.naming))
+            throw UsageError(refusal->text);
+    if (o.absoluteSigma && a.sigma.empty())
         throw UsageError("--absolute-sigma needs --sigma");
 
     std::vector<std::string> names = FormulaParameters(a.model, a.x);
@@ -278,9 +266,10 @@ int RunFit(const FitArguments& a, std::ostream& out) {
                          a.x + "')");
     if (names.size() > kMaximumParameters)
         throw UsageError("the model has more than " + std::to_string(kMaximumParameters) + " parameters");
-    const std::string message = vrn::CheckLeastSquaresOptions(o, names.size());
-    if (!message.empty())
-        throw UsageError(message);
+    o.names = names;
+    // The library's check, worded with this program's switches; nothing has run yet.
+    if (const std::string refusal = vrn::CheckLeastSquaresOptions(o, names.size()); !refusal.empty())
+        throw UsageError(refusal);
 
     std::ifstream file(a.data, std::ios::binary);
     if (!file)
@@ -294,7 +283,7 @@ int RunFit(const FitArguments& a, std::ostream& out) {
         throw UsageError(a.data + ": " + std::to_string(m) + " data rows for " +
                          std::to_string(names.size()) +
                          " parameters; a fit needs at least as many rows as parameters");
-    std::vector<double> xs(m), ys(m), ws(m, 1.0);
+    std::vector<double> xs(m), ys(m), sigmas, ws(m, 1.0);
     for (size_t i = 0; i < m; i++) {
         xs[i] = table.rows[i][0];
         ys[i] = table.rows[i][1];
@@ -304,25 +293,27 @@ int RunFit(const FitArguments& a, std::ostream& out) {
                 throw UsageError(a.data + ": the sigma column '" + a.sigma +
                                  "' must hold numbers above 0 (row " + std::to_string(i + 1) + " has " +
                                  Num(s) + ")");
+            sigmas.push_back(s);
             ws[i] = 1.0 / s;
         }
     }
 
-    // The formula over the parameters and then x.
+    // The formula over the parameters and then x; one compiled copy per evaluation thread
+    // (the difference Jacobian's columns are evaluated at the same time with --threads).
     std::vector<std::string> variables = names;
     variables.push_back(a.x);
     std::vector<double> start = p0;
     start.push_back(xs[0]);
-    Formula model(a.model, variables, start);
+    FormulaCopies model(a.model, variables, start, o.threads);
     const size_t n = names.size();
-    std::vector<double> point(n + 1);
     const vrn::ResidualFunction residual = [&](std::span<const double> p) {
         std::vector<double> r(m);
-        for (size_t j = 0; j < n; j++)
-            point[j] = p[j];
+        std::vector<double> point(p.begin(), p.end());
+        point.push_back(0.0);
+        const FormulaCopies::Lease lease = model.Borrow();
         for (size_t i = 0; i < m; i++) {
             point[n] = xs[i];
-            r[i] = (model(point) - ys[i]) * ws[i];
+            r[i] = ((*lease)(point)-ys[i]) * ws[i];
         }
         return r;
     };
@@ -334,113 +325,74 @@ int RunFit(const FitArguments& a, std::ostream& out) {
                                  std::to_string(i + 1) + " (" + a.x + " = " + Num(xs[i]) +
                                  "); give other start values with --p0");
     }
-
-    const vrn::LeastSquaresResult r = vrn::LeastSquares(residual, nullptr, p0, o);
-    const vrn::Uncertainty& u = r.uncertainty;
-    std::vector<std::string> warnings = r.warnings;
-    const std::string undetermined = vrn::UndeterminedWarning(u, names);
-    for (std::string& w : warnings)
-        if (w.rfind("the data cannot determine", 0) == 0)
-            w = undetermined;
-    const double sd = u.computed && u.dof > 0 ? std::sqrt(u.residualVariance) : std::nan("");
-    std::string reportError;
     if (!a.report.empty()) {
-        FitReportData data;
-        data.model = a.model;
-        data.xName = a.x;
-        data.yName = a.y;
-        data.names = names;
-        data.x = xs;
-        data.y = ys;
-        if (!a.sigma.empty())
-            data.weights = ws;
-        data.curve = [&](double xv) {
-            for (size_t j = 0; j < n; j++)
-                point[j] = r.x[j];
-            point[n] = xv;
-            return model(point);
+        o.recordIterations = true;
+        o.captureLog = true;
+    }
+
+    // ---- Fit ----
+    const vrn::LeastSquaresResult r = vrn::LeastSquares(residual, nullptr, p0, o);
+    // Everything was checked above; a refusal left is the library's word on the start.
+    if (r.outcome == vrn::Outcome::Refused)
+        throw UsageError(r.message);
+
+    // ---- Print ----
+    std::vector<std::string> outputErrors;
+    if (!a.report.empty()) {
+        vrn::ReportOptions ro;
+        ro.title = a.y + " = " + a.model + " (" + a.data + ")";
+        ro.names = names;
+        ro.fit.xLabel = a.x;
+        ro.fit.yLabel = a.y;
+        ro.fit.x = xs;
+        ro.fit.y = ys;
+        ro.fit.sigma = sigmas;
+        ro.fit.weighted = !a.sigma.empty();
+        ro.fit.curve = [&](double xv) {
+            std::vector<double> point = r.x;
+            point.push_back(xv);
+            const FormulaCopies::Lease lease = model.Borrow();
+            return (*lease)(point);
         };
-        vrn::LeastSquaresResult shown = r;
-        shown.warnings = warnings;
-        WriteFitReport(shown, data, a.report, reportError);
+        vrn::ReportStats stats;
+        if (!vrn::WriteReport(r, a.report, ro, &stats))
+            outputErrors.push_back("could not write the report to " + a.report + ": " +
+                                   (stats.error.empty() ? std::string("the write failed") : stats.error));
     }
 
     if (a.json) {
-        nlohmann::ordered_json j;
-        j["model"] = a.model;
-        j["x"] = a.x;
-        j["y"] = a.y;
+        std::vector<std::pair<std::string, std::string>> extra;
+        extra.emplace_back("model", vrn::JsonString(a.model));
+        extra.emplace_back("data", vrn::JsonString(a.data));
+        extra.emplace_back("columns",
+                           "{\"x\":" + vrn::JsonString(a.x) + ",\"y\":" + vrn::JsonString(a.y) +
+                               ",\"sigma\":" + (a.sigma.empty() ? "null" : vrn::JsonString(a.sigma)) + "}");
+        extra.emplace_back("rows", std::to_string(m));
+        std::string list = "[";
+        for (const std::string& name : names)
+            list += (list.size() > 1 ? "," : "") + vrn::JsonString(name);
+        extra.emplace_back("parameters", list + "]");
+        std::string errors = "[";
+        for (const std::string& e : outputErrors)
+            errors += (errors.size() > 1 ? "," : "") + vrn::JsonString(e);
+        extra.emplace_back("output_errors", errors + "]");
+        out << vrn::ToJson(r, vrn::JsonNumbers::Strict, extra) << '\n';
+    } else {
+        out << "Model:        " << a.y << " = " << a.model << "  (" << a.y << " against " << a.x;
         if (!a.sigma.empty())
-            j["sigma"] = a.sigma;
-        j["rows"] = m;
-        nlohmann::ordered_json params = nlohmann::ordered_json::object();
-        for (size_t k = 0; k < n; k++)
-            params[names[k]] = {
-                {"value", Number(r.x[k])},
-                {"stderr", Number(k < u.standardErrors.size() ? u.standardErrors[k] : std::nan(""))}};
-        j["parameters"] = params;
-        auto matrix = [n](const std::vector<double>& v) {
-            nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-            for (size_t i = 0; i < n; i++) {
-                nlohmann::ordered_json row = nlohmann::ordered_json::array();
-                for (size_t k = 0; k < n; k++)
-                    row.push_back(Number(v.size() == n * n ? v[i * n + k] : std::nan("")));
-                rows.push_back(row);
-            }
-            return rows;
-        };
-        j["covariance"] = matrix(u.covariance);
-        j["correlation"] = matrix(u.correlation);
-        j["cost"] = Number(r.cost);
-        j["residual_sd"] = Number(sd);
-        j["dof"] = u.dof;
-        j["success"] = r.success;
-        j["status"] = static_cast<int>(r.status);
-        j["message"] = r.message;
-        j["warnings"] = warnings;
-        j["undetermined"] = nlohmann::ordered_json::array();
-        for (int k : u.undetermined)
-            j["undetermined"].push_back(names[static_cast<size_t>(k)]);
-        j["iterations"] = r.iterations;
-        j["evaluations"] = {{"residual", r.residualEvaluations},
-                            {"jacobian", r.jacobianEvaluations},
-                            {"difference_residuals", r.differenceEvaluations}};
-        j["time_s"] = r.timeSeconds;
-        if (!reportError.empty())
-            j["report_error"] = reportError;
-        out << j.dump(2) << '\n';
-        return r.success && reportError.empty() ? 0 : 1;
+            out << ", sigma " << a.sigma << (o.absoluteSigma ? " absolute" : " relative");
+        out << ")\n";
+        out << "Data:         " << a.data << " (" << m << (m == 1 ? " row" : " rows") << ")\n";
+        out << r.Summary();
+        if (!a.report.empty() && outputErrors.empty())
+            out << "Report:       written to " << a.report << " (open it in a web browser)\n";
     }
-
-    char line[512];
-    out << "Model:        " << a.model << "   (" << a.y << " against " << a.x << ", " << m << " rows";
-    if (!a.sigma.empty())
-        out << ", sigma " << a.sigma << (a.absoluteSigma ? " absolute" : " relative");
-    out << ")\n";
-    std::snprintf(line, sizeof line, "%-14s %22s  %12s  %10s\n", "Parameter", "value", "std error",
-                  "rel. error");
-    out << line;
-    for (size_t k = 0; k < n; k++) {
-        const double se = k < u.standardErrors.size() ? u.standardErrors[k] : std::nan("");
-        const double rel = r.x[k] != 0.0 ? se / std::fabs(r.x[k]) : std::nan("");
-        std::snprintf(line, sizeof line, "%-14s %22.12g  %12.4g  %10.3g\n", names[k].c_str(), r.x[k], se,
-                      rel);
-        out << line;
-    }
-    std::snprintf(line, sizeof line, "Cost:         %.10g   residual sd %.6g   dof %d\n", r.cost, sd, u.dof);
-    out << line;
-    out << "Termination:  " << r.message << " (status " << static_cast<int>(r.status) << ")\n";
-    std::snprintf(
-        line, sizeof line,
-        "Evaluations:  residual %ld, Jacobian %ld (+%ld residuals for differences), %d iterations\n",
-        r.residualEvaluations, r.jacobianEvaluations, r.differenceEvaluations, r.iterations);
-    out << line;
-    out << "Success:      " << (r.success ? "yes" : "no") << '\n';
-    for (const std::string& w : warnings)
-        out << "Warning:      " << w << '\n';
-    if (!a.report.empty())
-        out << (reportError.empty() ? "Report:       " + a.report : "Report:       " + reportError) << '\n';
-    return r.success && reportError.empty() ? 0 : 1;
+    out.flush();
+    for (const std::string& e : outputErrors)
+        std::fprintf(stderr, "vrnmath fit: %s\n", e.c_str());
+    if (!outputErrors.empty())
+        return kExitOutputFailed;
+    return r.success ? kExitSuccess : kExitNoSuccess;
 }
 
 } // namespace vrnmath

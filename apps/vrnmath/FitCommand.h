@@ -4,6 +4,7 @@
 // by vrn::LeastSquares.
 
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,19 +14,17 @@ class App;
 
 namespace vrnmath {
 
-// The values as typed; RunFit converts and checks them.
+// The values as typed; RunFit converts and checks them. The fit's options are those of
+// the option table's least-squares section (face/OptionTable.h), kept by name.
 struct FitArguments {
     std::string model;
     std::string data;
     std::string x, y, sigma;
     std::string p0;
-    std::string method = "hook";
-    std::string loss = "linear";
-    std::string fScale, ftol, xtol, gtol, maxNfev;
-    std::string jac = "2-point";
-    bool absoluteSigma = false;
+    // Table options by their C++ name: the text given, or "1" for a flag.
+    std::map<std::string, std::string> values;
     bool json = false;
-    std::string report; // --report FILE: the HTML page with the data-and-fit and residual plots
+    std::string report; // --report FILE: the run report with the fit section (HTML)
 };
 
 // A table read from CSV text: the header's column names and the rows of numbers.
@@ -47,9 +46,11 @@ std::vector<std::string> FormulaParameters(const std::string& formula, const std
 
 CLI::App* AddFitCommand(CLI::App& app, FitArguments& args);
 
-// Runs the fit. Returns 0 when the fit succeeded (the verdict of
-// vrn::LeastSquaresResult), 1 otherwise. Throws UsageError for a mistake in the
-// arguments or the data (before anything is fitted).
+// Runs the fit and returns the exit status of the minimize command (MinimizeCommand.h):
+// 0 the fit succeeded (the verdict of the result), 1 it did not, 3 it ran but the
+// report could not be written. Throws UsageError for a mistake in the arguments or the
+// data, an option the library refuses (its sentence, in this program's switches) or a
+// report that cannot be written, all before anything is fitted.
 int RunFit(const FitArguments& args, std::ostream& out);
 
 } // namespace vrnmath

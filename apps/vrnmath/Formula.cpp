@@ -2,6 +2,7 @@
 
 #include <muParser.h>
 
+#include <algorithm>
 #include <cctype>
 #include <iterator>
 
@@ -151,6 +152,35 @@ double Formula::operator()(std::span<const double> x) {
     for (size_t i = 0; i < d.values.size() && i < x.size(); i++)
         d.values[i] = x[i];
     return d.parser.Eval();
+}
+
+FormulaCopies::FormulaCopies(const std::string& expression, const std::vector<std::string>& names,
+                             const std::vector<double>& start, int copies) {
+    for (int i = 0; i < std::max(copies, 1); i++) {
+        m_All.push_back(std::make_unique<Formula>(expression, names, start));
+        m_Free.push_back(m_All.back().get());
+    }
+}
+
+FormulaCopies::Lease FormulaCopies::Borrow() {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_Returned.wait(lock, [this] { return !m_Free.empty(); });
+    Formula* copy = m_Free.back();
+    m_Free.pop_back();
+    return Lease(*this, copy);
+}
+
+FormulaCopies::Lease::~Lease() {
+    {
+        std::lock_guard<std::mutex> lock(m_Set.m_Lock);
+        m_Set.m_Free.push_back(m_pCopy);
+    }
+    m_Set.m_Returned.notify_one();
+}
+
+double FormulaCopies::operator()(std::span<const double> x) {
+    const Lease lease = Borrow();
+    return (*lease)(x);
 }
 
 } // namespace vrnmath

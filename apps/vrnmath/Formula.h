@@ -2,7 +2,9 @@
 
 // An objective typed on the command line, evaluated with muParser.
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,6 +38,39 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> m_pImpl;
+};
+
+// A formula for concurrent evaluation: one compiled copy per thread, lent out for each
+// evaluation (a compiled formula keeps its variables in itself, so one copy must not be
+// evaluated by two threads at once).
+class FormulaCopies {
+public:
+    FormulaCopies(const std::string& expression, const std::vector<std::string>& names,
+                  const std::vector<double>& start, int copies);
+
+    // A copy for the holder's use; it goes back when the lease ends.
+    class Lease {
+    public:
+        Lease(FormulaCopies& set, Formula* copy) : m_Set(set), m_pCopy(copy) {}
+        ~Lease();
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        Formula& operator*() const { return *m_pCopy; }
+
+    private:
+        FormulaCopies& m_Set;
+        Formula* m_pCopy;
+    };
+    // A free copy; waits while every copy is lent out.
+    Lease Borrow();
+    // The value at x, on a borrowed copy.
+    double operator()(std::span<const double> x);
+
+private:
+    std::mutex m_Lock;
+    std::condition_variable m_Returned;
+    std::vector<std::unique_ptr<Formula>> m_All;
+    std::vector<Formula*> m_Free;
 };
 
 } // namespace vrnmath

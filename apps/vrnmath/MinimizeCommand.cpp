@@ -8,7 +8,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -57,41 +56,6 @@ std::string Point(std::span<const double> x, const std::vector<std::string>& nam
     return names.empty() ? "(" + s + ")" : s;
 }
 
-// A formula for concurrent evaluation: one compiled copy per thread, lent out for
-// each evaluation (a compiled formula keeps its variables in itself).
-class FormulaCopies {
-public:
-    FormulaCopies(const std::string& expression, const std::vector<std::string>& names,
-                  const std::vector<double>& start, int copies) {
-        for (int i = 0; i < copies; i++) {
-            m_All.push_back(std::make_unique<Formula>(expression, names, start));
-            m_Free.push_back(m_All.back().get());
-        }
-    }
-    double operator()(std::span<const double> x) {
-        Formula* copy = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_Lock);
-            copy = m_Free.back();
-            m_Free.pop_back();
-        }
-        struct Return {
-            FormulaCopies& set;
-            Formula* copy;
-            ~Return() {
-                std::lock_guard<std::mutex> lock(set.m_Lock);
-                set.m_Free.push_back(copy);
-            }
-        } giveBack{*this, copy};
-        return (*copy)(x);
-    }
-
-private:
-    std::mutex m_Lock;
-    std::vector<std::unique_ptr<Formula>> m_All;
-    std::vector<Formula*> m_Free;
-};
-
 enum class Derivative { Analytic, Differences };
 
 Derivative ParseDerivative(const std::string& text, const std::string& option, bool formula) {
@@ -128,23 +92,6 @@ std::string ProgressHeader(int run, const vrn::MethodInfo& method, bool tool) {
     if (tool)
         s = "run " + std::to_string(run) + ": " + s;
     return s + "\n";
-}
-
-// Why a file cannot be written, or "" when it looks writable. Nothing is created.
-std::string OutputProblem(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path p(path);
-    if (fs::is_directory(p, ec))
-        return "it is a directory";
-    const fs::path parent = p.has_parent_path() ? p.parent_path() : fs::path(".");
-    if (!fs::exists(parent, ec))
-        return "its folder " + parent.string() + " does not exist";
-    if (!fs::is_directory(parent, ec))
-        return parent.string() + " is not a folder";
-    if (fs::exists(p, ec) ? access(path.c_str(), W_OK) != 0 : access(parent.c_str(), W_OK) != 0)
-        return "permission denied";
-    return "";
 }
 
 // Shows on a terminal that a long iteration is alive: evaluations so far in the

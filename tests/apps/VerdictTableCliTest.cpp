@@ -34,8 +34,9 @@ TEST(VerdictTableProgram, EachCaseIsJudgedAsThroughTheLibrary) {
         const program::Run text = program::Start(args);
         EXPECT_EQ(text.status, row.success ? 0 : 1) << text.out << text.err;
         EXPECT_EQ(text.out.rfind(row.success ? "Success:      yes" : "Success:      no", 0), 0u) << text.out;
-        if (!row.success)
+        if (!row.success) {
             EXPECT_NE(text.out.find("Warning:"), std::string::npos) << text.out;
+        }
         args.push_back("--json");
         const program::Run json = program::Start(args);
         const auto j = nlohmann::json::parse(json.out);

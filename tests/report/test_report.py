@@ -2,13 +2,15 @@
 """The run report in a real browser.
 
 Writes the reports of a Rosenbrock run, a run of the tool driver (two runs), a diverging
-run (f falls without bound), a run that meets a region where f is not finite and a
-12-parameter run with the vrnmath program, checks that each is well-formed HTML whose SVG
+run (f falls without bound), a run that meets a region where f is not finite, a
+12-parameter run and a least-squares fit to data with error bars (vrnmath fit) with the
+vrnmath program, checks that each is well-formed HTML whose SVG
 pictures are well-formed XML, then loads each from a file:// URL in headless Chromium: the
 page must load without console messages, its screenshot must not be blank, and the DOM
 must hold the summary's SVG text and the marks that show each case drawn as it should be
 (run boundaries, the diverging flag, the shaded non-finite region, no numbers in the
-cells of a 12 x 12 heat map). Without a browser that starts, the test is skipped (exit
+cells of a 12 x 12 heat map; for the fit its parameter table, the data-and-fit plot with
+its error bars and the residual plot). Without a browser that starts, the test is skipped (exit
 code 77) with a message saying why.
 
     test_report.py --vrnmath build/apps/vrnmath --out DIR [--docs docs/images]
@@ -18,6 +20,7 @@ code 77) with a message saying why.
 
 import argparse
 import html.parser
+import math
 import os
 import shutil
 import struct
@@ -209,12 +212,25 @@ def main():
                    ["Success", ">x12<", "Model Hessian at the end", "Eigenvalue spectrum"],
                    ['class="hv"', "rotate(-45"]),
     }
+    # A fit (its arguments start with the command): y = 5 exp(-0.7 t) + 1.5 with a wiggle.
+    csv = os.path.join(a.out, "decay.csv")
+    with open(csv, "w") as f:
+        f.write("t,p,s\n")
+        for i in range(30):
+            t = 0.25 * i
+            f.write("%r,%r,0.05\n" % (t, 5 * math.exp(-0.7 * t) + 1.5 + 0.02 * math.sin(13 * t)))
+    runs["fit"] = (["fit", "--model", "a*exp(-b*t)+c", "--data", csv, "--x", "t", "--y", "p", "--sigma", "s",
+                    "--p0", "a=4,b=1"],
+                   ["Success", "Fit report", 'id="fit-parameters"', 'id="fit-correlation"', ">Standard error<",
+                    'aria-label="Data and fit"', 'aria-label="Residuals"', 'class="errbar"'],
+                   ["rotate(-45"])
     # Runs that do not succeed, on purpose (the program exits 1 for them).
     failing = {"diverging", "nonfinite"}
     pages = {}
     for key, (args, _, _) in runs.items():
         path = os.path.join(a.out, key + ".html")
-        r = subprocess.run([a.vrnmath, "minimize", "--quiet"] + args + ["--report", path],
+        command = args if args[0] == "fit" else ["minimize", "--quiet"] + args
+        r = subprocess.run([a.vrnmath] + command + ["--report", path],
                            capture_output=True, text=True, timeout=300)
         expected = 1 if key in failing else 0
         check(r.returncode == expected, "%s: vrnmath exited with %d, not %d: %s%s" %
@@ -264,7 +280,10 @@ def main():
                 check(t in dom, "%s: %r is not in the DOM" % (key, t))
             for t in absent:
                 check(t not in dom, "%s: %r is in the DOM" % (key, t))
-            for section in ("summary", "convergence", "steps", "parameters", "hessian", "settings", "log"):
+            sections = ["summary", "convergence", "steps", "parameters", "hessian", "settings", "log"]
+            if key == "fit":
+                sections.append("fit")
+            for section in sections:
                 check('id="%s"' % section in dom, "%s: section %s missing from the DOM" % (key, section))
         if a.docs and os.path.exists(os.path.join(a.out, "rosenbrock.png")) and not failures:
             os.makedirs(a.docs, exist_ok=True)
