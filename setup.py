@@ -4,7 +4,7 @@ The extension _vrnmath and the vrnmath program (run by `python -m vrnmath`) are 
 the project's own CMake build, configured for the interpreter that runs this script, with
 static libraries, without tests and benchmarks. Environment:
     VRN_CMAKE_ARGS          more arguments for the CMake configuration (split like a shell)
-    VRNMATH_WITHOUT_PROGRAM=1   leaves the program out (no CLI11, muParser, nlohmann-json needed)
+    VRNMATH_WITHOUT_PROGRAM=1   leaves the program out (no CLI11 or muParser needed)
     CMAKE_BUILD_PARALLEL_LEVEL  compile jobs (default 2)
 ccache is used when it is on PATH.
 """

@@ -38,7 +38,7 @@ def main(argv: Sequence[str]) -> int:
         sys.stderr.write(
             "python -m vrnmath runs the vrnmath command-line program (vrnmath minimize ...), which this "
             "installation of the package does not have (looked at %s). It is built with the package by "
-            "`pip install .` and by CMake with -DVRN_BUILD_APPS=ON (it needs CLI11, muParser and nlohmann-json). "
+            "`pip install .` and by CMake with -DVRN_BUILD_APPS=ON (it needs CLI11 and muParser). "
             "From Python, use vrnmath.minimize.\n" % ", ".join(program_candidates()))
         return 2
     os.execv(path, ["vrnmath"] + list(argv))
