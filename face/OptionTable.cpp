@@ -53,7 +53,7 @@ std::optional<double> UsedCGTol(const CVRNUnconstrainedMinimization& e) {
     return e.GetCGTolerance();
 }
 
-// Rows both kinds of request have (the fit's section holds copies).
+// Rows that stand alone so that a section can hold a copy (both hold the threads row).
 const OptionRow kIterationLimitRow{"itnlim",
                                    "--itnlim",
                                    "maxiter",
@@ -272,7 +272,10 @@ const std::array<OptionRow, 15> kFitOptions{{
      },
      [](MinimizeOptions& o, const OptionValue& v) { o.xScale = v.set ? v.list : std::vector<double>{}; },
      nullptr},
-    kTrustRadiusRow,
+    {"trustRadius", "--trust-radius", "trust_radius", "Initial trust radius", OptionType::Real, 0, kInf,
+     false, false, kNaN, "the scaled length of x0, ||D x0|| (the method's own choice when x0 is 0)",
+     OptionUse::AllMethods, kEngineDriver, "initial trust radius, in the units of the scaled parameters D x",
+     VRN_OPTIONAL_FIELD(trustRadius, double), nullptr},
     {"successTolerance", "--success-tol", "success_tol", "Success tolerance", OptionType::Real, 0, 1, false,
      false, kNaN, "ftol^(1/4), 0.01 with the default ftol", OptionUse::AllMethods, kEngineDriver,
      "tolerance t of the success verdict: the Gauss-Newton step from the end point may still lower the cost "

@@ -36,17 +36,26 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", VRN_VERSION_TEXT);
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 success (the end point is a minimum: the Hessian there is positive definite and a "
-        "Newton step would lower f by at most success-tol^2 max(min(|f|, |f0 - f|), typf)), 1 no success "
-        "(the summary's "
-        "warnings say why), 2 usage error, an output that cannot be written or an objective not finite at "
-        "the start point, 3 the run finished but --report or --plots could not be written." +
-        std::string("\n\nFormulas (--f):\n") + vrnmath::FormulaVocabulary());
+        "Exit status: 0 success, 1 no success (the summary's warnings say why), 2 usage error, 3 the run "
+        "finished but an output could not be written; each command's --help says more.");
 
     vrnmath::MinimizeArguments minimizeArgs;
     CLI::App* minimize = vrnmath::AddMinimizeCommand(app, minimizeArgs);
     vrnmath::FitArguments fitArgs;
     CLI::App* fit = vrnmath::AddFitCommand(app, fitArgs);
+    minimize->footer(
+        "Exit status: 0 success (the end point is a minimum: the Hessian there is positive definite and a "
+        "Newton step would lower f by at most success-tol^2 max(min(|f|, |f0 - f|), typf)), 1 no success "
+        "(the summary's warnings say why), 2 usage error, an output that cannot be written or an objective "
+        "not finite at the start point, 3 the run finished but --report or --plots could not be written." +
+        std::string("\n\nFormulas (--f):\n") + vrnmath::FormulaVocabulary());
+    fit->footer(
+        "Exit status: 0 success (the Jacobian at the end point has full rank and the Gauss-Newton step "
+        "would lower the cost by at most success-tol^2 max(cost, eps cost(x0))), 1 no success (the "
+        "summary's warnings say why), 2 usage error, bad data, an output that cannot be written or a "
+        "model not finite at the start, 3 the fit finished but --report could not be written." +
+        std::string("\n\nFormulas (--model), in the x column and the parameters:\n") +
+        vrnmath::FormulaVocabulary());
 
     // A misspelt command would otherwise only be reported as a missing one.
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != minimize->get_name() &&
