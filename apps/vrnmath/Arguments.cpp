@@ -1,5 +1,10 @@
 #include "apps/vrnmath/Arguments.h"
 
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "face/OptionTable.h"
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -127,6 +132,35 @@ std::string OutputProblem(const std::string& path) {
     if (fs::exists(p, ec) ? access(path.c_str(), W_OK) != 0 : access(parent.c_str(), W_OK) != 0)
         return "permission denied";
     return "";
+}
+
+void AddTableOption(CLI::App& command, const vrn::OptionRow& row, const std::string& help,
+                    std::map<std::string, std::string>& values) {
+    const std::string name = row.name;
+    if (row.type == vrn::OptionType::Flag) {
+        command.add_flag_callback(
+            row.cliSwitch, [&values, name] { values[name] = "1"; }, help);
+        return;
+    }
+    command
+        .add_option_function<std::string>(
+            row.cliSwitch, [&values, name](const std::string& v) { values[name] = v; }, help)
+        ->type_name(row.type == vrn::OptionType::RealList      ? "LIST"
+                    : row.type == vrn::OptionType::Integer     ? "N"
+                    : row.type == vrn::OptionType::Method      ? "METHOD"
+                    : row.type == vrn::OptionType::Driver      ? "NAME"
+                    : row.type == vrn::OptionType::Loss        ? "LOSS"
+                    : row.type == vrn::OptionType::Differences ? "KIND"
+                    : row.type == vrn::OptionType::OnOff       ? "on|off"
+                                                               : "X");
+}
+
+int FinishCommand(const std::vector<std::string>& outputErrors, const char* command, bool success) {
+    for (const std::string& e : outputErrors)
+        std::fprintf(stderr, "vrnmath %s: %s\n", command, e.c_str());
+    if (!outputErrors.empty())
+        return kExitOutputFailed;
+    return success ? kExitSuccess : kExitNoSuccess;
 }
 
 } // namespace vrnmath

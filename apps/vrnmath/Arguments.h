@@ -3,11 +3,34 @@
 // Strict conversions of command-line values. Every malformed value is a usage error
 // that names the option and the offending text.
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+namespace vrn {
+struct OptionRow;
+}
+
 namespace vrnmath {
+
+// Exit statuses of the commands.
+constexpr int kExitSuccess = 0;      // the verdict says success
+constexpr int kExitNoSuccess = 1;    // the run ended without a confirmed minimum
+constexpr int kExitUsage = 2;        // usage error, refused option, unwritable output, f not finite at x0
+constexpr int kExitOutputFailed = 3; // the run finished but --report or --plots could not be written
+
+// Registers one row of the option table on a command: a flag, or an option whose text
+// lands in values[row.name] for vrn::SetOptionFromText to convert and check.
+void AddTableOption(CLI::App& command, const vrn::OptionRow& row, const std::string& help,
+                    std::map<std::string, std::string>& values);
+
+// The end of a command: the outputs that could not be written on stderr ("vrnmath
+// <command>: ..."), and the exit code (3 when an output failed, else 0 or 1 by success).
+int FinishCommand(const std::vector<std::string>& outputErrors, const char* command, bool success);
 
 // A mistake in the command line; the program prints its text on one line and exits 2.
 class UsageError : public std::runtime_error {

@@ -200,21 +200,7 @@ CLI::App* AddFitCommand(CLI::App& app, FitArguments& a) {
             help += " Needs --sigma.";
         if (std::string_view(s.name) == "xScale")
             help += " In the order of the parameters (as they first appear in the model).";
-        if (s.type == vrn::OptionType::Flag) {
-            cmd->add_flag_callback(
-                s.cliSwitch, [&a, name = std::string(s.name)] { a.values[name] = "1"; }, help);
-            continue;
-        }
-        cmd->add_option_function<std::string>(
-               s.cliSwitch, [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; },
-               help)
-            ->type_name(s.type == vrn::OptionType::RealList      ? "LIST"
-                        : s.type == vrn::OptionType::Integer     ? "N"
-                        : s.type == vrn::OptionType::Method      ? "METHOD"
-                        : s.type == vrn::OptionType::Loss        ? "LOSS"
-                        : s.type == vrn::OptionType::Differences ? "KIND"
-                        : s.type == vrn::OptionType::OnOff       ? "on|off"
-                                                                 : "X");
+        AddTableOption(*cmd, s, help, a.values);
     }
     cmd->add_flag(
         "--json", a.json,
@@ -388,11 +374,7 @@ int RunFit(const FitArguments& a, std::ostream& out) {
             out << "Report:       written to " << a.report << " (open it in a web browser)\n";
     }
     out.flush();
-    for (const std::string& e : outputErrors)
-        std::fprintf(stderr, "vrnmath fit: %s\n", e.c_str());
-    if (!outputErrors.empty())
-        return kExitOutputFailed;
-    return r.success ? kExitSuccess : kExitNoSuccess;
+    return FinishCommand(outputErrors, "fit", r.success);
 }
 
 } // namespace vrnmath

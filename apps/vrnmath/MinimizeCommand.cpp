@@ -163,27 +163,14 @@ CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& a) {
                             help + " Values: analytic or fd.")
                 ->type_name("KIND");
             break;
-        case vrn::OptionType::Flag:
-            cmd->add_flag_callback(
-                s.cliSwitch, [&a, name = std::string(s.name)] { a.values[name] = "1"; }, help);
-            break;
         case vrn::OptionType::Driver:
-            cmd->add_option_function<std::string>(
-                   s.cliSwitch,
-                   [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
-                ->type_name("NAME");
+            AddTableOption(*cmd, s, help, a.values);
             cmd->add_flag("--tool", a.tool, "Shorthand for --driver tool. Default: off.");
             cmd->add_flag("--step", a.step,
                           "Shorthand for --driver step; prints each accepted point. Default: off.");
             break;
         default:
-            cmd->add_option_function<std::string>(
-                   s.cliSwitch,
-                   [&a, name = std::string(s.name)](const std::string& v) { a.values[name] = v; }, help)
-                ->type_name(s.type == vrn::OptionType::RealList  ? "LIST"
-                            : s.type == vrn::OptionType::Integer ? "N"
-                            : s.type == vrn::OptionType::Method  ? "METHOD"
-                                                                 : "X");
+            AddTableOption(*cmd, s, help, a.values);
         }
     }
     cmd->add_flag(
@@ -421,11 +408,7 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
                 << ")\n";
     }
     out.flush();
-    for (const std::string& e : outputErrors)
-        std::fprintf(stderr, "vrnmath minimize: %s\n", e.c_str());
-    if (!outputErrors.empty())
-        return kExitOutputFailed;
-    return r.success ? kExitSuccess : kExitNoSuccess;
+    return FinishCommand(outputErrors, "minimize", r.success);
 }
 
 } // namespace vrnmath

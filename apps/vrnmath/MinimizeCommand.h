@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "apps/vrnmath/Arguments.h"
+
 namespace CLI {
 class App;
 }
@@ -34,12 +36,6 @@ struct MinimizeArguments {
 
 // Registers the subcommand and its options on app; the values land in args.
 CLI::App* AddMinimizeCommand(CLI::App& app, MinimizeArguments& args);
-
-// Exit statuses of the minimize command.
-constexpr int kExitSuccess = 0;      // the verdict says success
-constexpr int kExitNoSuccess = 1;    // the run ended without a confirmed minimum
-constexpr int kExitUsage = 2;        // usage error, refused option, unwritable output, f not finite at x0
-constexpr int kExitOutputFailed = 3; // the run finished but --report or --plots could not be written
 
 // Runs the minimization and returns the exit status (above). Throws UsageError for a
 // mistake in the arguments or an output that cannot be written (before anything is
