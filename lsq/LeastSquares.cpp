@@ -47,6 +47,11 @@ constexpr int kMaximumRuns = 1000;
 constexpr size_t kStagnationWindow = 10;
 constexpr double kStaleScale = 10.0;
 constexpr long kMaximumEvaluationLimit = 1000000000L;
+// A stopping test does not end the fit while the Gauss-Newton step would still move some
+// parameter by more than this fraction of its value, unless the decrease the step promises
+// is below kRoundingDecrease times the cost (the rounding of the cost itself).
+constexpr double kSettledStep = 1e-5;
+constexpr double kRoundingDecrease = 1e-14;
 
 std::string Short(double v) {
     char buf[64];
@@ -216,10 +221,17 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     auto modelAccepts = [&](const GaussNewtonModel::Point& p, const ModelTest& t) {
         return t.newtonDecrease <= tau2 * std::max(p.cost, typicalCost) || t.newtonStep <= 1e-6;
     };
-    // A model that is positive definite and still promises more than that.
+    // A model that is positive definite and still promises more than that, or whose step
+    // would still move a parameter by more than kSettledStep of its value while the
+    // decrease it promises is above the rounding of the cost. On an ill-conditioned
+    // problem (a Bennett-type power, a rational 3/3 over two decades) the cost settles to
+    // 1e-9 of itself while the parameters are still 1e-4 away from the minimum; ftol,
+    // xtol and gtol then fire there.
     auto Promising = [&](const GaussNewtonModel::Point& p) {
         const ModelTest t = TestModel(p, m, n);
-        return t.positiveDefinite && !modelAccepts(p, t);
+        return t.positiveDefinite && (!modelAccepts(p, t) ||
+                                      (t.newtonStep > kSettledStep &&
+                                       t.newtonDecrease > kRoundingDecrease * std::max(p.cost, typicalCost)));
     };
 
     // The previous accepted point, for the ftol and xtol tests.
