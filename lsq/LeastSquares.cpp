@@ -322,6 +322,8 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         runs++;
         const std::vector<double> runScale = scale;
         bool rescale = false;
+        bool freshScales = false;
+        double radiusFactor = 1.0;
         bool budget = false;
         double lastRadius = 0.0;
         MinimizeOptions mo;
@@ -371,14 +373,25 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                 // A test that fires while the Gauss-Newton model still promises a decrease
                 // the verdict would not accept (a plateau crossed by short steps) does not
                 // stop the fit.
-                if ((ftolHit || xtolHit) && !Promising(p)) {
+                // xtol alone, measured with a D_j more than kStaleScale times its column's
+                // norm here, compares steps with a size the parameter no longer has (a
+                // linear factor that fell by decades on the first steps): the scales
+                // start anew from here and the fit goes on.
+                bool staleStep = false;
+                if (xtolHit && !ftolHit && jacobianScaling && runs < kMaximumRuns)
+                    for (size_t j = 0; j < n; j++)
+                        staleStep = staleStep || (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]) &&
+                                                  scale[j] > kStaleScale * p.columnNorms[j]);
+                if (staleStep) {
+                    freshScales = true;
+                } else if ((ftolHit || xtolHit) && !Promising(p)) {
                     status = ftolHit && xtolHit ? LeastSquaresStatus::CostChangeAndStep
                              : ftolHit          ? LeastSquaresStatus::CostChange
                                                 : LeastSquaresStatus::Step;
                     testFired = true;
                 }
             }
-            if (!testFired && GradientCosine(p) <= gtol && !Promising(p)) {
+            if (!testFired && !freshScales && GradientCosine(p) <= gtol && !Promising(p)) {
                 status = LeastSquaresStatus::Gradient;
                 testFired = true;
             }
@@ -410,13 +423,26 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     bool stale = false;
                     for (size_t j = 0; j < n; j++)
                         stale = stale || scale[j] > kStaleScale * p.columnNorms[j];
-                    if (stale && p.cost > 0.9 * before && runs < kMaximumRuns) {
-                        for (size_t j = 0; j < n; j++)
-                            if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
-                                scale[j] = std::min(scale[j], p.columnNorms[j]);
-                        recentCosts.clear();
-                        rescale = true;
+                    if (stale && p.cost > 0.9 * before && runs < kMaximumRuns)
+                        freshScales = true;
+                }
+                if (freshScales) {
+                    for (size_t j = 0; j < n; j++)
+                        if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
+                            scale[j] = std::min(scale[j], p.columnNorms[j]);
+                    // No typical size may exceed its parameter's size here either (the
+                    // engine's step test compares steps with max(|x_j|, typical size)); the
+                    // trust radius keeps its length in x.
+                    double fresh = common;
+                    for (size_t j = 0; j < n; j++)
+                        if (p.x[j] != 0.0 && std::isfinite(p.x[j]))
+                            fresh = std::min(fresh, std::fabs(p.x[j]) * scale[j]);
+                    if (fresh > 0.0 && fresh < common) {
+                        radiusFactor *= common / fresh;
+                        common = fresh;
                     }
+                    recentCosts.clear();
+                    rescale = true;
                 }
             }
             return !rescale;
@@ -437,14 +463,17 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         }
         if (testFired || userStopped)
             break;
-        if (run.code == static_cast<int>(Status::AbortedByUser)) {
+        // The engine's own step test can end the run at the step after which the scales
+        // were to start anew; the new scales go on from there.
+        if (run.code == static_cast<int>(Status::AbortedByUser) ||
+            (freshScales && run.code == static_cast<int>(Status::StepSizeSmall))) {
             if (budget) {
                 status = LeastSquaresStatus::EvaluationLimit;
                 break;
             }
             if (rescale) {
                 if (lastRadius > 0.0 && std::isfinite(lastRadius))
-                    radius = lastRadius;
+                    radius = lastRadius * radiusFactor;
                 if (iterations >= options.itnlim)
                     break;
                 continue;
