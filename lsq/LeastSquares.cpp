@@ -56,6 +56,22 @@ constexpr double kRoundingDecrease = 1e-14;
 // by more than this (DifferenceBias) goes on from there with central differences. The
 // bound is about 40 times the movement seen on the bench's ill-conditioned fits.
 constexpr double kDifferenceBias = 1e-4;
+// The engine regularizes a Hessian whose scaled condition exceeds about 1e8, so on an
+// ill-conditioned fit it steps a fraction of the Gauss-Newton step each time and converges
+// linearly (a Bennett-type power: 14% of the remaining distance per step). When an accepted
+// step went less than kShortStep of the previous point's Gauss-Newton step, nearly in its
+// direction (cosine above kJumpCosine), and the cost fell as the model predicted (within
+// kJumpRatio), the run ends and the full Gauss-Newton step from the new point is tried:
+// one residual evaluation, kept when the cost falls. After a jump that does not lower the
+// cost, none is tried for kJumpPause iterations.
+constexpr double kShortStep = 0.5;
+constexpr double kJumpCosine = 0.9;
+constexpr double kJumpRatio = 0.75;
+constexpr int kJumpPause = 5;
+// Only a Gauss-Newton step that changes no parameter by more than this fraction of its
+// value is tried: far from the minimum the full step can flip a sign (a Gaussian's width)
+// or leave the basin.
+constexpr double kJumpReach = 0.25;
 
 std::string Short(double v) {
     char buf[64];
@@ -121,6 +137,52 @@ double DifferenceBias(const GaussNewtonModel::Point& p, size_t m, size_t n) {
         const double bias = std::sqrt(DBL_EPSILON) * rn * sum;
         if (bias > worst || std::isnan(bias))
             worst = bias;
+    }
+    return worst;
+}
+
+// The Gauss-Newton step -(J~^T J~)^-1 J~^T r~ at p, from the singular value decomposition
+// of J~ with unit columns; false when that is numerically rank deficient.
+bool GaussNewtonStep(const GaussNewtonModel::Point& p, size_t m, size_t n, std::vector<double>& delta) {
+    for (size_t j = 0; j < n; j++)
+        if (!(p.columnNorms[j] > 0.0) || !std::isfinite(p.columnNorms[j]))
+            return false;
+    std::vector<double> unit(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            unit[i * n + j] = p.Model()[i * n + j] / p.columnNorms[j];
+    std::vector<double> sigma, v;
+    SingularValueDecomposition(unit, m, n, sigma, v);
+    const double threshold =
+        DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
+    if (sigma.size() < n || !(sigma[n - 1] > threshold) || !(sigma[n - 1] > 0.0))
+        return false;
+    // With J~ = U S V^T D (D the column norms): delta = -D^-1 V S^-2 V^T D^-1 g.
+    delta.assign(n, 0.0);
+    for (size_t k = 0; k < n; k++) {
+        double c = 0.0;
+        for (size_t j = 0; j < n; j++)
+            c += v[j * n + k] * (p.gradient[j] / p.columnNorms[j]);
+        for (size_t j = 0; j < n; j++)
+            delta[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
+    }
+    for (size_t j = 0; j < n; j++) {
+        delta[j] /= p.columnNorms[j];
+        if (!std::isfinite(delta[j]))
+            return false;
+    }
+    return true;
+}
+
+// The largest |delta_j| / |x_j| (infinite when a parameter at 0 would move).
+double Reach(const std::vector<double>& x, const std::vector<double>& delta) {
+    double worst = 0.0;
+    for (size_t j = 0; j < x.size(); j++) {
+        if (delta[j] == 0.0)
+            continue;
+        const double rel = std::fabs(delta[j]) / std::fabs(x[j]);
+        if (rel > worst || std::isnan(rel))
+            worst = rel;
     }
     return worst;
 }
@@ -301,6 +363,10 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     int iterations = 0;
     std::vector<double> recentCosts;
     int runs = 0;
+    // The Gauss-Newton step at the previous accepted point (empty: none), the one at the
+    // point a run ended at for a jump, and the iterations without jumps still to go.
+    std::vector<double> gaussNewtonPrev, jumpStep;
+    int jumpPause = 0;
 
     if (GradientCosine(start) <= gtol && !Promising(start)) {
         status = LeastSquaresStatus::Gradient;
@@ -323,6 +389,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         const std::vector<double> runScale = scale;
         bool rescale = false;
         bool freshScales = false;
+        bool jump = false;
         double radiusFactor = 1.0;
         bool budget = false;
         double lastRadius = 0.0;
@@ -345,8 +412,9 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
             const GaussNewtonModel::Point& p = model.WithJacobian(xs);
             // ftol: actual and predicted reductions against the previous point's model.
             double predicted = 0.0;
+            double actualToPredicted = 0.0;
+            std::vector<double> dx(n);
             {
-                std::vector<double> dx(n);
                 for (size_t j = 0; j < n; j++)
                     dx[j] = p.x[j] - prev.x[j];
                 double slope = 0.0;
@@ -367,6 +435,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     xNorm += (runScale[j] * p.x[j]) * (runScale[j] * p.x[j]);
                 }
                 const double actual = prev.cost - f;
+                actualToPredicted = predicted > 0.0 ? actual / predicted : 0.0;
                 const bool ftolHit = prev.cost > 0.0 && std::fabs(actual) <= ftol * prev.cost &&
                                      predicted <= ftol * prev.cost && actual <= 2.0 * predicted;
                 const bool xtolHit = std::sqrt(stepNorm) <= xtol * std::sqrt(xNorm);
@@ -445,7 +514,33 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     rescale = true;
                 }
             }
-            return !rescale;
+            // A short step along the previous Gauss-Newton step: try the full one from here.
+            std::vector<double> step;
+            const bool haveStep = GaussNewtonStep(p, m, n, step);
+            if (jumpPause > 0)
+                jumpPause--;
+            else if (haveStep && !gaussNewtonPrev.empty() &&
+                     std::fabs(actualToPredicted - 1.0) <= kJumpRatio && Reach(p.x, step) <= kJumpReach) {
+                double taken = 0.0, wanted = 0.0, along = 0.0;
+                for (size_t j = 0; j < n; j++) {
+                    const double a = runScale[j] * dx[j];
+                    const double b = runScale[j] * gaussNewtonPrev[j];
+                    taken += a * a;
+                    wanted += b * b;
+                    along += a * b;
+                }
+                taken = std::sqrt(taken);
+                wanted = std::sqrt(wanted);
+                if (taken < kShortStep * wanted && along > kJumpCosine * taken * wanted) {
+                    jump = true;
+                    jumpStep = step;
+                }
+            }
+            if (haveStep)
+                gaussNewtonPrev = std::move(step);
+            else
+                gaussNewtonPrev.clear();
+            return !(rescale || jump);
         };
         const Objective fcost = [&model](std::span<const double> xs) { return model.Cost(xs); };
         const GradientFunction grad = [&model](std::span<const double> xs, std::span<double> g) {
@@ -470,6 +565,48 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
             if (budget) {
                 status = LeastSquaresStatus::EvaluationLimit;
                 break;
+            }
+            if (jump) {
+                // The full Gauss-Newton step from the run's end point x; kept when the
+                // cost falls, and the next run starts there with the previous point's
+                // model for the ftol and xtol tests being that of x.
+                std::vector<double> to(n);
+                for (size_t j = 0; j < n; j++)
+                    to[j] = x[j] + jumpStep[j];
+                const double here = model.Cost(x);
+                double there = model.Cost(to);
+                // A full step into a narrow curved valley lands a little off its floor; a
+                // second Gauss-Newton step from there corrects that (a watchdog step).
+                if (!(there < here) && std::isfinite(there)) {
+                    std::vector<double> again;
+                    if (GaussNewtonStep(model.WithJacobian(to), m, n, again) &&
+                        Reach(to, again) <= kJumpReach) {
+                        for (size_t j = 0; j < n; j++) {
+                            again[j] += jumpStep[j];
+                            again[j] = x[j] + again[j];
+                        }
+                        const double further = model.Cost(again);
+                        if (further < here) {
+                            for (size_t j = 0; j < n; j++)
+                                jumpStep[j] = again[j] - x[j];
+                            to = again;
+                            there = further;
+                        }
+                    }
+                }
+                if (there < here) {
+                    x = to;
+                    double length = 0.0;
+                    for (size_t j = 0; j < n; j++)
+                        length += (scale[j] * jumpStep[j] / common) * (scale[j] * jumpStep[j] / common);
+                    length = std::sqrt(length);
+                    lastRadius = std::max(lastRadius * radiusFactor, length);
+                    radiusFactor = 1.0;
+                    gaussNewtonPrev.clear();
+                } else {
+                    jumpPause = kJumpPause;
+                }
+                rescale = true;
             }
             if (rescale) {
                 if (lastRadius > 0.0 && std::isfinite(lastRadius))
