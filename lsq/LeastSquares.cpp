@@ -9,8 +9,17 @@
 // has grown the run is stopped after that iteration and a new one starts at the same
 // point with the new sizes and the trust radius reached so far; the residuals and the
 // Jacobian there are kept, so a new run costs no evaluation. The first trust radius is
-// ||D x0|| in the scaled units. When the fit stagnates while some D_j is far above its
-// column's current norm, the scales start anew from the current Jacobian.
+// ||D x0|| in the scaled units. When the fit stagnates, or xtol alone fires, while some D_j
+// is far above its column's current norm, the scales start anew from the current Jacobian
+// (and c is lowered where a typical size would exceed its parameter's current size).
+//
+// The engine regularizes a Hessian whose scaled condition exceeds about 1e8, so on an
+// ill-conditioned fit it steps a fraction of the Gauss-Newton step and converges
+// linearly. When its accepted step falls short that way, the run ends and the fit tries
+// the full Gauss-Newton step (and a second one from where it lands), or, when the engine
+// crawls with an exact model but the full step is out of reach, a damped
+// (Levenberg-Marquardt) step of a few times the engine's length; a step that lowers the
+// cost is kept and the next run starts there.
 //
 // The stopping tests are SciPy's, checked after every accepted step:
 //   ftol  the actual and the predicted relative reductions of the cost are at most ftol
@@ -20,9 +29,12 @@
 //         residual vector and a column of J; see GradientCosine for a robust loss),
 //         checked at the start too.
 // A test does not stop the fit while the Gauss-Newton model still promises a decrease the
-// verdict would reject. The engine's own tests are set so that they only end a run at a
-// point it cannot improve on (an exactly zero gradient, steps below xtol, no lower
-// point). A fit that fails is tried again from x0 with other settings (fallbacks).
+// verdict would reject, or while its step would still move a parameter by more than 1e-5
+// of its value (ill-conditioned fits settle in cost 1e-4 short of the minimum). A fit with
+// forward differences whose end point the differences' error may have moved by more than
+// 1e-4 goes on from there with central differences. The engine's own tests are set so that they only end a
+// run at a point it cannot improve on (an exactly zero gradient, steps below xtol, no lower point). A fit
+// that fails is tried again from x0 with other settings (fallbacks).
 #include "lsq/LeastSquares.h"
 
 #include <algorithm>
@@ -72,6 +84,16 @@ constexpr int kJumpPause = 5;
 // value is tried: far from the minimum the full step can flip a sign (a Gaussian's width)
 // or leave the basin.
 constexpr double kJumpReach = 0.25;
+// When the engine's steps are short while its model is exact (actual and predicted
+// decreases within kDampedRatio) but the full Gauss-Newton step is out of reach, a damped
+// step of up to jumpFactor times the engine's step is tried instead (Levenberg-Marquardt
+// with the damping chosen for that length); jumpFactor starts at kDampedGrowth and doubles
+// after each damped step that lowers the cost, up to kDampedMostGrowth.
+constexpr double kDampedRatio = 0.1;
+constexpr double kDampedGrowth = 4.0;
+constexpr double kDampedMostGrowth = 1e6;
+// ... and only once the engine has stepped so for kCrawl iterations in a row (a crawl).
+constexpr int kCrawl = 3;
 
 std::string Short(double v) {
     char buf[64];
@@ -141,37 +163,56 @@ double DifferenceBias(const GaussNewtonModel::Point& p, size_t m, size_t n) {
     return worst;
 }
 
-// The Gauss-Newton step -(J~^T J~)^-1 J~^T r~ at p, from the singular value decomposition
-// of J~ with unit columns; false when that is numerically rank deficient.
-bool GaussNewtonStep(const GaussNewtonModel::Point& p, size_t m, size_t n, std::vector<double>& delta) {
+// The steps of the Gauss-Newton model at p: -(J~^T J~ + lambda D^2)^-1 J~^T r~ (D the
+// column norms of J~ at p), from the singular value decomposition of J~ with unit columns.
+struct StepBasis {
+    bool usable = false;   // the decomposition exists and is finite
+    bool fullRank = false; // lambda = 0 allowed: J~ has numerical rank n
+    std::vector<double> sigma, v, coefficients, norms;
+};
+
+StepBasis MakeStepBasis(const GaussNewtonModel::Point& p, size_t m, size_t n) {
+    StepBasis b;
     for (size_t j = 0; j < n; j++)
         if (!(p.columnNorms[j] > 0.0) || !std::isfinite(p.columnNorms[j]))
-            return false;
+            return b;
     std::vector<double> unit(m * n);
     for (size_t i = 0; i < m; i++)
         for (size_t j = 0; j < n; j++)
             unit[i * n + j] = p.Model()[i * n + j] / p.columnNorms[j];
-    std::vector<double> sigma, v;
-    SingularValueDecomposition(unit, m, n, sigma, v);
-    const double threshold =
-        DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
-    if (sigma.size() < n || !(sigma[n - 1] > threshold) || !(sigma[n - 1] > 0.0))
-        return false;
-    // With J~ = U S V^T D (D the column norms): delta = -D^-1 V S^-2 V^T D^-1 g.
+    SingularValueDecomposition(unit, m, n, b.sigma, b.v);
+    if (b.sigma.size() < n || !std::isfinite(b.sigma[0]) || !(b.sigma[0] > 0.0))
+        return b;
+    b.norms = p.columnNorms;
+    b.coefficients.assign(n, 0.0);
+    for (size_t k = 0; k < n; k++)
+        for (size_t j = 0; j < n; j++)
+            b.coefficients[k] += b.v[j * n + k] * (p.gradient[j] / p.columnNorms[j]);
+    const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * b.sigma[0];
+    b.usable = true;
+    b.fullRank = b.sigma[n - 1] > threshold && b.sigma[n - 1] > 0.0;
+    return b;
+}
+
+// With J~ = U S V^T D: delta = -D^-1 V (S^2 + lambda)^-1 V^T D^-1 g.
+bool ModelStep(const StepBasis& b, double lambda, std::vector<double>& delta) {
+    const size_t n = b.norms.size();
     delta.assign(n, 0.0);
-    for (size_t k = 0; k < n; k++) {
-        double c = 0.0;
+    for (size_t k = 0; k < n; k++)
         for (size_t j = 0; j < n; j++)
-            c += v[j * n + k] * (p.gradient[j] / p.columnNorms[j]);
-        for (size_t j = 0; j < n; j++)
-            delta[j] -= v[j * n + k] * (c / (sigma[k] * sigma[k]));
-    }
+            delta[j] -= b.v[j * n + k] * (b.coefficients[k] / (b.sigma[k] * b.sigma[k] + lambda));
     for (size_t j = 0; j < n; j++) {
-        delta[j] /= p.columnNorms[j];
+        delta[j] /= b.norms[j];
         if (!std::isfinite(delta[j]))
             return false;
     }
     return true;
+}
+
+// The Gauss-Newton step (lambda = 0) at p; false when J~ is numerically rank deficient.
+bool GaussNewtonStep(const GaussNewtonModel::Point& p, size_t m, size_t n, std::vector<double>& delta) {
+    const StepBasis b = MakeStepBasis(p, m, n);
+    return b.usable && b.fullRank && ModelStep(b, 0.0, delta);
 }
 
 // The largest |delta_j| / |x_j| (infinite when a parameter at 0 would move).
@@ -367,6 +408,9 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     // point a run ended at for a jump, and the iterations without jumps still to go.
     std::vector<double> gaussNewtonPrev, jumpStep;
     int jumpPause = 0;
+    bool dampedJump = false;
+    int crawl = 0;
+    double jumpFactor = kDampedGrowth;
 
     if (GradientCosine(start) <= gtol && !Promising(start)) {
         status = LeastSquaresStatus::Gradient;
@@ -516,24 +560,69 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
             }
             // A short step along the previous Gauss-Newton step: try the full one from here.
             std::vector<double> step;
-            const bool haveStep = GaussNewtonStep(p, m, n, step);
-            if (jumpPause > 0)
+            const StepBasis basis = MakeStepBasis(p, m, n);
+            const bool haveStep = basis.usable && basis.fullRank && ModelStep(basis, 0.0, step);
+            if (jumpPause > 0 || !basis.usable || !(std::fabs(actualToPredicted - 1.0) <= kJumpRatio))
+                crawl = 0;
+            if (jumpPause > 0) {
                 jumpPause--;
-            else if (haveStep && !gaussNewtonPrev.empty() &&
-                     std::fabs(actualToPredicted - 1.0) <= kJumpRatio && Reach(p.x, step) <= kJumpReach) {
+            } else if (basis.usable && std::fabs(actualToPredicted - 1.0) <= kJumpRatio) {
                 double taken = 0.0, wanted = 0.0, along = 0.0;
                 for (size_t j = 0; j < n; j++) {
                     const double a = runScale[j] * dx[j];
-                    const double b = runScale[j] * gaussNewtonPrev[j];
+                    const double b = gaussNewtonPrev.empty() ? 0.0 : runScale[j] * gaussNewtonPrev[j];
                     taken += a * a;
                     wanted += b * b;
                     along += a * b;
                 }
                 taken = std::sqrt(taken);
-                wanted = std::sqrt(wanted);
-                if (taken < kShortStep * wanted && along > kJumpCosine * taken * wanted) {
+                wanted =
+                    gaussNewtonPrev.empty() ? std::numeric_limits<double>::infinity() : std::sqrt(wanted);
+                const bool crawling = taken > 0.0 && taken < kShortStep * wanted &&
+                                      std::fabs(actualToPredicted - 1.0) <= kDampedRatio;
+                crawl = crawling ? crawl + 1 : 0;
+                auto length = [&](const std::vector<double>& d) {
+                    double l = 0.0;
+                    for (size_t j = 0; j < n; j++)
+                        l += (runScale[j] * d[j]) * (runScale[j] * d[j]);
+                    return std::sqrt(l);
+                };
+                if (haveStep && !gaussNewtonPrev.empty() && Reach(p.x, step) <= kJumpReach &&
+                    taken < kShortStep * wanted && along > kJumpCosine * taken * wanted) {
                     jump = true;
+                    dampedJump = false;
                     jumpStep = step;
+                } else if (crawling && crawl >= kCrawl) {
+                    // The least damping (bisected on a log scale) whose step is at most
+                    // jumpFactor times the engine's and within reach.
+                    const double limit = jumpFactor * taken;
+                    auto fits = [&](double lambda, std::vector<double>& d) {
+                        return ModelStep(basis, lambda, d) && length(d) <= limit &&
+                               Reach(p.x, d) <= kJumpReach;
+                    };
+                    const double top = basis.sigma[0] * basis.sigma[0];
+                    double lo = 1e-20 * top, hi = lo;
+                    std::vector<double> d;
+                    int tries = 0;
+                    while (!fits(hi, d) && tries < 60) {
+                        lo = hi;
+                        hi *= 10.0;
+                        tries++;
+                    }
+                    if (tries < 60 && tries > 0) {
+                        for (int k = 0; k < 30; k++) {
+                            const double mid = std::sqrt(lo * hi);
+                            if (fits(mid, d))
+                                hi = mid;
+                            else
+                                lo = mid;
+                        }
+                        if (fits(hi, d) && length(d) > 2.0 * taken) {
+                            jump = true;
+                            dampedJump = true;
+                            jumpStep = d;
+                        }
+                    }
                 }
             }
             if (haveStep)
@@ -577,7 +666,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                 double there = model.Cost(to);
                 // A full step into a narrow curved valley lands a little off its floor; a
                 // second Gauss-Newton step from there corrects that (a watchdog step).
-                if (!(there < here) && std::isfinite(there)) {
+                if (!dampedJump && !(there < here) && std::isfinite(there)) {
                     std::vector<double> again;
                     if (GaussNewtonStep(model.WithJacobian(to), m, n, again) &&
                         Reach(to, again) <= kJumpReach) {
@@ -603,8 +692,11 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     lastRadius = std::max(lastRadius * radiusFactor, length);
                     radiusFactor = 1.0;
                     gaussNewtonPrev.clear();
+                    if (dampedJump)
+                        jumpFactor = std::min(2.0 * jumpFactor, kDampedMostGrowth);
                 } else {
                     jumpPause = kJumpPause;
+                    jumpFactor = kDampedGrowth;
                 }
                 rescale = true;
             }
