@@ -406,7 +406,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     int runs = 0;
     // The Gauss-Newton step at the previous accepted point (empty: none), the one at the
     // point a run ended at for a jump, and the iterations without jumps still to go.
-    std::vector<double> gaussNewtonPrev, jumpStep;
+    std::vector<double> gaussNewtonPrev, jumpStep, jumpFrom;
     int jumpPause = 0;
     bool dampedJump = false;
     int crawl = 0;
@@ -558,7 +558,8 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     rescale = true;
                 }
             }
-            // A short step along the previous Gauss-Newton step: try the full one from here.
+            // A short step along the previous Gauss-Newton step: try the full one from here;
+            // a crawl with an exact model: try a damped step a few times as long.
             std::vector<double> step;
             const StepBasis basis = MakeStepBasis(p, m, n);
             const bool haveStep = basis.usable && basis.fullRank && ModelStep(basis, 0.0, step);
@@ -592,6 +593,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     jump = true;
                     dampedJump = false;
                     jumpStep = step;
+                    jumpFrom = p.x;
                 } else if (crawling && crawl >= kCrawl) {
                     // The least damping (bisected on a log scale) whose step is at most
                     // jumpFactor times the engine's and within reach.
@@ -621,6 +623,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                             jump = true;
                             dampedJump = true;
                             jumpStep = d;
+                            jumpFrom = p.x;
                         }
                     }
                 }
@@ -655,7 +658,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                 status = LeastSquaresStatus::EvaluationLimit;
                 break;
             }
-            if (jump) {
+            if (jump && x == jumpFrom) {
                 // The full Gauss-Newton step from the run's end point x; kept when the
                 // cost falls, and the next run starts there with the previous point's
                 // model for the ftol and xtol tests being that of x.
@@ -698,8 +701,10 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     jumpPause = kJumpPause;
                     jumpFactor = kDampedGrowth;
                 }
-                rescale = true;
             }
+            // The run was ended for the step; the next one goes on from x either way.
+            if (jump)
+                rescale = true;
             if (rescale) {
                 if (lastRadius > 0.0 && std::isfinite(lastRadius))
                     radius = lastRadius * radiusFactor;
