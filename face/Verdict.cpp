@@ -174,6 +174,7 @@ GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t
     SingularValueDecomposition(scaled, m, n, sigma, v);
     const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * sigma[0];
     t.fullRank = sigma[n - 1] > threshold && sigma[n - 1] > 0.0;
+    t.conditionInverse = sigma[0] > 0.0 ? sigma[n - 1] / sigma[0] : 0.0;
     if (!t.fullRank)
         return t;
     t.decrease = 0.0;
@@ -255,6 +256,8 @@ Judgement JudgeEndPoint(const VerdictInput& in) {
         v.decrease = t.decrease;
         v.newtonStep = t.step;
         decide(GaussNewtonAccepts(t, in.f, in.typicalF, in.tolerance) && in.code != 0 && in.code != 4);
+        if (j.outcome == Outcome::NotConverged && !(t.conditionInverse > in.jacobianAccuracy))
+            j.outcome = Outcome::NotUnique;
         return j;
     }
 

@@ -53,6 +53,11 @@ struct VerdictInput {
     // cost left is the misfit of the data, not a constant that could excuse anything.
     const std::vector<double>* jacobian = nullptr;
     size_t m = 0;
+    // The relative accuracy of the Jacobian's columns (0 exact, about sqrt(eps) for
+    // forward differences): a fit the model does not accept whose scaled J has a singular
+    // value below it is not unique (the promised decrease lies along a direction the data
+    // do not determine), not a run that stopped short.
+    double jacobianAccuracy = 0.0;
 };
 
 // The Gauss-Newton model of a fit at x, through the singular value decomposition
@@ -62,9 +67,10 @@ struct VerdictInput {
 // and the step is -sum_k v_k (v_k^T g) / s_k^2.
 struct GaussNewtonModelTest {
     bool fullRank = false;
-    double decrease = 0.0;     // NaN when not full rank
-    std::vector<double> step;  // empty when not full rank
-    double relativeStep = 0.0; // max_j |step_j| / |x_j| (a parameter at 0 counts when the step moves it)
+    double decrease = 0.0;         // NaN when not full rank
+    std::vector<double> step;      // empty when not full rank
+    double relativeStep = 0.0;     // max_j |step_j| / |x_j| (a parameter at 0 counts when the step moves it)
+    double conditionInverse = 0.0; // smallest / largest singular value of J with unit columns
 };
 GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t m,
                                      const std::vector<double>& x, const std::vector<double>& g);

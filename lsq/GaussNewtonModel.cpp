@@ -182,6 +182,21 @@ void GaussNewtonModel::AddJacobian(Point& p) {
     p.hasJacobian = true;
 }
 
+void GaussNewtonModel::SetDifferenceScheme(DifferenceScheme scheme) {
+    if (scheme == m_Scheme || m_Jacobian)
+        return;
+    m_Scheme = scheme;
+    for (Point& p : m_Cache) {
+        p.hasJacobian = false;
+        p.jac.clear();
+        p.jw.clear();
+        p.rw.clear();
+        p.gradient.clear();
+        p.columnNorms.clear();
+        p.gradientColumnNorms.clear();
+    }
+}
+
 const GaussNewtonModel::Point& GaussNewtonModel::WithJacobian(std::span<const double> x) {
     Point& p = Evaluate(x);
     if (!p.hasJacobian)

@@ -68,6 +68,12 @@ public:
     // The point x with its Jacobian.
     const Point& WithJacobian(std::span<const double> x);
 
+    // Estimates later Jacobians with this difference scheme (when there is no Jacobian
+    // callable); the Jacobians kept so far are dropped, the residuals are kept.
+    void SetDifferenceScheme(DifferenceScheme scheme);
+    DifferenceScheme Scheme() const { return m_Scheme; }
+    bool Differences() const { return !m_Jacobian; }
+
     long ResidualEvaluations() const { return m_nResidual; }
     long JacobianEvaluations() const { return m_nJacobian; }
     long DifferenceEvaluations() const { return m_nDifference.load(); }
@@ -83,7 +89,7 @@ private:
     size_t m_m = 0;
     const Loss m_Loss;
     const double m_dLossScale;
-    const DifferenceScheme m_Scheme;
+    DifferenceScheme m_Scheme;
     std::unique_ptr<CVRNEvaluationPool> m_pPool;
     // The least size of each parameter in its difference step (|x0_j|, or 1 when x0_j is 0).
     std::vector<double> m_StepSizes;

@@ -9,8 +9,17 @@
 // has grown the run is stopped after that iteration and a new one starts at the same
 // point with the new sizes and the trust radius reached so far; the residuals and the
 // Jacobian there are kept, so a new run costs no evaluation. The first trust radius is
-// ||D x0|| in the scaled units. When the fit stagnates while some D_j is far above its
-// column's current norm, the scales start anew from the current Jacobian.
+// ||D x0|| in the scaled units. When the fit stagnates, or xtol alone fires, while some D_j
+// is far above its column's current norm, the scales start anew from the current Jacobian
+// (and c is lowered where a typical size would exceed its parameter's current size).
+//
+// The engine regularizes a Hessian whose scaled condition exceeds about 1e8, so on an
+// ill-conditioned fit it steps a fraction of the Gauss-Newton step and converges
+// linearly. When its accepted step falls short that way, the run ends and the fit tries
+// the full Gauss-Newton step (and a second one from where it lands), or, when the engine
+// crawls with an exact model but the full step is out of reach, a damped
+// (Levenberg-Marquardt) step of a few times the engine's length; a step that lowers the
+// cost is kept and the next run starts there.
 //
 // The stopping tests are SciPy's, checked after every accepted step:
 //   ftol  the actual and the predicted relative reductions of the cost are at most ftol
@@ -20,9 +29,12 @@
 //         residual vector and a column of J; see GradientCosine for a robust loss),
 //         checked at the start too.
 // A test does not stop the fit while the Gauss-Newton model still promises a decrease the
-// verdict would reject. The engine's own tests are set so that they only end a run at a
-// point it cannot improve on (an exactly zero gradient, steps below xtol, no lower
-// point). A fit that fails is tried again from x0 with other settings (fallbacks).
+// verdict would reject, or while its step would still move a parameter by more than 1e-5
+// of its value (ill-conditioned fits settle in cost 1e-4 short of the minimum). A fit with
+// forward differences whose end point the differences' error may have moved by more than
+// 1e-4 goes on from there with central differences. The engine's own tests are set so that they only end a
+// run at a point it cannot improve on (an exactly zero gradient, steps below xtol, no lower point). A fit
+// that fails is tried again from x0 with other settings (fallbacks).
 #include "lsq/LeastSquares.h"
 
 #include <algorithm>
@@ -50,6 +62,41 @@ constexpr int kMaximumRuns = 1000;
 constexpr size_t kStagnationWindow = 10;
 constexpr double kStaleScale = 10.0;
 constexpr long kMaximumEvaluationLimit = 1000000000L;
+// A stopping test does not end the fit while the Gauss-Newton step would still move some
+// parameter by more than this fraction of its value, unless the decrease the step promises
+// is below kRoundingDecrease times the cost (the rounding of the cost itself).
+constexpr double kSettledStep = 1e-5;
+constexpr double kRoundingDecrease = 1e-14;
+// A fit with forward-difference Jacobians whose end point the differences may have moved
+// by more than this (DifferenceBias) goes on from there with central differences. The
+// bound is about 40 times the movement seen on the bench's ill-conditioned fits.
+constexpr double kDifferenceBias = 1e-4;
+// The engine regularizes a Hessian whose scaled condition exceeds about 1e8, so on an
+// ill-conditioned fit it steps a fraction of the Gauss-Newton step each time and converges
+// linearly (a Bennett-type power: 14% of the remaining distance per step). When an accepted
+// step went less than kShortStep of the previous point's Gauss-Newton step, nearly in its
+// direction (cosine above kJumpCosine), and the cost fell as the model predicted (within
+// kJumpRatio), the run ends and the full Gauss-Newton step from the new point is tried:
+// one residual evaluation, kept when the cost falls. After a jump that does not lower the
+// cost, none is tried for kJumpPause iterations.
+constexpr double kShortStep = 0.5;
+constexpr double kJumpCosine = 0.9;
+constexpr double kJumpRatio = 0.75;
+constexpr int kJumpPause = 5;
+// Only a Gauss-Newton step that changes no parameter by more than this fraction of its
+// value is tried: far from the minimum the full step can flip a sign (a Gaussian's width)
+// or leave the basin.
+constexpr double kJumpReach = 0.25;
+// When the engine's steps are short while its model is exact (actual and predicted
+// decreases within kDampedRatio) but the full Gauss-Newton step is out of reach, a damped
+// step of up to jumpFactor times the engine's step is tried instead (Levenberg-Marquardt
+// with the damping chosen for that length); jumpFactor starts at kDampedGrowth and doubles
+// after each damped step that lowers the cost, up to kDampedMostGrowth.
+constexpr double kDampedRatio = 0.1;
+constexpr double kDampedGrowth = 4.0;
+constexpr double kDampedMostGrowth = 1e6;
+// ... and only once the engine has stepped so for kCrawl iterations in a row (a crawl).
+constexpr int kCrawl = 3;
 
 // The option table's default of a fit option.
 double TableDefault(const char* name) {
@@ -75,6 +122,116 @@ double GradientCosine(const GaussNewtonModel::Point& p) {
         const double c = std::fabs(p.gradient[j]) / (p.gradientColumnNorms[j] * rn);
         if (c > worst || std::isnan(c))
             worst = c;
+    }
+    return worst;
+}
+
+// A bound on how far the forward differences can have moved the end point, relative to each
+// parameter: a difference column of J is off by about sqrt(eps) times the column's norm
+// (rounding and truncation, with steps sqrt(eps) |x_j|), and the fit ends where the
+// estimated gradient J^T r vanishes, so the end point is off by (J^T J)^-1 dJ^T r. In
+// relative units u_j = x_j / |x_j| (J~ = J diag|x|), |du_j| <= sqrt(eps) ||r||
+// sum_k |C_jk| ||J~_k|| with C = (J~^T J~)^-1. Infinite when J~ is rank deficient.
+double DifferenceBias(const GaussNewtonModel::Point& p, size_t m, size_t n) {
+    const std::vector<double>& jw = p.Model();
+    const std::vector<double>& rw = p.ModelResiduals();
+    std::vector<double> scaled(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            scaled[i * n + j] = jw[i * n + j] * std::fabs(p.x[j]);
+    std::vector<double> norms(n, 0.0);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            norms[j] += scaled[i * n + j] * scaled[i * n + j];
+    for (double& v : norms)
+        v = std::sqrt(v);
+    double rn = 0.0;
+    for (size_t i = 0; i < m; i++)
+        rn += rw[i] * rw[i];
+    rn = std::sqrt(rn);
+    std::vector<double> sigma, v;
+    SingularValueDecomposition(scaled, m, n, sigma, v);
+    const double threshold =
+        DBL_EPSILON * static_cast<double>(std::max(m, n)) * (sigma.empty() ? 0.0 : sigma[0]);
+    if (sigma.size() < n || !(sigma[n - 1] > threshold) || !(sigma[n - 1] > 0.0))
+        return std::numeric_limits<double>::infinity();
+    double worst = 0.0;
+    for (size_t j = 0; j < n; j++) {
+        double sum = 0.0;
+        for (size_t k = 0; k < n; k++) {
+            double c = 0.0; // C_jk = sum_l v_jl v_kl / sigma_l^2
+            for (size_t l = 0; l < n; l++)
+                c += v[j * n + l] * v[k * n + l] / (sigma[l] * sigma[l]);
+            sum += std::fabs(c) * norms[k];
+        }
+        const double bias = std::sqrt(DBL_EPSILON) * rn * sum;
+        if (bias > worst || std::isnan(bias))
+            worst = bias;
+    }
+    return worst;
+}
+
+// The steps of the Gauss-Newton model at p: -(J~^T J~ + lambda D^2)^-1 J~^T r~ (D the
+// column norms of J~ at p), from the singular value decomposition of J~ with unit columns.
+struct StepBasis {
+    bool usable = false;   // the decomposition exists and is finite
+    bool fullRank = false; // lambda = 0 allowed: J~ has numerical rank n
+    std::vector<double> sigma, v, coefficients, norms;
+};
+
+StepBasis MakeStepBasis(const GaussNewtonModel::Point& p, size_t m, size_t n) {
+    StepBasis b;
+    for (size_t j = 0; j < n; j++)
+        if (!(p.columnNorms[j] > 0.0) || !std::isfinite(p.columnNorms[j]))
+            return b;
+    std::vector<double> unit(m * n);
+    for (size_t i = 0; i < m; i++)
+        for (size_t j = 0; j < n; j++)
+            unit[i * n + j] = p.Model()[i * n + j] / p.columnNorms[j];
+    SingularValueDecomposition(unit, m, n, b.sigma, b.v);
+    if (b.sigma.size() < n || !std::isfinite(b.sigma[0]) || !(b.sigma[0] > 0.0))
+        return b;
+    b.norms = p.columnNorms;
+    b.coefficients.assign(n, 0.0);
+    for (size_t k = 0; k < n; k++)
+        for (size_t j = 0; j < n; j++)
+            b.coefficients[k] += b.v[j * n + k] * (p.gradient[j] / p.columnNorms[j]);
+    const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * b.sigma[0];
+    b.usable = true;
+    b.fullRank = b.sigma[n - 1] > threshold && b.sigma[n - 1] > 0.0;
+    return b;
+}
+
+// With J~ = U S V^T D: delta = -D^-1 V (S^2 + lambda)^-1 V^T D^-1 g.
+bool ModelStep(const StepBasis& b, double lambda, std::vector<double>& delta) {
+    const size_t n = b.norms.size();
+    delta.assign(n, 0.0);
+    for (size_t k = 0; k < n; k++)
+        for (size_t j = 0; j < n; j++)
+            delta[j] -= b.v[j * n + k] * (b.coefficients[k] / (b.sigma[k] * b.sigma[k] + lambda));
+    for (size_t j = 0; j < n; j++) {
+        delta[j] /= b.norms[j];
+        if (!std::isfinite(delta[j]))
+            return false;
+    }
+    return true;
+}
+
+// The Gauss-Newton step (lambda = 0) at p; false when J~ is numerically rank deficient.
+bool GaussNewtonStep(const GaussNewtonModel::Point& p, size_t m, size_t n, std::vector<double>& delta) {
+    const StepBasis b = MakeStepBasis(p, m, n);
+    return b.usable && b.fullRank && ModelStep(b, 0.0, delta);
+}
+
+// The largest |delta_j| / |x_j| (infinite when a parameter at 0 would move).
+double Reach(const std::vector<double>& x, const std::vector<double>& delta) {
+    double worst = 0.0;
+    for (size_t j = 0; j < x.size(); j++) {
+        if (delta[j] == 0.0)
+            continue;
+        const double rel = std::fabs(delta[j]) / std::fabs(x[j]);
+        if (rel > worst || std::isnan(rel))
+            worst = rel;
     }
     return worst;
 }
@@ -160,10 +317,16 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     const double tolerance = options.successTolerance.value_or(std::pow(ftol, 0.25));
     const double typicalCost = cost0 * DBL_EPSILON;
     // A Gauss-Newton model that is positive definite and still promises a decrease the
-    // verdict would not accept.
+    // verdict would not accept, or whose step would still move a parameter by more than
+    // kSettledStep of its value while the decrease it promises is above the rounding of
+    // the cost. On an ill-conditioned problem (a Bennett-type power, a rational 3/3 over
+    // two decades) the cost settles to 1e-9 of itself while the parameters are still 1e-4
+    // away from the minimum; ftol, xtol and gtol then fire there.
     auto Promising = [&](const GaussNewtonModel::Point& p) {
         const GaussNewtonModelTest t = GaussNewtonTest(p.Model(), m, p.x, p.gradient);
-        return t.fullRank && !GaussNewtonAccepts(t, p.cost, typicalCost, tolerance);
+        return t.fullRank && (!GaussNewtonAccepts(t, p.cost, typicalCost, tolerance) ||
+                              (t.relativeStep > kSettledStep &&
+                               t.decrease > kRoundingDecrease * std::max(p.cost, typicalCost)));
     };
 
     // The previous accepted point, for the ftol and xtol tests.
@@ -184,8 +347,15 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     int iterations = 0;
     std::vector<double> recentCosts;
     int runs = 0;
+    // The Gauss-Newton step at the previous accepted point (empty: none), the one at the
+    // point a run ended at for a jump, and the iterations without jumps still to go.
+    std::vector<double> gaussNewtonPrev, jumpStep, jumpFrom;
+    int jumpPause = 0;
+    bool dampedJump = false;
+    int crawl = 0;
+    double jumpFactor = kDampedGrowth;
 
-    if (GradientCosine(start) <= gtol) {
+    if (GradientCosine(start) <= gtol && !Promising(start)) {
         status = LeastSquaresStatus::Gradient;
         testFired = true;
     }
@@ -205,6 +375,9 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         runs++;
         const std::vector<double> runScale = scale;
         bool rescale = false;
+        bool freshScales = false;
+        bool jump = false;
+        double radiusFactor = 1.0;
         bool budget = false;
         double lastRadius = 0.0;
         MinimizeOptions mo;
@@ -227,8 +400,9 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
             const GaussNewtonModel::Point& p = model.WithJacobian(xs);
             // ftol: actual and predicted reductions against the previous point's model.
             double predicted = 0.0;
+            double actualToPredicted = 0.0;
+            std::vector<double> dx(n);
             {
-                std::vector<double> dx(n);
                 for (size_t j = 0; j < n; j++)
                     dx[j] = p.x[j] - prev.x[j];
                 double slope = 0.0;
@@ -249,20 +423,32 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     xNorm += (runScale[j] * p.x[j]) * (runScale[j] * p.x[j]);
                 }
                 const double actual = prev.cost - f;
+                actualToPredicted = predicted > 0.0 ? actual / predicted : 0.0;
                 const bool ftolHit = prev.cost > 0.0 && std::fabs(actual) <= ftol * prev.cost &&
                                      predicted <= ftol * prev.cost && actual <= 2.0 * predicted;
                 const bool xtolHit = std::sqrt(stepNorm) <= xtol * std::sqrt(xNorm);
                 // A test that fires while the Gauss-Newton model still promises a decrease
                 // the verdict would not accept (a plateau crossed by short steps) does not
                 // stop the fit.
-                if ((ftolHit || xtolHit) && !Promising(p)) {
+                // xtol alone, measured with a D_j more than kStaleScale times its column's
+                // norm here, compares steps with a size the parameter no longer has (a
+                // linear factor that fell by decades on the first steps): the scales
+                // start anew from here and the fit goes on.
+                bool staleStep = false;
+                if (xtolHit && !ftolHit && jacobianScaling && runs < kMaximumRuns)
+                    for (size_t j = 0; j < n; j++)
+                        staleStep = staleStep || (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]) &&
+                                                  scale[j] > kStaleScale * p.columnNorms[j]);
+                if (staleStep) {
+                    freshScales = true;
+                } else if ((ftolHit || xtolHit) && !Promising(p)) {
                     status = ftolHit && xtolHit ? LeastSquaresStatus::CostChangeAndStep
                              : ftolHit          ? LeastSquaresStatus::CostChange
                                                 : LeastSquaresStatus::Step;
                     testFired = true;
                 }
             }
-            if (!testFired && GradientCosine(p) <= gtol && !Promising(p)) {
+            if (!testFired && !freshScales && GradientCosine(p) <= gtol && !Promising(p)) {
                 status = LeastSquaresStatus::Gradient;
                 testFired = true;
             }
@@ -294,16 +480,103 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     bool stale = false;
                     for (size_t j = 0; j < n; j++)
                         stale = stale || scale[j] > kStaleScale * p.columnNorms[j];
-                    if (stale && p.cost > 0.9 * before && runs < kMaximumRuns) {
-                        for (size_t j = 0; j < n; j++)
-                            if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
-                                scale[j] = std::min(scale[j], p.columnNorms[j]);
-                        recentCosts.clear();
-                        rescale = true;
+                    if (stale && p.cost > 0.9 * before && runs < kMaximumRuns)
+                        freshScales = true;
+                }
+                if (freshScales) {
+                    for (size_t j = 0; j < n; j++)
+                        if (p.columnNorms[j] > 0.0 && std::isfinite(p.columnNorms[j]))
+                            scale[j] = std::min(scale[j], p.columnNorms[j]);
+                    // No typical size may exceed its parameter's size here either (the
+                    // engine's step test compares steps with max(|x_j|, typical size)); the
+                    // trust radius keeps its length in x.
+                    double fresh = common;
+                    for (size_t j = 0; j < n; j++)
+                        if (p.x[j] != 0.0 && std::isfinite(p.x[j]))
+                            fresh = std::min(fresh, std::fabs(p.x[j]) * scale[j]);
+                    if (fresh > 0.0 && fresh < common) {
+                        radiusFactor *= common / fresh;
+                        common = fresh;
+                    }
+                    recentCosts.clear();
+                    rescale = true;
+                }
+            }
+            // A short step along the previous Gauss-Newton step: try the full one from here;
+            // a crawl with an exact model: try a damped step a few times as long.
+            std::vector<double> step;
+            const StepBasis basis = MakeStepBasis(p, m, n);
+            const bool haveStep = basis.usable && basis.fullRank && ModelStep(basis, 0.0, step);
+            if (jumpPause > 0 || !basis.usable || !(std::fabs(actualToPredicted - 1.0) <= kJumpRatio))
+                crawl = 0;
+            if (jumpPause > 0) {
+                jumpPause--;
+            } else if (basis.usable && std::fabs(actualToPredicted - 1.0) <= kJumpRatio) {
+                double taken = 0.0, wanted = 0.0, along = 0.0;
+                for (size_t j = 0; j < n; j++) {
+                    const double a = runScale[j] * dx[j];
+                    const double b = gaussNewtonPrev.empty() ? 0.0 : runScale[j] * gaussNewtonPrev[j];
+                    taken += a * a;
+                    wanted += b * b;
+                    along += a * b;
+                }
+                taken = std::sqrt(taken);
+                wanted =
+                    gaussNewtonPrev.empty() ? std::numeric_limits<double>::infinity() : std::sqrt(wanted);
+                const bool crawling = taken > 0.0 && taken < kShortStep * wanted &&
+                                      std::fabs(actualToPredicted - 1.0) <= kDampedRatio;
+                crawl = crawling ? crawl + 1 : 0;
+                auto length = [&](const std::vector<double>& d) {
+                    double l = 0.0;
+                    for (size_t j = 0; j < n; j++)
+                        l += (runScale[j] * d[j]) * (runScale[j] * d[j]);
+                    return std::sqrt(l);
+                };
+                if (haveStep && !gaussNewtonPrev.empty() && Reach(p.x, step) <= kJumpReach &&
+                    taken < kShortStep * wanted && along > kJumpCosine * taken * wanted) {
+                    jump = true;
+                    dampedJump = false;
+                    jumpStep = step;
+                    jumpFrom = p.x;
+                } else if (crawling && crawl >= kCrawl) {
+                    // The least damping (bisected on a log scale) whose step is at most
+                    // jumpFactor times the engine's and within reach.
+                    const double limit = jumpFactor * taken;
+                    auto fits = [&](double lambda, std::vector<double>& d) {
+                        return ModelStep(basis, lambda, d) && length(d) <= limit &&
+                               Reach(p.x, d) <= kJumpReach;
+                    };
+                    const double top = basis.sigma[0] * basis.sigma[0];
+                    double lo = 1e-20 * top, hi = lo;
+                    std::vector<double> d;
+                    int tries = 0;
+                    while (!fits(hi, d) && tries < 60) {
+                        lo = hi;
+                        hi *= 10.0;
+                        tries++;
+                    }
+                    if (tries < 60 && tries > 0) {
+                        for (int k = 0; k < 30; k++) {
+                            const double mid = std::sqrt(lo * hi);
+                            if (fits(mid, d))
+                                hi = mid;
+                            else
+                                lo = mid;
+                        }
+                        if (fits(hi, d) && length(d) > 2.0 * taken) {
+                            jump = true;
+                            dampedJump = true;
+                            jumpStep = d;
+                            jumpFrom = p.x;
+                        }
                     }
                 }
             }
-            return !rescale;
+            if (haveStep)
+                gaussNewtonPrev = std::move(step);
+            else
+                gaussNewtonPrev.clear();
+            return !(rescale || jump);
         };
         const Objective fcost = [&model](std::span<const double> xs) { return model.Cost(xs); };
         const GradientFunction grad = [&model](std::span<const double> xs, std::span<double> g) {
@@ -328,14 +601,64 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
         }
         if (testFired || userStopped)
             break;
-        if (run.code == static_cast<int>(Status::AbortedByUser)) {
+        // The engine's own step test can end the run at the step after which the scales
+        // were to start anew; the new scales go on from there.
+        if (run.code == static_cast<int>(Status::AbortedByUser) ||
+            (freshScales && run.code == static_cast<int>(Status::StepSizeSmall))) {
             if (budget) {
                 status = LeastSquaresStatus::EvaluationLimit;
                 break;
             }
+            if (jump && x == jumpFrom) {
+                // The full Gauss-Newton step from the run's end point x; kept when the
+                // cost falls, and the next run starts there with the previous point's
+                // model for the ftol and xtol tests being that of x.
+                std::vector<double> to(n);
+                for (size_t j = 0; j < n; j++)
+                    to[j] = x[j] + jumpStep[j];
+                const double here = model.Cost(x);
+                double there = model.Cost(to);
+                // A full step into a narrow curved valley lands a little off its floor; a
+                // second Gauss-Newton step from there corrects that (a watchdog step).
+                if (!dampedJump && !(there < here) && std::isfinite(there)) {
+                    std::vector<double> again;
+                    if (GaussNewtonStep(model.WithJacobian(to), m, n, again) &&
+                        Reach(to, again) <= kJumpReach) {
+                        for (size_t j = 0; j < n; j++) {
+                            again[j] += jumpStep[j];
+                            again[j] = x[j] + again[j];
+                        }
+                        const double further = model.Cost(again);
+                        if (further < here) {
+                            for (size_t j = 0; j < n; j++)
+                                jumpStep[j] = again[j] - x[j];
+                            to = again;
+                            there = further;
+                        }
+                    }
+                }
+                if (there < here) {
+                    x = to;
+                    double length = 0.0;
+                    for (size_t j = 0; j < n; j++)
+                        length += (scale[j] * jumpStep[j] / common) * (scale[j] * jumpStep[j] / common);
+                    length = std::sqrt(length);
+                    lastRadius = std::max(lastRadius * radiusFactor, length);
+                    radiusFactor = 1.0;
+                    gaussNewtonPrev.clear();
+                    if (dampedJump)
+                        jumpFactor = std::min(2.0 * jumpFactor, kDampedMostGrowth);
+                } else {
+                    jumpPause = kJumpPause;
+                    jumpFactor = kDampedGrowth;
+                }
+            }
+            // The run was ended for the step; the next one goes on from x either way.
+            if (jump)
+                rescale = true;
             if (rescale) {
                 if (lastRadius > 0.0 && std::isfinite(lastRadius))
-                    radius = lastRadius;
+                    radius = lastRadius * radiusFactor;
                 if (iterations >= itnlim)
                     break;
                 continue;
@@ -395,7 +718,14 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     fit.optimality = result.gradientNorm;
     fit.loss = LossName(options.loss.value_or(Loss::Linear));
     fit.lossScale = options.lossScale.value_or(1.0);
-    fit.uncertainty = ComputeUncertainty(end.Model(), m, n, end.cost, options.absoluteSigma);
+    // How accurate the Jacobian's columns are: exact from a callable, else the error of
+    // the differences relative to a column's norm.
+    const double accuracy =
+        !model.Differences() ? 0.0
+        : options.differences.value_or(DifferenceScheme::TwoPoint) == DifferenceScheme::ThreePoint
+            ? std::cbrt(DBL_EPSILON * DBL_EPSILON)
+            : std::sqrt(DBL_EPSILON);
+    fit.uncertainty = ComputeUncertainty(end.Model(), m, n, end.cost, options.absoluteSigma, accuracy);
     fit.m = m;
 
     // The verdict: the spine's, on the Gauss-Newton model of the fit.
@@ -414,6 +744,7 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     in.stoppedByCaller = userStopped;
     in.jacobian = &fit.jacobian;
     in.m = m;
+    in.jacobianAccuracy = accuracy;
     const Judgement judgement = JudgeEndPoint(in);
     result.verdict = judgement.verdict;
     result.outcome = judgement.outcome;
@@ -592,6 +923,33 @@ LeastSquaresResult LeastSquares(const ResidualFunction& residual, const Jacobian
         result.fit.attempts = attempts;
         if (!result.success && attempts > 1)
             result.warnings.push_back("the fits from x0 with " + tried + " did not succeed either");
+    }
+    // A successful fit with forward differences on an ill-conditioned problem ends where
+    // the estimated gradient vanishes, which the differences' error can put 1e-4 away from
+    // the minimum. When DifferenceBias allows that, the fit goes on from its end point with
+    // central differences (their error is about 1e-5 of the forward ones'); its result
+    // replaces the first when it succeeds.
+    if (result.success && model.Differences() &&
+        options.differences.value_or(DifferenceScheme::TwoPoint) == DifferenceScheme::TwoPoint &&
+        DifferenceBias(model.WithJacobian(result.x), m, n) > kDifferenceBias) {
+        model.SetDifferenceScheme(DifferenceScheme::ThreePoint);
+        LeastSquaresOptions central = options;
+        central.differences = DifferenceScheme::ThreePoint;
+        bool stopped = false;
+        const std::vector<double> from = result.x;
+        LeastSquaresResult again = Attempt(model, from, central, model.ResidualEvaluations(), stopped);
+        const int iterations = result.iterations + again.iterations;
+        const int runs = result.runs + again.runs;
+        again.fit.attempts = result.fit.attempts;
+        again.fit.approach = result.fit.approach + ", refined with central differences";
+        if (again.success && !stopped) {
+            again.warnings.push_back("refined with central differences from the end point of the "
+                                     "forward-difference fit (" +
+                                     result.message + ")");
+            result = std::move(again);
+        }
+        result.iterations = iterations;
+        result.runs = runs;
     }
     result.fit.residualEvaluations = model.ResidualEvaluations();
     result.fit.jacobianEvaluations = model.JacobianEvaluations();

@@ -10,7 +10,7 @@
 namespace vrn {
 
 Uncertainty ComputeUncertainty(std::span<const double> jac, size_t m, size_t n, double cost,
-                               bool absoluteSigma) {
+                               bool absoluteSigma, double accuracy) {
     Uncertainty u;
     u.absoluteSigma = absoluteSigma;
     u.dof = static_cast<int>(m) - static_cast<int>(n);
@@ -39,7 +39,7 @@ Uncertainty ComputeUncertainty(std::span<const double> jac, size_t m, size_t n, 
     std::vector<double> v;
     SingularValueDecomposition(scaled, m, n, u.singularValues, v);
     const double smax = u.singularValues.empty() ? 0.0 : u.singularValues[0];
-    const double threshold = DBL_EPSILON * static_cast<double>(std::max(m, n)) * smax;
+    const double threshold = std::max(DBL_EPSILON * static_cast<double>(std::max(m, n)), accuracy) * smax;
     std::vector<bool> kept(n);
     for (size_t k = 0; k < n; k++) {
         kept[k] = u.singularValues[k] > threshold && u.singularValues[k] > 0.0;

@@ -54,11 +54,11 @@ const char* StoppingTest(int code) {
 std::string VerdictText(const MinimizeResult& r) {
     const Verdict& v = r.verdict;
     std::string s = r.success ? "yes" : std::string("no (") + OutcomeName(r.outcome) + ")";
-    if (v.test == "gauss-newton-decrease" && std::isfinite(v.decrease))
+    if (r.outcome == Outcome::NotUnique)
+        s += ": the Jacobian at the end point is rank deficient: the data do not determine every parameter";
+    else if (v.test == "gauss-newton-decrease" && std::isfinite(v.decrease))
         s += ": the Gauss-Newton step would lower the cost by " + Short(v.decrease) +
              (v.decrease <= v.allowed ? " <= " : " > ") + Short(v.allowed) + " allowed";
-    else if (r.outcome == Outcome::NotUnique)
-        s += ": the Jacobian at the end point is rank deficient";
     else if (v.test == "newton-decrease" && std::isfinite(v.decrease))
         s += ": a Newton step would lower f by " + Short(v.decrease) +
              (v.decrease <= v.allowed ? " <= " : " > ") + Short(v.allowed) + " allowed";

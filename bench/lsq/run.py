@@ -1,7 +1,7 @@
 """Runs the least-squares regression set (models.py) with vrnmath and SciPy in one go and
 prints the comparison table of docs/performance.md.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/lsq/run.py [--details file]
+    PYTHONPATH=build/python /usr/bin/python3 bench/lsq/run.py [--details file] [--only KIND]
 
 Every solver gets the same residual and the same Jacobian (complex steps, exact to
 rounding) and its default tolerances. An instance is solved when every parameter agrees
@@ -51,6 +51,11 @@ def reference(model):
     return r.x
 
 
+def cost(model, x):
+    r = model.residual(x)
+    return 0.5 * float(r @ r)
+
+
 def solved(x, ref):
     x = np.asarray(x, dtype=float)
     return bool(np.all(np.isfinite(x)) and np.all(np.abs(x - ref) <= 1e-4 * np.abs(ref)))
@@ -95,12 +100,16 @@ def main():
     parser.add_argument("--details", help="write one line per instance and solver here")
     parser.add_argument("--differences", action="store_true",
                         help="forward-difference Jacobians for the least-squares runs")
+    parser.add_argument("--only", help="run only the models of this kind (e.g. hard) or 'base' for all others")
     args = parser.parse_args()
     global DIFFERENCES
     DIFFERENCES = args.differences
     rows = []
+    checks = []
     instances = 0
     for model in models():
+        if args.only and (model.kind != args.only if args.only != "base" else model.kind == "hard"):
+            continue
         ref = reference(model)
         for k, x0 in enumerate(model.starts):
             instances += 1
@@ -118,6 +127,13 @@ def main():
                 row[solver] = dict(solved=solved(x, ref), success=success, nfev=c.nfev, njev=c.njev, msg=msg,
                                    x=x)
             rows.append(row)
+            # The reference must be a genuine minimum: no run may end lower elsewhere.
+            best = cost(model, ref)
+            for solver in SOLVERS:
+                x = row[solver]["x"]
+                if np.all(np.isfinite(x)) and not row[solver]["solved"] and cost(model, x) < best * (1 - 1e-9):
+                    checks.append("%s: %s ends at cost %.10g below the reference's %.10g"
+                                  % (name, solver, cost(model, x), best))
 
     lines = ["| solver | solved (of %d) | claimed success but wrong | claimed failure but right |" % instances,
              "|---|---|---|---|"]
@@ -148,6 +164,9 @@ def main():
             lines.append("| %s vs %s | %d | %d vs %d | %d vs %d |" % (
                 mine, theirs, len(pair), sum(r[mine]["nfev"] for r in pair), sum(r[theirs]["nfev"] for r in pair),
                 sum(r[mine]["njev"] for r in pair), sum(r[theirs]["njev"] for r in pair)))
+    lines.append("")
+    lines.append("Reference check: %s" % ("no run ended below a reference" if not checks else ""))
+    lines.extend(checks)
     print("\n".join(lines))
 
     if args.details:
