@@ -108,6 +108,10 @@ struct Verdict {
     double engineGradientNorm = 0.0; // max |g_i| of the engine's own gradient at the end point
     Evaluations evaluations;         // calls the verdict made (included in MinimizeResult::evaluations)
     int saddleEscapes = 0;           // restarts along negative curvature away from a saddle point
+    // A fit whose model hardly depends on its parameters at the end point: changing any
+    // parameter by its own size moves the residuals by less than 1e-6 of their norm (a
+    // plateau, such as a peak outside the data). Never a success.
+    bool plateau = false;
 };
 
 // The parameter uncertainties of a least-squares fit (lsq/Uncertainty.h computes them).

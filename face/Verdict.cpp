@@ -249,6 +249,21 @@ Judgement JudgeEndPoint(const VerdictInput& in) {
             j.outcome = Outcome::NotFinite;
             return j;
         }
+        // A plateau: no parameter, changed by its own size, moves the residuals by 1e-6 of
+        // their norm. The model then says nothing about where the minimum is (a peak that
+        // lies off the data), however small the decrease it promises.
+        double reach = 0.0;
+        for (size_t k = 0; k < n; k++) {
+            double column = 0.0;
+            for (size_t i = 0; i < in.m; i++)
+                column += (*in.jacobian)[i * n + k] * (*in.jacobian)[i * n + k];
+            reach = std::max(reach, std::sqrt(column) * std::fabs(x[k]));
+        }
+        v.plateau = reach < 1e-6 * std::sqrt(2.0 * std::fabs(in.f));
+        if (v.plateau) {
+            decide(false);
+            return j;
+        }
         if (!t.fullRank) {
             j.outcome = Outcome::NotUnique;
             return j;

@@ -98,6 +98,31 @@ constexpr double kDampedMostGrowth = 1e6;
 // ... and only once the engine has stepped so for kCrawl iterations in a row (a crawl).
 constexpr int kCrawl = 3;
 
+// The Wald-Wolfowitz runs test on the signs of the residuals in their given order: z of
+// the number of runs against its expectation for independent signs (0 when fewer than
+// ten residuals are nonzero, or all have one sign). Strongly negative z: long stretches
+// of one sign, the pattern of a model that misses the data's shape.
+double RunsTest(const std::vector<double>& r) {
+    double positive = 0.0, negative = 0.0, runs = 0.0;
+    int last = 0;
+    for (double v : r) {
+        const int sign = v > 0.0 ? 1 : v < 0.0 ? -1 : 0;
+        if (sign == 0)
+            continue;
+        (sign > 0 ? positive : negative) += 1.0;
+        if (sign != last)
+            runs += 1.0;
+        last = sign;
+    }
+    const double total = positive + negative;
+    if (total < 10.0 || positive == 0.0 || negative == 0.0)
+        return 0.0;
+    const double expected = 2.0 * positive * negative / total + 1.0;
+    const double variance =
+        2.0 * positive * negative * (2.0 * positive * negative - total) / (total * total * (total - 1.0));
+    return variance > 0.0 ? (runs - expected) / std::sqrt(variance) : 0.0;
+}
+
 // The option table's default of a fit option.
 double TableDefault(const char* name) {
     return FindOption(name, OptionNaming::Cpp, ProblemKind::LeastSquares)->byDefault;
@@ -782,33 +807,45 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
     auto name = [&options](const char* field) {
         return OptionName(field, options.naming, ProblemKind::LeastSquares);
     };
-    switch (result.outcome) {
-    case Outcome::NotFinite:
-        result.warnings.push_back("the cost or its gradient is not finite at the end point");
-        break;
-    case Outcome::IterationLimit:
-        result.warnings.push_back(result.message + " The fit did not converge; raise " +
-                                  name(iterations >= itnlim ? "itnlim" : "maximumEvaluations") +
-                                  ", or start nearer.");
-        break;
-    case Outcome::NotUnique:
-        if (fit.uncertainty.undetermined.empty())
-            result.warnings.push_back(
-                "the Jacobian at the end point is rank deficient: the fit is not unique");
-        break;
-    case Outcome::NotConverged:
+    if (result.verdict.plateau)
         result.warnings.push_back(
-            "the Gauss-Newton model at the end point still promises a decrease of the cost "
-            "of " +
-            Short(result.verdict.decrease) + " (cost " + Short(end.cost) +
-            "): the run stopped before the minimum; tighten " + name("ftol") + " and " + name("xtol"));
-        break;
-    case Outcome::Stopped:
-        result.warnings.push_back("the iteration callback stopped the fit");
-        break;
-    default:
-        break;
-    }
+            "the model hardly depends on its parameters at the end point: changing any of "
+            "them by its own size moves the residuals by less than 1e-6 of their norm, so "
+            "the fit is on a plateau (a peak off the data, say); start nearer");
+    else
+        switch (result.outcome) {
+        case Outcome::NotFinite:
+            result.warnings.push_back("the cost or its gradient is not finite at the end point");
+            break;
+        case Outcome::IterationLimit:
+            result.warnings.push_back(result.message + " The fit did not converge; raise " +
+                                      name(iterations >= itnlim ? "itnlim" : "maximumEvaluations") +
+                                      ", or start nearer.");
+            break;
+        case Outcome::NotUnique:
+            if (fit.uncertainty.undetermined.empty())
+                result.warnings.push_back(
+                    "the Jacobian at the end point is rank deficient: the fit is not unique");
+            break;
+        case Outcome::NotConverged:
+            result.warnings.push_back(
+                "the Gauss-Newton model at the end point still promises a decrease of the cost "
+                "of " +
+                Short(result.verdict.decrease) + " (cost " + Short(end.cost) +
+                "): the run stopped before the minimum; tighten " + name("ftol") + " and " + name("xtol"));
+            break;
+        case Outcome::Stopped:
+            result.warnings.push_back("the iteration callback stopped the fit");
+            break;
+        default:
+            break;
+        }
+    if (const double z = RunsTest(fit.residuals); z < -4.0 && end.cost > 1e-20 * cost0)
+        result.warnings.push_back(
+            "the residuals change sign in far fewer runs than chance allows (runs test z = " + Short(z) +
+            ", in the order they are given): the model misses a systematic "
+            "feature of the data, or the fit ended in a local minimum; look at the "
+            "residuals");
     if (!fit.uncertainty.undetermined.empty())
         result.warnings.push_back(UndeterminedWarning(fit.uncertainty, options.names));
     if (fit.uncertainty.computed && fit.uncertainty.dof <= 0)

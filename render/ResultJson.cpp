@@ -205,6 +205,7 @@ std::string ToJson(const MinimizeResult& r, JsonNumbers numbers,
     w.Key("engine_gradient_norm").Number(v.engineGradientNorm);
     w.Key("evaluations").Counts(v.evaluations);
     w.Key("saddle_escapes").Integer(v.saddleEscapes);
+    w.Key("plateau").Bool(v.plateau);
     w.End('}');
     w.Key("checks").Begin('{');
     if (r.gradientCheck.ran) {

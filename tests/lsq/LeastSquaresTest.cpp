@@ -530,3 +530,58 @@ TEST(LeastSquares, BatchesOfFitsKeepEachItemAndNameTheBadOnes) {
     rethrow.rethrow = true;
     EXPECT_THROW(vrn::LeastSquaresMany(items, options, rethrow), std::runtime_error);
 }
+
+TEST(LeastSquares, APlateauIsNeverASuccessAndAMissedShapeIsNamed) {
+    // A narrow peak at x = 5 on [0, 10], started with its centre at 100: the model is 0
+    // to rounding on every point, the gradient vanishes, and nothing says where the peak is.
+    std::vector<double> x, y;
+    for (int i = 0; i <= 40; i++) {
+        x.push_back(0.25 * i);
+        y.push_back(2.0 * std::exp(-std::pow((0.25 * i - 5.0) / 0.7, 2)) +
+                    0.001 * Noise(static_cast<size_t>(i)));
+    }
+    auto peak = [&](std::span<const double> p) {
+        std::vector<double> r(x.size());
+        for (size_t i = 0; i < x.size(); i++)
+            r[i] = p[0] * std::exp(-std::pow((x[i] - p[1]) / p[2], 2)) - y[i];
+        return r;
+    };
+    const auto off = vrn::LeastSquares(peak, nullptr, {1.0, 100.0, 1.0});
+    EXPECT_FALSE(off.success) << off.Summary();
+    EXPECT_TRUE(off.verdict.plateau) << off.Summary();
+    bool named = false;
+    for (const auto& w : off.warnings)
+        named = named || w.find("on a plateau") != std::string::npos;
+    EXPECT_TRUE(named) << off.Summary();
+    const auto near = vrn::LeastSquares(peak, nullptr, {1.0, 4.5, 1.0});
+    EXPECT_TRUE(near.success) << near.Summary();
+    EXPECT_FALSE(near.verdict.plateau);
+
+    // A straight line through a parabola is the best line (a success) but its residuals
+    // run in three long stretches; a line through noisy line data is not flagged.
+    auto line = [&x](const std::vector<double>& data) {
+        return [&x, data](std::span<const double> p) {
+            std::vector<double> r(x.size());
+            for (size_t i = 0; i < x.size(); i++)
+                r[i] = p[0] + p[1] * x[i] - data[i];
+            return r;
+        };
+    };
+    std::vector<double> parabola, straight;
+    for (size_t i = 0; i < x.size(); i++) {
+        parabola.push_back(x[i] * x[i]);
+        straight.push_back(1.0 + 2.0 * x[i] + 0.1 * Noise(i));
+    }
+    auto runsWarning = [](const vrn::LeastSquaresResult& r) {
+        for (const auto& w : r.warnings)
+            if (w.find("runs test") != std::string::npos)
+                return true;
+        return false;
+    };
+    const auto bent = vrn::LeastSquares(line(parabola), nullptr, {0.0, 1.0});
+    EXPECT_TRUE(bent.success) << bent.Summary();
+    EXPECT_TRUE(runsWarning(bent)) << bent.Summary();
+    const auto fine = vrn::LeastSquares(line(straight), nullptr, {0.0, 1.0});
+    EXPECT_TRUE(fine.success) << fine.Summary();
+    EXPECT_FALSE(runsWarning(fine)) << fine.Summary();
+}

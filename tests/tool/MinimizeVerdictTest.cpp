@@ -119,8 +119,9 @@ TEST(MinimizeRefusals, EveryOptionOfTheTableHasASpellingInEveryFace) {
             EXPECT_EQ(vrn::FindOption(s.keyword, vrn::OptionNaming::Python, kind), &s);
             EXPECT_FALSE(vrn::HelpText(s).empty());
             // The help of a fit's option says nothing of drivers a fit does not have.
-            if (kind == vrn::ProblemKind::LeastSquares)
+            if (kind == vrn::ProblemKind::LeastSquares) {
                 EXPECT_EQ(vrn::HelpText(s).find("driver"), std::string::npos) << s.name;
+            }
         }
 }
 
