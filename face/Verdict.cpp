@@ -199,8 +199,9 @@ GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t
 }
 
 bool GaussNewtonAccepts(const GaussNewtonModelTest& test, double f, double typicalF, double tolerance) {
-    return test.fullRank && (test.decrease <= tolerance * tolerance * std::max(std::fabs(f), typicalF) ||
-                             test.relativeStep <= 1e-6);
+    const double t2 = tolerance * tolerance;
+    return test.fullRank && (test.decrease <= t2 * std::fabs(f) || test.relativeStep <= 1e-6 ||
+                             (test.decrease <= t2 * typicalF && test.relativeStep <= 1e-2));
 }
 
 Judgement JudgeEndPoint(const VerdictInput& in) {

@@ -75,9 +75,12 @@ struct GaussNewtonModelTest {
 GaussNewtonModelTest GaussNewtonTest(const std::vector<double>& jacobian, size_t m,
                                      const std::vector<double>& x, const std::vector<double>& g);
 // Whether the model accepts x as a least-squares minimum: the decrease is at most
-// t^2 max(|f|, typf), or the step changes no parameter by more than 1e-6 of its value
-// (a fit with exact data, where the cost left is rounding and the relative decrease
-// says nothing).
+// t^2 |f|, or the step changes no parameter by more than 1e-6 of its value (a fit with
+// exact data, where the cost left is rounding and the relative decrease says nothing),
+// or the decrease is at most t^2 typf while the step changes no parameter by more than
+// 1e-2 of its value. typf (eps times the cost at the start) only excuses a small step:
+// from an absurd start (a cost of 1e169) the cost can fall by 39 orders of magnitude
+// and still be nowhere near a minimum.
 bool GaussNewtonAccepts(const GaussNewtonModelTest& test, double f, double typicalF, double tolerance);
 
 // The verdict's judgement of one end point.
