@@ -828,11 +828,19 @@ LeastSquaresResult Attempt(GaussNewtonModel& model, const std::vector<double>& x
                     "the Jacobian at the end point is rank deficient: the fit is not unique");
             break;
         case Outcome::NotConverged:
-            result.warnings.push_back(
-                "the Gauss-Newton model at the end point still promises a decrease of the cost "
-                "of " +
-                Short(result.verdict.decrease) + " (cost " + Short(end.cost) +
-                "): the run stopped before the minimum; tighten " + name("ftol") + " and " + name("xtol"));
+            if (result.verdict.decrease >= 0.1 * end.cost)
+                result.warnings.push_back(
+                    "the fit stopped far from a minimum: the Gauss-Newton model at the end point would still "
+                    "remove " +
+                    Short(100.0 * std::min(1.0, result.verdict.decrease / end.cost)) + "% of the cost (" +
+                    Short(end.cost) +
+                    "), but no step the method tried lowered it; start nearer, or check the model");
+            else
+                result.warnings.push_back(
+                    "the Gauss-Newton model at the end point still promises a decrease of the cost of " +
+                    Short(result.verdict.decrease) + " (cost " + Short(end.cost) +
+                    "): the run stopped before the minimum; tighten " + name("ftol") + " and " +
+                    name("xtol"));
             break;
         case Outcome::Stopped:
             result.warnings.push_back("the iteration callback stopped the fit");
