@@ -191,3 +191,21 @@ TEST(IllConditionedFit, ShortStepsAreCompletedByGaussNewtonSteps) {
         EXPECT_LE(r.fit.residualEvaluations, s.most) << r.Summary();
     }
 }
+
+// From an absurd start (exp() about 1e80, a cost of 1e169) the cost falls by 39 orders of
+// magnitude and stays at 1e130, nowhere near a minimum: never a success, and the warning
+// says to start nearer rather than to tighten the tolerances.
+TEST(IllConditionedFit, AnAbsurdStartIsNotCalledASuccess) {
+    const Problem& problem = Get("exp ratio");
+    const Fit fit = MakeFit(problem);
+    const auto r = vrn::LeastSquares(fit.Residual(), fit.Jacobian(), {1.0, 2.0e4, 50.0});
+    if (r.success) {
+        for (size_t j = 0; j < r.x.size(); j++)
+            EXPECT_NEAR(r.x[j], problem.truth[j], 0.1 * std::fabs(problem.truth[j])) << r.Summary();
+        return;
+    }
+    bool nearer = false;
+    for (const auto& w : r.warnings)
+        nearer = nearer || w.find("start nearer") != std::string::npos;
+    EXPECT_TRUE(nearer) << r.Summary();
+}
