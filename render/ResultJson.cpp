@@ -155,6 +155,13 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
+std::string JsonStrings(const std::vector<std::string>& strings) {
+    std::string out = "[";
+    for (const std::string& s : strings)
+        out += (out.size() > 1 ? "," : "") + JsonString(s);
+    return out + "]";
+}
+
 std::string ToJson(const MinimizeResult& r, JsonNumbers numbers,
                    const std::vector<std::pair<std::string, std::string>>& extra) {
     Writer w(numbers);

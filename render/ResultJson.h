@@ -24,5 +24,7 @@ std::string ToJson(const MinimizeResult& r, JsonNumbers numbers = JsonNumbers::S
 
 // A string as a JSON string literal.
 std::string JsonString(const std::string& s);
+// Strings as a JSON array of string literals.
+std::string JsonStrings(const std::vector<std::string>& strings);
 
 } // namespace vrn

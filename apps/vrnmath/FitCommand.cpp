@@ -354,14 +354,8 @@ int RunFit(const FitArguments& a, std::ostream& out) {
                            "{\"x\":" + vrn::JsonString(a.x) + ",\"y\":" + vrn::JsonString(a.y) +
                                ",\"sigma\":" + (a.sigma.empty() ? "null" : vrn::JsonString(a.sigma)) + "}");
         extra.emplace_back("rows", std::to_string(m));
-        std::string list = "[";
-        for (const std::string& name : names)
-            list += (list.size() > 1 ? "," : "") + vrn::JsonString(name);
-        extra.emplace_back("parameters", list + "]");
-        std::string errors = "[";
-        for (const std::string& e : outputErrors)
-            errors += (errors.size() > 1 ? "," : "") + vrn::JsonString(e);
-        extra.emplace_back("output_errors", errors + "]");
+        extra.emplace_back("parameters", vrn::JsonStrings(names));
+        extra.emplace_back("output_errors", vrn::JsonStrings(outputErrors));
         out << vrn::ToJson(r, vrn::JsonNumbers::Strict, extra) << '\n';
     } else {
         out << "Model:        " << a.y << " = " << a.model << "  (" << a.y << " against " << a.x;

@@ -389,10 +389,7 @@ int RunMinimize(const MinimizeArguments& a, std::ostream& out) {
     if (a.json) {
         std::vector<std::pair<std::string, std::string>> extra;
         extra.emplace_back(formula ? "formula" : "problem", vrn::JsonString(label));
-        std::string errors = "[";
-        for (const std::string& e : outputErrors)
-            errors += (errors.size() > 1 ? "," : "") + vrn::JsonString(e);
-        extra.emplace_back("output_errors", errors + "]");
+        extra.emplace_back("output_errors", vrn::JsonStrings(outputErrors));
         out << vrn::ToJson(r, vrn::JsonNumbers::Strict, extra) << '\n';
     } else {
         if (!a.quiet)
