@@ -157,9 +157,13 @@ std::string JsonString(const std::string& s) {
 
 std::string JsonStrings(const std::vector<std::string>& strings) {
     std::string out = "[";
-    for (const std::string& s : strings)
-        out += (out.size() > 1 ? "," : "") + JsonString(s);
-    return out + "]";
+    for (size_t i = 0; i < strings.size(); i++) {
+        if (i > 0)
+            out += ',';
+        out += JsonString(strings[i]);
+    }
+    out += ']';
+    return out;
 }
 
 std::string ToJson(const MinimizeResult& r, JsonNumbers numbers,
