@@ -35,7 +35,7 @@ constexpr std::array<MethodInfo, 4> kMethods{{
      3,
      "hook",
      "More-Hebden hook step",
-     {"more-hebden", "hook-step", nullptr},
+     {"more-hebden", "hook-step", "lm"},
      true,
      true,
      true,

@@ -29,7 +29,6 @@ from ._result import OptimizeResult
 __all__ = ["least_squares", "curve_fit", "LeastSquaresWarning"]
 
 # SciPy's name of the Levenberg-Marquardt method is the hook step here.
-_METHOD_ALIASES = {"lm": "hook"}
 
 # Where the members of the library's JSON land in the OptimizeResult (SciPy's names
 # where SciPy has one). Keys not listed keep their name. The members of "fit" and of
@@ -103,10 +102,6 @@ def fit_result_from_json(text: str) -> OptimizeResult:
 def _keywords(x, **given):
     """The options given (not None), in the library's form."""
     options = {k: v for k, v in given.items() if v is not None}
-    method = options.get("method")
-    if isinstance(method, str):
-        key = method.strip().lower()
-        options["method"] = _METHOD_ALIASES.get(key, key)
     x_scale = options.get("x_scale")
     if isinstance(x_scale, str):
         if x_scale != "jac":
