@@ -90,8 +90,9 @@ std::vector<std::string> FormulaConstantNames() {
     return {std::begin(kConstants), std::end(kConstants)};
 }
 
-std::string FormulaVocabulary() {
-    return "Formulas (muParser) use the variables named in --x0, numbers such as 1.5e-3, and:\n"
+std::string FormulaVocabulary(const std::string& variables) {
+    return "Formulas (muParser) use " + variables +
+           ", numbers such as 1.5e-3, and:\n"
            "  functions  sin cos tan asin acos atan (radians), sinh cosh tanh asinh acosh atanh,\n"
            "             atan2(y, x), exp, ln and log (natural logarithm), log10, log2, sqrt, abs,\n"
            "             sign, rint (nearest integer); min max sum avg of one or more arguments\n"

@@ -13,7 +13,7 @@ namespace vrnmath {
 
 // What a formula may use besides its variables, as text for --help: muParser's
 // functions, constants and operators, a few lines of at most 100 characters.
-std::string FormulaVocabulary();
+std::string FormulaVocabulary(const std::string& variables = "the variables named in --x0");
 // The names of the functions and of the constants listed there.
 std::vector<std::string> FormulaFunctionNames();
 std::vector<std::string> FormulaConstantNames();

@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
         "would lower the cost by at most success-tol^2 max(cost, eps cost(x0))), 1 no success (the "
         "summary's warnings say why), 2 usage error, bad data, an output that cannot be written or a "
         "model not finite at the start, 3 the fit finished but --report could not be written." +
-        std::string("\n\nFormulas (--model), in the x column and the parameters:\n") +
-        vrnmath::FormulaVocabulary());
+        std::string("\n\nFormulas (--model):\n") +
+        vrnmath::FormulaVocabulary("the x column's name and the parameters' names"));
 
     // A misspelt command would otherwise only be reported as a missing one.
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != minimize->get_name() &&
