@@ -504,8 +504,11 @@ std::vector<std::string> Advise(const MinimizeResult& r, const MinimizeOptions& 
                             "Hessian at the end); give a smaller " +
                             name(typicalSizes ? "gradientTolerance" : "cgTolerance"));
             } else if (r.code == 1 && typicalSizes && !hasGradient && v.engineGradientNorm == 0.0) {
-                const double digits =
+                // f = 0 (or a change of f of 0) makes the ratio 0 or infinite: the digits are
+                // clamped to what an int holds, and NaN counts as none.
+                const double ratio =
                     std::log10(std::fabs(r.f) / std::max(std::fabs(r.initialF - r.f), 1e-300));
+                const double digits = std::isnan(ratio) ? 0.0 : std::clamp(ratio, -400.0, 400.0);
                 // Two digits fewer than f's changes seem to need: the differences' step grows by
                 // ten for each, so the change of f over it stands well clear of the rounding.
                 const int now = o.numberOfDigits.value_or(15);

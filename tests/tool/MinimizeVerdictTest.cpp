@@ -323,6 +323,18 @@ TEST(MinimizeVerdict, FollowingTheAdviceLeadsToASuccess) {
     }
 }
 
+// f = (x < 1/x) is 0 at the start x = 1 and on its right, 1 on its left: the forward
+// difference gradient is exactly 0, the central one is not, and f = 0 at the end. The
+// advice on good digits then divides by |f - f0| = 0 (found by the fuzzer).
+TEST(MinimizeVerdict, AdviceCopesWithAnEndPointWhereFIsZero) {
+    const auto r =
+        vrn::Minimize([](std::span<const double> x) { return x[0] < 1.0 / x[0] ? 1.0 : 0.0; }, {1.0});
+    EXPECT_FALSE(r.success) << r.Summary();
+    EXPECT_EQ(r.f, 0.0);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_NE(r.warnings[0].find("give numberOfDigits"), std::string::npos) << r.Summary();
+}
+
 TEST(MinimizeVerdict, AnalyticGradientIsNeverToldToGiveOne) {
     // A run that stops at its noise floor with an analytic gradient.
     const vrn::Objective f = [](std::span<const double> x) {
