@@ -62,15 +62,6 @@ def check_hostile_results(results, fun, starts, data):
     assert sum(r.success is False and r.outcome == "refused" for r in results) == len(HOSTILE)
 
 
-@pytest.fixture(scope="module")
-def client():
-    distributed = pytest.importorskip("distributed", reason="Dask's distributed (python3-distributed) is not "
-                                      "installed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
-                                  silence_logs=40) as cluster, distributed.Client(cluster) as c:
-        yield c
-
-
 def test_hostile_items_in_process():
     fun, starts, data = hostile_batch(1000, HOSTILE)
     results = vrnmath.minimize_many(fun, starts, batch_args=data)

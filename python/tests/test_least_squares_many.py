@@ -146,15 +146,6 @@ def test_empty_batch_and_progress_line(monkeypatch):
     assert shown[-1].startswith("least_squares_many: 4/4 (100%), 1 failed, ")
 
 
-@pytest.fixture(scope="module")
-def client():
-    distributed = pytest.importorskip("distributed", reason="Dask's distributed (python3-distributed) is not "
-                                      "installed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
-                                  silence_logs=40) as cluster, distributed.Client(cluster) as c:
-        yield c
-
-
 @pytest.mark.parametrize("chunksize", [None, 1, 7])
 def test_hostile_fits_on_dask_equal_serial_ones(client, chunksize):
     fun, jac, starts, data = hostile_fits(50, HOSTILE)

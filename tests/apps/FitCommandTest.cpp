@@ -3,6 +3,8 @@
 // refusals of bad data and options (exit 2).
 #include <gtest/gtest.h>
 
+#include "tests/support/TextChecks.h"
+
 #include <unistd.h>
 
 #include <cmath>
@@ -31,16 +33,8 @@ std::string WriteFile(const std::string& name, const std::string& text) {
     return path;
 }
 
-bool Has(const std::string& s, const std::string& what) {
-    return s.find(what) != std::string::npos;
-}
-
-size_t Count(const std::string& s, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
-        count++;
-    return count;
-}
+using vrntest::Count;
+using vrntest::Has;
 
 // y = 5 exp(-0.7 t) + 1.5 with a small wiggle, and a sigma column.
 std::string DecayCsv() {

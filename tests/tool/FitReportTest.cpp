@@ -2,6 +2,8 @@
 // the data the caller gives (ReportOptions::fit).
 #include <gtest/gtest.h>
 
+#include "tests/support/TextChecks.h"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -12,16 +14,8 @@
 
 namespace {
 
-bool Has(const std::string& s, const std::string& what) {
-    return s.find(what) != std::string::npos;
-}
-
-size_t Count(const std::string& s, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
-        count++;
-    return count;
-}
+using vrntest::Count;
+using vrntest::Has;
 
 // The part of the page inside <div id="...">, up to its end.
 std::string Block(const std::string& page, const std::string& id) {
